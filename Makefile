@@ -1,0 +1,31 @@
+# make demo   set up, build, and compare the bundled example screenshots
+# make test   set up, build, and run every test (C++ unit tests and pytest)
+PYTHON ?= python3
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: setup build demo test bench install clean
+
+setup:
+	@PYTHON=$(PYTHON) scripts/setup.sh
+
+build: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON \
+		-DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')" $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)
+
+demo: build
+	PYTHONPATH=$(BUILD) $(PYTHON) examples/demo.py
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure
+	QUORVANE_BUILD_DIR=$(BUILD) $(PYTHON) -m pytest tests/python -q
+
+bench: build
+	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) $$script || exit 1; done
+
+install: setup
+	$(PYTHON) -m pip install .
+
+clean:
+	rm -rf $(BUILD) dist examples/output

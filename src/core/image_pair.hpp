@@ -1,0 +1,80 @@
+// The decoded image pair that a Comparison owns, the borrowed view that the
+// computing units take, and the write-once fingerprint cell.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+#include "core/types.hpp"
+
+namespace quorvane {
+
+// Both buffers at the common size (width x height), plus each image's own size
+// for the rules that look past the padding.
+struct PairView {
+    ByteView baseline;
+    ByteView current;
+    u64 width = 0;
+    u64 height = 0;
+    Size baseline_size;
+    Size current_size;
+};
+
+// Holds one value computed at most once, even when several threads ask at the
+// same time: latecomers wait for the first computation and read its value.
+class FingerprintCell {
+public:
+    FingerprintCell() = default;
+    // Only moved while the owning record is still private to one thread.
+    FingerprintCell(FingerprintCell&& other) noexcept
+        : filled_(other.filled_.load(std::memory_order_acquire)), value_(other.value_) {}
+
+    template <class Compute>
+    u64 get_or_compute(Compute&& compute) {
+        if (filled_.load(std::memory_order_acquire)) return value_;
+        std::lock_guard lock(mutex_);
+        if (!filled_.load(std::memory_order_relaxed)) {
+            value_ = compute();  // a throwing computation leaves the cell empty
+            filled_.store(true, std::memory_order_release);
+        }
+        return value_;
+    }
+
+    void store_if_empty(u64 value) {
+        std::lock_guard lock(mutex_);
+        if (filled_.load(std::memory_order_relaxed)) return;
+        value_ = value;
+        filled_.store(true, std::memory_order_release);
+    }
+
+    std::optional<u64> peek() const {
+        if (!filled_.load(std::memory_order_acquire)) return std::nullopt;
+        return value_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::atomic<bool> filled_{false};
+    u64 value_ = 0;
+};
+
+// Both images padded to the common size once, at construction, so that no
+// analysis has to handle two sizes.
+struct ImagePair {
+    Bytes baseline;
+    Bytes current;
+    std::optional<Bytes> current_unpadded;  // kept only when the sizes differ
+    u64 width = 0;
+    u64 height = 0;
+    Size baseline_size;
+    Size current_size;
+    FingerprintCell fingerprint;
+
+    PairView view() const { return {baseline, current, width, height, baseline_size, current_size}; }
+    bool size_mismatch() const { return baseline_size != current_size; }
+    // The current image at its own size, without padding.
+    ByteView current_own_pixels() const { return current_unpadded ? ByteView(*current_unpadded) : ByteView(current); }
+};
+
+}  // namespace quorvane
