@@ -1,0 +1,74 @@
+// Bringing the two images of a pair to their common size, and building the
+// record a Comparison owns from decoded or caller-supplied pixels.
+#include "image_utils/pair.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "core/parallel.hpp"
+#include "image_utils/pad.hpp"
+#include "image_utils/png_decode.hpp"
+
+namespace quorvane {
+
+Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
+                                      u64 current_width, u64 current_height) {
+    if (auto checked = check_rgba_buffer(baseline, baseline_width, baseline_height); !checked) {
+        return std::move(checked).error();
+    }
+    if (auto checked = check_rgba_buffer(current, current_width, current_height); !checked) {
+        return std::move(checked).error();
+    }
+
+    NormalizedPair pair;
+    pair.width = std::max(baseline_width, current_width);
+    pair.height = std::max(baseline_height, current_height);
+    pair.baseline = baseline;
+    pair.current = current;
+    if (baseline_width < pair.width || baseline_height < pair.height) {
+        auto padded = pad_to(baseline, baseline_width, baseline_height, pair.width, pair.height);
+        if (!padded) return std::move(padded).error();
+        pair.baseline_padded = padded.take();
+        pair.baseline = *pair.baseline_padded;
+    }
+    if (current_width < pair.width || current_height < pair.height) {
+        auto padded = pad_to(current, current_width, current_height, pair.width, pair.height);
+        if (!padded) return std::move(padded).error();
+        pair.current_padded = padded.take();
+        pair.current = *pair.current_padded;
+    }
+    return pair;
+}
+
+Result<ImagePair> build_image_pair(Image baseline, Image current) {
+    auto normalized =
+        normalize_pair(baseline.pixels, baseline.width, baseline.height, current.pixels, current.width, current.height);
+    if (!normalized) return std::move(normalized).error();
+
+    ImagePair pair;
+    pair.width = normalized->width;
+    pair.height = normalized->height;
+    pair.baseline_size = {baseline.width, baseline.height};
+    pair.current_size = {current.width, current.height};
+    pair.baseline = normalized->baseline_padded ? std::move(*normalized->baseline_padded) : std::move(baseline.pixels);
+    // A current image that needed no padding is its own unpadded version, so
+    // only a padded one keeps its original beside it.
+    if (normalized->current_padded) {
+        pair.current = std::move(*normalized->current_padded);
+        pair.current_unpadded = std::move(current.pixels);
+    } else {
+        pair.current = std::move(current.pixels);
+    }
+    return pair;
+}
+
+Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png) {
+    std::optional<Result<Image>> baseline;
+    std::optional<Result<Image>> current;
+    fork_join([&] { baseline.emplace(decode_png(baseline_png)); }, [&] { current.emplace(decode_png(current_png)); });
+    if (!*baseline) return std::move(*baseline).error();
+    if (!*current) return std::move(*current).error();
+    return build_image_pair(baseline->take(), current->take());
+}
+
+}  // namespace quorvane
