@@ -1,0 +1,67 @@
+// Where computations meet the interpreter: releasing the interpreter lock,
+// and turning errors and exceptions into Python exceptions in one place.
+#pragma once
+
+#include <string_view>
+#include <utility>
+
+#include "bindings/python.hpp"
+#include "core/error.hpp"
+#include "core/result.hpp"
+
+namespace quorvane::py {
+
+// Releases the interpreter lock for exactly the lifetime of the guard; it is
+// taken back even when the computation throws.
+class GilRelease {
+public:
+    GilRelease() : state_(PyEval_SaveThread()) {}
+    ~GilRelease() { PyEval_RestoreThread(state_); }
+    GilRelease(const GilRelease&) = delete;
+    GilRelease& operator=(const GilRelease&) = delete;
+
+private:
+    PyThreadState* state_;
+};
+
+// Runs a computation with the interpreter lock released. The callable must
+// not touch any Python object.
+template <class Compute>
+auto without_gil(Compute&& compute) {
+    GilRelease release;
+    return compute();
+}
+
+// Sets ValueError(error text); returns nullptr for the caller to return.
+PyObject* raise(const CompareError& error);
+PyObject* raise(PyObject* type, std::string_view message);
+
+// Created at module initialisation; derived from BaseException.
+PyObject* panic_exception_type();
+bool create_panic_exception_type();
+
+// Runs a binding body, turning C++ exceptions into Python ones:
+// std::bad_alloc into MemoryError, anything else into PanicException.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& fault) {
+        return raise(panic_exception_type(), fault.what());
+    }
+}
+
+// A Result turned into a Python value by `convert`, or into ValueError.
+template <class T, class Convert>
+PyObject* deliver(Result<T>&& result, Convert&& convert) {
+    if (!result) return raise(result.error());
+    return convert(result.take());
+}
+
+PyObject* to_python(u64 value);
+PyObject* to_python(double value);
+PyObject* to_python_bytes(ByteView bytes);
+
+}  // namespace quorvane::py

@@ -1,0 +1,141 @@
+// The Comparison type: construction from PNG bytes or RGBA buffers, the size
+// properties and the repr. Analysis methods come from the subsystem files.
+#include "bindings/comparison.hpp"
+
+#include <optional>
+#include <string>
+
+#include "bindings/boundary.hpp"
+#include "bindings/callable.hpp"
+#include "bindings/params.hpp"
+#include "bindings/py_ref.hpp"
+#include "image_utils/pad.hpp"
+#include "image_utils/pair.hpp"
+
+namespace quorvane::py {
+namespace {
+
+PyTypeObject* type_object = nullptr;
+
+const ImagePair& pair_of(PyObject* self) { return *reinterpret_cast<ComparisonObject*>(self)->pair; }
+
+constexpr Param kConstructorParams[] = {
+    required("baseline_png", ParamKind::Png),
+    required("current_png", ParamKind::Png),
+};
+
+PyObject* comparison_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        auto bound = bind_arguments("Comparison", kConstructorParams, args, kwargs);
+        if (!bound) return nullptr;
+        const ByteView baseline = bound->bytes("baseline_png");
+        const ByteView current = bound->bytes("current_png");
+        auto pair = without_gil([&] { return decode_image_pair(baseline, current); });
+        return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
+    });
+}
+
+void comparison_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<ComparisonObject*>(self)->pair;
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DECREF(type);
+}
+
+PyObject* comparison_repr(PyObject* self) {
+    const ImagePair& pair = pair_of(self);
+    const std::string text = "Comparison(" + std::to_string(pair.width) + "x" + std::to_string(pair.height) + ", " +
+                             std::to_string(pair.width * pair.height) + " pixels)";
+    return PyUnicode_FromString(text.c_str());
+}
+
+PyObject* size_tuple(Size size) { return Py_BuildValue("(KK)", size.width, size.height); }
+
+PyObject* get_width(PyObject* self, void*) { return to_python(pair_of(self).width); }
+PyObject* get_height(PyObject* self, void*) { return to_python(pair_of(self).height); }
+PyObject* get_size_mismatch(PyObject* self, void*) { return PyBool_FromLong(pair_of(self).size_mismatch()); }
+PyObject* get_baseline_size(PyObject* self, void*) { return size_tuple(pair_of(self).baseline_size); }
+PyObject* get_current_size(PyObject* self, void*) { return size_tuple(pair_of(self).current_size); }
+
+PyGetSetDef properties[] = {
+    {"width", get_width, nullptr, nullptr, nullptr},
+    {"height", get_height, nullptr, nullptr, nullptr},
+    {"size_mismatch", get_size_mismatch, nullptr, nullptr, nullptr},
+    {"baseline_size", get_baseline_size, nullptr, nullptr, nullptr},
+    {"current_size", get_current_size, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// from_rgba: the buffers are checked before they are copied, so a wrong
+// length never costs a copy of a large buffer.
+constexpr Param kFromRgbaParams[] = {
+    required("baseline_rgba", ParamKind::Rgba), required("baseline_width", ParamKind::Count),
+    required("baseline_height", ParamKind::Count), required("current_rgba", ParamKind::Rgba),
+    required("current_width", ParamKind::Count), required("current_height", ParamKind::Count),
+};
+
+Result<ImagePair> pair_from_rgba(ByteView baseline, Size baseline_size, ByteView current, Size current_size) {
+    if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
+        return std::move(checked).error();
+    }
+    if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
+        return std::move(checked).error();
+    }
+    return build_image_pair(Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
+                            Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height});
+}
+
+PyObject* from_rgba(Args& args) {
+    const ByteView baseline = args.bytes("baseline_rgba");
+    const Size baseline_size{args.count("baseline_width"), args.count("baseline_height")};
+    const ByteView current = args.bytes("current_rgba");
+    const Size current_size{args.count("current_width"), args.count("current_height")};
+    auto pair = without_gil([&] { return pair_from_rgba(baseline, baseline_size, current, current_size); });
+    return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
+}
+
+constexpr Function kFromRgba{"from_rgba", "Create a Comparison from pre-decoded RGBA buffers.", kFromRgbaParams,
+                             from_rgba};
+
+}  // namespace
+
+PyTypeObject* comparison_type() { return type_object; }
+
+PyObject* new_comparison(ImagePair pair) {
+    auto owned = std::make_unique<ImagePair>(std::move(pair));
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type_object, Py_tp_alloc));
+    PyObject* object = alloc(type_object, 0);
+    if (object == nullptr) return nullptr;
+    reinterpret_cast<ComparisonObject*>(object)->pair = owned.release();
+    return object;
+}
+
+void add_construction_methods(std::vector<PyMethodDef>& methods) { methods.push_back(describe<kFromRgba>(METH_STATIC)); }
+
+bool register_comparison(PyObject* module) {
+    std::vector<PyMethodDef> methods;
+    add_construction_methods(methods);
+
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(comparison_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(comparison_dealloc)},
+        {Py_tp_repr, reinterpret_cast<void*>(comparison_repr)},
+        {Py_tp_getset, properties},
+        {Py_tp_methods, leak_table(std::move(methods))},
+        {Py_tp_doc, const_cast<char*>("Comparison(baseline_png, current_png)\n--\n\n")},
+        {0, nullptr},
+    };
+    PyType_Spec spec{"quorvane.Comparison", sizeof(ComparisonObject), 0,
+                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    if (type_object == nullptr) return false;
+    Py_INCREF(type_object);
+    if (PyModule_AddObject(module, "Comparison", reinterpret_cast<PyObject*>(type_object)) < 0) {
+        Py_DECREF(type_object);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quorvane::py

@@ -1,0 +1,28 @@
+// The Comparison class: one decoded image pair, immutable once built.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "bindings/python.hpp"
+#include "core/image_pair.hpp"
+
+namespace quorvane::py {
+
+struct ComparisonObject {
+    PyObject_HEAD
+    ImagePair* pair;  // owned; freed with the object
+};
+
+PyTypeObject* comparison_type();
+
+// A new Comparison that takes over the pair; nullptr with a Python error set
+// when the object cannot be made.
+PyObject* new_comparison(ImagePair pair);
+
+bool register_comparison(PyObject* module);
+
+// Each subsystem's binding file adds its methods of Comparison here.
+void add_construction_methods(std::vector<PyMethodDef>& methods);
+
+}  // namespace quorvane::py

@@ -1,0 +1,387 @@
+#include "bindings/params.hpp"
+
+#include <cstring>
+#include <limits>
+
+#include "bindings/py_ref.hpp"
+#include "core/error.hpp"
+
+namespace quorvane::py {
+namespace {
+
+std::string type_name(PyObject* object) {
+    PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+    const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
+    if (text == nullptr) {
+        PyErr_Clear();
+        return "object";
+    }
+    return text;
+}
+
+void fail(PyObject* type, const Param& param, std::string_view reason) {
+    std::string message = "argument '";
+    message += param.name;
+    message += "': ";
+    message += reason;
+    PyErr_SetString(type, message.c_str());
+}
+
+void fail_expected(const Param& param, std::string_view expected, PyObject* got) {
+    std::string reason(expected);
+    reason += ", got ";
+    reason += type_name(got);
+    fail(PyExc_TypeError, param, reason);
+}
+
+// Re-raises the pending error with the parameter's name in front.
+void prefix_pending_error(const Param& param) {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef owned_type = PyRef::steal(type);
+    PyRef owned_value = PyRef::steal(value);
+    PyRef owned_traceback = PyRef::steal(traceback);
+    PyRef text = PyRef::steal(value ? PyObject_Str(value) : nullptr);
+    const char* reason = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+    if (reason == nullptr) PyErr_Clear();
+    fail(type ? type : PyExc_TypeError, param, reason ? reason : "invalid value");
+}
+
+std::optional<u64> to_count(PyObject* object, const Param& param) {
+    PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    return static_cast<u64>(value);
+}
+
+// An int (or __index__ object) in 0..255.
+std::optional<u8> to_byte(PyObject* object, const Param& param, const char* what) {
+    PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    int overflow = 0;
+    const long value = PyLong_AsLongAndOverflow(index.get(), &overflow);
+    if (value == -1 && PyErr_Occurred()) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    if (overflow != 0 || value < 0 || value > 255) {
+        fail(PyExc_OverflowError, param, std::string(what) + " must be in the range 0 to 255");
+        return std::nullopt;
+    }
+    return static_cast<u8>(value);
+}
+
+std::optional<Rgb> to_color(PyObject* object, const Param& param) {
+    if (!PyTuple_Check(object)) {
+        fail_expected(param, "expected a tuple of three integers", object);
+        return std::nullopt;
+    }
+    if (PyTuple_Size(object) != 3) {
+        fail(PyExc_TypeError, param,
+             "expected a tuple of three integers, got a tuple of " + std::to_string(PyTuple_Size(object)));
+        return std::nullopt;
+    }
+    u8 channels[3];
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+        auto channel = to_byte(PyTuple_GetItem(object, i), param, "colour component");
+        if (!channel) return std::nullopt;
+        channels[i] = *channel;
+    }
+    return Rgb{channels[0], channels[1], channels[2]};
+}
+
+std::optional<ByteView> to_bytes_view(PyObject* object, const Param& param) {
+    if (!PyBytes_Check(object)) {
+        fail_expected(param, "expected bytes", object);
+        return std::nullopt;
+    }
+    char* data = nullptr;
+    Py_ssize_t length = 0;
+    if (PyBytes_AsStringAndSize(object, &data, &length) < 0) return std::nullopt;
+    return ByteView(reinterpret_cast<const u8*>(data), static_cast<std::size_t>(length));
+}
+
+// One image of a pair: bytes, bytearray or any non-str sequence of ints
+// 0..255, copied.
+std::optional<Bytes> to_owned_bytes(PyObject* object, const Param& param) {
+    if (PyBytes_Check(object)) {
+        char* data = nullptr;
+        Py_ssize_t length = 0;
+        if (PyBytes_AsStringAndSize(object, &data, &length) < 0) return std::nullopt;
+        return Bytes(data, data + length);
+    }
+    if (PyByteArray_Check(object)) {
+        const char* data = PyByteArray_AsString(object);
+        return Bytes(data, data + PyByteArray_Size(object));
+    }
+    if (PyUnicode_Check(object) || !PySequence_Check(object)) {
+        fail_expected(param, "expected a byte sequence", object);
+        return std::nullopt;
+    }
+    const Py_ssize_t length = PySequence_Size(object);
+    if (length < 0) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    Bytes bytes(static_cast<std::size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        PyRef item = PyRef::steal(PySequence_GetItem(object, i));
+        if (!item) {
+            prefix_pending_error(param);
+            return std::nullopt;
+        }
+        auto byte = to_byte(item.get(), param, "byte");
+        if (!byte) return std::nullopt;
+        bytes[static_cast<std::size_t>(i)] = *byte;
+    }
+    return bytes;
+}
+
+std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
+    if (PyUnicode_Check(object) || !PySequence_Check(object)) {
+        fail_expected(param, "expected a sequence of (baseline, current) tuples", object);
+        return std::nullopt;
+    }
+    const Py_ssize_t length = PySequence_Size(object);
+    if (length < 0) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    PngPairs pairs;
+    pairs.reserve(static_cast<std::size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        PyRef item = PyRef::steal(PySequence_GetItem(object, i));
+        if (!item) {
+            prefix_pending_error(param);
+            return std::nullopt;
+        }
+        if (!PyTuple_Check(item.get()) || PyTuple_Size(item.get()) != 2) {
+            fail_expected(param, "expected each item to be a tuple of two byte sequences", item.get());
+            return std::nullopt;
+        }
+        auto baseline = to_owned_bytes(PyTuple_GetItem(item.get(), 0), param);
+        if (!baseline) return std::nullopt;
+        auto current = to_owned_bytes(PyTuple_GetItem(item.get(), 1), param);
+        if (!current) return std::nullopt;
+        pairs.emplace_back(std::move(*baseline), std::move(*current));
+    }
+    return pairs;
+}
+
+std::optional<Value> convert(PyObject* object, const Param& param) {
+    switch (param.kind) {
+        case ParamKind::Png:
+        case ParamKind::Rgba:
+            if (auto view = to_bytes_view(object, param)) return Value(*view);
+            return std::nullopt;
+        case ParamKind::Pairs:
+            if (auto pairs = to_pairs(object, param)) return Value(std::move(*pairs));
+            return std::nullopt;
+        case ParamKind::Real: {
+            const double value = PyFloat_AsDouble(object);
+            if (value == -1.0 && PyErr_Occurred()) {
+                prefix_pending_error(param);
+                return std::nullopt;
+            }
+            return Value(value);
+        }
+        case ParamKind::Flag:
+            if (!PyBool_Check(object)) {
+                fail_expected(param, "expected bool", object);
+                return std::nullopt;
+            }
+            return Value(object == Py_True);
+        case ParamKind::Color:
+            if (auto color = to_color(object, param)) return Value(*color);
+            return std::nullopt;
+        case ParamKind::OptionalColor:
+            if (object == Py_None) return Value(std::optional<Rgb>());
+            if (auto color = to_color(object, param)) return Value(std::optional<Rgb>(*color));
+            return std::nullopt;
+        case ParamKind::Count:
+            if (auto count = to_count(object, param)) return Value(*count);
+            return std::nullopt;
+        case ParamKind::OptionalCount:
+            if (object == Py_None) return Value(std::optional<u64>());
+            if (auto count = to_count(object, param)) return Value(std::optional<u64>(*count));
+            return std::nullopt;
+        case ParamKind::Object:
+            if (!PyObject_TypeCheck(object, *param.object_type)) {
+                PyRef name = PyRef::steal(
+                    PyObject_GetAttrString(reinterpret_cast<PyObject*>(*param.object_type), "__name__"));
+                const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
+                if (text == nullptr) PyErr_Clear();
+                fail_expected(param, std::string("expected ") + (text ? text : "object"), object);
+                return std::nullopt;
+            }
+            return Value(object);
+    }
+    throw Panic("unknown parameter kind");
+}
+
+Value default_value(const Param& param) {
+    switch (param.kind) {
+        case ParamKind::Real:
+            return param.real;
+        case ParamKind::Flag:
+            return param.flag;
+        case ParamKind::Color:
+            return param.color;
+        case ParamKind::OptionalColor:
+            return std::optional<Rgb>();
+        case ParamKind::Count:
+            return param.count;
+        case ParamKind::OptionalCount:
+            return std::optional<u64>();
+        default:
+            throw Panic(std::string("parameter without a default: ") + param.name);
+    }
+}
+
+std::optional<std::size_t> find_param(std::span<const Param> params, std::string_view name) {
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (name == params[i].name) return i;
+    }
+    return std::nullopt;
+}
+
+// Collects the argument object of every parameter, positional then keyword.
+bool collect(std::string_view callable, std::span<const Param> params, PyObject* args, PyObject* kwargs,
+             std::vector<PyObject*>& slots) {
+    const std::string name(callable);
+    const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
+    if (given > static_cast<Py_ssize_t>(params.size())) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd argument%s (%zd given)", name.c_str(),
+                     static_cast<Py_ssize_t>(params.size()), params.size() == 1 ? "" : "s", given);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < given; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
+
+    if (kwargs != nullptr) {
+        Py_ssize_t position = 0;
+        PyObject* key = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(kwargs, &position, &key, &value)) {
+            if (!PyUnicode_Check(key)) {
+                PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", name.c_str());
+                return false;
+            }
+            Py_ssize_t length = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(key, &length);
+            if (text == nullptr) return false;
+            auto index = find_param(params, std::string_view(text, static_cast<std::size_t>(length)));
+            if (!index) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", name.c_str(), text);
+                return false;
+            }
+            if (slots[*index] != nullptr) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", name.c_str(), text);
+                return false;
+            }
+            slots[*index] = value;
+        }
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (slots[i] == nullptr && params[i].shown_default == nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", name.c_str(),
+                         params[i].name, i + 1);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Range checks run after every conversion, in this fixed order.
+constexpr std::pair<const char*, std::string_view> kRangeChecked[] = {
+    {"threshold", kThresholdRangeText},
+    {"alpha", kAlphaRangeText},
+    {"max_edit_ratio", kMaxEditRatioRangeText},
+};
+
+}  // namespace
+
+bool Args::has(std::string_view name) const { return find_param(params_, name).has_value(); }
+
+const Value& Args::at(std::string_view name) const {
+    auto index = find_param(params_, name);
+    if (!index) throw Panic("no parameter named " + std::string(name));
+    return values_[*index];
+}
+
+Value& Args::at(std::string_view name) { return const_cast<Value&>(std::as_const(*this).at(name)); }
+
+DiffOptions Args::diff_options() const {
+    DiffOptions options;
+    if (has("threshold")) options.threshold = real("threshold");
+    if (has("alpha")) options.alpha = real("alpha");
+    if (has("include_aa")) options.include_aa = flag("include_aa");
+    if (has("diff_color")) options.diff_color = color("diff_color");
+    if (has("aa_color")) options.aa_color = color("aa_color");
+    if (has("diff_color_alt")) options.diff_color_alt = optional_color("diff_color_alt");
+    return options;
+}
+
+std::optional<Args> bind_arguments(std::string_view callable, std::span<const Param> params, PyObject* args,
+                                   PyObject* kwargs) {
+    std::vector<PyObject*> slots(params.size(), nullptr);
+    if (!collect(callable, params, args, kwargs, slots)) return std::nullopt;
+
+    std::vector<Value> values;
+    values.reserve(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (slots[i] == nullptr) {
+            values.push_back(default_value(params[i]));
+            continue;
+        }
+        auto value = convert(slots[i], params[i]);
+        if (!value) return std::nullopt;
+        values.push_back(std::move(*value));
+    }
+
+    Args bound(params, std::move(values));
+    for (const auto& [name, text] : kRangeChecked) {
+        if (bound.has(name) && !in_unit_range(bound.real(name))) {
+            PyErr_SetString(PyExc_ValueError, std::string(text).c_str());
+            return std::nullopt;
+        }
+    }
+    return bound;
+}
+
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
+                      bool with_self) {
+    std::string text(name);
+    text += '(';
+    bool first = true;
+    if (with_self) {
+        text += "$self";
+        first = false;
+    }
+    for (const Param& param : params) {
+        if (!first) text += ", ";
+        first = false;
+        text += param.name;
+        if (param.shown_default != nullptr) {
+            text += '=';
+            text += param.shown_default;
+        }
+    }
+    text += ")\n--\n\n";
+    text += summary;
+    return text;
+}
+
+}  // namespace quorvane::py

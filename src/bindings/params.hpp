@@ -1,0 +1,116 @@
+// Parameters declared as data. From one declaration come the binding of
+// positional and keyword arguments, the conversion of each value, the
+// "argument 'name': " error prefix and the docstring's text signature.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "bindings/python.hpp"
+#include "core/options.hpp"
+#include "core/types.hpp"
+
+namespace quorvane::py {
+
+enum class ParamKind : u8 {
+    Png,            // bytes only, borrowed
+    Rgba,           // bytes only, borrowed until copied
+    Pairs,          // sequence of 2-tuples of byte sequences, copied
+    Real,           // float or anything convertible to one
+    Flag,           // bool only
+    Color,          // tuple of three ints 0..255
+    OptionalColor,  // None or a colour
+    Count,          // non-negative int fitting 64 bits
+    OptionalCount,  // None or a count
+    Object,         // an instance of `object_type`, borrowed
+};
+
+struct Param {
+    const char* name;
+    ParamKind kind;
+    const char* shown_default = nullptr;  // nullptr: required
+    double real = 0.0;
+    bool flag = false;
+    Rgb color{};
+    u64 count = 0;
+    // For Object parameters: where the expected type is kept once created.
+    PyTypeObject* const* object_type = nullptr;
+};
+
+constexpr Param required(const char* name, ParamKind kind) { return {name, kind}; }
+constexpr Param real_param(const char* name, double value, const char* shown) {
+    return {.name = name, .kind = ParamKind::Real, .shown_default = shown, .real = value};
+}
+constexpr Param flag_param(const char* name, bool value) {
+    return {.name = name, .kind = ParamKind::Flag, .shown_default = value ? "True" : "False", .flag = value};
+}
+constexpr Param count_param(const char* name, u64 value, const char* shown) {
+    return {.name = name, .kind = ParamKind::Count, .shown_default = shown, .count = value};
+}
+constexpr Param optional_count_param(const char* name) {
+    return {.name = name, .kind = ParamKind::OptionalCount, .shown_default = "None"};
+}
+constexpr Param object_param(const char* name, PyTypeObject* const* type) {
+    return {.name = name, .kind = ParamKind::Object, .object_type = type};
+}
+
+// The parameters shared by many callables, with their defaults.
+inline constexpr Param kThreshold = real_param("threshold", 0.1, "0.1");
+inline constexpr Param kAlpha = real_param("alpha", 0.1, "0.1");
+inline constexpr Param kIncludeAa = flag_param("include_aa", false);
+inline constexpr Param kDiffColor{.name = "diff_color", .kind = ParamKind::Color, .shown_default = "...",
+                                  .color = {255, 0, 0}};
+inline constexpr Param kAaColor{.name = "aa_color", .kind = ParamKind::Color, .shown_default = "...",
+                                .color = {255, 255, 0}};
+inline constexpr Param kDiffColorAlt{.name = "diff_color_alt", .kind = ParamKind::OptionalColor,
+                                     .shown_default = "None"};
+inline constexpr Param kPairs = required("pairs", ParamKind::Pairs);
+
+using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
+using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
+                           std::optional<u64>, PyObject*>;
+
+// The converted arguments of one call, looked up by parameter name. Byte
+// views and objects are borrowed from the call's arguments, which outlive it.
+class Args {
+public:
+    Args(std::span<const Param> params, std::vector<Value> values) : params_(params), values_(std::move(values)) {}
+
+    ByteView bytes(std::string_view name) const { return std::get<ByteView>(at(name)); }
+    double real(std::string_view name) const { return std::get<double>(at(name)); }
+    bool flag(std::string_view name) const { return std::get<bool>(at(name)); }
+    u64 count(std::string_view name) const { return std::get<u64>(at(name)); }
+    std::optional<u64> optional_count(std::string_view name) const { return std::get<std::optional<u64>>(at(name)); }
+    Rgb color(std::string_view name) const { return std::get<Rgb>(at(name)); }
+    std::optional<Rgb> optional_color(std::string_view name) const { return std::get<std::optional<Rgb>>(at(name)); }
+    PyObject* object(std::string_view name) const { return std::get<PyObject*>(at(name)); }
+    PngPairs take_pairs(std::string_view name) { return std::move(std::get<PngPairs>(at(name))); }
+    bool has(std::string_view name) const;
+
+    // The comparison options: the call's own values where it has the
+    // parameter, the defaults for the rest.
+    DiffOptions diff_options() const;
+
+private:
+    const Value& at(std::string_view name) const;
+    Value& at(std::string_view name);
+
+    std::span<const Param> params_;
+    std::vector<Value> values_;
+};
+
+// Binds, converts and range-checks (threshold, alpha, max_edit_ratio in that
+// order); on failure the Python error is set and nothing is returned.
+std::optional<Args> bind_arguments(std::string_view callable, std::span<const Param> params, PyObject* args,
+                                   PyObject* kwargs);
+
+// "name(params)\n--\n\nsummary", with "$self, " first for methods.
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
+                      bool with_self);
+
+}  // namespace quorvane::py
