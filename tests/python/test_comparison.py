@@ -1,0 +1,134 @@
+import resource
+import struct
+import zlib
+
+import numpy as np
+import pytest
+
+import quorvane
+from imaging import png_bytes, screen
+
+Comparison = quorvane.Comparison
+
+
+def rgba(width, height, value=0):
+    return bytes([value]) * (width * height * 4)
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png_claiming(width, height, idat=b""):
+    """A PNG header that claims a size, followed by whatever image data."""
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", idat)
+            + png_chunk(b"IEND", b""))
+
+
+class TestConstruction:
+    def test_png_pair_reports_own_and_common_sizes(self):
+        comparison = Comparison(screen("page_baseline.png"), screen("page_taller.png"))
+        assert (comparison.width, comparison.height) == (1366, 3200)
+        assert comparison.baseline_size == (1366, 3000)
+        assert comparison.current_size == (1366, 3200)
+        assert comparison.size_mismatch is True
+        assert repr(comparison) == "Comparison(1366x3200, 4371200 pixels)"
+
+    def test_equal_sizes_are_no_mismatch(self):
+        image = np.zeros((3, 5, 4), np.uint8)
+        comparison = Comparison(png_bytes(image), png_bytes(image))
+        assert comparison.size_mismatch is False
+        assert comparison.baseline_size == comparison.current_size == (5, 3)
+
+    def test_empty_rgba_pair(self):
+        comparison = Comparison.from_rgba(b"", 0, 0, b"", 0, 0)
+        assert repr(comparison) == "Comparison(0x0, 0 pixels)"
+        assert (comparison.width, comparison.height) == (0, 0)
+
+    def test_transposed_sizes_meet_on_the_larger_canvas(self):
+        comparison = Comparison.from_rgba(rgba(2, 1), 2, 1, rgba(1, 2), 1, 2)
+        assert (comparison.width, comparison.height, comparison.size_mismatch) == (2, 2, True)
+        assert (comparison.baseline_size, comparison.current_size) == ((2, 1), (1, 2))
+        assert repr(comparison) == "Comparison(2x2, 4 pixels)"
+
+    def test_keyword_arguments_and_index_objects(self):
+        comparison = Comparison.from_rgba(current_height=np.int64(1), current_width=1, current_rgba=rgba(1, 1),
+                                          baseline_rgba=rgba(1, 1), baseline_width=True, baseline_height=1)
+        assert comparison.baseline_size == (1, 1)
+
+    def test_properties_are_read_only(self):
+        comparison = Comparison.from_rgba(rgba(1, 1), 1, 1, rgba(1, 1), 1, 1)
+        with pytest.raises(AttributeError):
+            comparison.width = 3
+        assert isinstance(comparison.baseline_size, tuple)
+        assert comparison.baseline_size is not comparison.baseline_size
+
+
+class TestErrors:
+    def test_buffer_length_names_expected_and_actual(self):
+        with pytest.raises(ValueError, match=r"^invalid RGBA buffer length: expected 16 bytes for 2x2, got 15$"):
+            Comparison.from_rgba(b"\0" * 15, 2, 2, rgba(1, 1), 1, 1)
+
+    def test_baseline_error_wins_when_both_are_wrong(self):
+        with pytest.raises(ValueError, match="expected 16 bytes for 2x2, got 15"):
+            Comparison.from_rgba(b"\0" * 15, 2, 2, b"\0" * 3, 1, 1)
+
+    def test_overflowing_dimensions(self):
+        with pytest.raises(ValueError, match=r"^image dimensions overflowed$"):
+            Comparison.from_rgba(b"", 2**32, 2**32, b"", 0, 0)
+        with pytest.raises(ValueError, match=r"^image dimensions overflowed$"):
+            Comparison.from_rgba(b"", 2**31, 2**31, b"", 0, 0)  # 2**62 pixels: x4 overflows
+
+    @pytest.mark.parametrize("bad", [bytearray(4), memoryview(b"\0" * 4), "abcd", None, [0, 0, 0, 0]])
+    def test_rgba_buffers_must_be_bytes(self, bad):
+        with pytest.raises(TypeError, match="argument 'baseline_rgba': "):
+            Comparison.from_rgba(bad, 1, 1, rgba(1, 1), 1, 1)
+
+    @pytest.mark.parametrize("bad, error", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError),
+                                            ("1", TypeError)])
+    def test_sizes_must_be_unsigned_64_bit_ints(self, bad, error):
+        with pytest.raises(error, match="argument 'current_width': "):
+            Comparison.from_rgba(rgba(1, 1), 1, 1, rgba(1, 1), bad, 1)
+
+    def test_binding_errors_name_the_callable(self):
+        with pytest.raises(TypeError, match="missing required argument 'current_height'"):
+            Comparison.from_rgba(b"", 0, 0, b"", 0)
+        with pytest.raises(TypeError, match="unexpected keyword argument 'depth'"):
+            Comparison.from_rgba(b"", 0, 0, b"", 0, 0, depth=8)
+        with pytest.raises(TypeError, match="takes at most 6 arguments"):
+            Comparison.from_rgba(b"", 0, 0, b"", 0, 0, 0)
+        with pytest.raises(TypeError, match="multiple values for argument 'baseline_rgba'"):
+            Comparison.from_rgba(b"", 0, 0, b"", 0, 0, baseline_rgba=b"")
+
+    def test_png_arguments_must_be_bytes(self):
+        good = png_bytes(np.zeros((1, 1, 4), np.uint8))
+        with pytest.raises(TypeError, match="argument 'baseline_png': "):
+            Comparison(bytearray(good), good)
+        with pytest.raises(TypeError, match="argument 'current_png': "):
+            Comparison(good, bytearray(good))
+
+    def test_undecodable_png_and_baseline_precedence(self):
+        good = png_bytes(np.zeros((2, 2, 4), np.uint8))
+        truncated = good[:40]
+        with pytest.raises(ValueError, match="^failed to decode PNG: ") as only_current:
+            Comparison(good, b"this is not a png file")
+        with pytest.raises(ValueError, match="^failed to decode PNG: ") as only_baseline:
+            Comparison(truncated, good)
+        with pytest.raises(ValueError) as both:
+            Comparison(truncated, b"this is not a png file")
+        assert str(both.value) == str(only_baseline.value) != str(only_current.value)
+
+    def test_huge_claimed_size_fails_without_allocating_it(self):
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        for width, height in [(100000, 100000), (12000, 12000)]:  # 40 GB and 576 MB of pixels
+            data = png_claiming(width, height, zlib.compress(b"\0" * 100))
+            with pytest.raises(ValueError, match="^failed to decode PNG: "):
+                Comparison(data, data)
+        grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+        assert grown_kib < 100 * 1024
+
+    def test_size_within_budget_with_missing_rows_fails_cleanly(self):
+        data = png_claiming(8000, 8000, zlib.compress(b"\0" * 1000))  # 256 MB claimed, rows missing
+        with pytest.raises(ValueError, match="^failed to decode PNG: "):
+            Comparison(data, data)
