@@ -1,0 +1,35 @@
+"""Timing helpers for the benchmarks: figures are ratios against a yardstick
+measured in the same run, since absolute times on shared machines drift."""
+
+import pathlib
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+SCREENS = ROOT / "examples" / "screens"
+BUILD = ROOT / "build"
+if (BUILD / "quorvane.abi3.so").exists():
+    sys.path.insert(0, str(BUILD))
+
+
+def best_of(function, repeats=15):
+    """The fastest of several runs, in seconds: the least disturbed one."""
+    times = []
+    for _ in range(repeats):
+        started = time.perf_counter()
+        function()
+        times.append(time.perf_counter() - started)
+    return min(times)
+
+
+def compare(label, ours, yardstick, yardstick_label, repeats=15, target=None):
+    """Times both alternately and prints ours / yardstick."""
+    ours_times, yard_times = [], []
+    for _ in range(repeats):
+        ours_times.append(best_of(ours, 1))
+        yard_times.append(best_of(yardstick, 1))
+    mine, theirs = min(ours_times), min(yard_times)
+    ratio = mine / theirs
+    verdict = "" if target is None else (" (target <= %.2fx: %s)" % (target, "met" if ratio <= target else "MISSED"))
+    print(f"{label}: {mine * 1e3:.2f} ms vs {yardstick_label} {theirs * 1e3:.2f} ms -> {ratio:.3f}x{verdict}")
+    return ratio

@@ -1,0 +1,34 @@
+"""The main job: compare the bundled example screenshots, pair by pair."""
+
+import pathlib
+import time
+
+import quorvane
+
+SCREENS = pathlib.Path(__file__).resolve().parent / "screens"
+OUTPUT = pathlib.Path(__file__).resolve().parent / "output"
+
+# (name, baseline, current)
+PAIRS = [
+    ("inserted banner", "page_baseline.png", "page_inserted_banner.png"),
+    ("edited paragraph", "page_baseline.png", "page_edited_paragraph.png"),
+    ("deleted block", "page_baseline.png", "page_deleted_block.png"),
+    ("taller window", "page_baseline.png", "page_taller.png"),
+    ("table padding", "table_1080p.png", "table_1080p_padded.png"),
+]
+
+
+def main():
+    OUTPUT.mkdir(exist_ok=True)
+    print(f"quorvane {quorvane.__version__}: {len(PAIRS)} example pairs from {SCREENS}")
+    for name, baseline_name, current_name in PAIRS:
+        started = time.perf_counter()
+        comparison = quorvane.Comparison((SCREENS / baseline_name).read_bytes(), (SCREENS / current_name).read_bytes())
+        elapsed = (time.perf_counter() - started) * 1000
+        print(f"\n{name}: {baseline_name} -> {current_name}")
+        print(f"  {comparison!r}, baseline {comparison.baseline_size}, current {comparison.current_size}"
+              f"{', sizes differ' if comparison.size_mismatch else ''} (decoded in {elapsed:.0f} ms)")
+
+
+if __name__ == "__main__":
+    main()
