@@ -2,13 +2,15 @@
 // properties and the repr. Analysis methods come from the subsystem files.
 #include "bindings/comparison.hpp"
 
-#include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bindings/boundary.hpp"
 #include "bindings/callable.hpp"
 #include "bindings/params.hpp"
 #include "bindings/py_ref.hpp"
+#include "bindings/registry.hpp"
 #include "image_utils/pad.hpp"
 #include "image_utils/pair.hpp"
 

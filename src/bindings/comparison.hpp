@@ -1,9 +1,6 @@
 // The Comparison class: one decoded image pair, immutable once built.
 #pragma once
 
-#include <memory>
-#include <vector>
-
 #include "bindings/python.hpp"
 #include "core/image_pair.hpp"
 
@@ -21,8 +18,5 @@ PyTypeObject* comparison_type();
 PyObject* new_comparison(ImagePair pair);
 
 bool register_comparison(PyObject* module);
-
-// Each subsystem's binding file adds its methods of Comparison here.
-void add_construction_methods(std::vector<PyMethodDef>& methods);
 
 }  // namespace quorvane::py

@@ -5,6 +5,7 @@
 #include "bindings/comparison.hpp"
 #include "bindings/py_ref.hpp"
 #include "bindings/python.hpp"
+#include "bindings/registry.hpp"
 
 namespace quorvane::py {
 namespace {

@@ -1,0 +1,16 @@
+// The binding files of the subsystems, each adding its callables: methods of
+// Comparison to the class's table, module functions to the module's.
+#pragma once
+
+#include <vector>
+
+#include "bindings/python.hpp"
+
+namespace quorvane::py {
+
+// Methods of Comparison.
+void add_construction_methods(std::vector<PyMethodDef>& methods);
+
+// Module functions, in the order the module lists them.
+
+}  // namespace quorvane::py
