@@ -18,6 +18,15 @@ PAIRS = [
 ]
 
 
+def write_thumbnail(name, comparison):
+    started = time.perf_counter()
+    thumbnail = comparison.current_thumbnail()
+    elapsed = (time.perf_counter() - started) * 1000
+    path = OUTPUT / f"{name.replace(' ', '_')}_current.webp"
+    path.write_bytes(thumbnail)
+    print(f"  current thumbnail: {path.name}, {len(thumbnail)} bytes of lossless WebP ({elapsed:.0f} ms)")
+
+
 def main():
     OUTPUT.mkdir(exist_ok=True)
     print(f"quorvane {quorvane.__version__}: {len(PAIRS)} example pairs from {SCREENS}")
@@ -28,6 +37,7 @@ def main():
         print(f"\n{name}: {baseline_name} -> {current_name}")
         print(f"  {comparison!r}, baseline {comparison.baseline_size}, current {comparison.current_size}"
               f"{', sizes differ' if comparison.size_mismatch else ''} (decoded in {elapsed:.0f} ms)")
+        write_thumbnail(name, comparison)
 
 
 if __name__ == "__main__":

@@ -45,6 +45,7 @@ PyObject* create_module() {
     if (!register_comparison(module.get())) return nullptr;
 
     std::vector<PyMethodDef> functions;
+    add_thumbnail_functions(functions);
     if (!add_functions(module.get(), std::move(functions))) return nullptr;
     return module.release();
 }

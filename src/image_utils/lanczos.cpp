@@ -1,0 +1,189 @@
+// Lanczos3 weights per axis, computed once per call, and the two passes.
+// Output rows are filtered in bands: the vertical pass of a band's rows into
+// a float intermediate, then the horizontal pass out of it. Bands are
+// independent, so splitting them over the pool cannot change a single value.
+#include "image_utils/lanczos.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <numbers>
+
+#include "core/parallel.hpp"
+
+namespace quorvane {
+namespace {
+
+constexpr float kLobes = 3.0f;
+
+float sinc(float t) {
+    if (t == 0.0f) return 1.0f;
+    const float a = t * std::numbers::pi_v<float>;
+    return std::sin(a) / a;
+}
+
+// The source samples [left, right) that one output sample reads.
+struct Window {
+    u64 left = 0;
+    u64 right = 0;
+};
+
+Window window_of(float centre, float support, u64 source_length) {
+    const auto length = static_cast<std::int64_t>(source_length);
+    const auto left = std::clamp(static_cast<std::int64_t>(std::floor(centre - support)), std::int64_t{0}, length - 1);
+    const auto right = std::clamp(static_cast<std::int64_t>(std::ceil(centre + support)), left + 1, length);
+    return {static_cast<u64>(left), static_cast<u64>(right)};
+}
+
+// Four floats as one SIMD value (a GCC and Clang vector extension): four
+// neighbouring samples of a row, or the four channels of a pixel.
+using Lanes = float __attribute__((vector_size(4 * sizeof(float))));
+
+Lanes load_lanes(const float* first) {
+    Lanes lanes;
+    std::memcpy(&lanes, first, sizeof lanes);
+    return lanes;
+}
+
+// Output rows filtered as one band, and the width in floats of the strips
+// the vertical pass cuts a band into. The source rows of one strip are
+// converted to float once, stay in the first-level cache, and are read by
+// every output row of the band.
+constexpr u64 kBandRows = 8;
+constexpr u64 kStrip = 32;
+constexpr u64 kStripLanes = kStrip / 4;
+
+// The vertical pass of output rows [y0, y1) into `between`, one row of
+// `stride` floats each: between[y][x] = sum over k of source[first + k][x]
+// * w[k], the taps added in order.
+void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1, float* between,
+                   std::vector<float>& strip) {
+    const u64 top = rows.first[y0];
+    const u64 bottom = rows.first[y1 - 1] + rows.taps;
+    strip.resize((bottom - top) * kStrip);
+    for (u64 x0 = 0; x0 < stride; x0 += kStrip) {
+        // The last strip may be short; the lanes beyond it are computed from
+        // stale floats and never stored.
+        const u64 span = std::min(kStrip, stride - x0);
+        for (u64 r = top; r < bottom; ++r) {
+            const u8* in = source + r * stride + x0;
+            float* converted = strip.data() + (r - top) * kStrip;
+            for (u64 j = 0; j < span; ++j) converted[j] = static_cast<float>(in[j]);
+        }
+        for (u64 y = y0; y < y1; ++y) {
+            const float* first = strip.data() + (rows.first[y] - top) * kStrip;
+            const float* w = rows.weights.data() + y * rows.taps;
+            Lanes sum[kStripLanes] = {};
+            for (u64 k = 0; k < rows.taps; ++k) {
+                for (u64 v = 0; v < kStripLanes; ++v) sum[v] += load_lanes(first + k * kStrip + 4 * v) * w[k];
+            }
+            std::memcpy(between + (y - y0) * stride + x0, sum, span * sizeof(float));
+        }
+    }
+}
+
+// Clamped to [0, 255] and rounded half away from zero; for a non-negative
+// value that is truncation plus one when the exact fraction is at least 0.5.
+u8 to_byte(float value) {
+    const float clamped = std::min(std::max(value, 0.0f), 255.0f);
+    const int whole = static_cast<int>(clamped);
+    return static_cast<u8>(whole + (clamped - static_cast<float>(whole) >= 0.5f ? 1 : 0));
+}
+
+// Output pixels filtered together: their sums are independent, so one
+// pixel's additions need not wait for each other.
+constexpr u64 kGroup = 4;
+
+template <u64 Count>
+void horizontal_pixels(const float* in, const AxisTaps& columns, u64 o, u8* out) {
+    const u64 taps = columns.taps;
+    Lanes sum[Count] = {};
+    for (u64 k = 0; k < taps; ++k) {
+        for (u64 g = 0; g < Count; ++g) {
+            const Lanes pixel = load_lanes(in + (columns.first[o + g] + k) * kBytesPerPixel);
+            sum[g] += pixel * columns.weights[(o + g) * taps + k];
+        }
+    }
+    for (u64 g = 0; g < Count; ++g) {
+        for (u64 c = 0; c < kBytesPerPixel; ++c) out[(o + g) * kBytesPerPixel + c] = to_byte(sum[g][c]);
+    }
+}
+
+void horizontal_row(const float* in, const AxisTaps& columns, u8* out, u64 width) {
+    u64 o = 0;
+    for (; o + kGroup <= width; o += kGroup) horizontal_pixels<kGroup>(in, columns, o, out);
+    for (; o < width; ++o) horizontal_pixels<1>(in, columns, o, out);
+}
+
+}  // namespace
+
+float lanczos3(float x) {
+    if (std::fabs(x) >= kLobes) return 0.0f;
+    return sinc(x) * sinc(x / kLobes);
+}
+
+AxisTaps lanczos3_taps(u64 source_length, u64 target_length) {
+    const float ratio = static_cast<float>(source_length) / static_cast<float>(target_length);
+    const float scale = std::max(ratio, 1.0f);  // a downscale widens the filter
+    const float support = kLobes * scale;
+    const auto centre_of = [&](u64 o) { return (static_cast<float>(o) + 0.5f) * ratio; };
+
+    AxisTaps axis;
+    for (u64 o = 0; o < target_length; ++o) {
+        const Window window = window_of(centre_of(o), support, source_length);
+        axis.taps = std::max(axis.taps, window.right - window.left);
+    }
+    axis.first.resize(target_length);
+    axis.weights.assign(target_length * axis.taps, 0.0f);
+    for (u64 o = 0; o < target_length; ++o) {
+        const float centre = centre_of(o);
+        const Window window = window_of(centre, support, source_length);
+        // Moved left where a full-width window would run past the last sample.
+        const u64 first = std::min(window.left, source_length - axis.taps);
+        float* weights = axis.weights.data() + o * axis.taps + (window.left - first);
+        // The kernel is centred on a sample's left edge, hence the half step.
+        const float origin = centre - 0.5f;
+
+        float sum = 0.0f;
+        for (u64 i = window.left; i < window.right; ++i) {
+            const float weight = lanczos3((static_cast<float>(i) - origin) / scale);
+            weights[i - window.left] = weight;
+            sum += weight;
+        }
+        for (u64 k = 0; k < window.right - window.left; ++k) weights[k] /= sum;
+        axis.first[o] = first;
+    }
+    return axis;
+}
+
+Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 width, u64 height, u64 kept_rows) {
+    const AxisTaps rows = lanczos3_taps(source_height, height);
+    const AxisTaps columns = lanczos3_taps(source_width, width);
+    const u64 source_stride = source_width * kBytesPerPixel;
+    const u64 target_stride = width * kBytesPerPixel;
+
+    Bytes target(kept_rows * target_stride);
+    const auto resize_bands = [&](u64 begin, u64 end) {
+        std::vector<float> between(kBandRows * source_stride);
+        std::vector<float> strip;
+        for (u64 band = begin; band < end; ++band) {
+            const u64 y0 = band * kBandRows;
+            const u64 y1 = std::min(y0 + kBandRows, kept_rows);
+            vertical_band(rgba.data(), source_stride, rows, y0, y1, between.data(), strip);
+            for (u64 y = y0; y < y1; ++y) {
+                horizontal_row(between.data() + (y - y0) * source_stride, columns, target.data() + y * target_stride,
+                               width);
+            }
+        }
+    };
+    const u64 bands = (kept_rows + kBandRows - 1) / kBandRows;
+    if (worth_splitting(source_width * source_height)) {
+        parallel_ranges(bands, 1, resize_bands);
+    } else {
+        resize_bands(0, bands);
+    }
+    return target;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,25 @@
+// Thumbnails: an RGBA image scaled down to a width (or cropped from the top
+// left when scaling would make it too small), written as lossless WebP.
+#pragma once
+
+#include <optional>
+
+#include "core/result.hpp"
+#include "core/types.hpp"
+
+namespace quorvane {
+
+// `width` is the largest output width; `height`, when given, the largest
+// output height, reached by cropping from the top after scaling. The aspect
+// ratio is kept and the image never enlarged. When the scaled size falls
+// below `min_width` or `min_height`, the top-left corner of the source is
+// kept instead.
+Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, u64 width,
+                             std::optional<u64> height, std::optional<u64> min_width,
+                             std::optional<u64> min_height);
+
+// The first new_width pixels of each of the first new_height rows; the source
+// rows are source_width pixels apart. Callers ask only for sizes within it.
+Bytes crop_top_left(ByteView pixels, u64 source_width, u64 new_width, u64 new_height);
+
+}  // namespace quorvane

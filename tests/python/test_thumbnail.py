@@ -1,0 +1,270 @@
+"""Thumbnails: sizes, crops, the resampling against a reference written here,
+and the Python surface of thumbnail(), current_thumbnail() and
+baseline_thumbnail(). Every output is decoded with Pillow."""
+
+import inspect
+import io
+import math
+import struct
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import quorvane
+from imaging import png_bytes
+
+Comparison = quorvane.Comparison
+
+
+def decode_webp(data):
+    """The RGB pixels of a WebP file, as a (height, width, 3) array."""
+    with Image.open(io.BytesIO(data)) as image:
+        assert image.format == "WEBP"
+        return np.asarray(image.convert("RGB"))
+
+
+def pair_of(rgba, current=None):
+    """A Comparison of a baseline (and a current image, the baseline again by default)."""
+    current = rgba if current is None else current
+    return Comparison.from_rgba(rgba.tobytes(), rgba.shape[1], rgba.shape[0],
+                                current.tobytes(), current.shape[1], current.shape[0])
+
+
+def random_rgba(height, width, seed):
+    return np.random.default_rng(seed).integers(0, 256, (height, width, 4), dtype=np.uint8)
+
+
+def gradient_rgba(height, width):
+    """Smooth content, quick to encode, with every row and column told apart."""
+    y, x = np.mgrid[0:height, 0:width]
+    return np.stack([x % 256, y % 256, (x + y) % 256, np.full_like(x, 255)], axis=-1).astype(np.uint8)
+
+
+# The reference resampler: the published Lanczos3 kernel, a window of
+# 3 * scale source samples each side of the output sample's centre, weights
+# normalised per output sample; vertical pass first, in double precision.
+
+def lanczos3(x):
+    return np.where(np.abs(x) < 3, np.sinc(x) * np.sinc(x / 3), 0.0)
+
+
+def weight_matrix(source_length, target_length):
+    ratio = source_length / target_length
+    scale = max(ratio, 1.0)
+    support = 3 * scale
+    weights = np.zeros((target_length, source_length))
+    for o in range(target_length):
+        centre = (o + 0.5) * ratio
+        left = min(max(math.floor(centre - support), 0), source_length - 1)
+        right = min(max(math.ceil(centre + support), left + 1), source_length)
+        taps = lanczos3((np.arange(left, right) - (centre - 0.5)) / scale)
+        weights[o, left:right] = taps / taps.sum()
+    return weights
+
+
+def reference_thumbnail(rgba, width):
+    source_height, source_width = rgba.shape[:2]
+    height = max(1, math.floor(source_height * width / source_width + 0.5))
+    pixels = rgba.astype(np.float64)
+    vertical = np.einsum("ys,sxc->yxc", weight_matrix(source_height, height), pixels)
+    resized = np.einsum("xs,ysc->yxc", weight_matrix(source_width, width), vertical)
+    return np.floor(np.clip(resized, 0, 255) + 0.5).astype(np.uint8)[..., :3]
+
+
+class TestFormat:
+    def test_output_is_a_simple_lossless_webp_without_metadata(self):
+        data = pair_of(gradient_rgba(30, 40)).current_thumbnail()
+        riff, size, webp, chunk, chunk_size = struct.unpack("<4sI4s4sI", data[:20])
+        assert (riff, webp) == (b"RIFF", b"WEBP")
+        assert size == len(data) - 8
+        # One lossless image chunk and nothing else: no extended header, no
+        # alpha, EXIF or XMP chunk.
+        assert chunk == b"VP8L"
+        assert 20 + chunk_size + (chunk_size & 1) == len(data)
+
+    @pytest.mark.parametrize("shape", [(80, 150), (1, 1), (37, 200), (5, 3)])
+    def test_unscaled_images_round_trip_pixel_for_pixel(self, shape):
+        rgba = random_rgba(*shape, seed=sum(shape))
+        assert np.array_equal(decode_webp(pair_of(rgba).current_thumbnail()), rgba[..., :3])
+
+
+class TestSizes:
+    @pytest.mark.parametrize("source, options, expected", [
+        ((1000, 3000), {}, (200, 600)),
+        ((1000, 3000), {"height": 150}, (200, 150)),
+        ((1000, 3000), {"height": 5000}, (200, 600)),
+        ((1000, 2), {}, (200, 1)),
+        ((150, 80), {}, (150, 80)),
+        ((150, 80), {"height": 50}, (150, 50)),
+        ((2000, 1000), {"width": 200, "min_width": 300}, (200, 1000)),
+        ((2000, 1000), {"width": 200, "min_width": 300, "height": 100}, (200, 100)),
+        ((2000, 1000), {"width": 200, "min_width": 200}, (200, 100)),
+        ((1000, 3000), {"min_height": 601}, (200, 3000)),
+        ((1000, 3000), {"min_height": 600}, (200, 600)),
+        ((150, 80), {"width": 100, "min_height": 60}, (100, 80)),
+        ((150, 80), {"width": 400, "min_width": 500, "min_height": 10}, (150, 80)),
+        ((201, 100), {}, (200, 100)),
+        ((400, 1), {"width": 3}, (3, 1)),
+        # 1.5 rows become 2 and 2.5 rows 3: halfway cases round away from zero.
+        ((200, 3), {"width": 100}, (100, 2)),
+        ((200, 5), {"width": 100}, (100, 3)),
+    ])
+    def test_output_size(self, source, options, expected):
+        width, height = source
+        data = pair_of(gradient_rgba(height, width)).current_thumbnail(**options)
+        assert decode_webp(data).shape[:2] == (expected[1], expected[0])
+
+class TestContent:
+    def test_crop_from_the_top_keeps_the_top_rows(self):
+        rgba = random_rgba(80, 150, seed=1)
+        assert np.array_equal(decode_webp(pair_of(rgba).current_thumbnail(height=50)), rgba[:50, :, :3])
+
+    @pytest.mark.parametrize("height", [None, 100])
+    def test_minimum_size_keeps_the_top_left_corner_unscaled(self, height):
+        rgba = gradient_rgba(1000, 2000)
+        data = pair_of(rgba).current_thumbnail(width=200, height=height, min_width=300)
+        assert np.array_equal(decode_webp(data), rgba[:height or 1000, :200, :3])
+
+    def test_crop_after_scaling_shows_the_top_of_the_scaled_image(self):
+        comparison = pair_of(random_rgba(300, 100, seed=2))
+        whole = decode_webp(comparison.current_thumbnail(width=40))
+        top = decode_webp(comparison.current_thumbnail(width=40, height=15))
+        assert whole.shape[:2] == (120, 40)
+        assert np.array_equal(top, whole[:15])
+
+    @pytest.mark.parametrize("stored", [(10, 20, 30), (0, 0, 0), (255, 128, 1)])
+    @pytest.mark.parametrize("width", [200, 16])
+    def test_transparent_pixels_show_their_stored_colour(self, stored, width):
+        rgba = np.zeros((48, 64, 4), np.uint8)
+        rgba[..., :3] = stored
+        thumbnail = decode_webp(pair_of(rgba).current_thumbnail(width=width))
+        assert np.all(thumbnail == stored)
+
+    def test_current_thumbnail_shows_the_current_image_at_its_own_size(self):
+        baseline = random_rgba(60, 30, seed=3)
+        current = random_rgba(20, 50, seed=4)
+        comparison = pair_of(baseline, current)
+        assert np.array_equal(decode_webp(comparison.current_thumbnail()), current[..., :3])
+
+    def test_baseline_thumbnail_shows_the_padding_as_black(self):
+        baseline = random_rgba(20, 30, seed=5)
+        current = random_rgba(40, 50, seed=6)
+        thumbnail = decode_webp(pair_of(baseline, current).baseline_thumbnail())
+        expected = np.zeros((40, 50, 3), np.uint8)
+        expected[:20, :30] = baseline[..., :3]
+        assert np.array_equal(thumbnail, expected)
+
+    def test_module_function_thumbnails_the_decoded_png(self):
+        rgba = random_rgba(70, 260, seed=7)
+        expected = decode_webp(pair_of(rgba).current_thumbnail(width=120, height=20))
+        assert np.array_equal(decode_webp(quorvane.thumbnail(png_bytes(rgba), 120, 20)), expected)
+
+
+class TestResampling:
+    # Sizes in both directions, odd ratios, windows cut by the edges, one
+    # image large enough to be split over the worker pool, and an axis that
+    # keeps its length.
+    @pytest.mark.parametrize("height, width, target", [
+        (23, 37, 10), (64, 64, 31), (120, 50, 17), (7, 200, 13), (300, 9, 4),
+        (5, 40, 39), (1, 30, 7), (500, 700, 150), (40, 41, 40),
+    ])
+    def test_agrees_with_the_reference(self, height, width, target):
+        # Random alpha too: colour must not be weighted by it.
+        rgba = random_rgba(height, width, seed=height * width)
+        ours = decode_webp(pair_of(rgba).current_thumbnail(width=target)).astype(int)
+        reference = reference_thumbnail(rgba, target).astype(int)
+        assert ours.shape == reference.shape
+        difference = np.abs(ours - reference)
+        assert difference.max() <= 1
+        # Single-precision arithmetic only tips values sitting at a rounding edge.
+        assert np.mean(difference == 0) > 0.99
+
+    def test_halfway_values_round_away_from_zero(self):
+        # Two pixels into one: both weigh exactly one half.
+        rgba = np.array([[[0, 2, 4, 255], [1, 3, 5, 255]]], np.uint8)
+        assert decode_webp(pair_of(rgba).current_thumbnail(width=1)).tolist() == [[[1, 3, 5]]]
+
+    @pytest.mark.parametrize("height, width, target", [(97, 180, 40), (400, 300, 200), (60, 1000, 77)])
+    def test_is_close_to_pillow(self, height, width, target):
+        rgba = random_rgba(height, width, seed=target)
+        ours = decode_webp(pair_of(rgba).current_thumbnail(width=target)).astype(int)
+        size = (target, ours.shape[0])
+        pillow = np.asarray(Image.fromarray(rgba[..., :3]).resize(size, Image.LANCZOS)).astype(int)
+        assert np.mean(np.abs(ours - pillow)) < 1.0
+
+
+class TestErrors:
+    @pytest.mark.parametrize("options, message", [
+        ({"width": 0}, "thumbnail max_width must be > 0"),
+        ({"height": 0}, "thumbnail max_height must be > 0"),
+        ({"width": 0, "height": 0}, "thumbnail max_width must be > 0"),
+    ])
+    def test_zero_sizes(self, options, message):
+        comparison = pair_of(gradient_rgba(4, 4))
+        png = png_bytes(gradient_rgba(4, 4))
+        for call in (comparison.current_thumbnail, comparison.baseline_thumbnail,
+                     lambda **kw: quorvane.thumbnail(png, **kw)):
+            with pytest.raises(ValueError) as raised:
+                call(**options)
+            assert str(raised.value) == message
+
+    def test_not_a_png(self):
+        with pytest.raises(ValueError, match="^failed to decode PNG: "):
+            quorvane.thumbnail(b"GIF89a not a png")
+
+    @pytest.mark.parametrize("shape, width", [((0, 0), 200), ((1, 20000), 30000), ((20000, 1), 200)])
+    def test_sizes_webp_cannot_hold(self, shape, width):
+        comparison = pair_of(np.zeros(shape + (4,), np.uint8))
+        with pytest.raises(ValueError, match="^failed to encode WebP: "):
+            comparison.current_thumbnail(width=width)
+
+    @pytest.mark.parametrize("options, error", [
+        ({"width": None}, TypeError),
+        ({"width": 2.0}, TypeError),
+        ({"width": -1}, OverflowError),
+        ({"height": -5}, OverflowError),
+        ({"min_width": "3"}, TypeError),
+        ({"min_height": 2 ** 64}, OverflowError),
+        ({"depth": 3}, TypeError),
+    ])
+    def test_argument_conversion(self, options, error):
+        with pytest.raises(error):
+            pair_of(gradient_rgba(4, 4)).current_thumbnail(**options)
+
+    def test_png_bytes_must_be_bytes(self):
+        with pytest.raises(TypeError, match="argument 'png_bytes': "):
+            quorvane.thumbnail(bytearray(png_bytes(gradient_rgba(2, 2))))
+
+
+class TestSurface:
+    def test_signatures(self):
+        assert str(inspect.signature(quorvane.thumbnail)) == "(png_bytes, width=200, height=None)"
+        for method in (Comparison.current_thumbnail, Comparison.baseline_thumbnail):
+            assert str(inspect.signature(method)) == "(self, /, width=200, height=None, min_width=None, min_height=None)"
+
+    def test_docstrings(self):
+        assert quorvane.thumbnail.__doc__ == (
+            "Create a lossless WebP thumbnail from a PNG image.\n\n"
+            "Scales down to `width`, preserving aspect ratio. If `height` is set,\n"
+            "crops from the top after resizing \u2014 useful for fixed-size grid cells.\n"
+            "Images already within bounds are re-encoded without resizing.")
+        assert Comparison.current_thumbnail.__doc__ == (
+            "Generate a lossless WebP thumbnail of the current image.\n\n"
+            "When scaling would make either dimension smaller than `min_width` /\n"
+            "`min_height`, the original is top-left cropped instead (no upscaling).")
+        assert Comparison.baseline_thumbnail.__doc__ == "Generate a lossless WebP thumbnail of the baseline image."
+
+    def test_thumbnail_is_the_first_module_function(self):
+        functions = [name for name, value in vars(quorvane).items() if type(value) is type(len)]
+        assert functions[0] == "thumbnail"
+
+    def test_threads_share_a_comparison(self):
+        comparison = pair_of(random_rgba(600, 500, seed=9), random_rgba(500, 600, seed=10))
+        calls = [(comparison.current_thumbnail, {"width": 120}), (comparison.baseline_thumbnail, {"height": 40}),
+                 (comparison.current_thumbnail, {"width": 64, "min_height": 500})] * 4
+        expected = [call(**options) for call, options in calls]
+        with ThreadPoolExecutor(max_workers=4) as pool:
+            results = list(pool.map(lambda item: item[0](**item[1]), calls))
+        assert results == expected
