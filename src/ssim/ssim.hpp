@@ -9,8 +9,6 @@
 
 namespace quorvane {
 
-inline constexpr u64 kSsimWindow = 11;
-
 // SSIM of two equally sized RGBA buffers, in [0.0, 1.0]. Rows are taken as
 // they stand, so callers may pass any two stacks of corresponding rows.
 Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height);

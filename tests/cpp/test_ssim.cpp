@@ -1,8 +1,11 @@
 // The SSIM internals that Python cannot reach: mirror indexing, window means
 // against a brute-force sum, luminance weights, and the score's guards.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "check.hpp"
 #include "ssim/box_mean.hpp"
@@ -69,6 +72,104 @@ TEST("box_mean equals the direct window sum over the mirrored map") {
             }
         }
     }
+}
+
+// The table written out whole, as the definition reads: a mirrored copy,
+// S[p + 1][q + 1] = running row sum + S[p][q + 1], then four corners per pixel.
+DoubleMap whole_table_mean(const DoubleMap& map, u64 width, u64 height, u64 window) {
+    const u64 radius = window / 2;
+    const u64 padded_width = width + 2 * radius;
+    const u64 padded_height = height + 2 * radius;
+    std::vector<double> table((padded_width + 1) * (padded_height + 1), 0.0);
+    for (u64 p = 0; p < padded_height; ++p) {
+        double row_sum = 0.0;
+        const u64 row = reflect_index(static_cast<std::int64_t>(p) - static_cast<std::int64_t>(radius), height);
+        for (u64 q = 0; q < padded_width; ++q) {
+            const u64 column = reflect_index(static_cast<std::int64_t>(q) - static_cast<std::int64_t>(radius), width);
+            row_sum += map[row * width + column];
+            table[(p + 1) * (padded_width + 1) + q + 1] = row_sum + table[p * (padded_width + 1) + q + 1];
+        }
+    }
+    DoubleMap means(width * height);
+    const auto at = [&](u64 p, u64 q) { return table[p * (padded_width + 1) + q]; };
+    for (u64 y = 0; y < height; ++y) {
+        for (u64 x = 0; x < width; ++x) {
+            means[y * width + x] = (at(y + window, x + window) - at(y, x + window) - at(y + window, x) + at(y, x)) /
+                                   static_cast<double>(window * window);
+        }
+    }
+    return means;
+}
+
+DoubleMap fractional_map(u64 width, u64 height, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> level(0.0, 255.0);
+    DoubleMap map(width * height);
+    for (double& value : map) value = level(random);
+    return map;
+}
+
+TEST("box_mean adds in the order of a whole summed-area table, bit for bit") {
+    for (const auto& [width, height] : {std::pair<u64, u64>{11, 11}, {40, 130}, {3, 25}, {257, 19}}) {
+        DoubleMap map = fractional_map(width, height, static_cast<unsigned>(width * height));
+        for (double& value : map) value *= value;  // magnitudes of the squared maps
+        const DoubleMap expected = whole_table_mean(map, width, height, 11);
+        const DoubleMap means = box_mean(map, width, height, 11);
+        u64 mismatches = 0;
+        for (u64 i = 0; i < expected.size(); ++i) mismatches += means[i] != expected[i];
+        CHECK_EQ(mismatches, u64{0});
+    }
+}
+
+TEST("ssim_luminance over many bands equals the whole-map computation bit for bit") {
+    // 700 x 400 also crosses the size at which the means run on the pool.
+    for (const auto& [width, height] : {std::pair<u64, u64>{11, 11}, {23, 3000}, {700, 400}, {5000, 12}}) {
+        const DoubleMap x = fractional_map(width, height, 7);
+        DoubleMap y = fractional_map(width, height, 8);
+        for (u64 i = 0; i < y.size(); ++i) y[i] = (y[i] + 3.0 * x[i]) / 4.0;  // related, so scores are mid-range
+        DoubleMap xx(x.size()), yy(x.size()), xy(x.size());
+        for (u64 i = 0; i < x.size(); ++i) {
+            xx[i] = x[i] * x[i];
+            yy[i] = y[i] * y[i];
+            xy[i] = x[i] * y[i];
+        }
+        const DoubleMap mx = whole_table_mean(x, width, height, 11), my = whole_table_mean(y, width, height, 11);
+        const DoubleMap mxx = whole_table_mean(xx, width, height, 11), myy = whole_table_mean(yy, width, height, 11);
+        const DoubleMap mxy = whole_table_mean(xy, width, height, 11);
+        double total = 0.0;
+        for (u64 i = 0; i < x.size(); ++i) {
+            const double sx = mxx[i] - mx[i] * mx[i], sy = myy[i] - my[i] * my[i], sxy = mxy[i] - mx[i] * my[i];
+            const double denominator = (mx[i] * mx[i] + my[i] * my[i] + 6.5025) * (sx + sy + 58.5225);
+            total += denominator == 0.0 ? 1.0 : ((2.0 * mx[i] * my[i] + 6.5025) * (2.0 * sxy + 58.5225)) / denominator;
+        }
+        const double expected = total / static_cast<double>(x.size());
+        REQUIRE(expected > 0.1 && expected < 0.99);
+        auto score = ssim_luminance(x, y, width, height);
+        REQUIRE(score.ok());
+        CHECK_EQ(*score, expected);
+    }
+}
+
+TEST("a window-mean stream gives the same rows however they are requested") {
+    const u64 width = 17;
+    const u64 height = 29;
+    const DoubleMap a = integer_map(width, height, 40);
+    const DoubleMap b = integer_map(width, height, 41);
+    DoubleMap product(width * height);
+    for (u64 i = 0; i < product.size(); ++i) product[i] = a[i] * b[i];
+    const DoubleMap whole = box_mean(product, width, height, 11);
+
+    BoxMeanStream stream(width, height, 11, [&](u64 row, double* out) {
+        for (u64 x = 0; x < width; ++x) out[x] = a[row * width + x] * b[row * width + x];
+    });
+    DoubleMap pieces(width * height);
+    u64 done = 0;
+    for (const u64 rows : {u64{1}, u64{3}, u64{0}, u64{7}, u64{2}, u64{100}}) {
+        stream.next_rows(rows, pieces.data() + done * width);
+        done = std::min(height, done + rows);
+    }
+    REQUIRE(done == height);
+    for (u64 i = 0; i < whole.size(); ++i) CHECK_EQ(pieces[i], whole[i]);
 }
 
 TEST("box_mean of an empty map is empty; a map of the wrong size is a broken invariant") {
