@@ -11,8 +11,7 @@
 namespace quorvane {
 namespace {
 
-// Padded rows are summed this many at a time, so that the running row sums,
-// each a chain of dependent additions, overlap.
+// Padded rows are added to the table this many at a time.
 constexpr u64 kBlockRows = 4;
 
 // Table rows p + 1 .. p + count from padded rows p .. p + count - 1:

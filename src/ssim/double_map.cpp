@@ -11,15 +11,14 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-std::size_t mapped_length(std::size_t bytes) {
-    if (bytes > static_cast<std::size_t>(-1) - kHugePage) throw std::bad_alloc();
-    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
-}
+// Whole huge pages; allocate_map has checked that this cannot overflow.
+std::size_t mapped_length(std::size_t bytes) noexcept { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 }  // namespace
 
 void* allocate_map(std::size_t bytes) {
     if (bytes < kLargeMapBytes) return ::operator new(bytes);
+    if (bytes > static_cast<std::size_t>(-1) - 2 * kHugePage) throw std::bad_alloc();
     const std::size_t length = mapped_length(bytes);
     // Map one huge page more than needed, then give back the unaligned ends.
     void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

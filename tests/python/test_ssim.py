@@ -1,6 +1,7 @@
 """Comparison.ssim against an independent numpy/scipy computation of the same
 score, and the scores that follow from the definition alone."""
 
+import functools
 import inspect
 from concurrent.futures import ThreadPoolExecutor
 
@@ -9,6 +10,7 @@ import pytest
 from scipy.ndimage import uniform_filter
 
 import quorvane
+from imaging import pypng_rgba, screen
 
 C1 = 6.5025
 C2 = 58.5225
@@ -106,31 +108,30 @@ def test_black_against_white_scores_c1_over_white_plus_c1(width, height):
     assert comparison(white, black).ssim() == pytest.approx(BLACK_AGAINST_WHITE, rel=1e-12)
 
 
+@functools.cache
 def equal_luminance_twins():
-    """Pairs of distinct colours whose luminance is the same double."""
+    """Two arrays of colours, row k of one and of the other distinct but of
+    the same luminance, to the last bit."""
     levels = np.arange(0, 256, 3)
     r, g, b = (axis.ravel() for axis in np.meshgrid(levels, levels, levels, indexing="ij"))
     y = (r * 0.299 + g * 0.587) + b * 0.114
     order = np.argsort(y, kind="stable")
     same = np.flatnonzero(y[order][1:] == y[order][:-1])
-    colours = np.stack([r, g, b], axis=1)
-    return [(colours[order[i]], colours[order[i + 1]]) for i in same]
+    colours = np.stack([r, g, b], axis=1).astype(np.uint8)
+    return colours[order[same]], colours[order[same + 1]]
 
 
 @pytest.mark.parametrize("width, height", [(30, 25), (8, 8)])
 def test_colour_and_alpha_changes_at_equal_luminance_score_one(width, height):
-    twins = equal_luminance_twins()
-    assert len(twins) >= 16
+    firsts, seconds = equal_luminance_twins()
+    assert len(firsts) >= 16 and (firsts != seconds).any(axis=1).all()
     rng = np.random.default_rng(3)
-    chosen = rng.integers(0, len(twins), (height, width))
+    chosen = rng.integers(0, len(firsts), (height, width))
     baseline = np.empty((height, width, 4), np.uint8)
     current = np.empty((height, width, 4), np.uint8)
-    for index, (first, second) in enumerate(twins):
-        baseline[chosen == index, :3] = first
-        current[chosen == index, :3] = second
+    baseline[..., :3], current[..., :3] = firsts[chosen], seconds[chosen]
     baseline[..., 3] = 255
     current[..., 3] = rng.integers(0, 256, (height, width))
-    assert not np.array_equal(baseline, current)
     assert comparison(baseline, current).ssim() == 1.0
 
 
@@ -163,6 +164,23 @@ def test_size_mismatch_compares_on_the_transparent_canvas():
     score = comparison(baseline, current).ssim()
     assert score == pytest.approx(reference_ssim(baseline, canvas), rel=1e-9)
     assert score < 1.0
+
+
+@pytest.mark.parametrize("baseline_name, current_name", [
+    ("table_1080p.png", "table_1080p_padded.png"),
+    ("page_baseline.png", "page_taller.png"),  # different heights: compared on the larger canvas
+])
+def test_example_screenshots_match_reference(baseline_name, current_name):
+    baseline, current = pypng_rgba(screen(baseline_name)), pypng_rgba(screen(current_name))
+    height = max(baseline.shape[0], current.shape[0])
+    width = max(baseline.shape[1], current.shape[1])
+    canvases = []
+    for image in (baseline, current):
+        canvas = np.zeros((height, width, 4), np.uint8)
+        canvas[:image.shape[0], :image.shape[1]] = image
+        canvases.append(canvas)
+    score = quorvane.Comparison(screen(baseline_name), screen(current_name)).ssim()
+    assert score == pytest.approx(reference_ssim(*canvases), rel=1e-9)
 
 
 def test_concurrent_calls_agree_with_sequential_ones():
