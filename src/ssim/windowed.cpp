@@ -120,10 +120,10 @@ double add_band(const MeanBand& band, u64 pixels, double total) {
 
 }  // namespace
 
-// Every pixel's window counts, borders included. The values are summed in one
-// chain in row-major order, band after band, so the score never depends on
-// scheduling: while one band is summed, the pool computes the means of the
-// next.
+// Every pixel's window counts, borders included. While one band is summed,
+// the pool computes the means of the next. The values are summed in one chain
+// in row-major order, a band's sum never starting before the previous one's
+// ends, so the score depends neither on scheduling nor on the thread summing.
 double windowed_ssim(std::span<const double> x, std::span<const double> y, u64 width, u64 height) {
     const Runner runner(worth_splitting(x.size()));
     WindowMeans means(x, y, width, height, runner);
