@@ -38,6 +38,9 @@ def main():
         print(f"  {comparison!r}, baseline {comparison.baseline_size}, current {comparison.current_size}"
               f"{', sizes differ' if comparison.size_mismatch else ''} (decoded in {elapsed:.0f} ms)")
         write_thumbnail(name, comparison)
+        started = time.perf_counter()
+        score = comparison.ssim()
+        print(f"  SSIM {score:.6f} ({(time.perf_counter() - started) * 1000:.0f} ms)")
 
 
 if __name__ == "__main__":

@@ -119,6 +119,7 @@ bool register_comparison(PyObject* module) {
     std::vector<PyMethodDef> methods;
     add_construction_methods(methods);
     add_thumbnail_methods(methods);
+    add_ssim_methods(methods);
 
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(comparison_new)},

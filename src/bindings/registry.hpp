@@ -11,6 +11,7 @@ namespace quorvane::py {
 // Methods of Comparison.
 void add_construction_methods(std::vector<PyMethodDef>& methods);
 void add_thumbnail_methods(std::vector<PyMethodDef>& methods);
+void add_ssim_methods(std::vector<PyMethodDef>& methods);
 
 // Module functions, in the order the module lists them.
 void add_thumbnail_functions(std::vector<PyMethodDef>& functions);

@@ -1,0 +1,26 @@
+// Comparison.ssim: the structural-similarity score of the pair on its common
+// canvas.
+#include <vector>
+
+#include "bindings/boundary.hpp"
+#include "bindings/callable.hpp"
+#include "bindings/comparison.hpp"
+#include "bindings/registry.hpp"
+#include "ssim/ssim.hpp"
+
+namespace quorvane::py {
+namespace {
+
+PyObject* ssim(ComparisonObject& self, Args&) {
+    const ImagePair& pair = *self.pair;
+    auto score = without_gil([&] { return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); });
+    return deliver(std::move(score), [](double value) { return to_python(value); });
+}
+
+constexpr Method kSsim{"ssim", "Compute SSIM (structural similarity) score.", {}, ssim};
+
+}  // namespace
+
+void add_ssim_methods(std::vector<PyMethodDef>& methods) { methods.push_back(describe<kSsim>()); }
+
+}  // namespace quorvane::py

@@ -1,0 +1,77 @@
+// The SSIM entry points: luminance of both buffers, then the windowed score,
+// or one whole-image window for images too small for the window; clamped to
+// [0.0, 1.0].
+#include "ssim/ssim.hpp"
+
+#include <cmath>
+
+#include "core/checked.hpp"
+#include "core/parallel.hpp"
+#include "image_utils/pad.hpp"
+#include "ssim/luminance.hpp"
+#include "ssim/window_formula.hpp"
+#include "ssim/windowed.hpp"
+
+namespace quorvane {
+namespace {
+
+// The whole image as one window: plain sums in pixel order for the means,
+// then population moments from a second pass.
+double whole_image_ssim(std::span<const double> x, std::span<const double> y) {
+    const u64 n = x.size();
+    const double count = static_cast<double>(n);
+    double sum_x = 0.0;
+    double sum_y = 0.0;
+    for (u64 i = 0; i < n; ++i) sum_x += x[i];
+    for (u64 i = 0; i < n; ++i) sum_y += y[i];
+    const double mean_x = sum_x / count;
+    const double mean_y = sum_y / count;
+
+    double squares_x = 0.0;
+    double squares_y = 0.0;
+    double products = 0.0;
+    for (u64 i = 0; i < n; ++i) {
+        const double dx = x[i] - mean_x;
+        const double dy = y[i] - mean_y;
+        squares_x += dx * dx;
+        squares_y += dy * dy;
+        products += dx * dy;
+    }
+    return window_value(window_terms(mean_x, mean_y, squares_x / count, squares_y / count, products / count));
+}
+
+double clamp_score(double score) {
+    if (!std::isfinite(score)) return 0.0;
+    if (score < 0.0) return 0.0;
+    if (score > 1.0) return 1.0;
+    return score;
+}
+
+}  // namespace
+
+Result<double> ssim_luminance(std::span<const double> x, std::span<const double> y, u64 width, u64 height) {
+    auto n = checked_pixel_count(width, height);
+    if (!n) return CompareError::dimensions_overflow();
+    if (x.size() != *n || y.size() != *n) throw Panic("luminance maps do not match the image size");
+    if (*n == 0) return 1.0;
+    if (width < kSsimWindow || height < kSsimWindow) return clamp_score(whole_image_ssim(x, y));
+    return clamp_score(windowed_ssim(x, y, width, height));
+}
+
+Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height) {
+    if (auto checked = check_rgba_buffer(baseline, width, height); !checked) return std::move(checked).error();
+    if (auto checked = check_rgba_buffer(current, width, height); !checked) return std::move(checked).error();
+    DoubleMap x;
+    DoubleMap y;
+    auto convert_baseline = [&] { x = to_luminance(baseline); };
+    auto convert_current = [&] { y = to_luminance(current); };
+    if (worth_splitting(baseline.size() / kBytesPerPixel)) {
+        fork_join(convert_baseline, convert_current);
+    } else {
+        convert_baseline();
+        convert_current();
+    }
+    return ssim_luminance(x, y, width, height);
+}
+
+}  // namespace quorvane
