@@ -118,6 +118,7 @@ void add_construction_methods(std::vector<PyMethodDef>& methods) { methods.push_
 bool register_comparison(PyObject* module) {
     std::vector<PyMethodDef> methods;
     add_construction_methods(methods);
+    add_pixel_diff_methods(methods);
 
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(comparison_new)},

@@ -10,6 +10,7 @@ namespace quorvane::py {
 
 // Methods of Comparison.
 void add_construction_methods(std::vector<PyMethodDef>& methods);
+void add_pixel_diff_methods(std::vector<PyMethodDef>& methods);
 
 // Module functions, in the order the module lists them.
 
