@@ -28,6 +28,12 @@ def main():
         print(f"\n{name}: {baseline_name} -> {current_name}")
         print(f"  {comparison!r}, baseline {comparison.baseline_size}, current {comparison.current_size}"
               f"{', sizes differ' if comparison.size_mismatch else ''} (decoded in {elapsed:.0f} ms)")
+        started = time.perf_counter()
+        changed = comparison.diff_count()
+        diff_path = OUTPUT / f"{name.replace(' ', '_')}_diff.png"
+        diff_path.write_bytes(comparison.diff_image())
+        elapsed = (time.perf_counter() - started) * 1000
+        print(f"  {changed} changed pixels; diff image {diff_path.relative_to(OUTPUT.parent)} ({elapsed:.0f} ms)")
 
 
 if __name__ == "__main__":
