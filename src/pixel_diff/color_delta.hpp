@@ -48,24 +48,35 @@ inline double blended(double c1, double a1, double c2, double a2, double backgro
     return ((c1 * a1 - c2 * a2) - background * da) / kAlphaScale;
 }
 
+// Channel differences of two opaque pixels. The differences of the bytes
+// are exact in integers, so converting once gives the same doubles as
+// subtracting converted channels.
+inline Deltas opaque_deltas(const u8* p, const u8* q) {
+    return {static_cast<double>(p[0] - q[0]), static_cast<double>(p[1] - q[1]), static_cast<double>(p[2] - q[2])};
+}
+
+inline double brightness(const Deltas& d) { return (d.r * kYr + d.g * kYg) + d.b * kYb; }
+
+// The signed brightness difference of two opaque pixels: color_delta with
+// y_only, without its branches (equal pixels give +0.0 here too).
+inline double opaque_brightness_delta(const u8* p, const u8* q) { return brightness(opaque_deltas(p, q)); }
+
 // Deltas of the pixel p in first at offset k against q; false when the
 // pixels are equal in all four channels (the delta is then 0).
 inline bool channel_deltas(const u8* p, const u8* q, u64 k, Deltas& out) {
-    const double r1 = p[0], g1 = p[1], b1 = p[2], a1 = p[3];
-    const double r2 = q[0], g2 = q[1], b2 = q[2], a2 = q[3];
-    const double dr = r1 - r2, dg = g1 - g2, db = b1 - b2, da = a1 - a2;
-    if (dr == 0.0 && dg == 0.0 && db == 0.0 && da == 0.0) return false;
-    if (a1 == kAlphaScale && a2 == kAlphaScale) {
-        out = {dr, dg, db};
+    if (p[0] == q[0] && p[1] == q[1] && p[2] == q[2] && p[3] == q[3]) return false;
+    if (p[3] == 255 && q[3] == 255) {
+        out = opaque_deltas(p, q);
         return true;
     }
+    const double r1 = p[0], g1 = p[1], b1 = p[2], a1 = p[3];
+    const double r2 = q[0], g2 = q[1], b2 = q[2], a2 = q[3];
+    const double da = a1 - a2;
     const Background background = background_at(k);
     out = {blended(r1, a1, r2, a2, background.r, da), blended(g1, a1, g2, a2, background.g, da),
            blended(b1, a1, b2, a2, background.b, da)};
     return true;
 }
-
-inline double brightness(const Deltas& d) { return (d.r * kYr + d.g * kYg) + d.b * kYb; }
 
 }  // namespace color
 

@@ -98,4 +98,7 @@ TEST("gray_pixel fades the brightness towards white and truncates") {
     // Brightness 100.000001 at full strength stays 100; half opacity halves the fade.
     CHECK_EQ(gray_pixel(100, 100, 100, 255, 1.0), u8{100});
     CHECK_EQ(gray_pixel(0, 0, 0, 128, 1.0), u8{127});  // 255 - 255 * 128/255
+    // Exactly 93.0 when alpha scales the brightness before the opacity does;
+    // 92.99999999999997 in the other grouping.
+    CHECK_EQ(gray_pixel(0, 0, 0, 180, 0.9), u8{93});
 }
