@@ -175,6 +175,11 @@ class TestDiffImage:
         drawn = decode(comparison.diff_image(include_aa=True, aa_color=(0, 0, 255)))
         assert drawn[2, 4].tolist() == [255, 0, 0]
 
+    def test_an_empty_pair_has_no_png(self):
+        # PNG has no zero-sized images; the encoder says so.
+        with pytest.raises(ValueError, match="^failed to encode PNG: "):
+            Comparison.from_rgba(b"", 0, 0, b"", 0, 0).diff_image()
+
     @pytest.mark.parametrize("include_aa", [False, True])
     def test_changed_pixels_drawn_equal_the_count(self, include_aa):
         comparison = Comparison(screen("table_1080p.png"), screen("table_1080p_padded.png"))
