@@ -119,11 +119,6 @@ def test_positional_and_keyword_arguments(comparison):
         comparison.diff_count(0.1, threshold=0.2)
 
 
-def test_methods_need_a_comparison_instance():
-    with pytest.raises(TypeError):
-        Comparison.diff_count(object())
-
-
 @pytest.mark.parametrize("name, signature, summary", [
     ("diff_count", "($self, threshold=0.1, include_aa=False)", "Count differing pixels."),
     ("diff_count_capped", "($self, max_diffs, threshold=0.1, include_aa=False)",
