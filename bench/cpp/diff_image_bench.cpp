@@ -26,7 +26,8 @@ double best_ms(F&& run, int repeats = 15) {
     for (int i = 0; i < repeats; ++i) {
         const auto start = std::chrono::steady_clock::now();
         run();
-        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        best = std::min(best, std::chrono::duration<double, std::milli>(elapsed).count());
     }
     return best;
 }

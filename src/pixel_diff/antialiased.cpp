@@ -92,7 +92,9 @@ bool antialiased_inside(const u8* image, u64 x1, u64 y1, u64 width, u64 height, 
     const u8* centre = image + k;
     double d[8];
     if (opaque_neighbourhood(centre, offsets)) {
-        for (int s = 0; s < 8; ++s) d[s] = color::opaque_brightness_delta(centre, centre + offsets.at[s] * kBytesPerPixel);
+        for (int s = 0; s < 8; ++s) {
+            d[s] = color::opaque_brightness_delta(centre, centre + offsets.at[s] * kBytesPerPixel);
+        }
     } else {
         for (int s = 0; s < 8; ++s) d[s] = color_delta(image, image, k, k + offsets.at[s] * kBytesPerPixel, true);
     }

@@ -40,8 +40,8 @@ u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64>
         for (u64 chunk = first_chunk; chunk < end_chunk; ++chunk) {
             if (running.reached()) continue;
             const u64 begin = chunk * kExactChunkPixels;
-            const u64 n =
-                count_differing_words(pair.baseline_words, pair.current_words, begin, std::min(begin + kExactChunkPixels, pixels));
+            const u64 end = std::min(begin + kExactChunkPixels, pixels);
+            const u64 n = count_differing_words(pair.baseline_words, pair.current_words, begin, end);
             running.add(n);
             partial += n;
         }

@@ -63,7 +63,8 @@ Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width,
     const PixelWords baseline_words(baseline);
     const PixelWords current_words(current);
     const ComparedPair pair(baseline, current, baseline_words, current_words, width, height, options);
-    result.count = pair.exact() ? mark_exact(pair, result.mask.data(), pixels) : mark_rows(pair, result.mask.data(), pixels);
+    u8* mask = result.mask.data();
+    result.count = pair.exact() ? mark_exact(pair, mask, pixels) : mark_rows(pair, mask, pixels);
     return result;
 }
 
