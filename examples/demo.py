@@ -41,6 +41,12 @@ def main():
         started = time.perf_counter()
         score = comparison.ssim()
         print(f"  SSIM {score:.6f} ({(time.perf_counter() - started) * 1000:.0f} ms)")
+        started = time.perf_counter()
+        changed = comparison.diff_count()
+        diff_path = OUTPUT / f"{name.replace(' ', '_')}_diff.png"
+        diff_path.write_bytes(comparison.diff_image())
+        elapsed = (time.perf_counter() - started) * 1000
+        print(f"  {changed} changed pixels; diff image {diff_path.relative_to(OUTPUT.parent)} ({elapsed:.0f} ms)")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,209 @@
+"""The pixel difference methods at the Python surface: counts, caps, diff
+images and their colours, size mismatches, and concurrent use."""
+
+import io
+import math
+import threading
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import quorvane
+from imaging import screen
+
+Comparison = quorvane.Comparison
+
+WHITE = (255, 255, 255, 255)
+BLACK = (0, 0, 0, 255)
+
+
+def canvas(width, height, colour=WHITE):
+    return np.tile(np.array(colour, np.uint8), (height, width, 1))
+
+
+def pair(baseline, current):
+    return Comparison.from_rgba(baseline.tobytes(), baseline.shape[1], baseline.shape[0], current.tobytes(),
+                                current.shape[1], current.shape[0])
+
+
+def decode(png):
+    image = Image.open(io.BytesIO(png))
+    assert image.mode == "RGB"
+    return np.asarray(image)
+
+
+def blocks_pair():
+    """Solid black blocks on white: rows 1 to 3 hold 4 changed pixels each,
+    rows 5 and 6 hold 2 each; solid blocks are never anti-aliased."""
+    baseline = canvas(10, 8)
+    current = baseline.copy()
+    current[1:4, 2:6] = BLACK
+    current[5:7, 7:9] = BLACK
+    return pair(baseline, current)
+
+
+def edge_pair():
+    """A grey pixel appears on the boundary of a black and a white half: an
+    anti-aliased edge pixel, not a change."""
+    baseline = canvas(8, 6)
+    baseline[:, :4] = BLACK
+    current = baseline.copy()
+    current[2, 4] = (128, 128, 128, 255)
+    return pair(baseline, current)
+
+
+class TestCounting:
+    @pytest.mark.parametrize("threshold", [0.0, 0.1, 1.0])
+    @pytest.mark.parametrize("include_aa", [False, True])
+    def test_identical_images_count_nothing(self, threshold, include_aa):
+        image = np.random.default_rng(1).integers(0, 256, (9, 13, 4), dtype=np.uint8)
+        comparison = pair(image, image.copy())
+        assert comparison.diff_count(threshold, include_aa) == 0
+        assert comparison.diff_count_capped(1, threshold, include_aa) == 0
+
+    @pytest.mark.parametrize("include_aa, expected", [(False, 25), (True, 0)])
+    def test_hidden_colour_of_transparent_pixels_counts_only_in_exact_mode(self, include_aa, expected):
+        baseline = canvas(5, 5, (10, 200, 30, 0))
+        current = canvas(5, 5, (250, 0, 99, 0))
+        comparison = pair(baseline, current)
+        assert comparison.diff_count(threshold=0.0, include_aa=include_aa) == expected
+        assert comparison.diff_count(threshold=0.1, include_aa=include_aa) == 0
+
+    def test_anti_aliased_pixels_count_only_at_threshold_zero(self):
+        comparison = edge_pair()
+        assert comparison.diff_count(threshold=0.0) == 1
+        assert comparison.diff_count(threshold=0.05) == 0
+        assert comparison.diff_count(threshold=0.05, include_aa=True) == 1
+
+    def test_padding_counts_against_an_opaque_pixel(self):
+        # The empty baseline is padded to one transparent black pixel at offset
+        # 0, blended onto the background (48, 48, 48): |delta| = 1164.2112232842244.
+        comparison = Comparison.from_rgba(b"", 0, 0, bytes(BLACK), 1, 1)
+        assert comparison.size_mismatch
+        limit = math.sqrt(1164.2112232842244 / 35215.0)
+        assert comparison.diff_count(threshold=0.1) == 1
+        assert comparison.diff_count(threshold=0.2) == 0
+        assert comparison.diff_count(threshold=limit * (1 - 1e-12)) == 1
+        assert comparison.diff_count(threshold=limit * (1 + 1e-12)) == 0
+
+    def test_padding_against_padding_is_unchanged(self):
+        # 1x2 against 2x1, both black: the two cells where one image is padded
+        # differ; the corner padded in both does not.
+        comparison = Comparison.from_rgba(bytes(BLACK) * 2, 1, 2, bytes(BLACK) * 2, 2, 1)
+        assert (comparison.width, comparison.height) == (2, 2)
+        for include_aa in (False, True):
+            assert comparison.diff_count(threshold=0.0, include_aa=include_aa) == 2
+        image = decode(comparison.diff_image(threshold=0.0, alpha=1.0))
+        assert image[1, 1].tolist() == [255, 255, 255]  # transparent baseline: white
+
+
+class TestCap:
+    @pytest.mark.parametrize("cap, expected", [(1, 4), (4, 4), (5, 8), (12, 12), (13, 14), (15, 16), (16, 16),
+                                               (17, 16), (2**64 - 1, 16)])
+    def test_rule_stops_after_the_row_that_reached_the_cap(self, cap, expected):
+        assert blocks_pair().diff_count_capped(cap) == expected
+
+    @pytest.mark.parametrize("cap, expected", [(1, 1), (5, 5), (15, 15), (16, 16), (17, 16)])
+    def test_exact_mode_stops_at_the_cap(self, cap, expected):
+        assert blocks_pair().diff_count_capped(cap, threshold=0.0) == expected
+
+    def test_zero_cap_answers_zero_without_comparing(self):
+        assert blocks_pair().diff_count_capped(0) == 0
+        assert blocks_pair().diff_count_capped(0, 0.0, True) == 0
+
+    def test_pool_cap_is_exact_below_and_at_least_the_cap_above(self):
+        comparison = Comparison(screen("page_baseline.png"), screen("page_edited_paragraph.png"))
+        total = comparison.diff_count()
+        assert comparison.diff_count_capped(total + 1) == total
+        for cap in (1, 1000, total // 2, total):
+            assert cap <= comparison.diff_count_capped(cap) <= total
+
+
+class TestDiffImage:
+    def test_identical_images_draw_faded_grey(self):
+        image = canvas(4, 3, (0, 0, 0, 255))
+        image[0, 1] = WHITE
+        image[0, 2] = (200, 100, 50, 0)
+        comparison = pair(image, image.copy())
+        drawn = decode(comparison.diff_image())
+        assert drawn.shape == (3, 4, 3)
+        assert drawn[1, 1].tolist() == [229, 229, 229]  # 229.5 truncated
+        assert drawn[0, 1].tolist() == [255, 255, 255]
+        assert drawn[0, 2].tolist() == [255, 255, 255]  # transparent: white
+
+    @pytest.mark.parametrize("alpha, black, mid", [(0.0, 255, 255), (0.1, 229, 242), (0.5, 127, 191),
+                                                   (1.0, 0, 128)])
+    def test_alpha_fades_unchanged_pixels(self, alpha, black, mid):
+        baseline = canvas(3, 1, BLACK)
+        baseline[0, 1] = (128, 128, 128, 255)
+        current = baseline.copy()
+        current[0, 2] = WHITE
+        drawn = decode(pair(baseline, current).diff_image(alpha=alpha))
+        assert drawn[0, 0].tolist() == [black] * 3
+        assert drawn[0, 1].tolist() == [mid] * 3
+
+    def test_changed_pixels_take_the_colour_of_their_direction(self):
+        baseline = canvas(6, 6)
+        baseline[3:, :] = BLACK
+        current = baseline.copy()
+        current[0:2, 0:2] = BLACK  # white to black: darker
+        current[4:6, 4:6] = WHITE  # black to white: lighter
+        comparison = pair(baseline, current)
+        plain = decode(comparison.diff_image(diff_color=(1, 2, 3)))
+        assert (plain[0:2, 0:2] == (1, 2, 3)).all() and (plain[4:6, 4:6] == (1, 2, 3)).all()
+        both = decode(comparison.diff_image(diff_color=(1, 2, 3), diff_color_alt=(7, 8, 9)))
+        assert (both[0:2, 0:2] == (7, 8, 9)).all()
+        assert (both[4:6, 4:6] == (1, 2, 3)).all()
+
+    def test_anti_aliased_pixels_take_the_aa_colour_unless_included(self):
+        comparison = edge_pair()
+        for threshold in (0.0, 0.1):  # no exact mode in the diff image
+            drawn = decode(comparison.diff_image(threshold=threshold, aa_color=(0, 0, 255)))
+            assert drawn[2, 4].tolist() == [0, 0, 255]
+        drawn = decode(comparison.diff_image(include_aa=True, aa_color=(0, 0, 255)))
+        assert drawn[2, 4].tolist() == [255, 0, 0]
+
+    def test_an_empty_pair_has_no_png(self):
+        # PNG has no zero-sized images; the encoder says so.
+        with pytest.raises(ValueError, match="^failed to encode PNG: "):
+            Comparison.from_rgba(b"", 0, 0, b"", 0, 0).diff_image()
+
+    @pytest.mark.parametrize("include_aa", [False, True])
+    def test_changed_pixels_drawn_equal_the_count(self, include_aa):
+        comparison = Comparison(screen("table_1080p.png"), screen("table_1080p_padded.png"))
+        drawn = decode(comparison.diff_image(threshold=0.05, include_aa=include_aa, diff_color=(1, 2, 3),
+                                             aa_color=(4, 5, 6)))
+        changed = int(np.all(drawn == (1, 2, 3), axis=2).sum())
+        assert changed == comparison.diff_count(threshold=0.05, include_aa=include_aa) > 0
+        assert np.all(drawn == (4, 5, 6), axis=2).any() != include_aa
+
+
+def test_concurrent_calls_on_one_comparison_match_sequential_ones():
+    comparison = Comparison(screen("page_baseline.png"), screen("page_edited_paragraph.png"))
+    calls = [
+        lambda: comparison.diff_count(),
+        lambda: comparison.diff_count(threshold=0.0),
+        lambda: comparison.diff_count(threshold=0.2, include_aa=True),
+        lambda: comparison.diff_count_capped(2**40, threshold=0.05),
+        lambda: comparison.diff_image(alpha=0.3, diff_color_alt=(0, 0, 255)),
+    ]
+    sequential = [call() for call in calls]
+    workers = 4
+    results = [{} for _ in range(workers)]
+    start = threading.Barrier(workers)
+
+    def worker(number):
+        start.wait()
+        for step in range(2 * len(calls)):  # each thread in its own order
+            index = (number + step) % len(calls)
+            results[number][index, step] = calls[index]()
+
+    threads = [threading.Thread(target=worker, args=(number,)) for number in range(workers)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for answers in results:
+        assert len(answers) == 2 * len(calls)
+        assert all(answer == sequential[index] for (index, _), answer in answers.items())

@@ -1,0 +1,155 @@
+"""Argument conversion and checks of the pixel difference methods: types,
+ranges and their order, keywords, signatures; and the PNG decoder seen
+through diff_count against pypng's decoding of the same files."""
+
+import inspect
+
+import numpy as np
+import pytest
+
+import quorvane
+from imaging import PNG_DATA, png_bytes, pypng_rgba
+
+Comparison = quorvane.Comparison
+
+THRESHOLD_TEXT = r"^threshold must be in the range \[0\.0, 1\.0\]$"
+ALPHA_TEXT = r"^alpha must be in the range \[0\.0, 1\.0\]$"
+
+
+@pytest.fixture(scope="module")
+def comparison():
+    baseline = np.zeros((3, 4, 4), np.uint8)
+    current = baseline.copy()
+    current[1, 1] = (255, 255, 255, 255)
+    return Comparison.from_rgba(baseline.tobytes(), 4, 3, current.tobytes(), 4, 3)
+
+
+@pytest.fixture(scope="module")
+def identical():
+    return Comparison.from_rgba(bytes(16), 2, 2, bytes(16), 2, 2)
+
+
+CALLS = {
+    "diff_count": lambda c, **kw: c.diff_count(**kw),
+    "diff_count_capped": lambda c, **kw: c.diff_count_capped(10, **kw),
+    "diff_count_capped(0)": lambda c, **kw: c.diff_count_capped(0, **kw),
+    "diff_image": lambda c, **kw: c.diff_image(**kw),
+}
+
+
+@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+@pytest.mark.parametrize("threshold", [1.5, -0.1, float("nan"), float("inf"), 1.0000000000000002])
+def test_threshold_out_of_range_fails_even_for_identical_images(identical, call, threshold):
+    with pytest.raises(ValueError, match=THRESHOLD_TEXT):
+        call(identical, threshold=threshold)
+
+
+@pytest.mark.parametrize("alpha", [-1.0, 1.5, float("nan")])
+def test_alpha_out_of_range(identical, alpha):
+    with pytest.raises(ValueError, match=ALPHA_TEXT):
+        identical.diff_image(alpha=alpha)
+
+
+def test_threshold_is_reported_before_alpha(identical):
+    with pytest.raises(ValueError, match=THRESHOLD_TEXT):
+        identical.diff_image(threshold=2.0, alpha=-1.0)
+
+
+@pytest.mark.parametrize("threshold", [0, 1, True, 0.0, 1.0, np.float32(0.5)])
+def test_range_ends_and_numbers_convertible_to_float_pass(comparison, threshold):
+    assert comparison.diff_count(threshold=threshold) in (0, 1)
+    comparison.diff_image(threshold=threshold, alpha=threshold)
+
+
+@pytest.mark.parametrize("argument, value, error", [
+    ("threshold", "0.1", TypeError),
+    ("threshold", None, TypeError),
+    ("include_aa", 1, TypeError),
+    ("include_aa", None, TypeError),
+    ("include_aa", np.bool_(True), TypeError),
+    ("diff_color", [255, 0, 0], TypeError),
+    ("diff_color", (255, 0), TypeError),
+    ("diff_color", (255, 0, 0, 0), TypeError),
+    ("diff_color", (255.0, 0, 0), TypeError),
+    ("diff_color", (256, 0, 0), OverflowError),
+    ("diff_color", (0, -1, 0), OverflowError),
+    ("aa_color", (0, 0, 2**70), OverflowError),
+    ("aa_color", None, TypeError),
+    ("diff_color_alt", [0, 0, 0], TypeError),
+    ("diff_color_alt", (0, 0, 256), OverflowError),
+])
+def test_conversion_failures_name_the_argument(comparison, argument, value, error):
+    with pytest.raises(error, match=f"^argument '{argument}': "):
+        comparison.diff_image(**{argument: value})
+
+
+def test_conversion_fails_before_any_range_check(comparison):
+    with pytest.raises(TypeError, match="^argument 'include_aa': "):
+        comparison.diff_count(threshold=5.0, include_aa=1)
+    with pytest.raises(OverflowError, match="^argument 'diff_color_alt': "):
+        comparison.diff_image(threshold=5.0, diff_color_alt=(300, 0, 0))
+
+
+@pytest.mark.parametrize("max_diffs, error", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError),
+                                              (None, TypeError)])
+def test_max_diffs_is_an_unsigned_64_bit_int(comparison, max_diffs, error):
+    with pytest.raises(error, match="^argument 'max_diffs': "):
+        comparison.diff_count_capped(max_diffs)
+
+
+def test_zero_cap_still_checks_its_arguments_first(comparison):
+    assert comparison.diff_count_capped(0) == 0
+    assert comparison.diff_count_capped(np.uint8(0), 0.0, True) == 0
+    with pytest.raises(ValueError, match=THRESHOLD_TEXT):
+        comparison.diff_count_capped(0, threshold=-1.0)
+
+
+def test_positional_and_keyword_arguments(comparison):
+    assert comparison.diff_count(0.0, False) == comparison.diff_count(include_aa=False, threshold=0.0) == 1
+    assert comparison.diff_count_capped(max_diffs=1, threshold=0.5) == 1
+    assert comparison.diff_image(0.1, 0.1, False, (1, 2, 3), (4, 5, 6), None) == comparison.diff_image(
+        diff_color_alt=None, aa_color=(4, 5, 6), diff_color=(1, 2, 3))
+    with pytest.raises(TypeError, match="unexpected keyword argument 'alpha'"):
+        comparison.diff_count(alpha=0.1)
+    with pytest.raises(TypeError, match="takes at most 2 arguments"):
+        comparison.diff_count(0.1, False, 3)
+    with pytest.raises(TypeError, match="missing required argument 'max_diffs'"):
+        comparison.diff_count_capped()
+    with pytest.raises(TypeError, match="multiple values for argument 'threshold'"):
+        comparison.diff_count(0.1, threshold=0.2)
+
+
+@pytest.mark.parametrize("name, signature, summary", [
+    ("diff_count", "($self, threshold=0.1, include_aa=False)", "Count differing pixels."),
+    ("diff_count_capped", "($self, max_diffs, threshold=0.1, include_aa=False)",
+     "Count differing pixels with early exit."),
+    ("diff_image", "($self, threshold=0.1, alpha=0.1, include_aa=False, diff_color=..., aa_color=..., "
+                   "diff_color_alt=None)", "Generate the diff image as PNG bytes."),
+])
+def test_docstrings_and_text_signatures(name, signature, summary):
+    method = getattr(Comparison, name)
+    assert method.__doc__ == summary
+    assert method.__text_signature__ == signature
+    parameters = list(inspect.signature(method).parameters.values())[1:]
+    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in parameters)
+    if name == "diff_image":
+        assert [p.default for p in parameters] == [0.1, 0.1, False, Ellipsis, Ellipsis, None]
+
+
+# 8-bit and smaller PNGs of every colour type, interlaced, with tRNS and
+# palettes; 16-bit files are left out because reducing them to 8 bits may
+# round differently by one.
+DECODER_FILES = ["pngsuite/basn0g01.png", "pngsuite/basn0g04.png", "pngsuite/basn2c08.png",
+                 "pngsuite/basn3p02.png", "pngsuite/basn4a08.png", "pngsuite/basn6a08.png",
+                 "pngsuite/ibasn6a08.png", "pngsuite/ftbrn2c08.png", "pngsuite/ftbyn3p08.png",
+                 "testpngs/palette-8-tRNS.png", "testpngs/gray-alpha-8.png", "testpngs/rgb-8-tRNS.png",
+                 "testpngs/gray-4-tRNS.png"]
+
+
+@pytest.mark.parametrize("name", DECODER_FILES)
+def test_decoded_png_equals_pypng_word_for_word(name):
+    original = (PNG_DATA / name).read_bytes()
+    reference = png_bytes(pypng_rgba(original))
+    comparison = Comparison(original, reference)
+    assert not comparison.size_mismatch
+    assert comparison.diff_count(threshold=0.0) == 0
