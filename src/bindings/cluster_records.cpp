@@ -76,8 +76,12 @@ PyObject* cluster_centroid(PyObject* self, void*) {
     const ClusterValue& cluster = record_value<ClusterValue>(self);
     return Py_BuildValue("(dd)", cluster.centroid_x, cluster.centroid_y);
 }
-PyObject* cluster_pixel_count(PyObject* self, void*) { return to_python(record_value<ClusterValue>(self).pixel_count); }
-PyObject* cluster_merged_from(PyObject* self, void*) { return to_python(record_value<ClusterValue>(self).merged_from); }
+PyObject* cluster_pixel_count(PyObject* self, void*) {
+    return to_python(record_value<ClusterValue>(self).pixel_count);
+}
+PyObject* cluster_merged_from(PyObject* self, void*) {
+    return to_python(record_value<ClusterValue>(self).merged_from);
+}
 
 PyObject* cluster_repr(PyObject* self) {
     const ClusterValue& cluster = record_value<ClusterValue>(self);
@@ -94,9 +98,13 @@ PyGetSetDef cluster_attributes[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyObject* result_clusters(PyObject* self, void*) { return PySequence_List(record_value<ClustersValue>(self).clusters.get()); }
+PyObject* result_clusters(PyObject* self, void*) {
+    return PySequence_List(record_value<ClustersValue>(self).clusters.get());
+}
 PyObject* result_total(PyObject* self, void*) { return to_python(record_value<ClustersValue>(self).total_clusters); }
-PyObject* result_truncated(PyObject* self, void*) { return PyBool_FromLong(record_value<ClustersValue>(self).truncated); }
+PyObject* result_truncated(PyObject* self, void*) {
+    return PyBool_FromLong(record_value<ClustersValue>(self).truncated);
+}
 
 PyObject* result_repr(PyObject* self) {
     const ClustersValue& result = record_value<ClustersValue>(self);
