@@ -1,7 +1,8 @@
 #include "clusters/component_stats.hpp"
 
 #include <algorithm>
-#include <cstring>
+
+#include "clusters/mask_scan.hpp"
 
 namespace quorvane {
 namespace {
@@ -28,13 +29,11 @@ std::vector<ComponentStats> component_statistics(ByteView mask, ComponentLabels&
     for (u64 y = 0; y < height; ++y) {
         const u8* row = mask.data() + y * width;
         const u32* row_labels = labels.labels.data() + y * width;
-        const void* hit = std::memchr(row, 1, width);
         // A run of marked pixels in a row is one component (each pixel meets
         // its left neighbour), so it is added in one step.
-        while (hit != nullptr) {
-            const u64 start = static_cast<u64>(static_cast<const u8*>(hit) - row);
-            u64 end = start + 1;
-            while (end < width && row[end] == 1) ++end;
+        u64 start = next_marked(row, 0, width);
+        while (start < width) {
+            const u64 end = run_end(row, start, width);
             const u64 length = end - start;
             ComponentStats& entry = stats[index[row_labels[start]]];
             entry.count += length;
@@ -44,7 +43,7 @@ std::vector<ComponentStats> component_statistics(ByteView mask, ComponentLabels&
             entry.max_x = std::max(entry.max_x, end - 1);
             entry.min_y = std::min(entry.min_y, y);
             entry.max_y = std::max(entry.max_y, y);
-            hit = end < width ? std::memchr(row + end, 1, width - end) : nullptr;
+            start = next_marked(row, end, width);
         }
     }
     return stats;

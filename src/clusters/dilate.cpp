@@ -5,29 +5,36 @@
 #include <limits>
 #include <vector>
 
+#include "clusters/mask_scan.hpp"
+
 namespace quorvane {
 namespace {
 
-// The horizontal pass over one row: each run of marked pixels [start, end)
-// marks [start - radius, end + radius) clipped to the row. Runs are found with
-// memchr and every output byte is written once, so the cost is the row width
-// however wide the radius. False, with `out` untouched, when the row has no
-// marked pixel.
+// The horizontal pass over one row. Marked pixels closer than 2 * radius + 2
+// columns have touching squares, so they are gathered into one span
+// [first, last] whose output is [first - radius, last + radius]; the gaps
+// between spans are cleared. Every input byte is read once (by the span scan
+// or by the search for the next span) and every output byte written once,
+// so the cost is the row width however wide the radius. False, with `out`
+// untouched, when the row has no marked pixel.
 bool dilate_row(const u8* in, u8* out, u64 width, u64 radius) {
-    const void* hit = std::memchr(in, 1, width);
-    if (hit == nullptr) return false;
+    u64 first = next_marked(in, 0, width);
+    if (first == width) return false;
+    // Any reach of the width or more joins everything in the row.
+    const u64 reach = radius < width ? 2 * radius + 1 : width;
     u64 written = 0;  // out[0, written) is final
-    while (hit != nullptr) {
-        const u64 start = static_cast<u64>(static_cast<const u8*>(hit) - in);
-        u64 end = start + 1;
-        while (end < width && in[end] == 1) ++end;
-        const u64 from = start > radius ? start - radius : 0;
-        const u64 to = width - end > radius ? end + radius : width;
-        if (from > written) std::memset(out + written, 0, from - written);
-        const u64 first = from > written ? from : written;
-        std::memset(out + first, 1, to - first);
+    while (first < width) {
+        u64 last = first;
+        u64 x = first + 1;
+        for (; x < width && x - last <= reach; ++x) {
+            if (in[x] == 1) last = x;
+        }
+        const u64 from = first > radius ? first - radius : 0;
+        const u64 to = width - last > radius ? last + radius + 1 : width;
+        std::memset(out + written, 0, from - written);
+        std::memset(out + from, 1, to - from);
         written = to;
-        hit = end < width ? std::memchr(in + end, 1, width - end) : nullptr;
+        first = next_marked(in, x, width);
     }
     std::memset(out + written, 0, width - written);
     return true;

@@ -1,8 +1,9 @@
 #include "clusters/label.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
+
+#include "clusters/mask_scan.hpp"
 
 namespace quorvane {
 namespace {
@@ -23,9 +24,7 @@ Result<ComponentLabels> label_components(ByteView mask, u64 width, u64 height, u
         const u8* above = y > 0 ? row - width : nullptr;
         const u32* labels_above = y > 0 ? labels - width : nullptr;
 
-        const void* hit = std::memchr(row, 1, width);
-        while (hit != nullptr) {
-            u64 x = static_cast<u64>(static_cast<const u8*>(hit) - row);
+        for (u64 x = next_marked(row, 0, width); x < width; x = next_marked(row, x, width)) {
             do {
                 // A marked pixel above is already joined with every other
                 // visited neighbour (each of them touches it), so the other
@@ -54,7 +53,6 @@ Result<ComponentLabels> label_components(ByteView mask, u64 width, u64 height, u
                 }
                 labels[x] = current;
             } while (++x < width && row[x] == 1);
-            hit = x < width ? std::memchr(row + x, 1, width - x) : nullptr;
         }
     }
     return result;
