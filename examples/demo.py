@@ -27,6 +27,18 @@ def write_thumbnail(name, comparison):
     print(f"  current thumbnail: {path.name}, {len(thumbnail)} bytes of lossless WebP ({elapsed:.0f} ms)")
 
 
+def print_clusters(comparison, shown=3):
+    started = time.perf_counter()
+    result = comparison.clusters()
+    elapsed = (time.perf_counter() - started) * 1000
+    plural = "" if result.total_clusters == 1 else "s"
+    print(f"  {result.total_clusters} change cluster{plural} ({elapsed:.0f} ms)"
+          f"{', the largest:' if result.clusters else ''}")
+    for cluster in result.clusters[:shown]:
+        box = cluster.bbox
+        print(f"    {box.width}x{box.height} at ({box.x}, {box.y}), {cluster.pixel_count} pixels")
+
+
 def main():
     OUTPUT.mkdir(exist_ok=True)
     print(f"quorvane {quorvane.__version__}: {len(PAIRS)} example pairs from {SCREENS}")
@@ -47,6 +59,7 @@ def main():
         diff_path.write_bytes(comparison.diff_image())
         elapsed = (time.perf_counter() - started) * 1000
         print(f"  {changed} changed pixels; diff image {diff_path.relative_to(OUTPUT.parent)} ({elapsed:.0f} ms)")
+        print_clusters(comparison)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "bindings/boundary.hpp"
+#include "bindings/cluster_records.hpp"
 #include "bindings/comparison.hpp"
 #include "bindings/py_ref.hpp"
 #include "bindings/python.hpp"
@@ -43,6 +44,8 @@ PyObject* create_module() {
     if (PyModule_AddStringConstant(module.get(), "__version__", "1.3.1") < 0) return nullptr;
     if (!create_panic_exception_type()) return nullptr;
     if (!register_comparison(module.get())) return nullptr;
+
+    if (!register_cluster_records(module.get())) return nullptr;
 
     std::vector<PyMethodDef> functions;
     add_thumbnail_functions(functions);

@@ -1,0 +1,94 @@
+// The cluster pipeline on a pair of screenshots, each stage timed alone
+// against count_changed_pixels of the same pair: the change mask, the
+// dilation, the labelling, the statistics, and extract_clusters whole; and
+// the dilation at a radius ten times wider, which must cost about the same.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "clusters/component_stats.hpp"
+#include "clusters/dilate.hpp"
+#include "clusters/extract.hpp"
+#include "clusters/label.hpp"
+#include "image_utils/png_decode.hpp"
+#include "pixel_diff/count.hpp"
+#include "pixel_diff/mask.hpp"
+
+using namespace quorvane;
+
+namespace {
+
+template <class F>
+double best_ms(F&& run, int repeats = 15) {
+    double best = 1e300;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        best = std::min(best, std::chrono::duration<double, std::milli>(elapsed).count());
+    }
+    return best;
+}
+
+Image load(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    const Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto image = decode_png(png);
+    if (!image) {
+        std::fprintf(stderr, "%s: %s\n", path, image.error().text().c_str());
+        std::exit(1);
+    }
+    return image.take();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: clusters_bench BASELINE.png CURRENT.png\n");
+        return 1;
+    }
+    const Image baseline = load(argv[1]);
+    const Image current = load(argv[2]);
+    if (baseline.width != current.width || baseline.height != current.height) return 1;
+    const u64 width = baseline.width, height = baseline.height;
+    const DiffOptions options;
+    const ClusterOptions cluster_options;
+
+    volatile u64 sink = 0;
+    const double count_ms = best_ms(
+        [&] { sink = *count_changed_pixels(baseline.pixels, current.pixels, width, height, options, std::nullopt); });
+    DiffMask mask;
+    const double mask_ms =
+        best_ms([&] { mask = build_diff_mask(baseline.pixels, current.pixels, width, height, options).take(); });
+    Bytes dilated;
+    const double dilate_ms =
+        best_ms([&] { dilated = dilate_square(mask.mask, width, height, cluster_options.dilation); });
+    const double wide_dilate_ms = best_ms([&] { sink = dilate_square(mask.mask, width, height, 40).size(); });
+    const double label_ms = best_ms([&] { sink = label_components(dilated, width, height)->forest.size(); });
+    const double stats_ms = best_ms([&] {
+        auto labels = label_components(dilated, width, height).take();
+        sink = component_statistics(dilated, labels, width, height).size();
+    });
+    const double extract_ms =
+        best_ms([&] { sink = extract_clusters(mask.mask, width, height, cluster_options)->clusters.size(); });
+
+    u64 marked = 0;
+    for (u8 value : dilated) marked += value;
+    std::printf("%llux%llu, %llu changed pixels, %llu after dilation; yardstick: count_changed_pixels %.2f ms\n",
+                static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
+                static_cast<unsigned long long>(mask.count), static_cast<unsigned long long>(marked), count_ms);
+    std::printf("  build_diff_mask            %.2f ms -> %.2fx\n", mask_ms, mask_ms / count_ms);
+    std::printf("  dilate_square (radius 4)   %.2f ms -> %.2fx\n", dilate_ms, dilate_ms / count_ms);
+    std::printf("  dilate_square (radius 40)  %.2f ms -> %.2fx the radius 4 time\n", wide_dilate_ms,
+                wide_dilate_ms / dilate_ms);
+    std::printf("  label_components           %.2f ms -> %.2fx\n", label_ms, label_ms / count_ms);
+    std::printf("  labels + statistics        %.2f ms -> %.2fx\n", stats_ms, stats_ms / count_ms);
+    std::printf("  extract_clusters, whole    %.2f ms -> %.2fx\n", extract_ms, extract_ms / count_ms);
+    std::printf("  mask + extract_clusters    %.2f ms -> %.2fx (target <= 3.00x)\n", mask_ms + extract_ms,
+                (mask_ms + extract_ms) / count_ms);
+    return 0;
+}

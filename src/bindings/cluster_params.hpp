@@ -1,0 +1,29 @@
+// The clustering parameters that clusters and aligned_clusters share, and
+// the ClusterOptions built from them.
+#pragma once
+
+#include "bindings/params.hpp"
+#include "clusters/cluster_types.hpp"
+
+namespace quorvane::py {
+
+inline constexpr Param kMinPixels = count_param("min_pixels", 16, "16");
+inline constexpr Param kMinSide = count_param("min_side", 0, "0");
+inline constexpr Param kDilation = count_param("dilation", 4, "4");
+inline constexpr Param kMaxClusters = optional_count_param("max_clusters");
+inline constexpr Param kMergeGap = count_param("merge_gap", 0, "0");
+// Any float: it only changes the merge tests, so it is not range-checked.
+inline constexpr Param kMergeOverlap = real_param("merge_overlap", 0.5, "0.5");
+
+inline ClusterOptions cluster_options(const Args& args) {
+    ClusterOptions options;
+    options.max_clusters = args.optional_count(kMaxClusters.name);
+    options.min_pixels = args.count(kMinPixels.name);
+    options.min_side = args.count(kMinSide.name);
+    options.dilation = args.count(kDilation.name);
+    options.merge_gap = args.count(kMergeGap.name);
+    options.merge_overlap = args.real(kMergeOverlap.name);
+    return options;
+}
+
+}  // namespace quorvane::py

@@ -1,0 +1,157 @@
+// The three cluster classes: each holds plain values, a Cluster its own
+// BoundingBox and a ClustersResult a tuple of Clusters, so repeated reads
+// hand out the same objects.
+#include "bindings/cluster_records.hpp"
+
+#include <charconv>
+#include <string>
+
+#include "bindings/boundary.hpp"
+#include "bindings/py_ref.hpp"
+#include "bindings/record_type.hpp"
+
+namespace quorvane::py {
+namespace {
+
+struct BoxValue {
+    u64 x;
+    u64 y;
+    u64 width;
+    u64 height;
+};
+
+struct ClusterValue {
+    PyRef bbox;
+    u64 pixel_count;
+    double centroid_x;
+    double centroid_y;
+    u64 merged_from;
+};
+
+struct ClustersValue {
+    PyRef clusters;  // a tuple of Cluster objects
+    u64 total_clusters;
+    bool truncated;
+};
+
+PyTypeObject* clusters_result_type = nullptr;
+PyTypeObject* cluster_type = nullptr;
+PyTypeObject* bounding_box_type = nullptr;
+
+PyObject* new_string(const std::string& text) { return PyUnicode_FromStringAndSize(text.data(), std::ssize(text)); }
+
+// Fixed-point with one decimal, correctly rounded from the binary value
+// (halfway cases to even), independent of the C locale.
+std::string one_decimal(double value) {
+    char digits[400];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 1);
+    return std::string(digits, written.ptr);
+}
+
+PyObject* box_x(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).x); }
+PyObject* box_y(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).y); }
+PyObject* box_width(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).width); }
+PyObject* box_height(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).height); }
+
+PyObject* box_repr(PyObject* self) {
+    const BoxValue& box = record_value<BoxValue>(self);
+    return new_string("BoundingBox(x=" + std::to_string(box.x) + ", y=" + std::to_string(box.y) +
+                      ", width=" + std::to_string(box.width) + ", height=" + std::to_string(box.height) + ")");
+}
+
+PyGetSetDef box_attributes[] = {
+    {"x", box_x, nullptr, "Left column, in pixels from the left edge.", nullptr},
+    {"y", box_y, nullptr, "Top row, in pixels from the top edge.", nullptr},
+    {"width", box_width, nullptr, "Width in pixels.", nullptr},
+    {"height", box_height, nullptr, "Height in pixels.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* cluster_bbox(PyObject* self, void*) {
+    PyObject* box = record_value<ClusterValue>(self).bbox.get();
+    Py_INCREF(box);
+    return box;
+}
+PyObject* cluster_centroid(PyObject* self, void*) {
+    const ClusterValue& cluster = record_value<ClusterValue>(self);
+    return Py_BuildValue("(dd)", cluster.centroid_x, cluster.centroid_y);
+}
+PyObject* cluster_pixel_count(PyObject* self, void*) {
+    return to_python(record_value<ClusterValue>(self).pixel_count);
+}
+PyObject* cluster_merged_from(PyObject* self, void*) {
+    return to_python(record_value<ClusterValue>(self).merged_from);
+}
+
+PyObject* cluster_repr(PyObject* self) {
+    const ClusterValue& cluster = record_value<ClusterValue>(self);
+    return new_string("Cluster(pixel_count=" + std::to_string(cluster.pixel_count) + ", centroid=(" +
+                      one_decimal(cluster.centroid_x) + ", " + one_decimal(cluster.centroid_y) +
+                      "), merged_from=" + std::to_string(cluster.merged_from) + ")");
+}
+
+PyGetSetDef cluster_attributes[] = {
+    {"bbox", cluster_bbox, nullptr, "The cluster's bounding box.", nullptr},
+    {"centroid", cluster_centroid, nullptr, "(x, y): the mean column and the mean row of its pixels.", nullptr},
+    {"pixel_count", cluster_pixel_count, nullptr, "Pixels of the cluster, counted after dilation.", nullptr},
+    {"merged_from", cluster_merged_from, nullptr, "Components merged into it; 1 when unmerged.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyObject* result_clusters(PyObject* self, void*) {
+    return PySequence_List(record_value<ClustersValue>(self).clusters.get());
+}
+PyObject* result_total(PyObject* self, void*) { return to_python(record_value<ClustersValue>(self).total_clusters); }
+PyObject* result_truncated(PyObject* self, void*) {
+    return PyBool_FromLong(record_value<ClustersValue>(self).truncated);
+}
+
+PyObject* result_repr(PyObject* self) {
+    const ClustersValue& result = record_value<ClustersValue>(self);
+    const Py_ssize_t listed = PyTuple_Size(result.clusters.get());
+    if (listed < 0) return nullptr;
+    const std::string count = std::to_string(listed);
+    if (!result.truncated) return new_string("ClustersResult(" + count + ")");
+    return new_string("ClustersResult(" + count + " of " + std::to_string(result.total_clusters) + ", truncated)");
+}
+
+PyGetSetDef result_attributes[] = {
+    {"clusters", result_clusters, nullptr, "The clusters, largest first (a new list on each read).", nullptr},
+    {"total_clusters", result_total, nullptr, "Components that passed the size filters, before truncation and merging.",
+     nullptr},
+    {"truncated", result_truncated, nullptr, "Whether max_clusters cut the list short.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyRef new_cluster(const ClusterRecord& record) {
+    PyRef box = PyRef::steal(
+        new_record(bounding_box_type, BoxValue{record.x, record.y, record.width, record.height}));
+    if (!box) return {};
+    return PyRef::steal(new_record(
+        cluster_type, ClusterValue{std::move(box), record.pixel_count, record.centroid_x, record.centroid_y,
+                                   record.merged_from}));
+}
+
+}  // namespace
+
+bool register_cluster_records(PyObject* module) {
+    clusters_result_type = create_record_type<ClustersValue>(module, "ClustersResult", result_attributes, result_repr);
+    if (clusters_result_type == nullptr) return false;
+    cluster_type = create_record_type<ClusterValue>(module, "Cluster", cluster_attributes, cluster_repr);
+    if (cluster_type == nullptr) return false;
+    bounding_box_type = create_record_type<BoxValue>(module, "BoundingBox", box_attributes, box_repr);
+    return bounding_box_type != nullptr;
+}
+
+PyObject* clusters_to_python(ClusterList list) {
+    PyRef clusters = PyRef::steal(PyTuple_New(std::ssize(list.clusters)));
+    if (!clusters) return nullptr;
+    for (std::size_t i = 0; i < list.clusters.size(); ++i) {
+        PyRef cluster = new_cluster(list.clusters[i]);
+        if (!cluster) return nullptr;
+        PyTuple_SetItem(clusters.get(), static_cast<Py_ssize_t>(i), cluster.release());  // steals the reference
+    }
+    return new_record(clusters_result_type, ClustersValue{std::move(clusters), list.total_clusters, list.truncated});
+}
+
+}  // namespace quorvane::py

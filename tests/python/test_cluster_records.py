@@ -1,0 +1,130 @@
+"""ClustersResult, Cluster and BoundingBox as Python objects, and the
+argument handling of Comparison.clusters."""
+
+import gc
+import inspect
+import math
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+import quorvane
+from imaging import screen
+from test_clusters import clusters_of_mask, pixels
+
+CLASSES = ["ClustersResult", "Cluster", "BoundingBox"]
+
+
+@pytest.fixture(scope="module")
+def page_result():
+    comparison = quorvane.Comparison(screen("page_baseline.png"), screen("page_edited_paragraph.png"))
+    return comparison.clusters()
+
+
+def test_classes_are_registered_in_order():
+    names = list(vars(quorvane))
+    positions = [names.index(name) for name in CLASSES]
+    assert positions == sorted(positions) and positions[0] > names.index("Comparison")
+    assert [getattr(quorvane, name).__module__ for name in CLASSES] == ["quorvane"] * 3
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_classes_cannot_be_constructed_or_changed(name, page_result):
+    with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
+        getattr(quorvane, name)()
+    cluster = page_result.clusters[0]
+    instance = {"ClustersResult": page_result, "Cluster": cluster, "BoundingBox": cluster.bbox}[name]
+    attributes = [a for a in dir(instance) if not a.startswith("_")]
+    assert attributes
+    for attribute in attributes:
+        with pytest.raises(AttributeError):
+            setattr(instance, attribute, getattr(instance, attribute))
+
+
+def test_published_reprs():
+    result = clusters_of_mask(pixels((10, 10)))
+    (cluster,) = result.clusters
+    assert repr(result) == "ClustersResult(1)"
+    assert repr(cluster) == "Cluster(pixel_count=81, centroid=(10.0, 10.0), merged_from=1)"
+    assert repr(cluster.bbox) == "BoundingBox(x=6, y=6, width=9, height=9)"
+
+
+def test_centroid_halves_round_to_even():
+    # Mean column 9 / 4 = 2.25, mean row 31 / 4 = 7.75.
+    (cluster,) = clusters_of_mask(pixels((1, 8), (2, 8), (3, 8), (3, 7)), dilation=0, min_pixels=1).clusters
+    assert cluster.centroid == (2.25, 7.75)
+    assert repr(cluster) == "Cluster(pixel_count=4, centroid=(2.2, 7.8), merged_from=1)"
+
+
+def test_reprs_format_every_value_as_python_does(page_result):
+    assert len(page_result.clusters) > 100
+    for cluster in page_result.clusters:
+        x, y = cluster.centroid
+        assert repr(cluster) == (f"Cluster(pixel_count={cluster.pixel_count}, centroid=({x:.1f}, {y:.1f}), "
+                                 f"merged_from={cluster.merged_from})")
+        box = cluster.bbox
+        assert repr(box) == f"BoundingBox(x={box.x}, y={box.y}, width={box.width}, height={box.height})"
+    assert repr(page_result) == f"ClustersResult({len(page_result.clusters)})"
+
+
+def test_lists_are_new_and_items_are_the_same_objects(page_result):
+    assert page_result.clusters is not page_result.clusters
+    assert page_result.clusters == page_result.clusters
+    assert all(a is b for a, b in zip(page_result.clusters, page_result.clusters))
+    cluster = page_result.clusters[0]
+    assert cluster.bbox is cluster.bbox
+    page_result.clusters.clear()  # a caller's list is its own
+    assert page_result.clusters
+
+
+def test_a_cluster_outlives_its_result():
+    result = clusters_of_mask(pixels((10, 10)))
+    cluster = result.clusters[0]
+    box = cluster.bbox
+    del result
+    gc.collect()
+    assert (box.x, cluster.bbox.width, cluster.pixel_count) == (6, 9, 81)
+
+
+def test_signature_and_docstring():
+    method = quorvane.Comparison.clusters
+    assert str(inspect.signature(method)) == ("(self, /, threshold=0.1, include_aa=False, min_pixels=16, min_side=0, "
+                                              "dilation=4, max_clusters=None, merge_gap=0, merge_overlap=0.5)")
+    assert method.__doc__ == "Compute connected-component clusters of differing pixels."
+
+
+@pytest.fixture(scope="module")
+def small():
+    return quorvane.Comparison.from_rgba(bytes(64), 4, 4, bytes([255]) * 64, 4, 4)
+
+
+@pytest.mark.parametrize("arguments, error, message", [
+    ({"threshold": 1.5}, ValueError, r"^threshold must be in the range \[0\.0, 1\.0\]$"),
+    ({"threshold": math.nan}, ValueError, r"^threshold must be in the range"),
+    ({"threshold": 2.0, "max_clusters": -1}, OverflowError, None),  # conversions come before the range check
+    ({"include_aa": 1}, TypeError, "include_aa"),
+    ({"min_pixels": -1}, OverflowError, None),
+    ({"dilation": 2**64}, OverflowError, None),
+    ({"merge_gap": 1.0}, TypeError, "merge_gap"),
+    ({"max_clusters": "3"}, TypeError, "max_clusters"),
+    ({"merge_overlap": "0.5"}, TypeError, "merge_overlap"),
+    ({"merge_distance": 3}, TypeError, "merge_distance"),
+])
+def test_argument_errors(small, arguments, error, message):
+    with pytest.raises(error, match=message):
+        small.clusters(**arguments)
+
+
+@pytest.mark.parametrize("overlap", [-2.0, 0, 3, math.nan, math.inf, np.float32(0.25)])
+def test_merge_overlap_takes_any_number(small, overlap):
+    result = small.clusters(merge_gap=2, merge_overlap=overlap)
+    assert len(result.clusters) == 1 and result.clusters[0].pixel_count == 16
+
+
+def test_threads_share_one_comparison():
+    comparison = quorvane.Comparison(screen("page_baseline.png"), screen("page_inserted_banner.png"))
+    expected = [repr(c) + repr(c.bbox) for c in comparison.clusters(merge_gap=4).clusters]
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda _: comparison.clusters(merge_gap=4), range(8)))
+    assert all([repr(c) + repr(c.bbox) for c in result.clusters] == expected for result in results)
