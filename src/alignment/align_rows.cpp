@@ -37,8 +37,11 @@ u64 edit_budget(u64 rows, double max_edit_ratio, u64 max_edit_rows) {
 std::vector<ShiftBand> shift_bands(const std::vector<RowSegment>& refined) {
     std::vector<ShiftBand> bands;
     for (const RowSegment& segment : refined) {
-        if (segment.kind == SegmentKind::Insert) bands.push_back({segment.current_start, segment.len, BandKind::Inserted});
-        if (segment.kind == SegmentKind::Delete) bands.push_back({segment.current_start, segment.len, BandKind::Deleted});
+        if (segment.kind == SegmentKind::Insert) {
+            bands.push_back({segment.current_start, segment.len, BandKind::Inserted});
+        } else if (segment.kind == SegmentKind::Delete) {
+            bands.push_back({segment.current_start, segment.len, BandKind::Deleted});
+        }
     }
     return bands;
 }

@@ -40,7 +40,9 @@ const char* kind_text(SegmentKind kind) {
 
 const char* kind_text(BandKind kind) { return kind == BandKind::Inserted ? "inserted" : "deleted"; }
 
-PyObject* text(const std::string& value) { return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())); }
+PyObject* text(const std::string& value) {
+    return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+}
 
 // RowSegment
 
@@ -49,7 +51,9 @@ PyObject* segment_field(PyObject* self, void*) {
     return to_python(record_value<RowSegment>(self).*Field);
 }
 
-PyObject* segment_kind(PyObject* self, void*) { return PyUnicode_FromString(kind_text(record_value<RowSegment>(self).kind)); }
+PyObject* segment_kind(PyObject* self, void*) {
+    return PyUnicode_FromString(kind_text(record_value<RowSegment>(self).kind));
+}
 
 PyObject* segment_repr(PyObject* self) {
     const RowSegment& segment = record_value<RowSegment>(self);
@@ -74,7 +78,9 @@ PyObject* band_field(PyObject* self, void*) {
     return to_python(record_value<ShiftBand>(self).*Field);
 }
 
-PyObject* band_kind(PyObject* self, void*) { return PyUnicode_FromString(kind_text(record_value<ShiftBand>(self).kind)); }
+PyObject* band_kind(PyObject* self, void*) {
+    return PyUnicode_FromString(kind_text(record_value<ShiftBand>(self).kind));
+}
 
 PyObject* band_repr(PyObject* self) {
     const ShiftBand& band = record_value<ShiftBand>(self);

@@ -241,7 +241,8 @@ TEST("a shifted segment takes its context from each image's own neighbouring row
     auto bottom = segment_change_mask(pair.view(), RowSegment{17, 2, 3, Kind::Replace}, DiffOptions{});
     REQUIRE(bottom.ok());
     auto bottom_strip = build_diff_mask(ByteView(baseline.pixels).subspan(16 * stride, 4 * stride),
-                                        ByteView(current.pixels).subspan(1 * stride, 4 * stride), width, 4, DiffOptions{});
+                                        ByteView(current.pixels).subspan(1 * stride, 4 * stride), width, 4,
+                                        DiffOptions{});
     REQUIRE(bottom_strip.ok());
     CHECK(std::equal(bottom->begin(), bottom->end(), bottom_strip->mask.begin() + static_cast<std::ptrdiff_t>(width)));
     DiffOptions bad;

@@ -2,6 +2,7 @@
 // hash() of the same bytes under PYTHONHASHSEED=0 (SipHash-1-3, zero key);
 // the values come from tests/cpp/tools/siphash_vectors.py.
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "alignment/fingerprint.hpp"
@@ -67,12 +68,11 @@ TEST("row_hash reads transparent pixels as zeros and odd widths end in half a wo
 }
 
 TEST("pair_fingerprint matches CPython's hash of the lengths and hashes") {
-    CHECK_EQ(pair_fingerprint(std::vector<u64>(kRowHashes, kRowHashes + 2), std::vector<u64>(kRowHashes + 2, kRowHashes + 5)),
-             0x91a0443a1e3cd02aull);
+    const std::span<const u64> hashes(kRowHashes);
+    CHECK_EQ(pair_fingerprint(hashes.first(2), hashes.subspan(2)), 0x91a0443a1e3cd02aull);
     CHECK_EQ(pair_fingerprint({}, {}), 0x76be999e3e25b2a0ull);
     // The lengths keep the boundary between the two lists.
-    CHECK(pair_fingerprint(std::vector<u64>(kRowHashes, kRowHashes + 2), std::vector<u64>(kRowHashes + 2, kRowHashes + 5)) !=
-          pair_fingerprint(std::vector<u64>(kRowHashes, kRowHashes + 3), std::vector<u64>(kRowHashes + 3, kRowHashes + 5)));
+    CHECK(pair_fingerprint(hashes.first(2), hashes.subspan(2)) != pair_fingerprint(hashes.first(3), hashes.subspan(3)));
 }
 
 TEST("hash_rows on the pool gives every row's own hash, in row order") {
