@@ -1,8 +1,8 @@
 #include "alignment/myers.hpp"
 
 #include <algorithm>
-#include <new>
 
+#include "alignment/trace.hpp"
 #include "core/error.hpp"
 
 namespace quorvane {
@@ -10,38 +10,9 @@ namespace {
 
 using i64 = std::int64_t;
 
-// The furthest-reaching x of every diagonal before each round, kept for the
-// backtrack: round d holds diagonals -d .. d at offset d * d, all rounds in
-// one vector.
-class Trace {
-public:
-    Trace(u64 budget, u64 max_entries) : max_entries_(max_entries) {
-        // No round past the budget is ever stored, so no capacity beyond it.
-        const u64 rounds = budget + 1;
-        needed_at_most_ = rounds <= max_entries / rounds ? rounds * rounds : max_entries;
-    }
-
-    // Stores round d's entries for diagonals -d .. d.
-    void append_round(u64 d, const i64* from_minus_d) {
-        const u64 total = (d + 1) * (d + 1);
-        if (total > max_entries_) throw std::bad_alloc();
-        if (total > entries_.capacity()) {
-            entries_.reserve(std::min(std::max(total, 2 * entries_.capacity()), needed_at_most_));
-        }
-        entries_.insert(entries_.end(), from_minus_d, from_minus_d + 2 * d + 1);
-    }
-
-    i64 at(i64 d, i64 k) const { return entries_[static_cast<u64>(d * d + k + d)]; }
-
-private:
-    std::vector<i64> entries_;
-    u64 max_entries_;
-    u64 needed_at_most_;
-};
-
 // Walks back from (N, M) to (0, 0), one round at a time: the snake of the
 // round first, then the round's one edit.
-std::vector<EditOp> backtrack(const Trace& trace, i64 distance, i64 n, i64 m) {
+std::vector<EditOp> backtrack(const SearchTrace& trace, i64 distance, i64 n, i64 m) {
     std::vector<EditOp> operations;
     operations.reserve(static_cast<u64>(n + m));
     auto emit = [&](i64 x, i64 y, EditKind kind) {
@@ -88,7 +59,7 @@ std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span
     // Diagonals -(budget + 1) .. budget + 1; v[offset + k] is diagonal k.
     std::vector<i64> v(2 * budget + 3, 0);
     const i64 offset = limit + 1;
-    Trace trace(budget, max_trace_entries);
+    SearchTrace trace(budget, max_trace_entries);
     for (i64 d = 0; d <= limit; ++d) {
         trace.append_round(static_cast<u64>(d), &v[static_cast<u64>(offset - d)]);
         for (i64 k = -d; k <= d; k += 2) {

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "alignment/trace.hpp"
 #include "core/types.hpp"
 
 namespace quorvane {
@@ -29,16 +30,9 @@ struct EditScript {
     std::vector<EditOp> operations;  // top to bottom
 };
 
-// The trace keeps (d + 1)^2 entries after round d. It is bounded in bytes
-// rather than left to the allocator: Linux overcommits, so an unbounded trace
-// under a huge budget would "succeed" and then get the process killed. Past
-// the bound the search throws std::bad_alloc, which Python sees as
-// MemoryError. The default budget (2048 edits) needs at most ~32 MiB.
-inline constexpr u64 kMaxTraceBytes = u64{1} << 30;
-inline constexpr u64 kMaxTraceEntries = kMaxTraceBytes / sizeof(std::int64_t);
-
 // The script, or nothing when it needs more than `budget` edits. Of two
-// equally far-reaching steps the deletion is taken.
+// equally far-reaching steps the deletion is taken. Throws std::bad_alloc
+// when the trace would pass `max_trace_entries`.
 std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span<const u64> b, u64 budget,
                                                u64 max_trace_entries = kMaxTraceEntries);
 

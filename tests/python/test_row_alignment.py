@@ -3,7 +3,10 @@ the edit budget, shortest scripts against a brute-force LCS on random row
 sequences, and the example screenshots against diff_count."""
 
 import io
+import os
 import random
+import subprocess
+import sys
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -280,3 +283,39 @@ def test_threads_sharing_one_comparison_agree(banner):
     for result in results:
         assert repr(result) == repr(alignment)
         assert segments_of(result) == segments_of(alignment) and bands_of(result) == bands_of(alignment)
+
+
+# Runs in a child process with its address space capped: a trace that cannot
+# be had is a MemoryError, and the pair stays usable.
+CAPPED_TRACE = r"""
+import resource
+import quorvane
+
+def vm_size():
+    with open("/proc/self/status") as lines:
+        return next(int(line.split()[1]) * 1024 for line in lines if line.startswith("VmSize:"))
+
+rows = 2000
+baseline = b"".join(i.to_bytes(3, "little") + b"\xff" for i in range(rows))
+current = b"".join((i + rows).to_bytes(3, "little") + b"\xff" for i in range(rows))
+pair = quorvane.Comparison.from_rgba(baseline, 1, rows, current, 1, rows)
+assert pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=100).aligned is False  # the pool is up
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (vm_size() + 32 * 2**20, hard))
+try:
+    pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=2 * rows)  # needs a 122 MiB trace
+except MemoryError:
+    print("MemoryError")
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=2 * rows))
+"""
+
+
+def test_a_trace_that_cannot_be_allocated_is_a_memory_error():
+    child = subprocess.run([sys.executable, "-c", CAPPED_TRACE], capture_output=True, text=True,
+                           env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines() == [
+        "MemoryError",
+        "RowAlignment(edit_distance=4000, inserted_rows=0, deleted_rows=0, changed_rows=2000, residual_count=2000)",
+    ]
