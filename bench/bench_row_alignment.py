@@ -1,6 +1,7 @@
 """Comparison.row_alignment on the inserted-banner screenshots against
-diff_count of the same pair, and the peak memory of an alignment that uses
-its whole default edit budget (the trace then holds 2049^2 entries)."""
+diff_count of the same pair, row hashing alone (bench/cpp/row_hash_bench),
+and the peak memory of an alignment that uses its whole default edit budget
+(the trace then holds 2049^2 entries)."""
 
 import subprocess
 import sys
@@ -43,6 +44,8 @@ def main():
     print(f"{alignment!r}, bands {[(band.kind, band.y, band.rows) for band in alignment.bands]}")
     timing.compare("row_alignment(), page_baseline against page_inserted_banner", comparison.row_alignment,
                    comparison.diff_count, "diff_count() of the same pair", target=2.0)
+
+    subprocess.run([str(timing.BUILD / "bench" / "row_hash_bench"), str(BASELINE)], check=True)
 
     probe = subprocess.run([sys.executable, "-c", MEMORY_PROBE], check=True, capture_output=True, text=True,
                            env={"PYTHONPATH": str(timing.BUILD)})
