@@ -87,37 +87,6 @@ TEST("a row changed in place is a deletion then an insertion") {
     CHECK_EQ(script->distance, u64{2});
 }
 
-TEST("the search result is a valid shortest script on random sequences") {
-    u64 state = 99;
-    auto next = [&] {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return state >> 33;
-    };
-    for (int round = 0; round < 300; ++round) {
-        std::vector<u64> a(next() % 12), b(next() % 12);
-        for (u64& value : a) value = next() % 3;
-        for (u64& value : b) value = next() % 3;
-        std::vector<std::vector<u64>> lcs(a.size() + 1, std::vector<u64>(b.size() + 1, 0));
-        for (u64 i = 1; i <= a.size(); ++i) {
-            for (u64 j = 1; j <= b.size(); ++j) {
-                lcs[i][j] = a[i - 1] == b[j - 1] ? lcs[i - 1][j - 1] + 1 : std::max(lcs[i - 1][j], lcs[i][j - 1]);
-            }
-        }
-        auto script = shortest_edit_script(a, b, a.size() + b.size());
-        REQUIRE(script.has_value());
-        CHECK_EQ(script->distance, a.size() + b.size() - 2 * lcs[a.size()][b.size()]);
-        u64 x = 0, y = 0, edits = 0;
-        for (const EditOp& op : script->operations) {
-            CHECK(op.baseline == x && op.current == y);
-            if (op.kind == EditKind::Match) CHECK(a[x] == b[y]);
-            x += op.kind != EditKind::Insertion ? 1 : 0;
-            y += op.kind != EditKind::Deletion ? 1 : 0;
-            edits += op.kind != EditKind::Match ? 1 : 0;
-        }
-        CHECK(x == a.size() && y == b.size() && edits == script->distance);
-    }
-}
-
 TEST("inserted and deleted rows that share nothing collapse across a filler run") {
     const ImagePair pair = pair_of(letter_rows("pqWWDEFrs"), letter_rows("pqIJKWWrs"));
     const AlignmentRecord record = align(pair);
