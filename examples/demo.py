@@ -39,6 +39,27 @@ def print_clusters(comparison, shown=3):
         print(f"    {box.width}x{box.height} at ({box.x}, {box.y}), {cluster.pixel_count} pixels")
 
 
+def listed(items, shown=6):
+    text = ", ".join(items[:shown])
+    return text + (f" and {len(items) - shown} more" if len(items) > shown else "")
+
+
+def describe_alignment(comparison):
+    started = time.perf_counter()
+    alignment = comparison.row_alignment()
+    elapsed = (time.perf_counter() - started) * 1000
+    if not alignment.aligned:
+        print(f"  rows not aligned: the widths differ or too many rows changed ({elapsed:.0f} ms)")
+        return
+    print(f"  rows aligned with {alignment.edit_distance} row edits ({elapsed:.0f} ms)")
+    bands = [f"{band.rows} {band.kind} at row {band.y}" for band in alignment.bands]
+    print(f"    shift bands: {listed(bands) if bands else 'none'}")
+    changed = [f"{s.current_start}-{s.current_start + s.len - 1}" if s.len > 1 else f"{s.current_start}"
+               for s in alignment.segments if s.kind == "replace"]
+    print(f"    changed rows: {alignment.changed_rows}" + (f" ({listed(changed)})" if changed else "")
+          + f", {alignment.residual_count} changed pixels in them")
+
+
 def main():
     OUTPUT.mkdir(exist_ok=True)
     print(f"quorvane {quorvane.__version__}: {len(PAIRS)} example pairs from {SCREENS}")
@@ -60,6 +81,7 @@ def main():
         elapsed = (time.perf_counter() - started) * 1000
         print(f"  {changed} changed pixels; diff image {diff_path.relative_to(OUTPUT.parent)} ({elapsed:.0f} ms)")
         print_clusters(comparison)
+        describe_alignment(comparison)
 
 
 if __name__ == "__main__":

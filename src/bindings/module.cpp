@@ -1,6 +1,7 @@
 // The module initialiser: __version__, then the classes, then the functions.
 #include <vector>
 
+#include "bindings/alignment_records.hpp"
 #include "bindings/boundary.hpp"
 #include "bindings/cluster_records.hpp"
 #include "bindings/comparison.hpp"
@@ -44,7 +45,7 @@ PyObject* create_module() {
     if (PyModule_AddStringConstant(module.get(), "__version__", "1.3.1") < 0) return nullptr;
     if (!create_panic_exception_type()) return nullptr;
     if (!register_comparison(module.get())) return nullptr;
-
+    if (!register_alignment_records(module.get())) return nullptr;
     if (!register_cluster_records(module.get())) return nullptr;
 
     std::vector<PyMethodDef> functions;

@@ -30,7 +30,9 @@ Result<Bytes> pad_to(ByteView source, u64 width, u64 height, u64 target_width, u
         std::memcpy(row, source.data() + y * source_stride, source_stride);
         std::memset(row + source_stride, 0, target_stride - source_stride);
     }
-    std::memset(target.data() + copied_rows * target_stride, 0, (target_height - copied_rows) * target_stride);
+    if (!target.empty()) {
+        std::memset(target.data() + copied_rows * target_stride, 0, (target_height - copied_rows) * target_stride);
+    }
     return target;
 }
 

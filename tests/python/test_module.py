@@ -12,6 +12,7 @@ def test_version_and_attribute_order():
     public = [name for name in vars(quorvane) if not name.startswith("__") or name == "__version__"]
     assert public[0] == "__version__"
     assert public[1] == "Comparison"
+    assert public[2:5] == ["RowAlignment", "RowSegment", "ShiftBand"]
 
 
 def test_extension_is_one_abi3_object_exporting_only_its_initialiser():

@@ -1,0 +1,26 @@
+#include "alignment/fingerprint.hpp"
+
+#include <vector>
+
+#include "alignment/row_hash.hpp"
+#include "alignment/siphash.hpp"
+
+namespace quorvane {
+
+u64 pair_fingerprint(std::span<const u64> a, std::span<const u64> b) {
+    SipHash13 hash;
+    hash.absorb(a.size());
+    for (u64 value : a) hash.absorb(value);
+    hash.absorb(b.size());
+    for (u64 value : b) hash.absorb(value);
+    return hash.finish(0, (a.size() + b.size() + 2) * 8);
+}
+
+u64 compute_pair_fingerprint(const PairView& pair) {
+    const bool has_rows = pair.width != 0;
+    const std::vector<u64> a = hash_rows(pair.baseline, pair.width, has_rows ? pair.baseline_size.height : 0);
+    const std::vector<u64> b = hash_rows(pair.current, pair.width, has_rows ? pair.current_size.height : 0);
+    return pair_fingerprint(a, b);
+}
+
+}  // namespace quorvane

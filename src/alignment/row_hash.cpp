@@ -1,0 +1,50 @@
+#include "alignment/row_hash.hpp"
+
+#include <algorithm>
+
+#include "alignment/siphash.hpp"
+#include "core/error.hpp"
+#include "core/parallel.hpp"
+
+namespace quorvane {
+namespace {
+
+// Rows per piece of pool work: enough pixels that a piece outweighs its
+// scheduling.
+constexpr u64 kHashGrainPixels = 65536;
+
+// The pixel's four bytes as a little-endian word, or 0 when it is transparent.
+inline u64 visible_pixel(const u8* pixel) {
+    const u64 word = load_le(pixel, 4);
+    return pixel[3] != 0 ? word : 0;
+}
+
+}  // namespace
+
+u64 row_hash(const u8* row, u64 width) {
+    SipHash13 hash;
+    const u64 pairs = width / 2;
+    for (u64 i = 0; i < pairs; ++i) {
+        const u8* pixel = row + i * 8;
+        hash.absorb(visible_pixel(pixel) | (visible_pixel(pixel + 4) << 32));
+    }
+    const u64 tail = width % 2 != 0 ? visible_pixel(row + pairs * 8) : 0;
+    return hash.finish(tail, width * kBytesPerPixel);
+}
+
+std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows) {
+    const u64 stride = width * kBytesPerPixel;
+    if (stride != 0 && pixels.size() / stride < rows) throw Panic("hash_rows: fewer rows than asked for");
+    std::vector<u64> hashes(rows);
+    auto hash_range = [&](u64 begin, u64 end) {
+        for (u64 y = begin; y < end; ++y) hashes[y] = row_hash(pixels.data() + y * stride, width);
+    };
+    if (!worth_splitting(width * rows)) {
+        hash_range(0, rows);
+    } else {
+        parallel_ranges(rows, std::max<u64>(1, kHashGrainPixels / std::max<u64>(1, width)), hash_range);
+    }
+    return hashes;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,19 @@
+// Row hashes: the SipHash-1-3 of one RGBA row with transparent pixels read as
+// zeros, and the hashes of an image's rows computed on the pool.
+#pragma once
+
+#include <vector>
+
+#include "core/types.hpp"
+
+namespace quorvane {
+
+// `row` holds width RGBA pixels. A pixel whose alpha is 0 is hashed as four
+// zero bytes: its colour is invisible, so it never parts two rows.
+u64 row_hash(const u8* row, u64 width);
+
+// row_hash of rows 0 .. rows - 1 of `pixels` at the stride width * 4, in row
+// order; `pixels` holds at least that many rows.
+std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows);
+
+}  // namespace quorvane

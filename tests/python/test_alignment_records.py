@@ -1,0 +1,130 @@
+"""RowAlignment, RowSegment and ShiftBand as Python objects, and the
+arguments of Comparison.row_alignment."""
+
+import inspect
+import sys
+
+import numpy as np
+import pytest
+
+import quorvane
+
+RATIO_TEXT = r"^max_edit_ratio must be in the range \[0\.0, 1\.0\]$"
+THRESHOLD_TEXT = r"^threshold must be in the range \[0\.0, 1\.0\]$"
+
+
+def solid_rows(values, width=3):
+    pixels = np.zeros((len(values), width, 4), np.uint8)
+    for y, value in enumerate(values):
+        pixels[y, :] = (value, 255 - value, value // 2, 255)
+    return pixels
+
+
+def pair(baseline_values, current_values):
+    baseline, current = solid_rows(baseline_values), solid_rows(current_values)
+    return quorvane.Comparison.from_rgba(baseline.tobytes(), 3, len(baseline_values), current.tobytes(), 3,
+                                         len(current_values))
+
+
+@pytest.fixture(scope="module")
+def alignment():
+    # Inserted at the top, changed in place, deleted at the bottom.
+    return pair([10, 20, 30, 40, 50, 60], [200, 10, 20, 99, 40, 50]).row_alignment(max_edit_ratio=1.0)
+
+
+def test_reprs(alignment):
+    assert repr(alignment) == ("RowAlignment(edit_distance=4, inserted_rows=1, deleted_rows=1, changed_rows=1, "
+                               f"residual_count={alignment.residual_count})")
+    assert [repr(segment) for segment in alignment.segments] == [
+        "RowSegment(kind=insert, baseline_start=0, current_start=0, len=1)",
+        "RowSegment(kind=equal, baseline_start=0, current_start=1, len=2)",
+        "RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
+        "RowSegment(kind=equal, baseline_start=3, current_start=4, len=2)",
+        "RowSegment(kind=delete, baseline_start=5, current_start=6, len=1)",
+    ]
+    assert [repr(band) for band in alignment.bands] == [
+        "ShiftBand(kind=inserted, y=0, rows=1)", "ShiftBand(kind=deleted, y=6, rows=1)"]
+
+
+def test_attribute_types(alignment):
+    assert alignment.aligned is True
+    for name in ["edit_distance", "inserted_rows", "deleted_rows", "changed_rows", "residual_count"]:
+        assert type(getattr(alignment, name)) is int
+    segment, band = alignment.segments[2], alignment.bands[1]
+    assert (segment.kind, segment.baseline_start, segment.current_start, segment.len) == ("replace", 2, 3, 1)
+    assert (band.kind, band.y, band.rows) == ("deleted", 6, 1)
+
+
+def test_lists_are_new_on_every_read_and_hold_the_same_objects(alignment):
+    for name in ["segments", "bands"]:
+        first, second = getattr(alignment, name), getattr(alignment, name)
+        assert type(first) is list and first is not second
+        assert all(a is b for a, b in zip(first, second)) and first
+        first.clear()
+        assert getattr(alignment, name) == second
+
+
+@pytest.mark.parametrize("cls", [quorvane.RowAlignment, quorvane.RowSegment, quorvane.ShiftBand])
+def test_classes_cannot_be_constructed(cls):
+    with pytest.raises(TypeError, match=f"^No constructor defined for {cls.__name__}$"):
+        cls()
+    assert cls.__module__ == "quorvane"
+
+
+@pytest.mark.parametrize("item, name", [(lambda a: a, "aligned"), (lambda a: a, "segments"),
+                                        (lambda a: a.segments[0], "len"), (lambda a: a.bands[0], "y"),
+                                        (lambda a: a, "something_new")])
+def test_records_are_read_only(alignment, item, name):
+    with pytest.raises(AttributeError):
+        setattr(item(alignment), name, 1)
+
+
+def test_alignment_keeps_no_reference_to_its_comparison():
+    comparison = pair([1, 2, 3], [1, 3])
+    before = sys.getrefcount(comparison)
+    alignment = comparison.row_alignment(max_edit_ratio=1.0)
+    assert sys.getrefcount(comparison) == before
+    del comparison
+    assert repr(alignment.segments[-1]) == "RowSegment(kind=equal, baseline_start=2, current_start=1, len=1)"
+
+
+def test_signature_and_docstring():
+    method = quorvane.Comparison.row_alignment
+    assert method.__text_signature__ == ("($self, threshold=0.1, include_aa=False, max_edit_ratio=0.25, "
+                                         "max_edit_rows=2048)")
+    parameters = list(inspect.signature(method).parameters.values())[1:]
+    assert all(p.kind is inspect.Parameter.POSITIONAL_OR_KEYWORD for p in parameters)
+    assert [p.default for p in parameters] == [0.1, False, 0.25, 2048]
+    assert method.__doc__ == (
+        "Align the rows of the two images to tell a vertical shift from real changes.\n\n"
+        "`aligned` is False when the pair could not be aligned \u2014 the edit budget\n"
+        "was exceeded, or the widths differ, since alignment is vertical only.\n"
+        "Every other field is then zero or empty.")
+
+
+@pytest.mark.parametrize("ratio", [1.01, -0.01, float("nan"), float("inf")])
+def test_max_edit_ratio_out_of_range(ratio):
+    with pytest.raises(ValueError, match=RATIO_TEXT):
+        pair([1], [1]).row_alignment(max_edit_ratio=ratio)
+
+
+@pytest.mark.parametrize("kwargs, error", [
+    ({"threshold": 1.5, "max_edit_ratio": 2.0}, ValueError),  # threshold first
+    ({"max_edit_rows": -1}, OverflowError),
+    ({"max_edit_rows": 2**64}, OverflowError),
+    ({"max_edit_rows": 1.5}, TypeError),
+    ({"include_aa": 1}, TypeError),
+    ({"max_edit_ratio": "0.5"}, TypeError),
+    ({"max_edit_ratio": 2.0, "include_aa": 0}, TypeError),  # conversions before range checks
+    ({"alpha": 0.1}, TypeError),
+])
+def test_argument_errors(kwargs, error):
+    with pytest.raises(error) as raised:
+        pair([1], [1]).row_alignment(**kwargs)
+    if "threshold" in kwargs:
+        assert raised.match(THRESHOLD_TEXT)
+
+
+def test_positional_arguments_and_integer_ratio():
+    alignment = pair([1, 2], [2]).row_alignment(0.1, False, 1, 2**64 - 1)
+    assert alignment.aligned and alignment.deleted_rows == 1
