@@ -118,6 +118,7 @@ void add_construction_methods(std::vector<PyMethodDef>& methods) { methods.push_
 bool register_comparison(PyObject* module) {
     std::vector<PyMethodDef> methods;
     add_construction_methods(methods);
+    add_batch_methods(methods);
     add_thumbnail_methods(methods);
     add_ssim_methods(methods);
     add_pixel_diff_methods(methods);

@@ -50,6 +50,7 @@ PyObject* create_module() {
 
     std::vector<PyMethodDef> functions;
     add_thumbnail_functions(functions);
+    add_batch_functions(functions);
     if (!add_functions(module.get(), std::move(functions))) return nullptr;
     return module.release();
 }

@@ -168,8 +168,14 @@ std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
             prefix_pending_error(param);
             return std::nullopt;
         }
-        if (!PyTuple_Check(item.get()) || PyTuple_Size(item.get()) != 2) {
+        if (!PyTuple_Check(item.get())) {
             fail_expected(param, "expected each item to be a tuple of two byte sequences", item.get());
+            return std::nullopt;
+        }
+        if (PyTuple_Size(item.get()) != 2) {
+            fail(PyExc_TypeError, param,
+                 "expected each item to be a tuple of two byte sequences, got a tuple of " +
+                     std::to_string(PyTuple_Size(item.get())));
             return std::nullopt;
         }
         auto baseline = to_owned_bytes(PyTuple_GetItem(item.get(), 0), param);

@@ -1,5 +1,7 @@
 // Lifetime of the shared pool. oneTBB's worker threads do not survive fork(),
 // so the pool is shut down before a fork and starts afresh on first use after.
+// A pool that is busy, or that another live thread still holds, cannot be shut
+// down; a child forked then runs every parallel call in place.
 #include "core/parallel.hpp"
 
 #include <pthread.h>
@@ -14,11 +16,15 @@ namespace {
 enum class PoolState { Stopped, Running, Unusable };
 
 struct PoolControl {
+    // Held while a use starts, and across fork so that none starts meanwhile.
     std::mutex mutex;
     PoolState state = PoolState::Stopped;
     tbb::task_scheduler_handle handle;
-    // Set by the pre-fork handler when the pool could not be stopped because
-    // another thread was using it; the child then cannot trust it.
+    // Uses begun and not yet ended: a fork while this is not zero copies a
+    // pool in the middle of its work.
+    std::atomic<u64> uses{0};
+    // Set by the pre-fork handler when the pool could not be stopped; the
+    // child then cannot trust the copy it inherits.
     bool fork_while_busy = false;
 };
 
@@ -30,12 +36,18 @@ PoolControl& control() {
 
 void before_fork() {
     PoolControl& pool = control();
-    pool.mutex.lock();  // held across fork so no thread starts the pool meanwhile
+    pool.mutex.lock();
     pool.fork_while_busy = false;
-    if (pool.state == PoolState::Running) {
-        pool.fork_while_busy = !tbb::finalize(pool.handle, std::nothrow);
-        pool.state = PoolState::Stopped;
+    if (pool.state != PoolState::Running) return;
+    if (pool.uses.load(std::memory_order_acquire) != 0) {
+        // Stopping would have to wait for the work; the parent keeps its pool.
+        pool.fork_while_busy = true;
+        return;
     }
+    // Fails when another live thread has used the pool: its workers go on in
+    // the parent, so the child must not use its copy.
+    pool.fork_while_busy = !tbb::finalize(pool.handle, std::nothrow);
+    pool.state = PoolState::Stopped;
 }
 
 void after_fork_in_parent() {
@@ -48,12 +60,13 @@ void after_fork_in_child() {
     PoolControl& pool = control();
     if (pool.fork_while_busy) pool.state = PoolState::Unusable;
     pool.fork_while_busy = false;
+    pool.uses.store(0, std::memory_order_relaxed);  // the users were other threads, gone here
     pool.mutex.unlock();
 }
 
 }  // namespace
 
-bool pool_available() {
+PoolUse::PoolUse() {
     PoolControl& pool = control();
     std::lock_guard lock(pool.mutex);
     if (pool.state == PoolState::Stopped) {
@@ -62,7 +75,12 @@ bool pool_available() {
         pool.handle = tbb::task_scheduler_handle(tbb::attach{});
         pool.state = PoolState::Running;
     }
-    return pool.state == PoolState::Running;
+    usable_ = pool.state == PoolState::Running;
+    if (usable_) pool.uses.fetch_add(1, std::memory_order_relaxed);
+}
+
+PoolUse::~PoolUse() {
+    if (usable_) control().uses.fetch_sub(1, std::memory_order_release);
 }
 
 }  // namespace quorvane

@@ -7,8 +7,13 @@
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_reduce.h>
 
+#include <atomic>
+#include <mutex>
+#include <optional>
 #include <utility>
+#include <vector>
 
+#include "core/result.hpp"
 #include "core/types.hpp"
 
 namespace quorvane {
@@ -19,9 +24,22 @@ inline constexpr u64 kParallelPixels = 262144;
 
 inline bool worth_splitting(u64 pixels) { return pixels >= kParallelPixels; }
 
-// Starts the pool on first use. False only in a process forked while the pool
-// was busy elsewhere, where the helpers below fall back to running in place.
-bool pool_available();
+// One use of the pool, held for the whole of a parallel call. It starts the
+// pool on first use, and a fork that happens while any use is held knows the
+// pool was busy. Not usable only in a process forked while the pool was busy
+// or could not be stopped, where the helpers below run their work in place.
+class PoolUse {
+public:
+    PoolUse();
+    ~PoolUse();
+    PoolUse(const PoolUse&) = delete;
+    PoolUse& operator=(const PoolUse&) = delete;
+
+    bool usable() const { return usable_; }
+
+private:
+    bool usable_;
+};
 
 // body(begin, end) over pieces of [0, n); each piece holds at least `grain`
 // indices unless n is smaller. Pieces are disjoint; which worker runs which
@@ -29,7 +47,8 @@ bool pool_available();
 template <class Body>
 void parallel_ranges(u64 n, u64 grain, Body&& body) {
     if (n == 0) return;
-    if (!pool_available()) {
+    PoolUse pool;
+    if (!pool.usable()) {
         body(u64{0}, n);
         return;
     }
@@ -42,7 +61,8 @@ void parallel_ranges(u64 n, u64 grain, Body&& body) {
 template <class Body>
 u64 parallel_sum(u64 n, u64 grain, Body&& body) {
     if (n == 0) return 0;
-    if (!pool_available()) return body(u64{0}, n);
+    PoolUse pool;
+    if (!pool.usable()) return body(u64{0}, n);
     return tbb::parallel_reduce(
         tbb::blocked_range<u64>(0, n, grain == 0 ? 1 : grain), u64{0},
         [&](const tbb::blocked_range<u64>& piece, u64 partial) { return partial + body(piece.begin(), piece.end()); },
@@ -53,12 +73,75 @@ u64 parallel_sum(u64 n, u64 grain, Body&& body) {
 // other queued tasks meanwhile, so nesting never deadlocks.
 template <class A, class B>
 void fork_join(A&& a, B&& b) {
-    if (!pool_available()) {
+    PoolUse pool;
+    if (!pool.usable()) {
         a();
         b();
         return;
     }
     tbb::parallel_invoke(std::forward<A>(a), std::forward<B>(b));
+}
+
+// The error of a parallel map: the first failure to arrive is kept, later
+// ones are dropped, and every worker can see that one happened.
+class FirstError {
+public:
+    bool happened() const { return happened_.load(std::memory_order_acquire); }
+
+    void offer(CompareError error) {
+        std::lock_guard lock(mutex_);
+        if (!error_) error_.emplace(std::move(error));
+        happened_.store(true, std::memory_order_release);
+    }
+
+    // Only once the map has ended.
+    std::optional<CompareError>& get() { return error_; }
+
+private:
+    std::atomic<bool> happened_{false};
+    std::mutex mutex_;
+    std::optional<CompareError> error_;
+};
+
+// work(i) -> Result<T> for every i in [0, n), in parallel, each result kept in
+// its own slot so the answer is in index order whoever finished first. The
+// range is halved into about one piece per worker at first and again whenever
+// an idle worker steals a piece; a piece's indices run one after another. The
+// first failure is the answer: no index starts once it is known, and the
+// results of those already running are dropped.
+template <class T, class Work>
+Result<std::vector<T>> parallel_map(u64 n, Work&& work) {
+    std::vector<std::optional<T>> slots(n);
+    FirstError failure;
+    auto run = [&](u64 begin, u64 end) {
+        for (u64 i = begin; i < end && !failure.happened(); ++i) {
+            Result<T> result = work(i);
+            if (result) {
+                slots[i].emplace(result.take());
+            } else {
+                failure.offer(std::move(result).error());
+            }
+        }
+    };
+    {
+        PoolUse pool;
+        if (pool.usable() && n > 1) {
+            tbb::parallel_for(
+                tbb::blocked_range<u64>(0, n, 1),
+                [&](const tbb::blocked_range<u64>& piece) { run(piece.begin(), piece.end()); },
+                tbb::auto_partitioner());
+        } else {
+            run(0, n);
+        }
+    }
+    if (auto& error = failure.get()) return std::move(*error);
+    std::vector<T> results;
+    results.reserve(n);
+    for (std::optional<T>& slot : slots) {
+        results.push_back(std::move(*slot));
+        slot.reset();
+    }
+    return results;
 }
 
 }  // namespace quorvane

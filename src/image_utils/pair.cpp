@@ -62,13 +62,19 @@ Result<ImagePair> build_image_pair(Image baseline, Image current) {
     return pair;
 }
 
-Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png) {
+Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png) {
     std::optional<Result<Image>> baseline;
     std::optional<Result<Image>> current;
     fork_join([&] { baseline.emplace(decode_png(baseline_png)); }, [&] { current.emplace(decode_png(current_png)); });
     if (!*baseline) return std::move(*baseline).error();
     if (!*current) return std::move(*current).error();
-    return build_image_pair(baseline->take(), current->take());
+    return DecodedImages{baseline->take(), current->take()};
+}
+
+Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png) {
+    auto images = decode_images(baseline_png, current_png);
+    if (!images) return std::move(images).error();
+    return build_image_pair(std::move(images->baseline), std::move(images->current));
 }
 
 }  // namespace quorvane

@@ -26,8 +26,16 @@ Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64
 // The record a Comparison owns, built from two images it takes over.
 Result<ImagePair> build_image_pair(Image baseline, Image current);
 
+struct DecodedImages {
+    Image baseline;
+    Image current;
+};
+
 // Decodes both PNGs as two parallel tasks; the baseline's error wins when
 // both fail.
+Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png);
+
+// decode_images, then the record of the pair.
 Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png);
 
 }  // namespace quorvane

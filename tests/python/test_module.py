@@ -12,7 +12,10 @@ def test_version_and_attribute_order():
     public = [name for name in vars(quorvane) if not name.startswith("__") or name == "__version__"]
     assert public[0] == "__version__"
     assert public[1] == "Comparison"
-    assert public[2:5] == ["RowAlignment", "RowSegment", "ShiftBand"]
+    assert public[2:8] == ["RowAlignment", "RowSegment", "ShiftBand", "ClustersResult", "Cluster", "BoundingBox"]
+    functions = [name for name in public if callable(getattr(quorvane, name)) and not isinstance(
+        getattr(quorvane, name), type)]
+    assert functions == ["thumbnail", "diff_batch", "diff_count_batch", "ssim_batch", "compare_batch"]
 
 
 def test_extension_is_one_abi3_object_exporting_only_its_initialiser():

@@ -1,0 +1,30 @@
+// The batch operations: one per-pair work mapped over many PNG pairs on the
+// shared pool, the results in input order or the first failure.
+#pragma once
+
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "batch/pair_work.hpp"
+#include "core/image_pair.hpp"
+#include "core/options.hpp"
+#include "core/result.hpp"
+#include "core/types.hpp"
+
+namespace quorvane {
+
+// (baseline PNG, current PNG)
+using PngPair = std::pair<Bytes, Bytes>;
+
+// The option ranges are checked before any pair is decoded, so a batch of
+// undecodable pairs still reports a bad threshold. No partial results: the
+// first pair to fail stops the others from starting, and its error is the
+// answer.
+Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs);
+Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options);
+Result<std::vector<CountPairResult>> diff_count_batch(std::span<const PngPair> pairs, const DiffOptions& options);
+Result<std::vector<double>> ssim_batch(std::span<const PngPair> pairs);
+Result<std::vector<ComparePairResult>> compare_batch(std::span<const PngPair> pairs, const CompareOptions& options);
+
+}  // namespace quorvane

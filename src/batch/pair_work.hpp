@@ -1,0 +1,55 @@
+// The work of one pair in each batch operation, from its two PNG files to its
+// plain result record.
+#pragma once
+
+#include <optional>
+
+#include "core/options.hpp"
+#include "core/result.hpp"
+#include "core/types.hpp"
+
+namespace quorvane {
+
+struct DiffPairResult {
+    Bytes png;  // the diff image
+    u64 count = 0;
+    u64 width = 0;  // the common size of the pair
+    u64 height = 0;
+};
+
+struct CountPairResult {
+    u64 count = 0;
+    u64 width = 0;
+    u64 height = 0;
+};
+
+struct ComparePairResult {
+    u64 count = 0;
+    double ssim = 0.0;
+    u64 width = 0;
+    u64 height = 0;
+    std::optional<Bytes> diff_png;   // only when asked for
+    std::optional<Bytes> thumbnail;  // only when a thumbnail width is given
+};
+
+struct CompareOptions {
+    DiffOptions diff;
+    bool return_diff = false;
+    // A thumbnail of the current image at its own size when the width is
+    // given; the height alone makes none.
+    std::optional<u64> thumbnail_width;
+    std::optional<u64> thumbnail_height;
+};
+
+// Each decodes both PNGs (the baseline's error first) and brings them to
+// their common size before its own work.
+Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options);
+Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options);
+Result<double> ssim_pair(ByteView baseline_png, ByteView current_png);
+
+// The thumbnail comes between decoding and padding; then the count (or the
+// diff image) and the SSIM run as two parallel tasks. Their errors rank in
+// that order, any diff PNG encoding error last.
+Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options);
+
+}  // namespace quorvane

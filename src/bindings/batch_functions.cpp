@@ -1,0 +1,185 @@
+// The batch functions diff_batch, diff_count_batch, ssim_batch and
+// compare_batch, and Comparison.batch: the pairs are copied under the lock,
+// the lock is released once for the whole parallel map, and the records
+// become a list in input order only after every pair is done.
+#include <span>
+#include <vector>
+
+#include "batch/batch.hpp"
+#include "bindings/boundary.hpp"
+#include "bindings/callable.hpp"
+#include "bindings/comparison.hpp"
+#include "bindings/params.hpp"
+#include "bindings/py_ref.hpp"
+#include "bindings/registry.hpp"
+
+namespace quorvane::py {
+namespace {
+
+// Runs a batch with the lock released; the input copies are freed there too,
+// before any Python object is made.
+template <class Run>
+auto run_batch(PngPairs& pairs, Run&& run) {
+    return without_gil([&] {
+        auto results = run(std::span<const PngPair>(pairs));
+        PngPairs().swap(pairs);
+        return results;
+    });
+}
+
+// A new list holding convert(record) for each record, in order.
+template <class T, class Convert>
+PyObject* list_of(std::vector<T>& records, Convert&& convert) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        PyObject* item = convert(records[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+// A new tuple of the items the makers return, made left to right; the first
+// that fails ends it.
+template <class... Makers>
+PyObject* tuple_of(Makers&&... makers) {
+    PyRef tuple = PyRef::steal(PyTuple_New(sizeof...(Makers)));
+    if (!tuple) return nullptr;
+    Py_ssize_t index = 0;
+    auto put = [&](PyObject* item) {
+        if (item == nullptr) return false;
+        PyTuple_SetItem(tuple.get(), index++, item);
+        return true;
+    };
+    const bool complete = (put(makers()) && ...);
+    return complete ? tuple.release() : nullptr;
+}
+
+// A bytes object of an encoded image, whose buffer is freed once copied.
+PyObject* bytes_taken(Bytes& encoded) {
+    PyObject* object = to_python_bytes(encoded);
+    Bytes().swap(encoded);
+    return object;
+}
+
+PyObject* optional_bytes_taken(std::optional<Bytes>& encoded) {
+    if (!encoded) return Py_NewRef(Py_None);
+    PyObject* object = bytes_taken(*encoded);
+    encoded.reset();
+    return object;
+}
+
+constexpr Param kDiffBatchParams[] = {kPairs, kThreshold, kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt};
+
+PyObject* diff_element(DiffPairResult& record) {
+    return tuple_of([&] { return bytes_taken(record.png); }, [&] { return to_python(record.count); },
+                    [&] { return to_python(record.width); }, [&] { return to_python(record.height); });
+}
+
+PyObject* diff_batch(Args& args) {
+    PngPairs pairs = args.take_pairs("pairs");
+    const DiffOptions options = args.diff_options();
+    auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_batch(all, options); });
+    return deliver(std::move(results),
+                   [](std::vector<DiffPairResult> records) { return list_of(records, diff_element); });
+}
+
+constexpr Function kDiffBatch{"diff_batch", "Diff multiple image pairs in parallel.", kDiffBatchParams, diff_batch};
+
+constexpr Param kDiffCountBatchParams[] = {kPairs, kThreshold, kIncludeAa};
+
+PyObject* count_element(CountPairResult& record) {
+    return tuple_of([&] { return to_python(record.count); }, [&] { return to_python(record.width); },
+                    [&] { return to_python(record.height); });
+}
+
+PyObject* diff_count_batch(Args& args) {
+    PngPairs pairs = args.take_pairs("pairs");
+    const DiffOptions options = args.diff_options();
+    auto results =
+        run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_count_batch(all, options); });
+    return deliver(std::move(results),
+                   [](std::vector<CountPairResult> records) { return list_of(records, count_element); });
+}
+
+constexpr Function kDiffCountBatch{"diff_count_batch", "Count mismatched pixels for multiple image pairs in parallel.",
+                                   kDiffCountBatchParams, diff_count_batch};
+
+constexpr Param kPairsOnly[] = {kPairs};
+
+PyObject* ssim_batch(Args& args) {
+    PngPairs pairs = args.take_pairs("pairs");
+    auto results = run_batch(pairs, [](std::span<const PngPair> all) { return quorvane::ssim_batch(all); });
+    return deliver(std::move(results), [](std::vector<double> scores) {
+        return list_of(scores, [](double score) { return to_python(score); });
+    });
+}
+
+constexpr Function kSsimBatch{"ssim_batch", "Compute SSIM for multiple image pairs in parallel.", kPairsOnly,
+                              ssim_batch};
+
+constexpr Param kCompareBatchParams[] = {
+    kPairs,
+    kThreshold,
+    kAlpha,
+    kIncludeAa,
+    kDiffColor,
+    kAaColor,
+    kDiffColorAlt,
+    flag_param("return_diff", false),
+    optional_count_param("thumbnail_width"),
+    optional_count_param("thumbnail_height"),
+};
+
+PyObject* compare_element(ComparePairResult& record) {
+    return tuple_of([&] { return to_python(record.count); }, [&] { return to_python(record.ssim); },
+                    [&] { return to_python(record.width); }, [&] { return to_python(record.height); },
+                    [&] { return optional_bytes_taken(record.diff_png); },
+                    [&] { return optional_bytes_taken(record.thumbnail); });
+}
+
+PyObject* compare_batch(Args& args) {
+    PngPairs pairs = args.take_pairs("pairs");
+    CompareOptions options;
+    options.diff = args.diff_options();
+    options.return_diff = args.flag("return_diff");
+    options.thumbnail_width = args.optional_count("thumbnail_width");
+    options.thumbnail_height = args.optional_count("thumbnail_height");
+    auto results =
+        run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::compare_batch(all, options); });
+    return deliver(std::move(results),
+                   [](std::vector<ComparePairResult> records) { return list_of(records, compare_element); });
+}
+
+constexpr Function kCompareBatch{
+    "compare_batch",
+    "Compare multiple image pairs in parallel (diff count + SSIM per pair).\n\n"
+    "Batch version of `compare()`. Set `thumbnail_width` to generate a\n"
+    "thumbnail per pair.",
+    kCompareBatchParams, compare_batch};
+
+PyObject* comparison_batch(Args& args) {
+    PngPairs pairs = args.take_pairs("pairs");
+    auto results = run_batch(pairs, [](std::span<const PngPair> all) { return quorvane::decode_batch(all); });
+    return deliver(std::move(results), [](std::vector<ImagePair> records) {
+        return list_of(records, [](ImagePair& record) { return new_comparison(std::move(record)); });
+    });
+}
+
+constexpr Function kComparisonBatch{"batch", "Decode multiple PNG pairs in parallel.", kPairsOnly, comparison_batch};
+
+}  // namespace
+
+void add_batch_methods(std::vector<PyMethodDef>& methods) {
+    methods.push_back(describe<kComparisonBatch>(METH_STATIC));
+}
+
+void add_batch_functions(std::vector<PyMethodDef>& functions) {
+    functions.push_back(describe<kDiffBatch>());
+    functions.push_back(describe<kDiffCountBatch>());
+    functions.push_back(describe<kSsimBatch>());
+    functions.push_back(describe<kCompareBatch>());
+}
+
+}  // namespace quorvane::py

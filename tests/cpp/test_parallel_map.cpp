@@ -1,0 +1,86 @@
+// The pool's parallel map: results in index order, the first failure as the
+// whole answer with no index started after it is known, and exceptions
+// passed through to the caller.
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "check.hpp"
+#include "core/parallel.hpp"
+
+using namespace quorvane;
+
+TEST("parallel_map keeps index order whatever finishes first") {
+    for (u64 n : {u64{0}, u64{1}, u64{2}, u64{7}, u64{5000}}) {
+        auto results = parallel_map<std::string>(n, [](u64 i) -> Result<std::string> {
+            // Early indices take longest, so they finish last.
+            if (i < 4) std::this_thread::sleep_for(std::chrono::milliseconds(4 - i));
+            return std::to_string(i * i);
+        });
+        REQUIRE(results.ok());
+        REQUIRE(results->size() == n);
+        for (u64 i = 0; i < n; ++i) CHECK_EQ((*results)[i], std::to_string(i * i));
+    }
+}
+
+TEST("parallel_map answers a failure and starts nothing once it is known") {
+    constexpr u64 n = 2000;
+    std::atomic<u64> started{0};
+    auto results = parallel_map<u64>(n, [&](u64 i) -> Result<u64> {
+        started.fetch_add(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (i == 0) return CompareError::message("pair 0 failed");
+        return i;
+    });
+    REQUIRE(!results.ok());
+    CHECK_EQ(results.error().text(), std::string("pair 0 failed"));
+    // Only the indices already running when the failure landed, one or two
+    // per worker, can have started besides it.
+    CHECK(started.load() < n / 4);
+}
+
+TEST("parallel_map reports one of several failures") {
+    auto results = parallel_map<u64>(64, [](u64 i) -> Result<u64> {
+        if (i % 2 == 1) return CompareError::message("odd " + std::to_string(i));
+        return i;
+    });
+    REQUIRE(!results.ok());
+    const std::string text = results.error().text();
+    CHECK(text.rfind("odd ", 0) == 0);
+    CHECK(std::stoul(text.substr(4)) % 2 == 1);
+}
+
+TEST("parallel_map passes exceptions through to the caller") {
+    bool caught = false;
+    try {
+        (void)parallel_map<u64>(100, [](u64 i) -> Result<u64> {
+            if (i == 50) throw std::bad_alloc();
+            return i;
+        });
+    } catch (const std::bad_alloc&) {
+        caught = true;
+    }
+    CHECK(caught);
+}
+
+TEST("parallel_map nests inside itself and inside fork_join without deadlock") {
+    u64 left = 0;
+    u64 right = 0;
+    auto triangle_total = [](u64 n) {
+        auto outer = parallel_map<u64>(n, [](u64 i) -> Result<u64> {
+            auto inner = parallel_map<u64>(i, [](u64 j) -> Result<u64> { return j; });
+            u64 total = 0;
+            for (u64 value : *inner) total += value;
+            return total;
+        });
+        u64 total = 0;
+        for (u64 value : *outer) total += value;
+        return total;
+    };
+    fork_join([&] { left = triangle_total(200); }, [&] { right = triangle_total(100); });
+    // sum over i < n of i * (i - 1) / 2
+    CHECK_EQ(left, u64{1313400});
+    CHECK_EQ(right, u64{161700});
+}
