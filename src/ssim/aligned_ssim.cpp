@@ -6,6 +6,7 @@
 
 #include "alignment/binding.hpp"
 #include "alignment/tiling.hpp"
+#include "core/parallel.hpp"
 #include "ssim/ssim.hpp"
 
 namespace quorvane {
@@ -72,8 +73,20 @@ Result<double> aligned_ssim(const PairView& pair, u64 pair_fingerprint, const Al
     const u64 stride = pair.width * kBytesPerPixel;
     Bytes baseline_storage;
     Bytes current_storage;
-    const ByteView baseline = stacked_rows(pair.baseline, stride, segments, Side::Baseline, rows, baseline_storage);
-    const ByteView current = stacked_rows(pair.current, stride, segments, Side::Current, rows, current_storage);
+    ByteView baseline;
+    ByteView current;
+    auto stack_baseline = [&] {
+        baseline = stacked_rows(pair.baseline, stride, segments, Side::Baseline, rows, baseline_storage);
+    };
+    auto stack_current = [&] {
+        current = stacked_rows(pair.current, stride, segments, Side::Current, rows, current_storage);
+    };
+    if (worth_splitting(pair.width * rows)) {
+        fork_join(stack_baseline, stack_current);
+    } else {
+        stack_baseline();
+        stack_current();
+    }
     return ssim_rgba(baseline, current, pair.width, rows);
 }
 
