@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
     const double render_ms = best_ms(
         [&] { sink = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options)->count; });
     const double aligned_ssim_ms = best_ms([&] { score = *aligned_ssim(view, record.fingerprint, record); }, 7);
-    const double ssim_ms = best_ms([&] { score = *ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); }, 7);
+    const double ssim_ms =
+        best_ms([&] { score = *ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); }, 7);
     std::printf("%llux%llu, %zu shift bands, %llu changed rows\n", static_cast<unsigned long long>(pair.width),
                 static_cast<unsigned long long>(pair.height), record.bands.size(),
                 static_cast<unsigned long long>(record.changed_rows));

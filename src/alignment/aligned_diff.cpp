@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "alignment/binding.hpp"
@@ -28,8 +29,8 @@ void draw_matched_rows(const PairView& pair, std::span<const RowSegment> segment
     for (const RowSegment& segment : segments) {
         if (segment.kind != SegmentKind::Equal) continue;
         const u64 end = segment.current_start + segment.len;
-        for (u64 row = segment.current_start; row < end; row += std::min(kPieceRows, end - row)) {
-            pieces.push_back({row, row + std::min(kPieceRows, end - row)});
+        for (u64 row = segment.current_start; row < end; row += kPieceRows) {
+            pieces.push_back({row, std::min(row + kPieceRows, end)});
         }
     }
     const u64 width = pair.width;

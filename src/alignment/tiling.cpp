@@ -20,7 +20,9 @@ void require_tiling(std::span<const RowSegment> segments, u64 width, u64 baselin
             throw Panic("alignment segments run past the images' rows");
         }
     }
-    if (at != RowPosition{baseline_rows, current_rows}) throw Panic("alignment segments stop short of the images' rows");
+    if (at != RowPosition{baseline_rows, current_rows}) {
+        throw Panic("alignment segments stop short of the images' rows");
+    }
 }
 
 }  // namespace quorvane
