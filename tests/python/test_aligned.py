@@ -398,13 +398,6 @@ def test_alignment_must_be_a_row_alignment(method, alignment, kwargs, error):
         CALLS[method](pair, alignment, **kwargs)
 
 
-@pytest.mark.parametrize("method", CALLS)
-def test_alignment_is_required(method):
-    pair, _ = aligned_pair()
-    with pytest.raises(TypeError):
-        getattr(pair, method)()
-
-
 def test_signatures_and_docstrings():
     signatures = {
         "aligned_clusters": ["alignment", "threshold", "include_aa", "min_pixels", "min_side", "dilation",
@@ -428,14 +421,6 @@ def test_signatures_and_docstrings():
         "Generate the shift-aware diff image as PNG bytes, in current-image coordinates.")
     assert quorvane.Comparison.aligned_ssim.__doc__ == (
         "Compute SSIM over the matched rows only, so a shift does not lower the score.")
-
-
-def test_defaults_match_explicit_arguments(page):
-    baseline, current, _ = layouts(page)["rows inserted, a block changed below"]
-    pair = comparison(baseline, current)
-    alignment = pair.row_alignment()
-    assert pair.aligned_diff_image(alignment) == pair.aligned_diff_image(
-        alignment, 0.1, 0.1, False, (255, 0, 0), (255, 255, 0), None)
 
 
 def run_at_once(count, work):
