@@ -59,6 +59,32 @@ def describe_alignment(comparison):
           + f", {alignment.residual_count} changed pixels in them")
 
 
+# Pairs whose plain and shift-aware results are shown side by side.
+SHIFT_AWARE = {"inserted banner"}
+
+
+def compare_shift_aware(name, comparison):
+    """The plain results beside the shift-aware ones, which follow a row
+    alignment: content pushed down by the inserted rows is no change."""
+    alignment = comparison.row_alignment()
+    if not alignment.aligned:
+        return
+    stem = name.replace(" ", "_")
+    started = time.perf_counter()
+    aligned_path = OUTPUT / f"{stem}_aligned_diff.png"
+    aligned_path.write_bytes(comparison.aligned_diff_image(alignment))
+    aligned = (alignment.residual_count, f"{comparison.aligned_ssim(alignment):.6f}",
+               comparison.aligned_clusters(alignment).total_clusters, aligned_path.name)
+    elapsed = (time.perf_counter() - started) * 1000
+    plain = (comparison.diff_count(), f"{comparison.ssim():.6f}", comparison.clusters().total_clusters,
+             f"{stem}_diff.png")
+    shifted = sum(band.rows for band in alignment.bands if band.kind == "inserted")
+    print(f"  plain against shift-aware, {shifted} inserted rows drawn as bands, not as change"
+          f" (shift-aware results in {elapsed:.0f} ms):")
+    for label, before, after in zip(("changed pixels", "SSIM", "change clusters", "diff image"), plain, aligned):
+        print(f"    {label:<16} {before!s:<24} {after}")
+
+
 def main():
     OUTPUT.mkdir(exist_ok=True)
     print(f"quorvane {quorvane.__version__}: {len(PAIRS)} example pairs from {SCREENS}")
@@ -88,6 +114,8 @@ def main():
               f"current thumbnail {thumbnail_path.relative_to(OUTPUT.parent)} ({len(thumbnail)} bytes of lossless WebP)")
         print_clusters(comparison)
         describe_alignment(comparison)
+        if name in SHIFT_AWARE:
+            compare_shift_aware(name, comparison)
 
 if __name__ == "__main__":
     main()

@@ -23,4 +23,12 @@ u64 compute_pair_fingerprint(const PairView& pair) {
     return pair_fingerprint(a, b);
 }
 
+u64 cached_pair_fingerprint(ImagePair& pair) {
+    return pair.fingerprint.get_or_compute([&] { return compute_pair_fingerprint(pair.view()); });
+}
+
+void remember_pair_fingerprint(ImagePair& pair, const AlignmentRecord& record) {
+    if (record.aligned) pair.fingerprint.store_if_empty(record.fingerprint);
+}
+
 }  // namespace quorvane

@@ -1,9 +1,11 @@
 // The pair fingerprint: one value computed from the row hashes of both
-// images, which ties an alignment to the pair it was made from.
+// images, which ties an alignment to the pair it was made from, and the
+// pair's write-once cache of it.
 #pragma once
 
 #include <span>
 
+#include "alignment/record.hpp"
 #include "core/image_pair.hpp"
 #include "core/types.hpp"
 
@@ -17,5 +19,14 @@ u64 pair_fingerprint(std::span<const u64> a, std::span<const u64> b);
 // current image's own rows at the common width (no rows when that width is
 // 0). Equals the fingerprint of an alignment of the same pair.
 u64 compute_pair_fingerprint(const PairView& pair);
+
+// The pair's fingerprint from its cache, computed and stored first when the
+// cache is empty; concurrent callers wait for that one computation. May
+// block, so callers must not hold the interpreter lock.
+u64 cached_pair_fingerprint(ImagePair& pair);
+
+// Keeps the fingerprint of an aligned record in the pair's cache when the
+// cache is still empty, sparing the shift-aware methods the hashing.
+void remember_pair_fingerprint(ImagePair& pair, const AlignmentRecord& record);
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "alignment/align_rows.hpp"
+#include "alignment/fingerprint.hpp"
 #include "bindings/alignment_records.hpp"
 #include "bindings/boundary.hpp"
 #include "bindings/callable.hpp"
@@ -28,7 +29,7 @@ PyObject* row_alignment(ComparisonObject& self, Args& args) {
         auto aligned = align_rows(pair.view(), options, max_edit_ratio, max_edit_rows);
         // The alignment has the pair's fingerprint at hand: keep it for the
         // shift-aware methods unless one of them already computed it.
-        if (aligned && aligned->aligned) pair.fingerprint.store_if_empty(aligned->fingerprint);
+        if (aligned) remember_pair_fingerprint(pair, *aligned);
         return aligned;
     });
     return deliver(std::move(record), [](AlignmentRecord value) { return new_row_alignment(std::move(value)); });

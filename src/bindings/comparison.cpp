@@ -124,6 +124,7 @@ bool register_comparison(PyObject* module) {
     add_pixel_diff_methods(methods);
     add_cluster_methods(methods);
     add_alignment_methods(methods);
+    add_aligned_methods(methods);
 
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(comparison_new)},

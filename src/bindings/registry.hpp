@@ -16,6 +16,7 @@ void add_pixel_diff_methods(std::vector<PyMethodDef>& methods);
 void add_cluster_methods(std::vector<PyMethodDef>& methods);
 void add_alignment_methods(std::vector<PyMethodDef>& methods);
 void add_batch_methods(std::vector<PyMethodDef>& methods);
+void add_aligned_methods(std::vector<PyMethodDef>& methods);
 
 // Module functions, in the order the module lists them.
 void add_thumbnail_functions(std::vector<PyMethodDef>& functions);

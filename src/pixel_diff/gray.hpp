@@ -1,4 +1,5 @@
-// The faded grey in which a diff image shows an unchanged baseline pixel.
+// The faded grey in which a diff image shows an unchanged pixel, one pixel
+// at a time or a run of pixels at once.
 #pragma once
 
 #include <algorithm>
@@ -40,6 +41,17 @@ inline u8 gray_pixel(u8 r, u8 g, u8 b, u8 a, double alpha) {
     const double y = (t.red[r] + t.green[g]) + t.blue[b];
     const double v = 255.0 + t.opacity[a] * (alpha * (y - 255.0));
     return static_cast<u8>(static_cast<int>(std::clamp(v, 0.0, 255.0)));
+}
+
+// Pixels [begin, end) of `source` as opaque grey at the same places of `out`.
+inline void draw_gray_pixels(const u8* source, u8* out, u64 begin, u64 end, double alpha) {
+    for (u64 k = begin * kBytesPerPixel; k < end * kBytesPerPixel; k += kBytesPerPixel) {
+        const u8 level = gray_pixel(source[k], source[k + 1], source[k + 2], source[k + 3], alpha);
+        out[k] = level;
+        out[k + 1] = level;
+        out[k + 2] = level;
+        out[k + 3] = 255;
+    }
 }
 
 }  // namespace quorvane

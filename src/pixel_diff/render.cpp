@@ -13,16 +13,6 @@ namespace {
 // Rows per unit of work when a diff image is drawn on the pool.
 constexpr u64 kBandRows = 64;
 
-void draw_gray(const u8* baseline, u8* out, u64 begin, u64 end, double alpha) {
-    for (u64 k = begin * kBytesPerPixel; k < end * kBytesPerPixel; k += kBytesPerPixel) {
-        const u8 level = gray_pixel(baseline[k], baseline[k + 1], baseline[k + 2], baseline[k + 3], alpha);
-        out[k] = level;
-        out[k + 1] = level;
-        out[k + 2] = level;
-        out[k + 3] = 255;
-    }
-}
-
 void paint(u8* out, u64 i, Rgb colour) {
     u8* pixel = out + i * kBytesPerPixel;
     pixel[0] = colour.r;
@@ -34,7 +24,7 @@ void paint(u8* out, u64 i, Rgb colour) {
 // Draws rows [first_row, end_row): grey first, then the pixels whose words
 // differ repainted by their class. Returns the rows' changed-pixel count.
 u64 draw_rows(const ComparedPair& pair, const DiffOptions& options, u8* out, u64 first_row, u64 end_row) {
-    draw_gray(pair.baseline, out, first_row * pair.width, end_row * pair.width, options.alpha);
+    draw_gray_pixels(pair.baseline, out, first_row * pair.width, end_row * pair.width, options.alpha);
     u64 count = 0;
     for (u64 y = first_row; y < end_row; ++y) {
         const u64 start = y * pair.width;
@@ -80,7 +70,7 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
     u8* out = image.pixels.data();
     if (same_bytes(baseline, current)) {
         sum_over_bands(width, height, [&](u64 first_row, u64 end_row) {
-            draw_gray(baseline.data(), out, first_row * width, end_row * width, options.alpha);
+            draw_gray_pixels(baseline.data(), out, first_row * width, end_row * width, options.alpha);
             return u64{0};
         });
         return image;

@@ -1,0 +1,91 @@
+// Comparison's shift-aware methods, which take a RowAlignment of the pair:
+// aligned_clusters, aligned_diff_image and aligned_ssim.
+#include <vector>
+
+#include "alignment/aligned_diff.hpp"
+#include "alignment/fingerprint.hpp"
+#include "bindings/alignment_records.hpp"
+#include "bindings/boundary.hpp"
+#include "bindings/callable.hpp"
+#include "bindings/cluster_params.hpp"
+#include "bindings/cluster_records.hpp"
+#include "bindings/comparison.hpp"
+#include "bindings/params.hpp"
+#include "bindings/registry.hpp"
+#include "clusters/aligned_clusters.hpp"
+#include "image_utils/png_encode.hpp"
+#include "ssim/aligned_ssim.hpp"
+
+namespace quorvane::py {
+namespace {
+
+constexpr Param kAlignment = object_param("alignment", &row_alignment_class);
+
+// The alignment is borrowed from the call's arguments, which keep it alive,
+// and its record never changes, so it is read in place without the lock.
+const AlignmentRecord& record_of(const Args& args) { return alignment_record(args.object(kAlignment.name)); }
+
+constexpr Param kAlignedClustersParams[] = {kAlignment, kThreshold,   kIncludeAa, kMinPixels,    kMinSide,
+                                            kDilation,  kMaxClusters, kMergeGap,  kMergeOverlap};
+
+PyObject* aligned_clusters(ComparisonObject& self, Args& args) {
+    const DiffOptions diff = args.diff_options();
+    const ClusterOptions options = cluster_options(args);
+    const AlignmentRecord& record = record_of(args);
+    ImagePair& pair = *self.pair;
+    auto list = without_gil(
+        [&] { return aligned_clusters(pair.view(), cached_pair_fingerprint(pair), record, diff, options); });
+    return deliver(std::move(list), [](ClusterList value) { return clusters_to_python(std::move(value)); });
+}
+
+constexpr Method kAlignedClusters{
+    "aligned_clusters",
+    "Cluster the changed content, ignoring the shifted rows.\n\n"
+    "The mask holds the changed content only, drawn like `aligned_diff_image`.\n"
+    "The shift bands are the other half of the answer: read `alignment.bands`\n"
+    "to decide whether to absorb a shift or flag it. Raises if the alignment\n"
+    "failed or came from another image pair.",
+    kAlignedClustersParams, aligned_clusters};
+
+constexpr Param kAlignedDiffImageParams[] = {kAlignment, kThreshold, kAlpha,        kIncludeAa,
+                                             kDiffColor, kAaColor,   kDiffColorAlt};
+
+Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& record, const DiffOptions& options) {
+    auto image = render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), record, options);
+    if (!image) return std::move(image).error();
+    return encode_png(image->pixels, image->width, image->height);
+}
+
+PyObject* aligned_diff_image(ComparisonObject& self, Args& args) {
+    const DiffOptions options = args.diff_options();
+    const AlignmentRecord& record = record_of(args);
+    auto png = without_gil([&] { return aligned_diff_png(*self.pair, record, options); });
+    return deliver(std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
+}
+
+constexpr Method kAlignedDiffImage{
+    "aligned_diff_image", "Generate the shift-aware diff image as PNG bytes, in current-image coordinates.",
+    kAlignedDiffImageParams, aligned_diff_image};
+
+constexpr Param kAlignedSsimParams[] = {kAlignment};
+
+PyObject* aligned_ssim(ComparisonObject& self, Args& args) {
+    const AlignmentRecord& record = record_of(args);
+    ImagePair& pair = *self.pair;
+    auto score = without_gil([&] { return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), record); });
+    return deliver(std::move(score), [](double value) { return to_python(value); });
+}
+
+constexpr Method kAlignedSsim{"aligned_ssim",
+                              "Compute SSIM over the matched rows only, so a shift does not lower the score.",
+                              kAlignedSsimParams, aligned_ssim};
+
+}  // namespace
+
+void add_aligned_methods(std::vector<PyMethodDef>& methods) {
+    methods.push_back(describe<kAlignedClusters>());
+    methods.push_back(describe<kAlignedDiffImage>());
+    methods.push_back(describe<kAlignedSsim>());
+}
+
+}  // namespace quorvane::py

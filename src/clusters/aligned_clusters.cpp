@@ -1,0 +1,39 @@
+#include "clusters/aligned_clusters.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "alignment/binding.hpp"
+#include "alignment/segment_mask.hpp"
+#include "alignment/tiling.hpp"
+#include "clusters/extract.hpp"
+
+namespace quorvane {
+
+Result<ClusterList> aligned_clusters(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+                                     const DiffOptions& diff_options, const ClusterOptions& cluster_options) {
+    // The threshold comes before the alignment, as callers see it at the boundary.
+    if (auto ranges = check_option_ranges(diff_options); !ranges) return std::move(ranges).error();
+    if (auto bound = check_alignment_binding(record, pair, pair_fingerprint); !bound) return std::move(bound).error();
+    require_tiling(record.refined_segments, pair.width, pair.baseline_size.height, pair.current_size.height);
+
+    const auto is_replace = [](const RowSegment& segment) { return segment.kind == SegmentKind::Replace; };
+    // A pure shift: nothing changed in place, so there is no mask to build.
+    if (std::ranges::none_of(record.refined_segments, is_replace)) return ClusterList{};
+
+    const u64 width = pair.width;
+    const u64 height = pair.current_size.height;
+    Bytes mask(width * height, 0);
+    bool changed = false;
+    for (const RowSegment& segment : record.refined_segments) {
+        if (!is_replace(segment)) continue;
+        auto strip = segment_change_mask(pair, segment, diff_options);
+        if (!strip) return std::move(strip).error();
+        changed = changed || std::ranges::any_of(*strip, [](u8 marked) { return marked != 0; });
+        std::memcpy(mask.data() + segment.current_start * width, strip->data(), strip->size());
+    }
+    if (!changed) return ClusterList{};  // nothing to dilate or label
+    return extract_clusters(mask, width, height, cluster_options);
+}
+
+}  // namespace quorvane
