@@ -1,12 +1,9 @@
 // The shift-aware computations on a pair of screenshots without PNG encoding:
 // render_aligned_diff against render_diff_image, and aligned_ssim against
 // ssim_rgba of the whole pair; the alignment is made once, outside the timings.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
+#include "bench_support.hpp"
 #include "alignment/align_rows.hpp"
 #include "alignment/aligned_diff.hpp"
 #include "image_utils/pair.hpp"
@@ -17,39 +14,12 @@
 
 using namespace quorvane;
 
-namespace {
-
-template <class F>
-double best_ms(F&& run, int repeats = 15) {
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, std::chrono::duration<double, std::milli>(elapsed).count());
-    }
-    return best;
-}
-
-Image load(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    const Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto image = decode_png(png);
-    if (!image) {
-        std::fprintf(stderr, "%s: %s\n", path, image.error().text().c_str());
-        std::exit(1);
-    }
-    return image.take();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: aligned_bench BASELINE.png CURRENT.png\n");
         return 1;
     }
-    auto built = build_image_pair(load(argv[1]), load(argv[2]));
+    auto built = build_image_pair(bench::load_png(argv[1]), bench::load_png(argv[2]));
     if (!built) return 1;
     const ImagePair pair = built.take();
     const PairView view = pair.view();
@@ -59,13 +29,13 @@ int main(int argc, char** argv) {
 
     volatile u64 sink = 0;
     volatile double score = 0.0;
-    const double aligned_render_ms = best_ms(
+    const double aligned_render_ms = bench::best_ms(
         [&] { sink = render_aligned_diff(view, record.fingerprint, record, options)->pixels.size(); });
-    const double render_ms = best_ms(
+    const double render_ms = bench::best_ms(
         [&] { sink = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options)->count; });
-    const double aligned_ssim_ms = best_ms([&] { score = *aligned_ssim(view, record.fingerprint, record); }, 7);
+    const double aligned_ssim_ms = bench::best_ms([&] { score = *aligned_ssim(view, record.fingerprint, record); }, 7);
     const double ssim_ms =
-        best_ms([&] { score = *ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); }, 7);
+        bench::best_ms([&] { score = *ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); }, 7);
     std::printf("%llux%llu, %zu shift bands, %llu changed rows\n", static_cast<unsigned long long>(pair.width),
                 static_cast<unsigned long long>(pair.height), record.bands.size(),
                 static_cast<unsigned long long>(record.changed_rows));

@@ -2,13 +2,10 @@
 // against count_changed_pixels of the same pair: the change mask, the
 // dilation, the labelling, the statistics, and extract_clusters whole; and
 // the dilation at a radius ten times wider, which must cost about the same.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
+#include "bench_support.hpp"
 #include "clusters/component_stats.hpp"
 #include "clusters/dilate.hpp"
 #include "clusters/extract.hpp"
@@ -19,62 +16,35 @@
 
 using namespace quorvane;
 
-namespace {
-
-template <class F>
-double best_ms(F&& run, int repeats = 15) {
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, std::chrono::duration<double, std::milli>(elapsed).count());
-    }
-    return best;
-}
-
-Image load(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    const Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto image = decode_png(png);
-    if (!image) {
-        std::fprintf(stderr, "%s: %s\n", path, image.error().text().c_str());
-        std::exit(1);
-    }
-    return image.take();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: clusters_bench BASELINE.png CURRENT.png\n");
         return 1;
     }
-    const Image baseline = load(argv[1]);
-    const Image current = load(argv[2]);
+    const Image baseline = bench::load_png(argv[1]);
+    const Image current = bench::load_png(argv[2]);
     if (baseline.width != current.width || baseline.height != current.height) return 1;
     const u64 width = baseline.width, height = baseline.height;
     const DiffOptions options;
     const ClusterOptions cluster_options;
 
     volatile u64 sink = 0;
-    const double count_ms = best_ms(
+    const double count_ms = bench::best_ms(
         [&] { sink = *count_changed_pixels(baseline.pixels, current.pixels, width, height, options, std::nullopt); });
     DiffMask mask;
     const double mask_ms =
-        best_ms([&] { mask = build_diff_mask(baseline.pixels, current.pixels, width, height, options).take(); });
+        bench::best_ms([&] { mask = build_diff_mask(baseline.pixels, current.pixels, width, height, options).take(); });
     Bytes dilated;
     const double dilate_ms =
-        best_ms([&] { dilated = dilate_square(mask.mask, width, height, cluster_options.dilation); });
-    const double wide_dilate_ms = best_ms([&] { sink = dilate_square(mask.mask, width, height, 40).size(); });
-    const double label_ms = best_ms([&] { sink = label_components(dilated, width, height)->forest.size(); });
-    const double stats_ms = best_ms([&] {
+        bench::best_ms([&] { dilated = dilate_square(mask.mask, width, height, cluster_options.dilation); });
+    const double wide_dilate_ms = bench::best_ms([&] { sink = dilate_square(mask.mask, width, height, 40).size(); });
+    const double label_ms = bench::best_ms([&] { sink = label_components(dilated, width, height)->forest.size(); });
+    const double stats_ms = bench::best_ms([&] {
         auto labels = label_components(dilated, width, height).take();
         sink = component_statistics(dilated, labels, width, height).size();
     });
     const double extract_ms =
-        best_ms([&] { sink = extract_clusters(mask.mask, width, height, cluster_options)->clusters.size(); });
+        bench::best_ms([&] { sink = extract_clusters(mask.mask, width, height, cluster_options)->clusters.size(); });
 
     u64 marked = 0;
     for (u8 value : dilated) marked += value;

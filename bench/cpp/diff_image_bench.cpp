@@ -4,12 +4,9 @@
 // against zlib's compress2 at the default level over its RGB bytes.
 #include <zlib.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
+#include "bench_support.hpp"
 #include "image_utils/png_decode.hpp"
 #include "image_utils/png_encode.hpp"
 #include "pixel_diff/count.hpp"
@@ -18,59 +15,32 @@
 
 using namespace quorvane;
 
-namespace {
-
-template <class F>
-double best_ms(F&& run, int repeats = 15) {
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, std::chrono::duration<double, std::milli>(elapsed).count());
-    }
-    return best;
-}
-
-Image load(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    const Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto image = decode_png(png);
-    if (!image) {
-        std::fprintf(stderr, "%s: %s\n", path, image.error().text().c_str());
-        std::exit(1);
-    }
-    return image.take();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: diff_image_bench BASELINE.png CURRENT.png\n");
         return 1;
     }
-    const Image baseline = load(argv[1]);
-    const Image current = load(argv[2]);
+    const Image baseline = bench::load_png(argv[1]);
+    const Image current = bench::load_png(argv[2]);
     if (baseline.width != current.width || baseline.height != current.height) return 1;
     const u64 width = baseline.width, height = baseline.height;
     const DiffOptions options;
 
     const PixelWords first(baseline.pixels), second(current.pixels);
     volatile u64 sink = 0;
-    const double words_ms = best_ms([&] {
+    const double words_ms = bench::best_ms([&] {
         u64 differing = 0;
         for (u64 i = 0; i < first.size(); ++i) differing += first.data()[i] != second.data()[i] ? 1 : 0;
         sink = differing;
     });
-    const double count_ms = best_ms(
+    const double count_ms = bench::best_ms(
         [&] { sink = *count_changed_pixels(baseline.pixels, current.pixels, width, height, options, std::nullopt); });
     DiffImage image;
     const double render_ms =
-        best_ms([&] { image = render_diff_image(baseline.pixels, current.pixels, width, height, options).take(); });
-    const double encode_ms = best_ms([&] { sink = encode_png(image.pixels, width, height)->size(); }, 5);
+        bench::best_ms([&] { image = render_diff_image(baseline.pixels, current.pixels, width, height, options).take(); });
+    const double encode_ms = bench::best_ms([&] { sink = encode_png(image.pixels, width, height)->size(); }, 5);
     const Bytes rgb = drop_alpha(image.pixels);
-    const double deflate_ms = best_ms(
+    const double deflate_ms = bench::best_ms(
         [&] {
             uLongf length = compressBound(rgb.size());
             Bytes out(length);

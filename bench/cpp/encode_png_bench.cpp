@@ -3,48 +3,31 @@
 // DEFLATE (filters, row handling).
 #include <zlib.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
+#include "bench_support.hpp"
 #include "image_utils/png_decode.hpp"
 #include "image_utils/png_encode.hpp"
 
 using namespace quorvane;
-
-template <class F>
-double best_ms(F&& run, int repeats = 7) {
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
-}
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: encode_png_bench SCREENSHOT.png\n");
         return 1;
     }
-    std::ifstream file(argv[1], std::ios::binary);
-    const Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto image = decode_png(png);
-    if (!image) return 1;
-
-    const Bytes rgb = drop_alpha(image->pixels);
+    const Image image = bench::load_png(argv[1]);
+    const Bytes rgb = drop_alpha(image.pixels);
     std::size_t encoded_size = 0;
-    const double encode_ms = best_ms([&] { encoded_size = encode_png(image->pixels, image->width, image->height)->size(); });
-    const double deflate_ms = best_ms([&] {
+    const double encode_ms =
+        bench::best_ms([&] { encoded_size = encode_png(image.pixels, image.width, image.height)->size(); }, 7);
+    const double deflate_ms = bench::best_ms([&] {
         uLongf length = compressBound(rgb.size());
         Bytes out(length);
         compress2(out.data(), &length, rgb.data(), rgb.size(), Z_DEFAULT_COMPRESSION);
-    });
+    }, 7);
     std::printf("encode_png %llux%llu: %.1f ms (%zu bytes) vs zlib compress2 of the RGB bytes %.1f ms -> %.2fx\n",
-                static_cast<unsigned long long>(image->width), static_cast<unsigned long long>(image->height),
+                static_cast<unsigned long long>(image.width), static_cast<unsigned long long>(image.height),
                 encode_ms, encoded_size, deflate_ms, encode_ms / deflate_ms);
     return 0;
 }

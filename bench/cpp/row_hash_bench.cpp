@@ -1,47 +1,25 @@
 // Row hashing of one screenshot, on the calling thread and on the pool,
 // against a plain pass that reads the same buffer as 64-bit words.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
+#include "bench_support.hpp"
 #include "alignment/row_hash.hpp"
 #include "image_utils/png_decode.hpp"
 
 using namespace quorvane;
-
-namespace {
-
-template <class F>
-double best_ms(F&& run, int repeats = 15) {
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, std::chrono::duration<double, std::milli>(elapsed).count());
-    }
-    return best;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: row_hash_bench IMAGE.png\n");
         return 1;
     }
-    std::ifstream file(argv[1], std::ios::binary);
-    const Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto decoded = decode_png(png);
-    if (!decoded) return 1;
-    const Image image = decoded.take();
+    const Image image = bench::load_png(argv[1]);
     const u64 stride = image.width * 4;
     volatile u64 sink = 0;
 
-    const double words = best_ms([&] {
+    const double words = bench::best_ms([&] {
         u64 sum = 0;
         for (u64 i = 0; i + 8 <= image.pixels.size(); i += 8) {
             u64 word;
@@ -50,12 +28,12 @@ int main(int argc, char** argv) {
         }
         sink = sum;
     });
-    const double serial = best_ms([&] {
+    const double serial = bench::best_ms([&] {
         u64 mix = 0;
         for (u64 y = 0; y < image.height; ++y) mix ^= row_hash(image.pixels.data() + y * stride, image.width);
         sink = mix;
     });
-    const double pooled = best_ms([&] { sink = hash_rows(image.pixels, image.width, image.height).back(); });
+    const double pooled = bench::best_ms([&] { sink = hash_rows(image.pixels, image.width, image.height).back(); });
     const double mib = static_cast<double>(image.pixels.size()) / (1 << 20);
     std::printf("row_hash of %llux%llu rows, one thread: %.2f ms (%.0f MiB/s) vs summing its 64-bit words %.2f ms "
                 "-> %.2fx\n",
