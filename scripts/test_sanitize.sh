@@ -20,6 +20,8 @@ export ASAN_OPTIONS=allocator_may_return_null=1
 ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=1 ctest --test-dir "$BUILD" --output-on-failure
 
 # The runtime must come first in the process, before the interpreter's own
-# libraries; Python's allocator is bypassed so every object is checked too.
-LD_PRELOAD="$(g++ -print-file-name=libasan.so)" ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 PYTHONMALLOC=malloc \
+# libraries, and the C++ runtime with it so that the sanitizer finds the real
+# exception machinery (the interpreter itself is not C++). Python's allocator
+# is bypassed so every object is checked too.
+LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.6)" ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 PYTHONMALLOC=malloc \
     QUORVANE_SANITIZED=1 QUORVANE_BUILD_DIR="$BUILD" "$PYTHON" -m pytest tests/python -q "$@"
