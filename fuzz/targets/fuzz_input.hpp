@@ -61,7 +61,9 @@ private:
 // A count option: mostly small values, while the top eight byte values
 // stand for the extremes that arithmetic on counts must survive.
 inline u64 count_option(u8 byte, u64 modulo) {
-    constexpr u64 kExtremes[8] = {0, 1, 0xffffffff, u64{1} << 32, (u64{1} << 63) - 1, u64{1} << 63, ~u64{0} - 1, ~u64{0}};
+    constexpr u64 kExtremes[8] = {
+        0, 1, 0xffffffff, u64{1} << 32, (u64{1} << 63) - 1, u64{1} << 63, ~u64{0} - 1, ~u64{0},
+    };
     return byte >= 248 ? kExtremes[byte - 248] : byte % modulo;
 }
 

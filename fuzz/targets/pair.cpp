@@ -156,7 +156,8 @@ std::optional<ImagePair> build_pair(const PairInput& input) {
                                             std::max(baseline.height, current.height));
     if (!canvas || *canvas > kMaxAnalysedPixels * kBytesPerPixel) {
         const bool sizes_differ = baseline.width != current.width || baseline.height != current.height;
-        if (canvas && sizes_differ && !canvas_affordable(*canvas, std::max(baseline.pixels.size(), current.pixels.size()))) {
+        const u64 larger = std::max(baseline.pixels.size(), current.pixels.size());
+        if (canvas && sizes_differ && !canvas_affordable(*canvas, larger)) {
             bool refused = false;
             try {
                 (void)build_image_pair(std::move(images->baseline), std::move(images->current));

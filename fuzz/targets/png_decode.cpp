@@ -36,7 +36,8 @@ void decode_and_check(ByteView png) {
     auto again = decode_png(*encoded);
     FUZZ_REQUIRE(again && again->width == width && again->height == height);
     for (u64 at = 0; at < *length; at += kBytesPerPixel) {
-        FUZZ_REQUIRE(std::equal(image->pixels.begin() + at, image->pixels.begin() + at + 3, again->pixels.begin() + at));
+        const auto pixel = image->pixels.begin() + at;
+        FUZZ_REQUIRE(std::equal(pixel, pixel + 3, again->pixels.begin() + at));
         FUZZ_REQUIRE(again->pixels[at + 3] == 255);
     }
 }
