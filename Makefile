@@ -31,7 +31,7 @@ test-sanitize: setup
 	PYTHON=$(PYTHON) scripts/test_sanitize.sh
 
 FUZZ_RUNS ?= 1000000
-FUZZ_SECONDS ?= 45
+FUZZ_SECONDS ?= 30
 fuzz:
 	@PYTHON=$(PYTHON) scripts/setup.sh fuzz
 	PYTHON=$(PYTHON) FUZZ_RUNS=$(FUZZ_RUNS) fuzz/run.sh
