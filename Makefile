@@ -1,10 +1,13 @@
 # make demo   set up, build, and compare the bundled example screenshots
 # make test   set up, build, and run every test (C++ unit tests and pytest)
+# make test-sanitize   every test against an AddressSanitizer + UBSan build
+# make fuzz            libFuzzer on every fuzz target (FUZZ_RUNS executions each);
+#                      make fuzz-smoke runs each for FUZZ_SECONDS instead
 PYTHON ?= python3
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: setup build demo test bench install clean
+.PHONY: setup build demo test bench install clean test-sanitize fuzz fuzz-smoke
 
 setup:
 	@PYTHON=$(PYTHON) scripts/setup.sh
@@ -24,8 +27,21 @@ test: build
 bench: build
 	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) $$script || exit 1; done
 
+test-sanitize: setup
+	PYTHON=$(PYTHON) scripts/test_sanitize.sh
+
+FUZZ_RUNS ?= 1000000
+FUZZ_SECONDS ?= 30
+fuzz:
+	@PYTHON=$(PYTHON) scripts/setup.sh fuzz
+	PYTHON=$(PYTHON) FUZZ_RUNS=$(FUZZ_RUNS) fuzz/run.sh
+
+fuzz-smoke:
+	@PYTHON=$(PYTHON) scripts/setup.sh fuzz
+	PYTHON=$(PYTHON) FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+
 install: setup
 	$(PYTHON) -m pip install .
 
 clean:
-	rm -rf $(BUILD) dist examples/output
+	rm -rf $(BUILD) build-sanitize build-fuzz dist examples/output

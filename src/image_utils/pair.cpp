@@ -3,8 +3,10 @@
 #include "image_utils/pair.hpp"
 
 #include <algorithm>
+#include <new>
 #include <optional>
 
+#include "core/checked.hpp"
 #include "core/parallel.hpp"
 #include "image_utils/pad.hpp"
 #include "image_utils/png_decode.hpp"
@@ -23,6 +25,11 @@ Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64
     NormalizedPair pair;
     pair.width = std::max(baseline_width, current_width);
     pair.height = std::max(baseline_height, current_height);
+    const bool sizes_differ = baseline_width != current_width || baseline_height != current_height;
+    const auto canvas_bytes = checked_rgba_length(pair.width, pair.height);
+    if (sizes_differ && canvas_bytes && !canvas_affordable(*canvas_bytes, std::max(baseline.size(), current.size()))) {
+        throw std::bad_alloc();
+    }
     pair.baseline = baseline;
     pair.current = current;
     if (baseline_width < pair.width || baseline_height < pair.height) {

@@ -9,6 +9,19 @@
 
 namespace quorvane {
 
+// Padding can make a canvas far larger than both images: a 1 x n and an
+// n x 1 image, a few hundred bytes as PNG files, need two n x n canvases.
+// The system overcommits, so such an allocation would "succeed" and the
+// process be killed as the zeros are written; normalize_pair refuses it as
+// an allocation failure instead. A canvas within the budget of one decoded
+// PNG passes, and so does a larger one of at most twice the larger image.
+inline constexpr u64 kFreeCanvasBytes = 536870912;
+
+// The canvas is never smaller than either image.
+inline bool canvas_affordable(u64 canvas_bytes, u64 larger_image_bytes) {
+    return canvas_bytes <= kFreeCanvasBytes || canvas_bytes - larger_image_bytes <= larger_image_bytes;
+}
+
 // Both images at the common size. An image that already has it is borrowed,
 // not copied; the spans stay valid when the result is moved.
 struct NormalizedPair {
@@ -20,6 +33,8 @@ struct NormalizedPair {
     u64 height = 0;
 };
 
+// Throws std::bad_alloc for a canvas that is not affordable, before any
+// padding is allocated.
 Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
                                       u64 current_width, u64 current_height);
 

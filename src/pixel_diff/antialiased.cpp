@@ -27,12 +27,18 @@ Neighbourhood neighbourhood(u64 x, u64 y, u64 width, u64 height) {
     return n;
 }
 
-// Word offsets of the eight neighbours of an interior pixel, in visiting order.
+// Word and byte offsets of the eight neighbours of an interior pixel, in
+// visiting order. Both stay signed: a neighbour above or to the left lies
+// before the centre, and a pointer may not be moved by a wrapped unsigned.
 struct InteriorOffsets {
     std::ptrdiff_t at[8];
+    std::ptrdiff_t bytes[8];
     explicit InteriorOffsets(u64 width) {
         const auto w = static_cast<std::ptrdiff_t>(width);
-        for (int s = 0; s < 8; ++s) at[s] = kNeighbourDy[s] * w + kNeighbourDx[s];
+        for (int s = 0; s < 8; ++s) {
+            at[s] = kNeighbourDy[s] * w + kNeighbourDx[s];
+            bytes[s] = at[s] * static_cast<std::ptrdiff_t>(kBytesPerPixel);
+        }
     }
 };
 
@@ -74,7 +80,7 @@ unsigned equal_neighbours(const u32* centre, const InteriorOffsets& offsets) {
 
 bool opaque_neighbourhood(const u8* centre, const InteriorOffsets& offsets) {
     u8 alpha = centre[3];
-    for (int s = 0; s < 8; ++s) alpha &= centre[offsets.at[s] * kBytesPerPixel + 3];
+    for (int s = 0; s < 8; ++s) alpha &= centre[offsets.bytes[s] + 3];
     return alpha == 255;
 }
 
@@ -93,10 +99,10 @@ bool antialiased_inside(const u8* image, u64 x1, u64 y1, u64 width, u64 height, 
     double d[8];
     if (opaque_neighbourhood(centre, offsets)) {
         for (int s = 0; s < 8; ++s) {
-            d[s] = color::opaque_brightness_delta(centre, centre + offsets.at[s] * kBytesPerPixel);
+            d[s] = color::opaque_brightness_delta(centre, centre + offsets.bytes[s]);
         }
     } else {
-        for (int s = 0; s < 8; ++s) d[s] = color_delta(image, image, k, k + offsets.at[s] * kBytesPerPixel, true);
+        for (int s = 0; s < 8; ++s) d[s] = color_delta(image, image, k, k + offsets.bytes[s], true);
     }
     unsigned zeroes = 0;
     for (int s = 0; s < 8; ++s) zeroes += d[s] == 0.0 ? 1 : 0;

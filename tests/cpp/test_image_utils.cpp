@@ -1,5 +1,6 @@
 // Padding, pair normalisation and PNG encoding, checked through their
 // observable results (round trips through the decoder, byte layouts).
+#include <new>
 #include <numeric>
 
 #include "check.hpp"
@@ -83,6 +84,29 @@ TEST("normalize_pair reports the baseline first, overflow before length") {
     auto overflow = normalize_pair(short_buffer, u64{1} << 31, u64{1} << 31, short_buffer, 2, 2);
     REQUIRE(!overflow.ok());
     CHECK_EQ(overflow.error().text(), std::string("image dimensions overflowed"));
+}
+
+TEST("normalize_pair refuses a canvas far larger than both images before allocating it") {
+    // 280 KB each, but their common canvas would be 19.6 GB per image.
+    const Bytes tall(70000 * 4, 255);
+    const Bytes wide(70000 * 4, 255);
+    bool refused = false;
+    try {
+        (void)normalize_pair(tall, 1, 70000, wide, 70000, 1);
+    } catch (const std::bad_alloc&) {
+        refused = true;
+    }
+    CHECK(refused);
+    auto same_size = normalize_pair(tall, 1, 70000, wide, 1, 70000);  // nothing to pad
+    CHECK(same_size.ok());
+}
+
+TEST("a canvas is affordable within the free budget or within twice the larger image") {
+    CHECK(canvas_affordable(kFreeCanvasBytes, 4));
+    CHECK(!canvas_affordable(kFreeCanvasBytes + 4, 4));
+    CHECK(canvas_affordable(4 * kFreeCanvasBytes, 2 * kFreeCanvasBytes));
+    CHECK(!canvas_affordable(4 * kFreeCanvasBytes + 4, 2 * kFreeCanvasBytes));
+    CHECK(canvas_affordable(~u64{0} - 3, u64{1} << 63));  // no overflow at the top
 }
 
 TEST("encode_png round trips RGB and drops alpha without blending") {

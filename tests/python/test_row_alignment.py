@@ -311,6 +311,8 @@ print(pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=2 * rows))
 """
 
 
+@pytest.mark.skipif(bool(os.environ.get("QUORVANE_SANITIZED")),
+                    reason="AddressSanitizer reserves far more address space than the cap leaves")
 def test_a_trace_that_cannot_be_allocated_is_a_memory_error():
     child = subprocess.run([sys.executable, "-c", CAPPED_TRACE], capture_output=True, text=True,
                            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})

@@ -1,0 +1,144 @@
+"""Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
+
+Seeds are small crops of the example screenshots (kept unscaled where row
+alignment needs whole rows to repeat) and a few PngSuite images, in the input
+layout each target reads. Rerun after changing a target's layout; the output
+is committed.
+"""
+
+import io
+import pathlib
+import shutil
+import struct
+
+import numpy as np
+import png
+from PIL import Image
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+SCREENS = ROOT / "examples" / "screens"
+SUITE = ROOT / "tests" / "data" / "png" / "pngsuite"
+CORPUS = ROOT / "fuzz" / "corpus"
+
+
+def crop(name, left, top, width, height):
+    return Image.open(SCREENS / name).convert("RGB").crop((left, top, left + width, top + height))
+
+
+def png_of(image, **save):
+    out = io.BytesIO()
+    image.save(out, format="PNG", optimize=True, **save)
+    return out.getvalue()
+
+
+def interlaced_png(image):
+    rgba = np.asarray(image.convert("RGBA"), dtype=np.uint8)
+    height, width = rgba.shape[:2]
+    out = io.BytesIO()
+    png.Writer(width, height, alpha=True, greyscale=False, interlace=True).write(out, rgba.reshape(height, -1))
+    return out.getvalue()
+
+
+def with_transparency(image):
+    rgba = np.asarray(image.convert("RGBA")).copy()
+    rgba[: rgba.shape[0] // 2, :, 3] = np.linspace(0, 255, rgba.shape[1], dtype=np.uint8)
+    return Image.fromarray(rgba, "RGBA")
+
+
+def pair_options(threshold=26, alpha=26, include_aa=False, alt=False, batch=False, thumbnails=False,
+                 dilation=4, min_pixels=16, min_side=0, max_clusters=None, merge_gap=0, overlap=100,
+                 edit_ratio=64, edit_rows=200, cap=50):
+    flags = include_aa | alt << 1 | batch << 2 | thumbnails << 3 | (max_clusters is None) << 4
+    max_clusters = max_clusters or 0
+    return bytes([threshold, alpha, flags, dilation, min_pixels, min_side, max_clusters, merge_gap, overlap,
+                  edit_ratio, edit_rows, cap])
+
+
+def pair_input(options, baseline_png, current_png):
+    return options + struct.pack("<H", len(baseline_png)) + baseline_png + current_png
+
+
+def thumbnail_input(width, height=0, min_width=0, min_height=0, png_bytes=b""):
+    return bytes([width, height, min_width, min_height]) + png_bytes
+
+
+def decode_seeds():
+    text = crop("page_baseline.png", 300, 120, 32, 32)
+    table = crop("table_1080p.png", 600, 650, 24, 24)
+    return {
+        "rgb.png": png_of(text),
+        "rgba_gradient_alpha.png": png_of(with_transparency(text)),
+        "palette.png": png_of(table.quantize(16)),
+        "palette_transparent.png": png_of(table.quantize(8), transparency=0),
+        "grey.png": png_of(text.convert("L")),
+        "grey_alpha.png": png_of(with_transparency(text).convert("LA")),
+        "grey16.png": png_of(Image.fromarray(np.asarray(text.convert("L"), dtype=np.uint16) * 257)),
+        "interlaced_rgba.png": interlaced_png(with_transparency(table)),
+    }
+
+
+def pair_seeds():
+    def same_place(baseline, current, left, top, width, height, current_top=None):
+        return (png_of(crop(baseline, left, top, width, height)),
+                png_of(crop(current, left, top if current_top is None else current_top, width, height)))
+
+    banner = same_place("page_baseline.png", "page_inserted_banner.png", 300, 100, 40, 160)
+    edited = same_place("page_baseline.png", "page_edited_paragraph.png", 300, 920, 64, 90)
+    deleted = same_place("page_baseline.png", "page_deleted_block.png", 300, 560, 40, 160)
+    table = same_place("table_1080p.png", "table_1080p_padded.png", 590, 640, 48, 48)
+    column = same_place("page_baseline.png", "page_inserted_banner.png", 320, 100, 1, 200)
+    mismatch = (png_of(crop("page_baseline.png", 300, 120, 48, 40)), png_of(crop("page_taller.png", 300, 120, 40, 48)))
+    same = png_of(crop("page_baseline.png", 300, 250, 40, 40))
+    suite = lambda name: (SUITE / name).read_bytes()  # noqa: E731
+    return {
+        "banner_shift": pair_input(pair_options(), *banner),
+        "banner_shift_alt_colour_batch": pair_input(pair_options(alt=True, batch=True, edit_ratio=255), *banner),
+        "edited_paragraph_clusters": pair_input(pair_options(dilation=2, min_pixels=4, max_clusters=3,
+                                                             merge_gap=4, overlap=20), *edited),
+        "edited_paragraph_with_aa": pair_input(pair_options(include_aa=True, threshold=0, cap=1), *edited),
+        "deleted_block": pair_input(pair_options(thumbnails=True, batch=True), *deleted),
+        "table_padding": pair_input(pair_options(threshold=255, alpha=255, min_side=3), *table),
+        "one_pixel_column": pair_input(pair_options(edit_rows=255, edit_ratio=255), *column),
+        "extreme_counts": pair_input(pair_options(dilation=255, min_pixels=248, min_side=249, max_clusters=253,
+                                                  merge_gap=254, edit_rows=255, edit_ratio=255, cap=255), *edited),
+        "size_mismatch": pair_input(pair_options(batch=True, thumbnails=True), *mismatch),
+        "identical": pair_input(pair_options(), same, same),
+        "suite_alpha_against_opaque": pair_input(pair_options(include_aa=True), suite("basn6a08.png"),
+                                                 suite("basn2c08.png")),
+        "suite_palette_against_grey": pair_input(pair_options(overlap=255, merge_gap=9),
+                                                 suite("basn3p08.png"), suite("basn0g08.png")),
+        "suite_transparent_interlaced": pair_input(pair_options(dilation=0, min_pixels=1),
+                                                   suite("ftbbn3p08.png"), suite("ibasn6a16.png")),
+    }
+
+
+def thumbnail_seeds():
+    page = png_of(crop("page_baseline.png", 300, 60, 120, 60))
+    wide = png_of(crop("table_1080p.png", 580, 640, 128, 24))
+    return {
+        "scaled": thumbnail_input(50, png_bytes=page),
+        "scaled_and_cropped": thumbnail_input(40, height=11, png_bytes=page),
+        "within_bounds_cropped": thumbnail_input(200, height=31, png_bytes=page),
+        "minimum_width_crop": thumbnail_input(60, min_width=101, png_bytes=page),
+        "minimum_height_crop": thumbnail_input(30, height=21, min_height=41, png_bytes=wide),
+        "scaled_to_one_row": thumbnail_input(8, png_bytes=wide),
+        "zero_width": thumbnail_input(0, png_bytes=page),
+        "zero_height": thumbnail_input(50, height=1, png_bytes=page),
+        "extreme_sizes": thumbnail_input(255, height=255, min_width=251, png_bytes=wide),
+        "suite_interlaced_alpha": thumbnail_input(20, png_bytes=(SUITE / "ibasn4a16.png").read_bytes()),
+        "suite_palette": thumbnail_input(17, png_bytes=(SUITE / "basn3p04.png").read_bytes()),
+    }
+
+
+def main():
+    for target, seeds in [("png_decode", decode_seeds()), ("pair", pair_seeds()), ("thumbnail", thumbnail_seeds())]:
+        directory = CORPUS / target
+        shutil.rmtree(directory, ignore_errors=True)
+        directory.mkdir(parents=True)
+        for name, data in seeds.items():
+            (directory / name).write_bytes(data)
+        print(f"{target}: {len(seeds)} seeds, {sum(map(len, seeds.values())) // 1024} KiB")
+
+
+if __name__ == "__main__":
+    main()

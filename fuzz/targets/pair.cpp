@@ -1,0 +1,247 @@
+// Fuzz target: one image pair through every analysis. The input is option
+// bytes, then the baseline PNG (its length in two bytes) and the current PNG.
+// The pair is built as Comparison builds it and every method's computation
+// runs on it; where two routes must agree (count, mask and diff image; the
+// per-method and the batch work; an alignment and the pair fingerprint) the
+// answers are compared.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <numeric>
+#include <optional>
+
+#include "alignment/align_rows.hpp"
+#include "alignment/aligned_diff.hpp"
+#include "alignment/fingerprint.hpp"
+#include "alignment/tiling.hpp"
+#include "batch/pair_work.hpp"
+#include "clusters/aligned_clusters.hpp"
+#include "clusters/extract.hpp"
+#include "core/checked.hpp"
+#include "fuzz_input.hpp"
+#include "image_utils/pair.hpp"
+#include "image_utils/png_encode.hpp"
+#include "image_utils/thumbnail.hpp"
+#include "pixel_diff/count.hpp"
+#include "pixel_diff/mask.hpp"
+#include "pixel_diff/render.hpp"
+#include "ssim/aligned_ssim.hpp"
+#include "ssim/ssim.hpp"
+
+namespace quorvane::fuzz {
+namespace {
+
+struct PairInput {
+    DiffOptions diff;
+    ClusterOptions clusters;
+    double max_edit_ratio = 0.25;
+    u64 max_edit_rows = 0;
+    u64 cap = 0;
+    bool batch_work = false;
+    bool thumbnails = false;
+    Bytes baseline_png;
+    Bytes current_png;
+};
+
+PairInput read_input(InputReader& input) {
+    PairInput read;
+    read.diff.threshold = input.byte() / 255.0;
+    read.diff.alpha = input.byte() / 255.0;
+    const u8 flags = input.byte();
+    read.diff.include_aa = (flags & 1) != 0;
+    if (flags & 2) read.diff.diff_color_alt = Rgb{0, 0, 255};
+    read.batch_work = (flags & 4) != 0;
+    read.thumbnails = (flags & 8) != 0;
+    read.clusters.dilation = count_option(input.byte(), 9);
+    read.clusters.min_pixels = count_option(input.byte(), 40);
+    read.clusters.min_side = count_option(input.byte(), 6);
+    const u64 max_clusters = count_option(input.byte(), 12);
+    if ((flags & 16) == 0) read.clusters.max_clusters = max_clusters;
+    read.clusters.merge_gap = count_option(input.byte(), 10);
+    const u8 overlap = input.byte();  // any value is accepted, NaN and negatives included
+    read.clusters.merge_overlap = overlap == 255 ? std::nan("") : overlap / 100.0 - 0.5;
+    read.max_edit_ratio = input.byte() / 255.0;
+    read.max_edit_rows = count_option(input.byte(), 256);
+    read.cap = count_option(input.byte(), 256);
+    // Checksums are put right: their failure is the decoder target's business.
+    read.baseline_png = with_chunk_crcs_fixed(input.take(input.u16le()));
+    read.current_png = with_chunk_crcs_fixed(input.rest());
+    return read;
+}
+
+bool in_unit_interval(double value) { return value >= 0.0 && value <= 1.0; }
+
+void check_clusters(const ClusterList& list, u64 width, u64 height, const ClusterOptions& options) {
+    if (options.max_clusters) {
+        FUZZ_REQUIRE(list.truncated == (list.total_clusters > *options.max_clusters));
+        FUZZ_REQUIRE(list.clusters.size() <= *options.max_clusters);
+    } else {
+        FUZZ_REQUIRE(!list.truncated);
+    }
+    FUZZ_REQUIRE(list.clusters.size() <= list.total_clusters);
+    for (const ClusterRecord& cluster : list.clusters) {
+        FUZZ_REQUIRE(cluster.width >= 1 && cluster.height >= 1);
+        FUZZ_REQUIRE(cluster.x + cluster.width <= width && cluster.y + cluster.height <= height);
+        FUZZ_REQUIRE(cluster.pixel_count >= 1 && cluster.merged_from >= 1);
+    }
+}
+
+void check_alignment(const PairView& view, const AlignmentRecord& record) {
+    FUZZ_REQUIRE(record.width == view.width);
+    FUZZ_REQUIRE(record.baseline_height == view.baseline_size.height);
+    FUZZ_REQUIRE(record.current_height == view.current_size.height);
+    if (!record.aligned) {
+        FUZZ_REQUIRE(record.segments.empty() && record.refined_segments.empty() && record.bands.empty());
+        return;
+    }
+    require_tiling(record.segments, record.width, record.baseline_height, record.current_height);
+    require_tiling(record.refined_segments, record.width, record.baseline_height, record.current_height);
+    FUZZ_REQUIRE(record.fingerprint == compute_pair_fingerprint(view));
+    u64 inserted = 0;
+    u64 deleted = 0;
+    for (const RowSegment& segment : record.segments) {
+        if (segment.kind == SegmentKind::Insert) inserted += segment.len;
+        if (segment.kind == SegmentKind::Delete) deleted += segment.len;
+    }
+    FUZZ_REQUIRE(inserted == record.inserted_rows && deleted == record.deleted_rows);
+}
+
+void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const PairInput& input) {
+    const PairView view = pair.view();
+    const u64 fingerprint = cached_pair_fingerprint(pair);
+    auto score = aligned_ssim(view, fingerprint, record);
+    auto image = render_aligned_diff(view, fingerprint, record, input.diff);
+    auto clusters = aligned_clusters(view, fingerprint, record, input.diff, input.clusters);
+    if (!record.aligned) {
+        FUZZ_REQUIRE(!score && score.error().kind() == CompareError::Kind::NotAligned);
+        FUZZ_REQUIRE(!image && image.error().kind() == CompareError::Kind::NotAligned);
+        FUZZ_REQUIRE(!clusters && clusters.error().kind() == CompareError::Kind::NotAligned);
+        return;
+    }
+    FUZZ_REQUIRE(score && in_unit_interval(*score));
+    FUZZ_REQUIRE(image && image->width == view.width && image->height == view.current_size.height);
+    FUZZ_REQUIRE(encode_png(image->pixels, image->width, image->height).ok());
+    FUZZ_REQUIRE(clusters.ok());
+    check_clusters(*clusters, view.width, view.current_size.height, input.clusters);
+}
+
+// The batch work of one pair must give what the methods give; with a diff
+// image its count is the image's.
+void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim, ByteView diff_png) {
+    CompareOptions options{input.diff, true, std::nullopt, std::nullopt};
+    if (input.thumbnails) options.thumbnail_width = 1 + input.cap % 64;
+    auto compared = compare_pair(input.baseline_png, input.current_png, options);
+    FUZZ_REQUIRE(compared.ok());
+    FUZZ_REQUIRE(compared->count == diff_image_count && compared->ssim == ssim);
+    FUZZ_REQUIRE(compared->diff_png && std::equal(compared->diff_png->begin(), compared->diff_png->end(),
+                                                  diff_png.begin(), diff_png.end()));
+    FUZZ_REQUIRE(compared->thumbnail.has_value() == input.thumbnails);
+}
+
+// The pair as Comparison builds it, or nothing when its canvas is too large
+// to analyse quickly. A canvas padding cannot afford must be refused before
+// anything is allocated for it.
+std::optional<ImagePair> build_pair(const PairInput& input) {
+    auto images = decode_images(input.baseline_png, input.current_png);
+    if (!images) {
+        FUZZ_REQUIRE(images.error().kind() == CompareError::Kind::PngDecode ||
+                     images.error().kind() == CompareError::Kind::DimensionsOverflow);
+        return std::nullopt;
+    }
+    const Image& baseline = images->baseline;
+    const Image& current = images->current;
+    const auto canvas = checked_rgba_length(std::max(baseline.width, current.width),
+                                            std::max(baseline.height, current.height));
+    if (!canvas || *canvas > kMaxAnalysedPixels * kBytesPerPixel) {
+        const bool sizes_differ = baseline.width != current.width || baseline.height != current.height;
+        const u64 larger = std::max(baseline.pixels.size(), current.pixels.size());
+        if (canvas && sizes_differ && !canvas_affordable(*canvas, larger)) {
+            bool refused = false;
+            try {
+                (void)build_image_pair(std::move(images->baseline), std::move(images->current));
+            } catch (const std::bad_alloc&) {
+                refused = true;
+            }
+            FUZZ_REQUIRE(refused);
+        }
+        return std::nullopt;
+    }
+    auto built = build_image_pair(std::move(images->baseline), std::move(images->current));
+    FUZZ_REQUIRE(built.ok());
+    return built.take();
+}
+
+void run_pair(PairInput& input) {
+    std::optional<ImagePair> built = build_pair(input);
+    if (!built) return;
+    ImagePair& pair = *built;
+    const PairView view = pair.view();
+    const u64 width = view.width;
+    const u64 height = view.height;
+    // An unlimited edit budget only where the trace stays small.
+    if (view.baseline_size.height + view.current_size.height > 512) {
+        input.max_edit_rows = std::min<u64>(input.max_edit_rows, 255);
+    }
+
+    auto count = count_changed_pixels(view.baseline, view.current, width, height, input.diff, std::nullopt);
+    FUZZ_REQUIRE(count.ok() && *count <= width * height);
+    auto capped = count_changed_pixels(view.baseline, view.current, width, height, input.diff, input.cap);
+    FUZZ_REQUIRE(capped.ok());
+    if (input.cap == 0) {
+        FUZZ_REQUIRE(*capped == 0);
+    } else if (*count < input.cap) {
+        FUZZ_REQUIRE(*capped == *count);
+    } else {
+        FUZZ_REQUIRE(*capped >= input.cap && *capped <= *count);
+    }
+
+    auto mask = build_diff_mask(view.baseline, view.current, width, height, input.diff);
+    FUZZ_REQUIRE(mask && mask->count == *count && mask->mask.size() == width * height);
+    FUZZ_REQUIRE(std::accumulate(mask->mask.begin(), mask->mask.end(), u64{0}) == *count);
+
+    // At threshold 0 without include_aa counting compares words only, while
+    // the diff image keeps the full rule, whose changed pixels are among them.
+    const bool exact_mode = input.diff.threshold == 0.0 && !input.diff.include_aa;
+    auto image = render_diff_image(view.baseline, view.current, width, height, input.diff);
+    FUZZ_REQUIRE(image && image->pixels.size() == width * height * kBytesPerPixel);
+    FUZZ_REQUIRE(exact_mode ? image->count <= *count : image->count == *count);
+    for (u64 at = 3; at < image->pixels.size(); at += kBytesPerPixel) FUZZ_REQUIRE(image->pixels[at] == 255);
+    auto diff_png = encode_png(image->pixels, width, height);
+    FUZZ_REQUIRE(diff_png.ok());
+
+    auto score = ssim_rgba(view.baseline, view.current, width, height);
+    FUZZ_REQUIRE(score && in_unit_interval(*score));
+
+    auto clusters = extract_clusters(mask->mask, width, height, input.clusters);
+    FUZZ_REQUIRE(clusters.ok());
+    check_clusters(*clusters, width, height, input.clusters);
+
+    auto record = align_rows(view, input.diff, input.max_edit_ratio, input.max_edit_rows);
+    FUZZ_REQUIRE(record.ok());
+    check_alignment(view, *record);
+    remember_pair_fingerprint(pair, *record);
+    run_aligned_methods(pair, *record, input);
+
+    if (input.thumbnails) {
+        const u64 thumbnail_width = 1 + input.cap % 64;
+        FUZZ_REQUIRE(make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height,
+                                    thumbnail_width, std::nullopt, std::nullopt, std::nullopt)
+                         .ok());
+        FUZZ_REQUIRE(make_thumbnail(pair.baseline, width, height, thumbnail_width, std::nullopt, std::nullopt,
+                                    std::nullopt)
+                         .ok());
+    }
+    if (input.batch_work) check_batch_work(input, image->count, *score, *diff_png);
+}
+
+}  // namespace
+}  // namespace quorvane::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    quorvane::fuzz::InputReader reader(data, size);
+    quorvane::fuzz::PairInput input = quorvane::fuzz::read_input(reader);
+    quorvane::fuzz::run_pair(input);
+    return 0;
+}

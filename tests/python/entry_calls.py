@@ -1,0 +1,131 @@
+"""Every public entry point of the module as a catalogue of single calls on
+small images, failing calls included, for the leak tests and
+tools/leak_check.py. Each call discards its result and swallows only the
+exception it is meant to raise."""
+
+import numpy as np
+
+import quorvane
+from imaging import png_bytes
+
+Comparison = quorvane.Comparison
+
+
+def make_inputs():
+    """The objects every call borrows, made once so their reference counts
+    can be compared before and after."""
+    rng = np.random.default_rng(11)
+    baseline = rng.integers(0, 256, (12, 8, 4), dtype=np.uint8)
+    baseline[..., 3] = 255
+    # Two rows inserted at row 4 push the rest down; a block changes in place.
+    current = np.concatenate([baseline[:4], rng.integers(0, 256, (2, 8, 4), dtype=np.uint8), baseline[4:]])
+    current[..., 3] = 255
+    current[9:11, 2:6] = (0, 0, 0, 255)
+    other = baseline.copy()
+    other[0, 0] = (1, 2, 3, 4)
+    inputs = {
+        "baseline_png": png_bytes(baseline),
+        "current_png": png_bytes(current),
+        "narrow_png": png_bytes(baseline[:, :5]),
+        "baseline_rgba": baseline.tobytes(),
+        "current_rgba": current.tobytes(),
+        "short_rgba": baseline.tobytes()[:-1],
+        "junk": b"this is not a png file",
+        "alt_color": (0, 0, 255),
+        "wide_color": (256, 0, 0),
+        "list_color": [255, 0, 0],
+    }
+    inputs["pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["current_png"], inputs["narrow_png"])]
+    inputs["bad_pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["baseline_png"], inputs["junk"])]
+    inputs["mistyped_pairs"] = [(inputs["baseline_png"], inputs["current_png"]), [inputs["baseline_png"]] * 2]
+    inputs["pair"] = Comparison(inputs["baseline_png"], inputs["current_png"])
+    inputs["alignment"] = inputs["pair"].row_alignment()
+    inputs["foreign_alignment"] = Comparison(inputs["baseline_png"], png_bytes(other)).row_alignment()
+    inputs["unaligned"] = Comparison(inputs["baseline_png"], inputs["narrow_png"]).row_alignment()
+    inputs["clusters"] = inputs["pair"].clusters(min_pixels=1)
+    assert inputs["alignment"].aligned and inputs["alignment"].changed_rows and inputs["clusters"].clusters
+    return inputs
+
+
+def fails(error, call, *args, **kwargs):
+    try:
+        call(*args, **kwargs)
+    except error:
+        return
+    raise AssertionError(f"{call} did not raise {error.__name__}")
+
+
+def entry_calls(inputs):
+    """Name -> a callable making one call. The names group by entry point."""
+    i = inputs
+    pair, alignment, clusters = i["pair"], i["alignment"], i["clusters"]
+    cluster, segment, band = clusters.clusters[0], alignment.segments[0], alignment.bands[0]
+    return {
+        # Construction.
+        "Comparison": lambda: Comparison(i["baseline_png"], i["current_png"]),
+        "Comparison of different sizes": lambda: Comparison(i["baseline_png"], i["narrow_png"]),
+        "Comparison undecodable": lambda: fails(ValueError, Comparison, i["baseline_png"], i["junk"]),
+        "Comparison not bytes": lambda: fails(TypeError, Comparison, bytearray(3), i["current_png"]),
+        "Comparison missing argument": lambda: fails(TypeError, Comparison, i["baseline_png"]),
+        "from_rgba": lambda: Comparison.from_rgba(i["baseline_rgba"], 8, 12, i["current_rgba"], 8, 14),
+        "from_rgba short buffer": lambda: fails(ValueError, Comparison.from_rgba,
+                                                i["short_rgba"], 8, 12, i["current_rgba"], 8, 14),
+        "from_rgba overflow": lambda: fails(ValueError, Comparison.from_rgba,
+                                            i["baseline_rgba"], 2**40, 2**40, i["current_rgba"], 8, 14),
+        "from_rgba negative size": lambda: fails(OverflowError, Comparison.from_rgba,
+                                                 i["baseline_rgba"], -1, 12, i["current_rgba"], 8, 14),
+        "batch": lambda: Comparison.batch(i["pairs"]),
+        "batch undecodable pair": lambda: fails(ValueError, Comparison.batch, i["bad_pairs"]),
+        "batch mistyped pair": lambda: fails(TypeError, Comparison.batch, i["mistyped_pairs"]),
+        # Properties and representations.
+        "properties": lambda: (pair.width, pair.height, pair.size_mismatch, pair.baseline_size, pair.current_size),
+        "repr": lambda: (repr(pair), repr(alignment), repr(i["unaligned"]), repr(clusters), repr(cluster),
+                         repr(cluster.bbox), repr(segment), repr(band)),
+        # Pixel differences.
+        "diff_count": lambda: pair.diff_count(threshold=0.05, include_aa=True),
+        "diff_count threshold out of range": lambda: fails(ValueError, pair.diff_count, threshold=2.0),
+        "diff_count int for bool": lambda: fails(TypeError, pair.diff_count, include_aa=1),
+        "diff_count_capped": lambda: pair.diff_count_capped(3),
+        "diff_count_capped negative": lambda: fails(OverflowError, pair.diff_count_capped, -1),
+        "diff_image": lambda: pair.diff_image(diff_color_alt=i["alt_color"]),
+        "diff_image colour out of range": lambda: fails(OverflowError, pair.diff_image, diff_color=i["wide_color"]),
+        "diff_image colour as list": lambda: fails(TypeError, pair.diff_image, aa_color=i["list_color"]),
+        "diff_image unknown keyword": lambda: fails(TypeError, pair.diff_image, colour=i["alt_color"]),
+        "ssim": lambda: pair.ssim(),
+        "clusters": lambda: pair.clusters(min_pixels=1, max_clusters=2, merge_gap=2),
+        "clusters negative": lambda: fails(OverflowError, pair.clusters, dilation=-1),
+        "cluster records": lambda: (clusters.clusters, clusters.total_clusters, clusters.truncated, cluster.bbox,
+                                    cluster.centroid, cluster.pixel_count, cluster.merged_from, cluster.bbox.x),
+        # Row alignment and the shift-aware methods.
+        "row_alignment": lambda: pair.row_alignment(include_aa=True),
+        "row_alignment not aligned": lambda: pair.row_alignment(max_edit_rows=0),
+        "row_alignment ratio out of range": lambda: fails(ValueError, pair.row_alignment, max_edit_ratio=1.5),
+        "alignment records": lambda: (alignment.segments, alignment.bands, alignment.edit_distance,
+                                      alignment.residual_count, segment.kind, segment.len, band.kind, band.y),
+        "aligned_ssim": lambda: pair.aligned_ssim(alignment),
+        "aligned_ssim foreign": lambda: fails(ValueError, pair.aligned_ssim, i["foreign_alignment"]),
+        "aligned_ssim not aligned": lambda: fails(ValueError, pair.aligned_ssim, i["unaligned"]),
+        "aligned_diff_image": lambda: pair.aligned_diff_image(alignment, diff_color_alt=i["alt_color"]),
+        "aligned_diff_image not an alignment": lambda: fails(TypeError, pair.aligned_diff_image, clusters),
+        "aligned_clusters": lambda: pair.aligned_clusters(alignment, min_pixels=1),
+        "aligned_clusters foreign": lambda: fails(ValueError, pair.aligned_clusters, i["foreign_alignment"]),
+        "result class constructors": lambda: fails(TypeError, type(alignment)),
+        # Thumbnails.
+        "thumbnail": lambda: quorvane.thumbnail(i["current_png"], width=5, height=3),
+        "thumbnail undecodable": lambda: fails(ValueError, quorvane.thumbnail, i["junk"]),
+        "thumbnail zero width": lambda: fails(ValueError, quorvane.thumbnail, i["current_png"], width=0),
+        "current_thumbnail": lambda: pair.current_thumbnail(width=7, min_height=4),
+        "baseline_thumbnail": lambda: pair.baseline_thumbnail(width=20),
+        "baseline_thumbnail zero height": lambda: fails(ValueError, pair.baseline_thumbnail, height=0),
+        # Batch functions.
+        "diff_batch": lambda: quorvane.diff_batch(i["pairs"], diff_color_alt=i["alt_color"]),
+        "diff_batch undecodable pair": lambda: fails(ValueError, quorvane.diff_batch, i["bad_pairs"]),
+        "diff_count_batch": lambda: quorvane.diff_count_batch(i["pairs"], include_aa=True),
+        "diff_count_batch mistyped pair": lambda: fails(TypeError, quorvane.diff_count_batch, i["mistyped_pairs"]),
+        "ssim_batch": lambda: quorvane.ssim_batch(i["pairs"]),
+        "ssim_batch of a str": lambda: fails(TypeError, quorvane.ssim_batch, "pairs"),
+        "compare_batch": lambda: quorvane.compare_batch(i["pairs"], return_diff=True, thumbnail_width=6),
+        "compare_batch threshold out of range": lambda: fails(ValueError, quorvane.compare_batch, i["pairs"],
+                                                              threshold=-0.1),
+        "compare_batch undecodable pair": lambda: fails(ValueError, quorvane.compare_batch, i["bad_pairs"]),
+    }
