@@ -1,0 +1,5 @@
+import sys
+
+from quorvane_cli import main
+
+sys.exit(main())
