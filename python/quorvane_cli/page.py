@@ -287,7 +287,10 @@ def render(report):
                                     "Changed in place", ))
             + "<th>Result</th><th>Current</th></tr>")
     rows = "".join(table_row(index, pair) for index, pair in enumerate(pairs))
-    details = "".join(detail(index, pair) for index, pair in enumerate(pairs) if pair["status"] != "unchanged")
+    # Pairs beyond the limits first: they are the ones to look at.
+    shown = sorted((pair for pair in enumerate(pairs) if pair[1]["status"] != "unchanged"),
+                   key=lambda item: (item[1]["passed"], item[0]))
+    details = "".join(detail(index, pair) for index, pair in shown)
     if not details:
         details = '<p class="empty">No pair changed.</p>'
     settings = report["settings"]
