@@ -14,62 +14,42 @@ from quorvane_cli import analysis, report
 from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, failing_file, read_file, write_file
 
 
-# Argument types: each refuses a bad value with a message argparse shows
-# after "argument --name: " and exit status 2.
-
-def unit_interval(text):
-    value = float(text)
-    if not 0.0 <= value <= 1.0:
-        raise argparse.ArgumentTypeError(f"must be in the range [0.0, 1.0], not {text}")
-    return value
-
-
-def ratio_limit(text):
-    """A fraction of the pixels: 0.005 or 0.5%."""
-    value = float(text[:-1]) / 100 if text.endswith("%") else float(text)
-    if not 0.0 <= value <= 1.0:
-        raise argparse.ArgumentTypeError(f"must be a fraction in [0.0, 1.0] or a percentage, not {text}")
-    return value
+def argument_type(convert, accept, requirement):
+    """An argparse type that refuses text it cannot convert, or whose value
+    `accept` rejects, with "must be {requirement}, not {text}"; argparse
+    shows it after "argument --name: " and exits with status 2."""
+    def parse(text):
+        try:
+            value = convert(text)
+        except ValueError:
+            value = None
+        if value is None or not accept(value):
+            raise argparse.ArgumentTypeError(f"must be {requirement}, not {text}")
+        return value
+    return parse
 
 
-def finite(text):
-    value = float(text)
-    if not math.isfinite(value):
-        raise argparse.ArgumentTypeError(f"must be a finite number, not {text}")
-    return value
+def fraction_or_percentage(text):
+    return float(text[:-1]) / 100 if text.endswith("%") else float(text)
 
 
-def count(text):
-    value = int(text)
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative, not {text}")
-    return value
+def rgb(text):
+    if text.startswith("#") and len(text) == 7:
+        return tuple(int(text[i:i + 2], 16) for i in (1, 3, 5))
+    return tuple(int(part) for part in text.split(","))
 
 
-def positive(text):
-    value = int(text)
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {text}")
-    return value
+def in_unit_range(value):
+    return 0.0 <= value <= 1.0  # false for NaN too
 
 
-def color(text):
-    """R,G,B with components 0 to 255, or #rrggbb."""
-    try:
-        if text.startswith("#") and len(text) == 7:
-            components = tuple(int(text[i:i + 2], 16) for i in (1, 3, 5))
-        else:
-            components = tuple(int(part) for part in text.split(","))
-    except ValueError:
-        components = ()
-    if len(components) != 3 or not all(0 <= c <= 255 for c in components):
-        raise argparse.ArgumentTypeError(f"must be R,G,B with components 0 to 255 or #rrggbb, not {text}")
-    return components
-
-
-for _type, _name in ((unit_interval, "number"), (ratio_limit, "ratio"), (finite, "number"), (count, "integer"),
-                     (positive, "integer"), (color, "colour")):
-    _type.__name__ = _name  # argparse names the type in "invalid ... value" messages
+unit_interval = argument_type(float, in_unit_range, "in the range [0.0, 1.0]")
+ratio_limit = argument_type(fraction_or_percentage, in_unit_range, "a fraction in [0.0, 1.0] or a percentage")
+finite = argument_type(float, math.isfinite, "a finite number")
+count = argument_type(int, lambda value: value >= 0, "a whole number, 0 or more")
+positive = argument_type(int, lambda value: value >= 1, "a whole number, 1 or more")
+color = argument_type(rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for part in c),
+                      "R,G,B with components 0 to 255, or #rrggbb")
 
 
 def add_comparison_options(parser):

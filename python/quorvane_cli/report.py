@@ -30,10 +30,10 @@ class Entry:
 
 def png_files(root, skip):
     """Relative POSIX path -> file, for every PNG file under root, leaving out
-    the directory skip (the report's own output may sit inside an input)."""
+    the directories in skip (the report's own output may sit in an input)."""
     found = {}
     for directory, subdirectories, names in os.walk(root):
-        subdirectories[:] = [name for name in subdirectories if pathlib.Path(directory, name).resolve() != skip]
+        subdirectories[:] = [name for name in subdirectories if pathlib.Path(directory, name).resolve() not in skip]
         for name in names:
             if name.lower().endswith(".png"):
                 file = pathlib.Path(directory, name)
@@ -235,7 +235,7 @@ def run_report(args, settings, limits):
     out_dir = pathlib.Path(args.output)
     check_directory(baseline_dir)
     check_directory(current_dir)
-    entries = find_pairs(baseline_dir, current_dir, skip=out_dir.resolve())
+    entries = find_pairs(baseline_dir, current_dir, skip={out_dir.resolve(), (out_dir / "images").resolve()})
     if not entries:
         raise CliError(f"{baseline_dir}, {current_dir}", "no PNG files found")
     try:

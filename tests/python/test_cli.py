@@ -85,7 +85,9 @@ def test_unreadable_input_exits_2_with_one_line_naming_the_file(capsys, pair_fil
     (["--threshold", "1.5"], "argument --threshold: must be in the range [0.0, 1.0]"),
     (["--diff-color", "256,0,0"], "argument --diff-color: must be R,G,B"),
     (["--max-changed-ratio", "150%"], "argument --max-changed-ratio: must be a fraction"),
-    (["--max-changed-pixels", "-1"], "argument --max-changed-pixels: must not be negative"),
+    (["--max-changed-pixels", "-1"], "argument --max-changed-pixels: must be a whole number, 0 or more, not -1"),
+    (["--dilation", "two"], "argument --dilation: must be a whole number, 0 or more, not two"),
+    (["--diff-color", "#12345"], "argument --diff-color: must be R,G,B"),
     (["--min-ssim", "nan"], "argument --min-ssim: must be a finite number"),
     (["--no-such-option"], "unrecognized arguments: --no-such-option"),
 ])

@@ -141,11 +141,12 @@ def test_directories_without_png_files_exit_2(capsys, tmp_path):
     assert code == 2 and err.endswith(": no PNG files found\n")
 
 
-def test_report_written_inside_the_current_directory_is_not_compared_next_time(capsys, tmp_path):
+@pytest.mark.parametrize("inside", ["report", "."])
+def test_report_written_inside_the_current_directory_is_not_compared_next_time(capsys, tmp_path, inside):
     pages = screens.suite()
     baseline, current = screens.write_suite(tmp_path, {"home.png": pages["home.png"]})
     for _ in range(2):
-        code, out, _ = run(capsys, "report", baseline, current, "-o", current / "report", "--quiet")
+        code, out, _ = run(capsys, "report", baseline, current, "-o", current / inside, "--quiet")
         assert code == 0 and out.startswith("1 pair: 1 unchanged")
 
 
