@@ -10,7 +10,8 @@ STATUSES = ("unchanged", "changed", "shifted", "new", "missing", "error")
 
 @dataclasses.dataclass(frozen=True)
 class Settings:
-    """Every parameter of the module's comparison, with the module's defaults."""
+    """Every parameter of the module's comparison, with the module's defaults
+    except max_clusters: the five largest clusters are listed."""
     threshold: float = 0.1
     include_aa: bool = False
     alpha: float = 0.1

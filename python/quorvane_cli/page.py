@@ -60,7 +60,7 @@ figure img { display: block; width: 100%; height: auto; border: 1px solid var(--
 .band.deleted { background: var(--deleted); transform: translateY(-50%); }
 .shot { position: relative; display: block; flex: 1; }
 .box { position: absolute; border: 2px solid var(--changed); background: rgb(198 40 40 / 12%);
-  min-width: 4px; min-height: 4px; pointer-events: none; }
+  min-width: 4px; min-height: 4px; }
 .legend { font-size: 12px; color: var(--muted); margin-top: 4px; }
 .legend i { display: inline-block; width: 10px; height: 10px; margin: 0 4px 0 8px; vertical-align: -1px; }
 .empty { color: var(--muted); }
@@ -130,9 +130,10 @@ def table_row(index, pair):
     name = escape(pair["path"])
     link = f'<a href="#pair-{index}">{name}</a>' if status != "unchanged" else name
 
-    def cell(value, shown, numeric=True):
+    def cell(value, shown):
+        """A number cell; the sort key of a missing figure puts it first."""
         if value is None:
-            return '<td class="number" data-value="-1">–</td>' if numeric else "<td>–</td>"
+            return '<td class="number" data-value="-1">–</td>'
         return f'<td class="number" data-value="{value}">{shown}</td>'
 
     preview_side = "current" if images["current_thumbnail"] else "baseline"
