@@ -110,6 +110,8 @@ def percent(value):
 
 def image(src, size, alt):
     """A lazily loaded thumbnail holding its place at the image's aspect ratio."""
+    if src is None:
+        return '<span class="empty">no thumbnail: the image is too tall for one</span>'
     ratio = f' style="aspect-ratio: {size["width"]} / {size["height"]}"' if size else ""
     return f'<img src="{escape(src)}" alt="{escape(alt)}" loading="lazy"{ratio}>'
 

@@ -62,6 +62,18 @@ def processors():
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
 
 
+def thumbnail_or_none(make):
+    """The WebP bytes that make() returns, or None where WebP cannot hold the
+    thumbnail (more than 16383 rows: a very long page). A PNG that does not
+    decode still raises."""
+    try:
+        return make()
+    except ValueError as error:
+        if str(error).startswith("failed to decode PNG"):
+            raise
+        return None
+
+
 class PairRun:
     """Compares the entries and writes their images; one instance per report."""
 
@@ -70,7 +82,10 @@ class PairRun:
         self.out_dir, self.thumbnail_width = out_dir, thumbnail_width
 
     def save(self, entry, name, data):
-        """Writes one image of the entry; returns its path relative to the page."""
+        """Writes one image of the entry; returns its path relative to the
+        page, or None for a thumbnail that could not be made."""
+        if data is None:
+            return None
         relative = f"{entry.folder}/{name}"
         target = self.out_dir / relative
         target.parent.mkdir(parents=True, exist_ok=True)
@@ -88,7 +103,7 @@ class PairRun:
         return relative
 
     def thumbnail(self, png):
-        return quorvane.thumbnail(png, width=self.thumbnail_width)
+        return thumbnail_or_none(lambda: quorvane.thumbnail(png, width=self.thumbnail_width))
 
     def compare_batch(self, pngs):
         """compare_batch's tuples, or the ValueError of each pair that failed.
@@ -99,7 +114,10 @@ class PairRun:
                                           thumbnail_width=self.thumbnail_width)
         except ValueError as error:
             if len(pngs) == 1:
-                return [error]
+                try:  # the pair itself compares when its thumbnail was what failed
+                    return quorvane.compare_batch(pngs, **self.settings.pixel_options())
+                except ValueError:
+                    return [error]
             half = len(pngs) // 2
             return self.compare_batch(pngs[:half]) + self.compare_batch(pngs[half:])
 
@@ -125,8 +143,8 @@ class PairRun:
         alignment = analysis.add_change_details(figures, comparison, settings)
         # The baseline at its own size: the pair's own thumbnail of it would
         # show the padding of a size mismatch.
-        baseline_thumbnail = (self.thumbnail(baseline_png) if comparison.size_mismatch
-                              else comparison.baseline_thumbnail(width=self.thumbnail_width))
+        baseline_thumbnail = (self.thumbnail(baseline_png) if comparison.size_mismatch else
+                              thumbnail_or_none(lambda: comparison.baseline_thumbnail(width=self.thumbnail_width)))
         diff = comparison.diff_image(**settings.drawing_options())
         images = {"baseline": self.copy(entry, "baseline.png", entry.baseline),
                   "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),

@@ -124,6 +124,19 @@ def test_unreadable_pairs_are_reported_and_the_others_compared(capsys, tmp_path)
     assert "6 pairs: 1 unchanged, 0 changed, 1 shifted only, 1 new, 1 missing, 2 unreadable" in out
 
 
+def test_page_too_tall_for_a_thumbnail_is_compared_without_one(capsys, tmp_path):
+    # WebP holds at most 16383 rows, and a page narrower than the thumbnail
+    # is not scaled down.
+    tall = screens.page(17000, 10)
+    baseline, current = screens.write_suite(tmp_path, {"tall.png": (tall, screens.with_block(tall, x=1), "changed")})
+    code, _, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--quiet")
+    (pair,) = json.loads((tmp_path / "out" / "report.json").read_text())["pairs"]
+    assert (code, err, pair["status"]) == (1, "", "changed")
+    assert pair["images"]["current_thumbnail"] is None and pair["images"]["diff_thumbnail"] is None
+    assert (tmp_path / "out" / pair["images"]["diff"]).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert "no thumbnail: the image is too tall" in (tmp_path / "out" / "index.html").read_text()
+
+
 @pytest.mark.parametrize("make, message", [
     (lambda root: root / "nowhere", "No such file or directory"),
     (lambda root: screens.write(root / "file.png", screens.page(4, 4)), "Not a directory"),
