@@ -1,3 +1,5 @@
+"""`python -m quorvane_cli`: the `quorvane` command."""
+
 import sys
 
 from quorvane_cli import main

@@ -5,7 +5,6 @@ input that cannot be read."""
 import argparse
 import json
 import math
-import pathlib
 import sys
 
 import quorvane
@@ -101,16 +100,11 @@ def add_comparison_options(parser):
 
 
 def settings_from(args):
-    return analysis.Settings(
-        threshold=args.threshold, include_aa=args.include_aa, alpha=args.alpha, diff_color=args.diff_color,
-        aa_color=args.aa_color, diff_color_alt=args.diff_color_alt, max_clusters=args.max_clusters,
-        min_pixels=args.min_pixels, min_side=args.min_side, dilation=args.dilation, merge_gap=args.merge_gap,
-        merge_overlap=args.merge_overlap, max_edit_ratio=args.max_edit_ratio, max_edit_rows=args.max_edit_rows)
+    return analysis.Settings(**{name: getattr(args, name) for name in analysis.Settings.__dataclass_fields__})
 
 
 def limits_from(args):
-    return analysis.Limits(max_changed_pixels=args.max_changed_pixels, max_changed_ratio=args.max_changed_ratio,
-                           min_ssim=args.min_ssim, allow_shifts=args.allow_shifts)
+    return analysis.Limits(**{name: getattr(args, name) for name in analysis.Limits.__dataclass_fields__})
 
 
 def open_pair(baseline_path, baseline_png, current_path, current_png):
@@ -131,7 +125,7 @@ def run_compare(args, settings, limits):
     figures["status"] = analysis.status_of(figures)
     failures = analysis.judge(figures, limits)
 
-    outputs = write_compare_outputs(args, settings, comparison, alignment)
+    outputs = write_compare_outputs(args, settings, comparison, alignment, figures)
     if args.json:
         result = {**figures, "limits": analysis.as_dict(limits.in_force()), "passed": not failures,
                   "failures": failures, "outputs": outputs}
@@ -141,7 +135,7 @@ def run_compare(args, settings, limits):
     return BEYOND if failures else WITHIN
 
 
-def write_compare_outputs(args, settings, comparison, alignment):
+def write_compare_outputs(args, settings, comparison, alignment, figures):
     """Writes the images asked for; returns their paths (None where not written)."""
     outputs = {"diff": None, "aligned_diff": None, "thumbnail": None}
     if args.diff:
@@ -153,8 +147,7 @@ def write_compare_outputs(args, settings, comparison, alignment):
             write_file(args.aligned_diff, comparison.aligned_diff_image(alignment, **settings.drawing_options()))
             outputs["aligned_diff"] = str(args.aligned_diff)
         else:
-            reason = not_aligned_reason(*({"width": size[0]} for size in (comparison.baseline_size,
-                                                                         comparison.current_size)))
+            reason = not_aligned_reason(figures["baseline"], figures["current"])
             print(f"quorvane: {args.aligned_diff}: not written: {reason}", file=sys.stderr)
     if args.thumbnail:
         try:

@@ -222,7 +222,8 @@ def compared_images(pair):
         f'<figure class="current"><figcaption>Current · {current["width"]}×{current["height"]}</figcaption>'
         f'<div class="frame"><div class="bands">{band_marks(bands, current["height"])}</div>'
         f'<a class="shot" href="{escape(images["current"])}">'
-        f'{image(images["current_thumbnail"], current, "current")}{boxes(clusters, current)}</a></div>{legend}</figure>',
+        f'{image(images["current_thumbnail"], current, "current")}{boxes(clusters, current)}</a></div>'
+        f'{legend}</figure>',
         f'<figure><figcaption>Diff · {pair["width"]}×{pair["height"]}</figcaption>'
         f'{linked_image(images, "diff", pair, "diff")}</figure>',
     ]

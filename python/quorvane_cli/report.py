@@ -43,7 +43,8 @@ def png_files(root, skip):
 
 def find_pairs(baseline_dir, current_dir, skip):
     baselines, currents = png_files(baseline_dir, skip), png_files(current_dir, skip)
-    entries = [Entry(path, baselines.get(path), currents.get(path)) for path in sorted(baselines.keys() | currents.keys())]
+    paths = sorted(baselines.keys() | currents.keys())
+    entries = [Entry(path, baselines.get(path), currents.get(path)) for path in paths]
     digits = len(str(len(entries)))
     for index, entry in enumerate(entries):
         slug = re.sub(r"[^\w.-]+", "_", entry.path[:-len(".png")], flags=re.ASCII).strip("_")[-60:]
@@ -241,7 +242,8 @@ def summary_of(records):
 
 
 def summary_line(summary):
-    parts = [f"{summary['pairs']} pair{'' if summary['pairs'] == 1 else 's'}: {summary['unchanged']} unchanged", f"{summary['changed']} changed",
+    pairs = f"{summary['pairs']} pair{'' if summary['pairs'] == 1 else 's'}"
+    parts = [f"{pairs}: {summary['unchanged']} unchanged", f"{summary['changed']} changed",
              f"{summary['shifted']} shifted only", f"{summary['new']} new", f"{summary['missing']} missing"]
     if summary["error"]:
         parts.append(f"{summary['error']} unreadable")
