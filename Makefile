@@ -1,4 +1,4 @@
-# make demo   set up, build, and compare the bundled example screenshots
+# make demo   set up, build, and report on the bundled example screenshots
 # make test   set up, build, and run every test (C++ unit tests and pytest)
 # make test-sanitize   every test against an AddressSanitizer + UBSan build
 # make fuzz            libFuzzer on every fuzz target (FUZZ_RUNS executions each);
@@ -18,14 +18,14 @@ build: setup
 	@cmake --build $(BUILD)
 
 demo: build
-	PYTHONPATH=$(BUILD) $(PYTHON) examples/demo.py
+	PYTHONPATH=$(BUILD):python $(PYTHON) examples/demo.py
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure
-	QUORVANE_BUILD_DIR=$(BUILD) $(PYTHON) -m pytest tests/python -q
+	QUORVANE_BUILD_DIR=$(BUILD) PYTHONPATH=$(BUILD):python $(PYTHON) -m pytest tests/python -q
 
 bench: build
-	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD) $(PYTHON) $$script || exit 1; done
+	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD):python $(PYTHON) $$script || exit 1; done
 
 test-sanitize: setup
 	PYTHON=$(PYTHON) scripts/test_sanitize.sh

@@ -1,121 +1,73 @@
-"""The main job: compare the bundled example screenshots, all pairs in one
-batch call that spreads them over every processor."""
+"""The main job: the visual regression report of the bundled example
+screenshots, made with the `quorvane` command as a CI job would make it.
+
+The screenshots are laid out as two directories, baseline and current, the
+way a test suite keeps them: pages unchanged, shifted by an inserted banner,
+edited, grown taller, one new page and one that went missing."""
 
 import os
 import pathlib
-import struct
-import time
+import shlex
+import shutil
+import sys
 
-import quorvane
+import quorvane_cli
 
-SCREENS = pathlib.Path(__file__).resolve().parent / "screens"
-OUTPUT = pathlib.Path(__file__).resolve().parent / "output"
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+SCREENS = pathlib.Path("examples/screens")  # paths relative to the repository, as a CI job has them
+OUTPUT = pathlib.Path("examples/output")
 
-# (name, baseline, current)
-PAIRS = [
-    ("inserted banner", "page_baseline.png", "page_inserted_banner.png"),
-    ("edited paragraph", "page_baseline.png", "page_edited_paragraph.png"),
-    ("deleted block", "page_baseline.png", "page_deleted_block.png"),
-    ("taller window", "page_baseline.png", "page_taller.png"),
-    ("table padding", "table_1080p.png", "table_1080p_padded.png"),
+# (relative path, baseline screenshot, current screenshot); None where the
+# page has no screenshot on that side.
+PAGES = [
+    ("home.png", "page_baseline.png", "page_baseline.png"),
+    ("docs/banner.png", "page_baseline.png", "page_inserted_banner.png"),
+    ("docs/paragraph.png", "page_baseline.png", "page_edited_paragraph.png"),
+    ("docs/deleted_block.png", "page_baseline.png", "page_deleted_block.png"),
+    ("docs/taller_window.png", "page_baseline.png", "page_taller.png"),
+    ("table/padding.png", "table_1080p.png", "table_1080p_padded.png"),
+    ("table/summary.png", None, "table_1080p.png"),
+    ("legacy.png", "page_deleted_block.png", None),
 ]
 
 
-def png_size(png):
-    """"WIDTHxHEIGHT" from the PNG header."""
-    return "%dx%d" % struct.unpack(">II", png[16:24])
+def lay_out(root):
+    """Copies the screenshots into root/baseline and root/current."""
+    shutil.rmtree(root, ignore_errors=True)
+    for path, *sources in PAGES:
+        for side, source in zip(("baseline", "current"), sources):
+            if source is not None:
+                target = root / side / path
+                target.parent.mkdir(parents=True, exist_ok=True)
+                shutil.copyfile(SCREENS / source, target)
+    return root / "baseline", root / "current"
 
 
-def print_clusters(comparison, shown=3):
-    started = time.perf_counter()
-    result = comparison.clusters()
-    elapsed = (time.perf_counter() - started) * 1000
-    plural = "" if result.total_clusters == 1 else "s"
-    print(f"  {result.total_clusters} change cluster{plural} ({elapsed:.0f} ms)"
-          f"{', the largest:' if result.clusters else ''}")
-    for cluster in result.clusters[:shown]:
-        box = cluster.bbox
-        print(f"    {box.width}x{box.height} at ({box.x}, {box.y}), {cluster.pixel_count} pixels")
-
-
-def listed(items, shown=6):
-    text = ", ".join(items[:shown])
-    return text + (f" and {len(items) - shown} more" if len(items) > shown else "")
-
-
-def describe_alignment(comparison):
-    started = time.perf_counter()
-    alignment = comparison.row_alignment()
-    elapsed = (time.perf_counter() - started) * 1000
-    if not alignment.aligned:
-        print(f"  rows not aligned: the widths differ or too many rows changed ({elapsed:.0f} ms)")
-        return
-    print(f"  rows aligned with {alignment.edit_distance} row edits ({elapsed:.0f} ms)")
-    bands = [f"{band.rows} {band.kind} at row {band.y}" for band in alignment.bands]
-    print(f"    shift bands: {listed(bands) if bands else 'none'}")
-    changed = [f"{s.current_start}-{s.current_start + s.len - 1}" if s.len > 1 else f"{s.current_start}"
-               for s in alignment.segments if s.kind == "replace"]
-    print(f"    changed rows: {alignment.changed_rows}" + (f" ({listed(changed)})" if changed else "")
-          + f", {alignment.residual_count} changed pixels in them")
-
-
-# Pairs whose plain and shift-aware results are shown side by side.
-SHIFT_AWARE = {"inserted banner"}
-
-
-def compare_shift_aware(name, comparison):
-    """The plain results beside the shift-aware ones, which follow a row
-    alignment: content pushed down by the inserted rows is no change."""
-    alignment = comparison.row_alignment()
-    if not alignment.aligned:
-        return
-    stem = name.replace(" ", "_")
-    started = time.perf_counter()
-    aligned_path = OUTPUT / f"{stem}_aligned_diff.png"
-    aligned_path.write_bytes(comparison.aligned_diff_image(alignment))
-    aligned = (alignment.residual_count, f"{comparison.aligned_ssim(alignment):.6f}",
-               comparison.aligned_clusters(alignment).total_clusters, aligned_path.name)
-    elapsed = (time.perf_counter() - started) * 1000
-    plain = (comparison.diff_count(), f"{comparison.ssim():.6f}", comparison.clusters().total_clusters,
-             f"{stem}_diff.png")
-    shifted = sum(band.rows for band in alignment.bands if band.kind == "inserted")
-    print(f"  plain against shift-aware, {shifted} inserted rows drawn as bands, not as change"
-          f" (shift-aware results in {elapsed:.0f} ms):")
-    for label, before, after in zip(("changed pixels", "SSIM", "change clusters", "diff image"), plain, aligned):
-        print(f"    {label:<16} {before!s:<24} {after}")
+def run(*args):
+    """Runs the command as `quorvane ARGS` would, and says how it ended."""
+    args = [str(arg) for arg in args]
+    print(f"\n$ quorvane {shlex.join(args)}")
+    sys.stdout.flush()
+    status = quorvane_cli.main(args)
+    print(f"(exit status {status})")
+    return status
 
 
 def main():
-    OUTPUT.mkdir(exist_ok=True)
-    print(f"quorvane {quorvane.__version__}: {len(PAIRS)} example pairs from {SCREENS}")
-    pngs = [((SCREENS / baseline).read_bytes(), (SCREENS / current).read_bytes()) for _, baseline, current in PAIRS]
-    started = time.perf_counter()
-    results = quorvane.compare_batch(pngs, return_diff=True, thumbnail_width=200)
-    elapsed = (time.perf_counter() - started) * 1000
-    print(f"compare_batch: decoded, counted, scored, drew and encoded all {len(PAIRS)} pairs, with thumbnails, "
-          f"in {elapsed:.0f} ms on {len(os.sched_getaffinity(0))} processor(s)")
+    os.chdir(ROOT)
+    baseline, current = lay_out(OUTPUT / "screens")
+    print(f"{len(PAGES)} example pages laid out in {baseline} and {current}")
 
-    comparisons = quorvane.Comparison.batch(pngs)  # for the per-pair analyses below
+    # One pair: content pushed down by a banner fails a plain comparison
+    # and passes once shifts are allowed.
+    run("compare", baseline / "docs/banner.png", current / "docs/banner.png", "--allow-shifts",
+        "--diff", OUTPUT / "banner_diff.png", "--aligned-diff", OUTPUT / "banner_aligned_diff.png")
 
-    for (name, baseline_name, current_name), (baseline, current), result, comparison in zip(
-            PAIRS, pngs, results, comparisons):
-        changed, score, width, height, diff_png, thumbnail = result
-        own_sizes = png_size(baseline), png_size(current)
-        print(f"\n{name}: {baseline_name} -> {current_name}")
-        print(f"  compared on {width}x{height}, baseline {own_sizes[0]}, current {own_sizes[1]}"
-              f"{', sizes differ' if own_sizes[0] != own_sizes[1] else ''}")
-        print(f"  {changed} changed pixels ({changed / (width * height):.2%}); SSIM {score:.6f}")
-        stem = name.replace(" ", "_")
-        diff_path = OUTPUT / f"{stem}_diff.png"
-        diff_path.write_bytes(diff_png)
-        thumbnail_path = OUTPUT / f"{stem}_current.webp"
-        thumbnail_path.write_bytes(thumbnail)
-        print(f"  diff image {diff_path.relative_to(OUTPUT.parent)} ({len(diff_png)} bytes); "
-              f"current thumbnail {thumbnail_path.relative_to(OUTPUT.parent)} ({len(thumbnail)} bytes of lossless WebP)")
-        print_clusters(comparison)
-        describe_alignment(comparison)
-        if name in SHIFT_AWARE:
-            compare_shift_aware(name, comparison)
+    # The whole suite: every pair on all processors, into a report page.
+    report = OUTPUT / "report"
+    run("report", baseline, current, "-o", report, "--allow-shifts", "--max-changed-ratio", "0.1%")
+    print(f"\nReport: {(report / 'index.html').resolve()}")
+
 
 if __name__ == "__main__":
     main()

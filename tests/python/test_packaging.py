@@ -1,10 +1,12 @@
-"""`pip install .` builds one abi3 wheel whose module imports on its own."""
+"""`pip install .` builds one abi3 wheel whose module imports on its own,
+with the command-line package and its `quorvane` console script."""
 
+import os
 import subprocess
 import sys
 import zipfile
 
-from imaging import ROOT
+from imaging import ROOT, SCREENS
 
 
 def test_wheel_installs_and_imports(tmp_path):
@@ -13,7 +15,11 @@ def test_wheel_installs_and_imports(tmp_path):
                     "-w", str(wheels)], check=True, capture_output=True)
     (wheel,) = wheels.glob("*.whl")
     assert "-cp310-abi3-" in wheel.name
-    assert "quorvane.abi3.so" in zipfile.ZipFile(wheel).namelist()
+    names = zipfile.ZipFile(wheel).namelist()
+    assert "quorvane.abi3.so" in names
+    assert {f"quorvane_cli/{module}.py" for module in ("__init__", "__main__", "cli", "report", "page")} <= set(names)
+    (entry_points,) = [name for name in names if name.endswith(".dist-info/entry_points.txt")]
+    assert "quorvane = quorvane_cli:main" in zipfile.ZipFile(wheel).read(entry_points).decode()
 
     target = tmp_path / "site"
     subprocess.run([sys.executable, "-m", "pip", "install", "--no-deps", "-q", "--target", str(target), str(wheel)],
@@ -23,3 +29,11 @@ def test_wheel_installs_and_imports(tmp_path):
     run = subprocess.run([sys.executable, "-I", "-c", probe, str(target)], capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     assert run.stdout.strip() == "1.3.1"
+
+    # The console script runs from the installed files alone.
+    script = target / "bin" / "quorvane"
+    page = SCREENS / "page_baseline.png"
+    run = subprocess.run([str(script), "compare", str(page), str(page)], capture_output=True, text=True,
+                         env=dict(os.environ, PYTHONPATH=str(target)), cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+    assert "status     unchanged" in run.stdout

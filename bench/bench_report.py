@@ -1,0 +1,69 @@
+"""`quorvane report` over 100 pairs of the example screenshots against the sum
+of 100 reports of one pair each, the same work done one pair at a time; and
+how busy the processors were during the report of all of them."""
+
+import contextlib
+import io
+import os
+import pathlib
+import shutil
+import tempfile
+import time
+
+import timing
+from quorvane_cli import main
+
+# Unchanged, shifted, edited, shifted and edited, taller, edited table.
+KINDS = [
+    ("page_baseline.png", "page_baseline.png"),
+    ("page_baseline.png", "page_inserted_banner.png"),
+    ("page_baseline.png", "page_edited_paragraph.png"),
+    ("page_baseline.png", "page_deleted_block.png"),
+    ("page_baseline.png", "page_taller.png"),
+    ("table_1080p.png", "table_1080p_padded.png"),
+]
+PAIRS = 100
+
+
+def lay_out(root, pairs):
+    """root/all holds every pair; root/one/N the N-th pair alone."""
+    for index in range(pairs):
+        name = f"pair_{index:03d}.png"
+        for side, source in zip(("baseline", "current"), KINDS[index % len(KINDS)]):
+            for folder in (root / "all" / side, root / "one" / str(index) / side):
+                folder.mkdir(parents=True, exist_ok=True)
+                shutil.copyfile(timing.SCREENS / source, folder / name)
+
+
+def report(baseline, current, out):
+    with contextlib.redirect_stdout(io.StringIO()):
+        main(["report", str(baseline), str(current), "-o", str(out), "--quiet"])
+
+
+def main_bench():
+    with tempfile.TemporaryDirectory(prefix="quorvane-bench-") as temp:
+        root = pathlib.Path(temp)
+        lay_out(root, PAIRS)
+
+        busy = []  # (wall, processor time) of each report of all pairs
+
+        def all_pairs():
+            started, cpu = time.perf_counter(), time.process_time()
+            report(root / "all" / "baseline", root / "all" / "current", root / "out-all")
+            busy.append((time.perf_counter() - started, time.process_time() - cpu))
+
+        def one_at_a_time():
+            for index in range(PAIRS):
+                one = root / "one" / str(index)
+                report(one / "baseline", one / "current", root / "out-one" / str(index))
+
+        processors = len(os.sched_getaffinity(0))
+        timing.compare(f"report of {PAIRS} pairs on {processors} processor(s)", all_pairs, one_at_a_time,
+                       f"{PAIRS} one-pair reports", repeats=2, target=0.65)
+        wall, cpu = min(busy)
+        print(f"fastest report of {PAIRS} pairs: {wall:.1f} s, {cpu:.1f} s of processor time: "
+              f"{cpu / wall:.2f} of {processors} processors busy")
+
+
+if __name__ == "__main__":
+    main_bench()

@@ -1,0 +1,67 @@
+"""Synthetic screenshot pairs for the command-line tests: pages of noise, so
+that every row is distinct and the row alignment of a pair is unambiguous."""
+
+import numpy as np
+
+from imaging import png_bytes
+
+
+def page(height=96, width=48, seed=1):
+    """An opaque page of random pixels."""
+    pixels = np.random.default_rng(seed).integers(0, 256, (height, width, 4), dtype=np.uint8)
+    pixels[..., 3] = 255
+    return pixels
+
+
+def with_block(image, y=20, x=10, size=8):
+    """The image with a solid black square painted in place."""
+    changed = image.copy()
+    changed[y:y + size, x:x + size, :3] = 0
+    return changed
+
+
+def shifted(image, at=40, rows=6, seed=9):
+    """The image with new rows inserted at row `at`, its bottom rows pushed
+    out so the size stays: content moved down, nothing changed in place."""
+    inserted = page(rows, image.shape[1], seed)
+    return np.concatenate([image[:at], inserted, image[at:len(image) - rows]])
+
+
+def replaced_across_blank_rows(width=48):
+    """Five rows deleted and five other rows inserted on either side of blank
+    rows that stay. The alignment takes the pair for one block changed in
+    place, and its residual_count and shift bands both stay empty."""
+    top, bottom = page(10, width, 2), page(10, width, 3)
+    old, new = page(5, width, 4), page(5, width, 5)
+    blank = np.full((6, width, 4), 255, dtype=np.uint8)
+    return np.concatenate([top, old, blank, bottom]), np.concatenate([top, blank, new, bottom])
+
+
+def write(path, image):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(png_bytes(image))
+    return path
+
+
+# A suite of pages in two directories, as a test suite keeps its screenshots:
+# relative path -> (baseline image or None, current image or None, status).
+def suite():
+    base = page()
+    twice = page(64, 40, 4)
+    return {
+        "home.png": (base, base, "unchanged"),
+        "docs/changed.png": (base, with_block(base), "changed"),
+        "docs/shifted.png": (base, shifted(base), "shifted"),
+        "new.png": (None, page(80, 48, 5), "new"),
+        "old.png": (page(72, 48, 3), None, "missing"),
+        "same/twice.png": (twice, twice, "unchanged"),
+    }
+
+
+def write_suite(root, pages):
+    """Writes the pages into root/baseline and root/current; returns both."""
+    for path, (baseline, current, _) in pages.items():
+        for side, image in (("baseline", baseline), ("current", current)):
+            if image is not None:
+                write(root / side / path, image)
+    return root / "baseline", root / "current"
