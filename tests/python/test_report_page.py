@@ -12,7 +12,7 @@ from quorvane_cli import main
 
 CHROMIUM = find_chromium()
 pytestmark = pytest.mark.skipif(
-    CHROMIUM is None, reason="no Chromium browser installed (Debian's chromium package; .ci/run installs it)")
+    CHROMIUM is None, reason="no Chromium browser installed (Debian's chromium package; make test installs it)")
 
 VISIBLE = "element => element.getClientRects().length > 0"
 
