@@ -2,6 +2,7 @@
 // render_aligned_diff against render_diff_image, and aligned_ssim against
 // ssim_rgba of the whole pair; the alignment is made once, outside the timings.
 #include <cstdio>
+#include <utility>
 
 #include "bench_support.hpp"
 #include "alignment/align_rows.hpp"
@@ -15,11 +16,8 @@
 using namespace quorvane;
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: aligned_bench BASELINE.png CURRENT.png\n");
-        return 1;
-    }
-    auto built = build_image_pair(bench::load_png(argv[1]), bench::load_png(argv[2]));
+    auto images = bench::load_arguments(argc, argv, 2, "aligned_bench BASELINE.png CURRENT.png");
+    auto built = build_image_pair(std::move(images[0]), std::move(images[1]));
     if (!built) return 1;
     const ImagePair pair = built.take();
     const PairView view = pair.view();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "image_utils/png_decode.hpp"
 
@@ -36,6 +37,18 @@ inline quorvane::Image load_png(const char* path) {
         std::exit(1);
     }
     return image.take();
+}
+
+// The PNG files named on the command line, decoded; a benchmark called with
+// the wrong number of them prints its usage and stops here.
+inline std::vector<quorvane::Image> load_arguments(int argc, char** argv, int files, const char* usage) {
+    if (argc != files + 1) {
+        std::fprintf(stderr, "usage: %s\n", usage);
+        std::exit(1);
+    }
+    std::vector<quorvane::Image> images;
+    for (int i = 1; i <= files; ++i) images.push_back(load_png(argv[i]));
+    return images;
 }
 
 }  // namespace bench

@@ -17,12 +17,9 @@
 using namespace quorvane;
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: clusters_bench BASELINE.png CURRENT.png\n");
-        return 1;
-    }
-    const Image baseline = bench::load_png(argv[1]);
-    const Image current = bench::load_png(argv[2]);
+    const auto images = bench::load_arguments(argc, argv, 2, "clusters_bench BASELINE.png CURRENT.png");
+    const Image& baseline = images[0];
+    const Image& current = images[1];
     if (baseline.width != current.width || baseline.height != current.height) return 1;
     const u64 width = baseline.width, height = baseline.height;
     const DiffOptions options;

@@ -12,11 +12,7 @@
 using namespace quorvane;
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: encode_png_bench SCREENSHOT.png\n");
-        return 1;
-    }
-    const Image image = bench::load_png(argv[1]);
+    const Image image = bench::load_arguments(argc, argv, 1, "encode_png_bench SCREENSHOT.png")[0];
     const Bytes rgb = drop_alpha(image.pixels);
     std::size_t encoded_size = 0;
     const double encode_ms =

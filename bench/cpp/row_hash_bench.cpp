@@ -11,11 +11,7 @@
 using namespace quorvane;
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: row_hash_bench IMAGE.png\n");
-        return 1;
-    }
-    const Image image = bench::load_png(argv[1]);
+    const Image image = bench::load_arguments(argc, argv, 1, "row_hash_bench IMAGE.png")[0];
     const u64 stride = image.width * 4;
     volatile u64 sink = 0;
 
