@@ -13,8 +13,6 @@ import quorvane
 from imaging import screen
 from test_clusters import clusters_of_mask, pixels
 
-CLASSES = ["ClustersResult", "Cluster", "BoundingBox"]
-
 
 @pytest.fixture(scope="module")
 def page_result():
@@ -22,15 +20,9 @@ def page_result():
     return comparison.clusters()
 
 
-def test_classes_are_registered_in_order():
-    names = list(vars(quorvane))
-    positions = [names.index(name) for name in CLASSES]
-    assert positions == sorted(positions) and positions[0] > names.index("Comparison")
-    assert [getattr(quorvane, name).__module__ for name in CLASSES] == ["quorvane"] * 3
-
-
-@pytest.mark.parametrize("name", CLASSES)
+@pytest.mark.parametrize("name", ["ClustersResult", "Cluster", "BoundingBox"])
 def test_classes_cannot_be_constructed_or_changed(name, page_result):
+    assert getattr(quorvane, name).__module__ == "quorvane"
     with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
         getattr(quorvane, name)()
     cluster = page_result.clusters[0]
@@ -42,10 +34,12 @@ def test_classes_cannot_be_constructed_or_changed(name, page_result):
             setattr(instance, attribute, getattr(instance, attribute))
 
 
-def test_published_reprs():
+def test_published_reprs_of_records_that_outlive_their_result():
     result = clusters_of_mask(pixels((10, 10)))
-    (cluster,) = result.clusters
     assert repr(result) == "ClustersResult(1)"
+    cluster = result.clusters[0]
+    del result
+    gc.collect()
     assert repr(cluster) == "Cluster(pixel_count=81, centroid=(10.0, 10.0), merged_from=1)"
     assert repr(cluster.bbox) == "BoundingBox(x=6, y=6, width=9, height=9)"
 
@@ -57,17 +51,6 @@ def test_centroid_halves_round_to_even():
     assert repr(cluster) == "Cluster(pixel_count=4, centroid=(2.2, 7.8), merged_from=1)"
 
 
-def test_reprs_format_every_value_as_python_does(page_result):
-    assert len(page_result.clusters) > 100
-    for cluster in page_result.clusters:
-        x, y = cluster.centroid
-        assert repr(cluster) == (f"Cluster(pixel_count={cluster.pixel_count}, centroid=({x:.1f}, {y:.1f}), "
-                                 f"merged_from={cluster.merged_from})")
-        box = cluster.bbox
-        assert repr(box) == f"BoundingBox(x={box.x}, y={box.y}, width={box.width}, height={box.height})"
-    assert repr(page_result) == f"ClustersResult({len(page_result.clusters)})"
-
-
 def test_lists_are_new_and_items_are_the_same_objects(page_result):
     assert page_result.clusters is not page_result.clusters
     assert page_result.clusters == page_result.clusters
@@ -76,15 +59,6 @@ def test_lists_are_new_and_items_are_the_same_objects(page_result):
     assert cluster.bbox is cluster.bbox
     page_result.clusters.clear()  # a caller's list is its own
     assert page_result.clusters
-
-
-def test_a_cluster_outlives_its_result():
-    result = clusters_of_mask(pixels((10, 10)))
-    cluster = result.clusters[0]
-    box = cluster.bbox
-    del result
-    gc.collect()
-    assert (box.x, cluster.bbox.width, cluster.pixel_count) == (6, 9, 81)
 
 
 def test_signature_and_docstring():
