@@ -1,4 +1,3 @@
-import resource
 import struct
 import zlib
 
@@ -29,28 +28,19 @@ def png_claiming(width, height, idat=b""):
 class TestConstruction:
     def test_png_pair_reports_own_and_common_sizes(self):
         comparison = Comparison(screen("page_baseline.png"), screen("page_taller.png"))
-        assert (comparison.width, comparison.height) == (1366, 3200)
-        assert comparison.baseline_size == (1366, 3000)
-        assert comparison.current_size == (1366, 3200)
-        assert comparison.size_mismatch is True
+        assert (comparison.width, comparison.height, comparison.size_mismatch) == (1366, 3200, True)
+        assert (comparison.baseline_size, comparison.current_size) == ((1366, 3000), (1366, 3200))
         assert repr(comparison) == "Comparison(1366x3200, 4371200 pixels)"
 
-    def test_equal_sizes_are_no_mismatch(self):
-        image = np.zeros((3, 5, 4), np.uint8)
-        comparison = Comparison(png_bytes(image), png_bytes(image))
-        assert comparison.size_mismatch is False
-        assert comparison.baseline_size == comparison.current_size == (5, 3)
-
-    def test_empty_rgba_pair(self):
-        comparison = Comparison.from_rgba(b"", 0, 0, b"", 0, 0)
-        assert repr(comparison) == "Comparison(0x0, 0 pixels)"
-        assert (comparison.width, comparison.height) == (0, 0)
-
-    def test_transposed_sizes_meet_on_the_larger_canvas(self):
-        comparison = Comparison.from_rgba(rgba(2, 1), 2, 1, rgba(1, 2), 1, 2)
-        assert (comparison.width, comparison.height, comparison.size_mismatch) == (2, 2, True)
-        assert (comparison.baseline_size, comparison.current_size) == ((2, 1), (1, 2))
-        assert repr(comparison) == "Comparison(2x2, 4 pixels)"
+    @pytest.mark.parametrize("baseline, current, canvas, mismatch", [
+        ((5, 3), (5, 3), (5, 3), False),
+        ((2, 1), (1, 2), (2, 2), True),  # transposed sizes meet on the larger canvas
+        ((0, 0), (0, 0), (0, 0), False),
+    ])
+    def test_rgba_pair_sizes(self, baseline, current, canvas, mismatch):
+        comparison = Comparison.from_rgba(rgba(*baseline), *baseline, rgba(*current), *current)
+        assert (comparison.baseline_size, comparison.current_size) == (baseline, current)
+        assert (comparison.width, comparison.height, comparison.size_mismatch) == (*canvas, mismatch)
 
     def test_keyword_arguments_and_index_objects(self):
         comparison = Comparison.from_rgba(current_height=np.int64(1), current_width=1, current_rgba=rgba(1, 1),
@@ -66,19 +56,11 @@ class TestConstruction:
 
 
 class TestErrors:
-    def test_buffer_length_names_expected_and_actual(self):
+    def test_buffer_length_names_expected_and_actual_baseline_first(self):
         with pytest.raises(ValueError, match=r"^invalid RGBA buffer length: expected 16 bytes for 2x2, got 15$"):
             Comparison.from_rgba(b"\0" * 15, 2, 2, rgba(1, 1), 1, 1)
-
-    def test_baseline_error_wins_when_both_are_wrong(self):
         with pytest.raises(ValueError, match="expected 16 bytes for 2x2, got 15"):
             Comparison.from_rgba(b"\0" * 15, 2, 2, b"\0" * 3, 1, 1)
-
-    def test_overflowing_dimensions(self):
-        with pytest.raises(ValueError, match=r"^image dimensions overflowed$"):
-            Comparison.from_rgba(b"", 2**32, 2**32, b"", 0, 0)
-        with pytest.raises(ValueError, match=r"^image dimensions overflowed$"):
-            Comparison.from_rgba(b"", 2**31, 2**31, b"", 0, 0)  # 2**62 pixels: x4 overflows
 
     @pytest.mark.parametrize("bad", [bytearray(4), memoryview(b"\0" * 4), "abcd", None, [0, 0, 0, 0]])
     def test_rgba_buffers_must_be_bytes(self, bad):
@@ -118,15 +100,6 @@ class TestErrors:
         with pytest.raises(ValueError) as both:
             Comparison(truncated, b"this is not a png file")
         assert str(both.value) == str(only_baseline.value) != str(only_current.value)
-
-    def test_huge_claimed_size_fails_without_allocating_it(self):
-        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        for width, height in [(100000, 100000), (12000, 12000)]:  # 40 GB and 576 MB of pixels
-            data = png_claiming(width, height, zlib.compress(b"\0" * 100))
-            with pytest.raises(ValueError, match="^failed to decode PNG: "):
-                Comparison(data, data)
-        grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
-        assert grown_kib < 100 * 1024
 
     def test_size_within_budget_with_missing_rows_fails_cleanly(self):
         data = png_claiming(8000, 8000, zlib.compress(b"\0" * 1000))  # 256 MB claimed, rows missing
