@@ -17,6 +17,7 @@ from PIL import Image
 
 import quorvane
 from imaging import ROOT, png_bytes, screen
+from test_thumbnail import decode_webp
 
 Comparison = quorvane.Comparison
 
@@ -58,12 +59,6 @@ def decode_png(data):
     with Image.open(io.BytesIO(data)) as image:
         assert image.format == "PNG" and image.mode == "RGB"
         return np.asarray(image)
-
-
-def decode_webp(data):
-    with Image.open(io.BytesIO(data)) as image:
-        assert image.format == "WEBP"
-        return np.asarray(image.convert("RGB"))
 
 
 DIFF_OPTIONS = [

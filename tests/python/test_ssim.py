@@ -10,16 +10,11 @@ from scipy.ndimage import uniform_filter
 
 import quorvane
 from imaging import pypng_rgba, screen
+from test_row_alignment import comparison
 
 C1 = 6.5025
 C2 = 58.5225
 BLACK_AGAINST_WHITE = C1 / (255.0**2 + C1)
-
-
-def comparison(baseline, current):
-    """A Comparison of two (height, width, 4) uint8 arrays, through from_rgba."""
-    return quorvane.Comparison.from_rgba(baseline.tobytes(), baseline.shape[1], baseline.shape[0],
-                                         current.tobytes(), current.shape[1], current.shape[0])
 
 
 def luminance(rgba):
