@@ -94,7 +94,6 @@ class TestFormat:
 class TestSizes:
     @pytest.mark.parametrize("source, options, expected", [
         ((1000, 3000), {}, (200, 600)),
-        ((1000, 3000), {"height": 150}, (200, 150)),
         ((1000, 3000), {"height": 5000}, (200, 600)),
         ((1000, 2), {}, (200, 1)),
         ((2000, 1000), {"width": 200, "min_width": 200}, (200, 100)),
