@@ -73,7 +73,6 @@ TEST("the search gives up with bad_alloc once the trace would pass its bound") {
     CHECK(threw);
     // Under the budget the bound is never reached.
     CHECK(!shortest_edit_script(a, b, 11, 13 * 13 - 1).has_value());
-    CHECK(kMaxTraceEntries * sizeof(std::int64_t) == u64{1} << 30);
 }
 
 TEST("a row changed in place is a deletion then an insertion") {
@@ -87,18 +86,11 @@ TEST("a row changed in place is a deletion then an insertion") {
     CHECK_EQ(script->distance, u64{2});
 }
 
-TEST("inserted and deleted rows that share nothing collapse across a filler run") {
-    const ImagePair pair = pair_of(letter_rows("pqWWDEFrs"), letter_rows("pqIJKWWrs"));
-    const AlignmentRecord record = align(pair);
-    const std::vector<RowSegment> segments = {
-        {0, 0, 2, Kind::Equal}, {2, 2, 3, Kind::Insert}, {2, 5, 2, Kind::Equal},
-        {4, 7, 3, Kind::Delete}, {7, 7, 2, Kind::Equal}};
+TEST("an alignment carries its refined segments: rows that share nothing collapse across a filler run") {
+    // The segments themselves are seen from Python.
+    const AlignmentRecord record = align(pair_of(letter_rows("pqWWDEFrs"), letter_rows("pqIJKWWrs")));
     const std::vector<RowSegment> refined = {{0, 0, 2, Kind::Equal}, {2, 2, 5, Kind::Replace}, {7, 7, 2, Kind::Equal}};
-    CHECK(record.segments == segments);
     CHECK(record.refined_segments == refined);
-    CHECK(record.bands.empty());
-    CHECK_EQ(record.inserted_rows, u64{3});
-    CHECK_EQ(record.changed_rows, u64{0});
 }
 
 TEST("refinement collapses across fillers unless a deleted row reappears among the inserted ones") {
@@ -260,10 +252,9 @@ TEST("the binding check refuses a failed alignment first, then any other pair") 
     }
 }
 
-TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order") {
+TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order; -0.0 is in range") {
+    // Python sees the threshold and the ratio; alpha sits between them.
     const ImagePair pair = pair_of(letter_rows("ab"), letter_rows("ab"));
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
     auto text_of = [&](double threshold, double alpha, double ratio) {
         DiffOptions options;
         options.threshold = threshold;
@@ -271,11 +262,7 @@ TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order") {
         auto record = align_rows(pair.view(), options, ratio, 10);
         return record.ok() ? std::string("ok") : record.error().text();
     };
-    const std::string ratio_text(kMaxEditRatioRangeText);
-    CHECK_EQ(text_of(nan, 2.0, 2.0), std::string(kThresholdRangeText));
+    CHECK_EQ(text_of(std::numeric_limits<double>::quiet_NaN(), 2.0, 2.0), std::string(kThresholdRangeText));
     CHECK_EQ(text_of(0.1, -0.5, 2.0), std::string(kAlphaRangeText));
-    CHECK_EQ(text_of(0.1, 0.1, nan), ratio_text);
-    CHECK_EQ(text_of(0.1, 0.1, inf), ratio_text);
     CHECK_EQ(text_of(0.1, 0.1, -0.0), std::string("ok"));
-    CHECK_EQ(text_of(0.1, 0.1, 1.0), std::string("ok"));
 }
