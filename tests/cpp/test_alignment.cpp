@@ -1,6 +1,6 @@
 // The parts of row alignment that Python cannot see: the bounded trace, the
 // backtrack's tie rule, refined segments, the context rows of a segment's
-// mask, the fingerprint of a pair and the binding check.
+// mask, and the binding check field by field.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -209,23 +209,6 @@ TEST("a shifted segment takes its context from each image's own neighbouring row
     DiffOptions bad;
     bad.threshold = 2.0;
     CHECK(!segment_change_mask(pair.view(), segment, bad).ok());
-}
-
-TEST("the pair's own fingerprint equals the one its alignment carries") {
-    const ImagePair pair = pair_of(letter_rows("abcWWd"), letter_rows("abWWWcd"));
-    const AlignmentRecord record = align(pair);
-    REQUIRE(record.aligned);
-    CHECK_EQ(compute_pair_fingerprint(pair.view()), record.fingerprint);
-    // Padding rows of the shorter image are not the image's own rows.
-    const ImagePair taller = pair_of(letter_rows("abcWWd"), letter_rows("abWWWcdz"));
-    CHECK(compute_pair_fingerprint(taller.view()) != record.fingerprint);
-    // Width 0: no rows on either side, whatever the heights.
-    const ImagePair empty = pair_of(Image{{}, 0, 3}, Image{{}, 0, 5});
-    const AlignmentRecord none = align(empty);
-    CHECK(none.aligned && none.segments.empty() && none.refined_segments.empty());
-    CHECK_EQ(none.fingerprint, pair_fingerprint({}, {}));
-    CHECK_EQ(compute_pair_fingerprint(empty.view()), none.fingerprint);
-    CHECK_EQ(none.current_height, u64{5});
 }
 
 TEST("the binding check refuses a failed alignment first, then any other pair") {
