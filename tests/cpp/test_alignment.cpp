@@ -28,15 +28,10 @@ constexpr u64 kWidth = 6;
 // An image whose rows are solid colours, one distinct colour per letter.
 Image letter_rows(const std::string& letters, u64 width = kWidth) {
     Image image{Bytes(width * letters.size() * 4), width, letters.size()};
-    for (u64 y = 0; y < letters.size(); ++y) {
-        const auto code = static_cast<u8>(letters[y]);
-        for (u64 x = 0; x < width; ++x) {
-            u8* pixel = &image.pixels[(y * width + x) * 4];
-            pixel[0] = static_cast<u8>(code * 7);
-            pixel[1] = static_cast<u8>(code * 13);
-            pixel[2] = static_cast<u8>(code * 29);
-            pixel[3] = 255;
-        }
+    for (u64 i = 0; i < image.pixels.size(); i += 4) {
+        const auto code = static_cast<u8>(letters[i / 4 / width]);
+        const u8 pixel[4] = {static_cast<u8>(code * 7), static_cast<u8>(code * 13), static_cast<u8>(code * 29), 255};
+        std::memcpy(&image.pixels[i], pixel, 4);
     }
     return image;
 }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,8 @@ using namespace quorvane;
 namespace {
 
 struct Random {
-    u64 state;
-    u64 next() {
-        u64 z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    u64 below(u64 n) { return next() % n; }
+    std::mt19937_64 engine;
+    u64 below(u64 n) { return engine() % n; }
 };
 
 struct Pair {
@@ -51,7 +46,7 @@ void fill_rect(Bytes& pixels, u64 width, u64 x0, u64 y0, u64 w, u64 h, const u8 
 // A page of flat blocks with soft one-pixel edges; the current image moves,
 // recolours and fades some of them, so every pixel class occurs.
 Pair make_pair(u64 width, u64 height, u64 seed) {
-    Random random{seed};
+    Random random{std::mt19937_64(seed)};
     Pair pair{Bytes(width * height * 4, 255), {}, width, height};
     auto blocks = [&](Bytes& pixels, u64 count, bool fade) {
         for (u64 n = 0; n < count; ++n) {
