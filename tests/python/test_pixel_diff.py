@@ -107,7 +107,7 @@ class TestCap:
 
 class TestDiffImage:
     # Black, mid grey, white and a transparent pixel unchanged, then a changed
-    # pixel; alpha None is the default.
+    # pixel; alpha None is the default, where black fades to 229.5, truncated.
     @pytest.mark.parametrize("alpha, black, mid", [(None, 229, 242), (0.0, 255, 255), (0.5, 127, 191),
                                                    (1.0, 0, 128)])
     def test_alpha_fades_unchanged_pixels_and_transparent_ones_are_white(self, alpha, black, mid):
