@@ -120,22 +120,6 @@ TEST("the pair's cache is filled by an aligned record, else by the first shift-a
     CHECK(widths.fingerprint.peek().has_value());
 }
 
-TEST("concurrent first shift-aware calls on a fresh pair agree on the fingerprint") {
-    ImagePair pair = pair_of("abcdefgh", "abXYcdefgh");
-    const u64 expected = compute_pair_fingerprint(pair.view());
-    std::vector<u64> seen(6);
-    std::barrier start(6);
-    std::vector<std::thread> threads;
-    for (u64 t = 0; t < seen.size(); ++t) {
-        threads.emplace_back([&, t] {
-            start.arrive_and_wait();
-            seen[t] = cached_pair_fingerprint(pair);
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    for (u64 value : seen) CHECK_EQ(value, expected);
-}
-
 TEST("the diff image checks the alignment before the option ranges; clusters the threshold first") {
     const ImagePair pair = pair_of("abcdef", "abXcdef");
     const AlignmentRecord record = align(pair);

@@ -1,6 +1,6 @@
 // The parts of row alignment that Python cannot see: the bounded trace, the
 // backtrack's tie rule, refined segments, the context rows of a segment's
-// mask, the fingerprint of a pair and the binding check.
+// mask, and the binding check field by field.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -28,15 +28,10 @@ constexpr u64 kWidth = 6;
 // An image whose rows are solid colours, one distinct colour per letter.
 Image letter_rows(const std::string& letters, u64 width = kWidth) {
     Image image{Bytes(width * letters.size() * 4), width, letters.size()};
-    for (u64 y = 0; y < letters.size(); ++y) {
-        const auto code = static_cast<u8>(letters[y]);
-        for (u64 x = 0; x < width; ++x) {
-            u8* pixel = &image.pixels[(y * width + x) * 4];
-            pixel[0] = static_cast<u8>(code * 7);
-            pixel[1] = static_cast<u8>(code * 13);
-            pixel[2] = static_cast<u8>(code * 29);
-            pixel[3] = 255;
-        }
+    for (u64 i = 0; i < image.pixels.size(); i += 4) {
+        const auto code = static_cast<u8>(letters[i / 4 / width]);
+        const u8 pixel[4] = {static_cast<u8>(code * 7), static_cast<u8>(code * 13), static_cast<u8>(code * 29), 255};
+        std::memcpy(&image.pixels[i], pixel, 4);
     }
     return image;
 }
@@ -73,7 +68,6 @@ TEST("the search gives up with bad_alloc once the trace would pass its bound") {
     CHECK(threw);
     // Under the budget the bound is never reached.
     CHECK(!shortest_edit_script(a, b, 11, 13 * 13 - 1).has_value());
-    CHECK(kMaxTraceEntries * sizeof(std::int64_t) == u64{1} << 30);
 }
 
 TEST("a row changed in place is a deletion then an insertion") {
@@ -87,18 +81,11 @@ TEST("a row changed in place is a deletion then an insertion") {
     CHECK_EQ(script->distance, u64{2});
 }
 
-TEST("inserted and deleted rows that share nothing collapse across a filler run") {
-    const ImagePair pair = pair_of(letter_rows("pqWWDEFrs"), letter_rows("pqIJKWWrs"));
-    const AlignmentRecord record = align(pair);
-    const std::vector<RowSegment> segments = {
-        {0, 0, 2, Kind::Equal}, {2, 2, 3, Kind::Insert}, {2, 5, 2, Kind::Equal},
-        {4, 7, 3, Kind::Delete}, {7, 7, 2, Kind::Equal}};
+TEST("an alignment carries its refined segments: rows that share nothing collapse across a filler run") {
+    // The segments themselves are seen from Python.
+    const AlignmentRecord record = align(pair_of(letter_rows("pqWWDEFrs"), letter_rows("pqIJKWWrs")));
     const std::vector<RowSegment> refined = {{0, 0, 2, Kind::Equal}, {2, 2, 5, Kind::Replace}, {7, 7, 2, Kind::Equal}};
-    CHECK(record.segments == segments);
     CHECK(record.refined_segments == refined);
-    CHECK(record.bands.empty());
-    CHECK_EQ(record.inserted_rows, u64{3});
-    CHECK_EQ(record.changed_rows, u64{0});
 }
 
 TEST("refinement collapses across fillers unless a deleted row reappears among the inserted ones") {
@@ -219,23 +206,6 @@ TEST("a shifted segment takes its context from each image's own neighbouring row
     CHECK(!segment_change_mask(pair.view(), segment, bad).ok());
 }
 
-TEST("the pair's own fingerprint equals the one its alignment carries") {
-    const ImagePair pair = pair_of(letter_rows("abcWWd"), letter_rows("abWWWcd"));
-    const AlignmentRecord record = align(pair);
-    REQUIRE(record.aligned);
-    CHECK_EQ(compute_pair_fingerprint(pair.view()), record.fingerprint);
-    // Padding rows of the shorter image are not the image's own rows.
-    const ImagePair taller = pair_of(letter_rows("abcWWd"), letter_rows("abWWWcdz"));
-    CHECK(compute_pair_fingerprint(taller.view()) != record.fingerprint);
-    // Width 0: no rows on either side, whatever the heights.
-    const ImagePair empty = pair_of(Image{{}, 0, 3}, Image{{}, 0, 5});
-    const AlignmentRecord none = align(empty);
-    CHECK(none.aligned && none.segments.empty() && none.refined_segments.empty());
-    CHECK_EQ(none.fingerprint, pair_fingerprint({}, {}));
-    CHECK_EQ(compute_pair_fingerprint(empty.view()), none.fingerprint);
-    CHECK_EQ(none.current_height, u64{5});
-}
-
 TEST("the binding check refuses a failed alignment first, then any other pair") {
     const ImagePair pair = pair_of(letter_rows("abcd"), letter_rows("abxcd"));
     const AlignmentRecord record = align(pair);
@@ -260,10 +230,9 @@ TEST("the binding check refuses a failed alignment first, then any other pair") 
     }
 }
 
-TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order") {
+TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order; -0.0 is in range") {
+    // Python sees the threshold and the ratio; alpha sits between them.
     const ImagePair pair = pair_of(letter_rows("ab"), letter_rows("ab"));
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
     auto text_of = [&](double threshold, double alpha, double ratio) {
         DiffOptions options;
         options.threshold = threshold;
@@ -271,11 +240,7 @@ TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order") {
         auto record = align_rows(pair.view(), options, ratio, 10);
         return record.ok() ? std::string("ok") : record.error().text();
     };
-    const std::string ratio_text(kMaxEditRatioRangeText);
-    CHECK_EQ(text_of(nan, 2.0, 2.0), std::string(kThresholdRangeText));
+    CHECK_EQ(text_of(std::numeric_limits<double>::quiet_NaN(), 2.0, 2.0), std::string(kThresholdRangeText));
     CHECK_EQ(text_of(0.1, -0.5, 2.0), std::string(kAlphaRangeText));
-    CHECK_EQ(text_of(0.1, 0.1, nan), ratio_text);
-    CHECK_EQ(text_of(0.1, 0.1, inf), ratio_text);
     CHECK_EQ(text_of(0.1, 0.1, -0.0), std::string("ok"));
-    CHECK_EQ(text_of(0.1, 0.1, 1.0), std::string("ok"));
 }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,14 +26,8 @@ using namespace quorvane;
 namespace {
 
 struct Random {
-    u64 state;
-    u64 next() {
-        u64 z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    u64 below(u64 n) { return next() % n; }
+    std::mt19937_64 engine;
+    u64 below(u64 n) { return engine() % n; }
 };
 
 struct Pair {
@@ -51,7 +46,7 @@ void fill_rect(Bytes& pixels, u64 width, u64 x0, u64 y0, u64 w, u64 h, const u8 
 // A page of flat blocks with soft one-pixel edges; the current image moves,
 // recolours and fades some of them, so every pixel class occurs.
 Pair make_pair(u64 width, u64 height, u64 seed) {
-    Random random{seed};
+    Random random{std::mt19937_64(seed)};
     Pair pair{Bytes(width * height * 4, 255), {}, width, height};
     auto blocks = [&](Bytes& pixels, u64 count, bool fade) {
         for (u64 n = 0; n < count; ++n) {
@@ -125,16 +120,8 @@ const DiffOptions kModes[] = {options_with(0.0, false), options_with(0.0, true),
 // Under and over the pool's limit, widths that are no multiple of a scan block.
 const Size kSizes[] = {{203, 97}, {611, 433}};
 
-std::string count_error(ByteView b, ByteView c, u64 w, u64 h, const DiffOptions& o) {
-    auto result = count_changed_pixels(b, c, w, h, o, std::nullopt);
-    return result ? std::string("ok") : result.error().text();
-}
-std::string mask_error(ByteView b, ByteView c, u64 w, u64 h, const DiffOptions& o) {
-    auto result = build_diff_mask(b, c, w, h, o);
-    return result ? std::string("ok") : result.error().text();
-}
-std::string render_error(ByteView b, ByteView c, u64 w, u64 h, const DiffOptions& o) {
-    auto result = render_diff_image(b, c, w, h, o);
+template <class T>
+std::string text_of(const Result<T>& result) {
     return result ? std::string("ok") : result.error().text();
 }
 
@@ -199,93 +186,67 @@ TEST("the diff image paints each pixel by its class, on one thread and on the po
     }
 }
 
-TEST("a capped count in order: exact mode stops at the cap, the rule after the row that reached it") {
-    const Pair pair = make_pair(203, 97, 5);
-    for (const DiffOptions& options : {options_with(0.0, false), options_with(0.1, false)}) {
-        const std::vector<u8> expected = reference_mask(pair, options);
-        const std::vector<u64> rows = row_counts(expected, pair.width);
-        const u64 total = sum(expected);
-        for (u64 cap : {u64{1}, total / 3, total - 1, total, total + 1, u64{1} << 40}) {
-            auto count = count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, cap);
-            REQUIRE(count);
-            u64 wanted = 0;
-            if (options.threshold == 0.0) {
-                wanted = std::min(cap, total);
-            } else {
-                for (u64 row : rows) {
-                    wanted += row;
-                    if (wanted >= cap) break;
+TEST("a capped count: in order on one thread, within [cap, total] on the pool, zero for a cap of zero") {
+    // In order, exact mode stops at the cap and the rule after the row that reached it.
+    for (const Size size : kSizes) {
+        const Pair pair = make_pair(size.width, size.height, 5);
+        const bool pooled = worth_splitting(size.width * size.height);
+        for (const DiffOptions& options : {options_with(0.0, false), options_with(0.1, false)}) {
+            const std::vector<u8> expected = reference_mask(pair, options);
+            const std::vector<u64> rows = row_counts(expected, pair.width);
+            const u64 total = sum(expected);
+            for (u64 cap : {u64{0}, u64{1}, total / 3, total - 1, total, total + 1, u64{1} << 40}) {
+                auto count = count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, cap);
+                REQUIRE(count);
+                u64 wanted = std::min(cap, total);
+                if (options.threshold != 0.0 && cap != 0) {
+                    wanted = 0;
+                    for (auto row = rows.begin(); wanted < cap && row != rows.end(); ++row) wanted += *row;
+                }
+                if (!pooled || cap == 0 || cap > total) {
+                    CHECK_EQ(*count, wanted);
+                } else {
+                    CHECK(*count >= cap && *count <= total);
                 }
             }
-            CHECK_EQ(*count, wanted);
         }
     }
 }
 
-TEST("a capped count on the pool is exact under the cap and at least the cap over it") {
-    const Pair pair = make_pair(611, 433, 6);
-    for (const DiffOptions& options : {options_with(0.0, false), options_with(0.1, false)}) {
-        const u64 total = sum(reference_mask(pair, options));
-        for (u64 cap : {u64{1}, total / 2, total, total + 1}) {
-            auto count = count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, cap);
-            REQUIRE(count);
-            if (cap > total) CHECK_EQ(*count, total);
-            CHECK(*count >= std::min(cap, total));
-            CHECK(*count <= total);
-        }
-    }
-}
-
-TEST("a cap of zero answers zero without comparing") {
-    const Pair pair = make_pair(203, 97, 7);
-    for (const DiffOptions& options : kModes) {
-        auto count = count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, u64{0});
-        REQUIRE(count);
-        CHECK_EQ(*count, u64{0});
-    }
-}
-
-TEST("identical buffers give nothing changed and a grey image in every mode") {
-    const Pair pair = make_pair(203, 97, 8);
-    for (DiffOptions options : kModes) {
-        options.alpha = 0.6;
-        auto count = count_changed_pixels(pair.baseline, pair.baseline, pair.width, pair.height, options, {});
-        auto mask = build_diff_mask(pair.baseline, pair.baseline, pair.width, pair.height, options);
-        auto image = render_diff_image(pair.baseline, pair.baseline, pair.width, pair.height, options);
-        REQUIRE(count && mask && image);
-        CHECK_EQ(*count, u64{0});
-        CHECK_EQ(mask->count, u64{0});
-        CHECK(std::all_of(mask->mask.begin(), mask->mask.end(), [](u8 byte) { return byte == 0; }));
-        CHECK_EQ(mask->mask.size(), pair.width * pair.height);
-        CHECK_EQ(image->count, u64{0});
-        bool all_gray = true;
-        for (u64 k = 0; k < pair.baseline.size(); k += 4) {
-            const u8 gray = gray_pixel(pair.baseline[k], pair.baseline[k + 1], pair.baseline[k + 2],
-                                       pair.baseline[k + 3], options.alpha);
-            all_gray &= image->pixels[k] == gray && image->pixels[k + 1] == gray && image->pixels[k + 2] == gray &&
-                        image->pixels[k + 3] == 255;
-        }
-        CHECK(all_gray);
-    }
-}
-
-TEST("empty images compare as equal") {
-    for (const DiffOptions& options : kModes) {
-        for (const Size size : {Size{0, 0}, Size{0, 9}, Size{9, 0}}) {
-            auto count = count_changed_pixels({}, {}, size.width, size.height, options, {});
-            auto mask = build_diff_mask({}, {}, size.width, size.height, options);
-            auto image = render_diff_image({}, {}, size.width, size.height, options);
+TEST("identical buffers, empty ones included, give nothing changed and a grey image in every mode") {
+    const Pair pairs[] = {make_pair(203, 97, 8), {{}, {}, 0, 0}, {{}, {}, 0, 9}, {{}, {}, 9, 0}};
+    for (const Pair& pair : pairs) {
+        for (DiffOptions options : kModes) {
+            options.alpha = 0.6;
+            auto count = count_changed_pixels(pair.baseline, pair.baseline, pair.width, pair.height, options, {});
+            auto mask = build_diff_mask(pair.baseline, pair.baseline, pair.width, pair.height, options);
+            auto image = render_diff_image(pair.baseline, pair.baseline, pair.width, pair.height, options);
             REQUIRE(count && mask && image);
             CHECK_EQ(*count, u64{0});
-            CHECK(mask->mask.empty());
-            CHECK(image->pixels.empty());
+            CHECK_EQ(mask->count, u64{0});
+            CHECK(mask->mask == decltype(mask->mask)(pair.width * pair.height, 0));
+            CHECK_EQ(image->count, u64{0});
+            REQUIRE(image->pixels.size() == pair.baseline.size());
+            bool all_gray = true;
+            for (u64 k = 0; k < pair.baseline.size(); k += 4) {
+                const u8* base = &pair.baseline[k];
+                const u8 gray = gray_pixel(base[0], base[1], base[2], base[3], options.alpha);
+                const u8 expected[4] = {gray, gray, gray, 255};
+                all_gray &= std::memcmp(expected, &image->pixels[k], 4) == 0;
+            }
+            CHECK(all_gray);
         }
     }
 }
 
 TEST("every entry checks threshold, alpha, size and lengths in that order") {
     using Entry = std::function<std::string(ByteView, ByteView, u64, u64, const DiffOptions&)>;
-    const Entry entries[] = {count_error, mask_error, render_error};
+    using O = const DiffOptions&;
+    const Entry entries[] = {
+        [](ByteView b, ByteView c, u64 w, u64 h, O o) { return text_of(count_changed_pixels(b, c, w, h, o, {})); },
+        [](ByteView b, ByteView c, u64 w, u64 h, O o) { return text_of(build_diff_mask(b, c, w, h, o)); },
+        [](ByteView b, ByteView c, u64 w, u64 h, O o) { return text_of(render_diff_image(b, c, w, h, o)); },
+    };
     const Bytes four(16, 0), fifteen(15, 0), twenty(20, 0);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::string threshold_text = "threshold must be in the range [0.0, 1.0]";
@@ -315,30 +276,21 @@ TEST("every entry checks threshold, alpha, size and lengths in that order") {
     }
 }
 
-TEST("word views borrow aligned buffers and copy unaligned ones, with the same words") {
-    const Pair pair = make_pair(203, 97, 9);
-    Bytes shifted_storage(pair.baseline.size() + 1);
-    std::memcpy(shifted_storage.data() + 1, pair.baseline.data(), pair.baseline.size());
-    const ByteView shifted(shifted_storage.data() + 1, pair.baseline.size());
-    const PixelWords aligned(pair.baseline), copied(shifted);
-    CHECK(aligned.borrowed());
-    CHECK(!copied.borrowed());
-    CHECK_EQ(aligned.size(), pair.width * pair.height);
-    CHECK_EQ(copied.size(), aligned.size());
-    CHECK(std::memcmp(aligned.data(), copied.data(), aligned.size() * 4) == 0);
-    CHECK(reinterpret_cast<const u8*>(aligned.data()) == pair.baseline.data());
-}
-
-TEST("an unaligned buffer compares like an aligned one") {
+TEST("word views borrow aligned buffers and copy unaligned ones; both compare alike") {
     const Pair pair = make_pair(611, 433, 10);
     Bytes shifted_storage(pair.current.size() + 3);
     std::memcpy(shifted_storage.data() + 3, pair.current.data(), pair.current.size());
     const ByteView shifted(shifted_storage.data() + 3, pair.current.size());
+    const PixelWords aligned(pair.current), copied(shifted);
+    CHECK(aligned.borrowed() && !copied.borrowed());
+    CHECK(reinterpret_cast<const u8*>(aligned.data()) == pair.current.data());
+    REQUIRE(copied.size() == pair.width * pair.height && aligned.size() == copied.size());
+    CHECK(std::memcmp(aligned.data(), copied.data(), aligned.size() * 4) == 0);
     for (const DiffOptions& options : kModes) {
-        auto aligned = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, options);
-        auto unaligned = build_diff_mask(pair.baseline, shifted, pair.width, pair.height, options);
-        REQUIRE(aligned && unaligned);
-        CHECK_EQ(aligned->count, unaligned->count);
-        CHECK(aligned->mask == unaligned->mask);
+        auto from_aligned = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, options);
+        auto from_unaligned = build_diff_mask(pair.baseline, shifted, pair.width, pair.height, options);
+        REQUIRE(from_aligned && from_unaligned);
+        CHECK(from_aligned->mask == from_unaligned->mask);
+        CHECK_EQ(from_aligned->count, from_unaligned->count);
     }
 }

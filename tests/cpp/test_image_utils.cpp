@@ -1,6 +1,7 @@
 // Padding, pair normalisation and PNG encoding, checked through their
-// observable results (round trips through the decoder, byte layouts).
-#include <new>
+// observable results (round trips through the decoder, byte layouts). Their
+// error order, the canvas refusal and the decoder are checked from Python.
+#include <algorithm>
 #include <numeric>
 
 #include "check.hpp"
@@ -75,32 +76,6 @@ TEST("normalize_pair borrows images of equal size") {
     CHECK(pair->current.data() == current.data());
 }
 
-TEST("normalize_pair reports the baseline first, overflow before length") {
-    const Bytes short_buffer(15);
-    auto both_wrong = normalize_pair(short_buffer, 2, 2, short_buffer, 3, 3);
-    REQUIRE(!both_wrong.ok());
-    CHECK_EQ(both_wrong.error().text(), std::string("invalid RGBA buffer length: expected 16 bytes for 2x2, got 15"));
-
-    auto overflow = normalize_pair(short_buffer, u64{1} << 31, u64{1} << 31, short_buffer, 2, 2);
-    REQUIRE(!overflow.ok());
-    CHECK_EQ(overflow.error().text(), std::string("image dimensions overflowed"));
-}
-
-TEST("normalize_pair refuses a canvas far larger than both images before allocating it") {
-    // 280 KB each, but their common canvas would be 19.6 GB per image.
-    const Bytes tall(70000 * 4, 255);
-    const Bytes wide(70000 * 4, 255);
-    bool refused = false;
-    try {
-        (void)normalize_pair(tall, 1, 70000, wide, 70000, 1);
-    } catch (const std::bad_alloc&) {
-        refused = true;
-    }
-    CHECK(refused);
-    auto same_size = normalize_pair(tall, 1, 70000, wide, 1, 70000);  // nothing to pad
-    CHECK(same_size.ok());
-}
-
 TEST("a canvas is affordable within the free budget or within twice the larger image") {
     CHECK(canvas_affordable(kFreeCanvasBytes, 4));
     CHECK(!canvas_affordable(kFreeCanvasBytes + 4, 4));
@@ -113,25 +88,15 @@ TEST("encode_png round trips RGB and drops alpha without blending") {
     const u64 width = 7;
     const u64 height = 5;
     Bytes rgba = counting_bytes(width * height * 4, 3);
+    rgba[3] = 0;  // a fully transparent pixel keeps its colour too
     auto png = encode_png(rgba, width, height);
     REQUIRE(png.ok());
     auto decoded = decode_png(*png);
     REQUIRE(decoded.ok());
     CHECK_EQ(decoded->width, width);
     CHECK_EQ(decoded->height, height);
-    for (u64 i = 0; i < width * height; ++i) {
-        CHECK_EQ(decoded->pixels[4 * i + 0], rgba[4 * i + 0]);
-        CHECK_EQ(decoded->pixels[4 * i + 1], rgba[4 * i + 1]);
-        CHECK_EQ(decoded->pixels[4 * i + 2], rgba[4 * i + 2]);
-        CHECK_EQ(decoded->pixels[4 * i + 3], u8{255});
-    }
-
-    const Bytes transparent_red{255, 0, 0, 0};
-    auto single = encode_png(transparent_red, 1, 1);
-    REQUIRE(single.ok());
-    auto back = decode_png(*single);
-    REQUIRE(back.ok());
-    CHECK(back->pixels == (Bytes{255, 0, 0, 255}));
+    for (u64 i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+    CHECK(decoded->pixels == rgba);
 }
 
 TEST("encode_png writes an 8-bit truecolour header") {
@@ -156,13 +121,4 @@ TEST("encode_png refuses impossible sizes with the documented texts") {
     auto too_wide = encode_png({}, u64{1} << 32, 0);
     REQUIRE(!too_wide.ok());
     CHECK_EQ(too_wide.error().text(), std::string("image width is too large"));
-}
-
-TEST("decode_png refuses what is not a PNG") {
-    const Bytes jpeg_start{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'};
-    auto result = decode_png(jpeg_start);
-    REQUIRE(!result.ok());
-    CHECK(result.error().text().rfind("failed to decode PNG: ", 0) == 0);
-    auto empty = decode_png({});
-    CHECK(!empty.ok());
 }

@@ -4,7 +4,6 @@ on the example screenshots, and the rules scipy does not cover: ordering,
 truncation, merging."""
 
 import io
-import math
 
 import numpy as np
 import pytest
@@ -103,37 +102,19 @@ def test_screenshots_match_scipy(baseline, current, options):
     assert_largest_first(result)
 
 
-@pytest.mark.parametrize("points, box, count, centroid", [
-    ([(10, 10)], (6, 6, 9, 9), 81, (10.0, 10.0)),  # a 9 x 9 square around it
-    ([(0, 0)], (0, 0, 5, 5), 25, (2.0, 2.0)),      # clipped at the corner
-    ([(5, 10), (14, 10)], (1, 6, 18, 9), 162, (9.5, 10.0)),  # 9 columns apart: the squares touch
+# With the defaults each pixel grows to a 9 x 9 square (dilation 4).
+@pytest.mark.parametrize("points, expected", [
+    ([(10, 10)], [(6, 6, 9, 9, 81, (10.0, 10.0))]),
+    ([(0, 0)], [(0, 0, 5, 5, 25, (2.0, 2.0))]),  # clipped at the corner
+    ([(5, 10), (14, 10)], [(1, 6, 18, 9, 162, (9.5, 10.0))]),  # 9 columns apart: the squares touch
+    ([(5, 10), (15, 10)], [(1, 6, 9, 9, 81, (5.0, 10.0)), (11, 6, 9, 9, 81, (15.0, 10.0))]),  # 10 apart: two
 ])
-def test_single_clusters_with_defaults(points, box, count, centroid):
+def test_clusters_with_defaults(points, expected):
     result = clusters_of_mask(pixels(*points))
-    assert len(result.clusters) == 1 and result.total_clusters == 1
-    (cluster,) = result.clusters
-    assert (cluster.bbox.x, cluster.bbox.y, cluster.bbox.width, cluster.bbox.height) == box
-    assert (cluster.pixel_count, cluster.centroid, cluster.merged_from) == (count, centroid, 1)
-
-
-def test_pixels_ten_columns_apart_stay_two_clusters():
-    result = clusters_of_mask(pixels((5, 10), (15, 10)))
-    assert [(c.bbox.x, c.pixel_count) for c in result.clusters] == [(1, 81), (11, 81)]
-
-
-def test_without_dilation_diagonal_neighbours_join():
-    result = clusters_of_mask(pixels((3, 3), (4, 4), (20, 20)), dilation=0, min_pixels=1)
-    assert [(c.bbox.x, c.bbox.width, c.pixel_count) for c in result.clusters] == [(3, 2, 2), (20, 1, 1)]
-
-
-def test_equal_clusters_keep_the_order_of_their_root_labels():
-    # The pixel at (5, 2) meets label 3 up-left first and label 1 up-right
-    # second; equal ranks make 3 the root of the joined component, so the
-    # 4-pixel line with label 2 comes first although the other component
-    # starts earlier in raster order.
-    mask = pixels((6, 0), (1, 1), (4, 1), (6, 1), (5, 2), (1, 2), (1, 3), (1, 4), width=10, height=6)
-    result = clusters_of_mask(mask, dilation=0, min_pixels=1)
-    assert [(c.bbox.x, c.bbox.y, c.pixel_count) for c in result.clusters] == [(1, 1, 4), (4, 0, 4)]
+    assert result.total_clusters == len(expected)
+    assert [(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.centroid) for c in result.clusters] == (
+        expected)
+    assert all(c.merged_from == 1 for c in result.clusters)
 
 
 def test_truncation_keeps_the_largest_and_counts_all():
@@ -179,15 +160,6 @@ def test_boxes_one_above_the_other_merge_across_the_gap(gap, overlap, merged):
     result = clusters_of_mask(mask, dilation=0, min_pixels=1, merge_gap=gap, merge_overlap=overlap)
     assert result.total_clusters == 2
     assert boxes(result) == ([(0, 0, 40, 18, 2)] if merged else [(0, 0, 20, 10, 1), (10, 13, 30, 5, 1)])
-
-
-@pytest.mark.parametrize("overlap, merged", [(0.0, True), (0.5, False), (math.nan, False)])
-def test_side_by_side_far_apart(overlap, merged):
-    mask = np.zeros((20, 600), dtype=bool)
-    block(mask, 0, 5, 10, 10)
-    block(mask, 510, 0, 10, 10)  # 500 columns away, rows overlapping
-    result = clusters_of_mask(mask, dilation=0, min_pixels=1, merge_gap=5, merge_overlap=overlap)
-    assert len(result.clusters) == (1 if merged else 2)
 
 
 def test_merged_cluster_weights_its_centroid_by_count_and_is_sorted_again():

@@ -53,28 +53,24 @@ def edge_pair():
     return pair(baseline, current)
 
 
+def hidden_colour_pair():
+    """Fully transparent pixels whose hidden colour changed."""
+    return pair(canvas(5, 5, (10, 200, 30, 0)), canvas(5, 5, (250, 0, 99, 0)))
+
+
 class TestCounting:
-    @pytest.mark.parametrize("threshold", [0.0, 0.1, 1.0])
-    @pytest.mark.parametrize("include_aa", [False, True])
-    def test_identical_images_count_nothing(self, threshold, include_aa):
-        image = np.random.default_rng(1).integers(0, 256, (9, 13, 4), dtype=np.uint8)
-        comparison = pair(image, image.copy())
-        assert comparison.diff_count(threshold, include_aa) == 0
-        assert comparison.diff_count_capped(1, threshold, include_aa) == 0
-
-    @pytest.mark.parametrize("include_aa, expected", [(False, 25), (True, 0)])
-    def test_hidden_colour_of_transparent_pixels_counts_only_in_exact_mode(self, include_aa, expected):
-        baseline = canvas(5, 5, (10, 200, 30, 0))
-        current = canvas(5, 5, (250, 0, 99, 0))
-        comparison = pair(baseline, current)
-        assert comparison.diff_count(threshold=0.0, include_aa=include_aa) == expected
-        assert comparison.diff_count(threshold=0.1, include_aa=include_aa) == 0
-
-    def test_anti_aliased_pixels_count_only_at_threshold_zero(self):
-        comparison = edge_pair()
-        assert comparison.diff_count(threshold=0.0) == 1
-        assert comparison.diff_count(threshold=0.05) == 0
-        assert comparison.diff_count(threshold=0.05, include_aa=True) == 1
+    # Exact mode (threshold 0 without include_aa) compares the stored words.
+    @pytest.mark.parametrize("make, threshold, include_aa, expected", [
+        (hidden_colour_pair, 0.0, False, 25),
+        (hidden_colour_pair, 0.0, True, 0),
+        (hidden_colour_pair, 0.1, False, 0),
+        (hidden_colour_pair, 0.1, True, 0),
+        (edge_pair, 0.0, False, 1),
+        (edge_pair, 0.05, False, 0),
+        (edge_pair, 0.05, True, 1),
+    ])
+    def test_exact_mode_counts_hidden_colours_and_anti_aliased_pixels(self, make, threshold, include_aa, expected):
+        assert make().diff_count(threshold=threshold, include_aa=include_aa) == expected
 
     def test_padding_counts_against_an_opaque_pixel(self):
         # The empty baseline is padded to one transparent black pixel at offset
@@ -99,49 +95,30 @@ class TestCounting:
 
 
 class TestCap:
-    @pytest.mark.parametrize("cap, expected", [(1, 4), (4, 4), (5, 8), (12, 12), (13, 14), (15, 16), (16, 16),
-                                               (17, 16), (2**64 - 1, 16)])
-    def test_rule_stops_after_the_row_that_reached_the_cap(self, cap, expected):
-        assert blocks_pair().diff_count_capped(cap) == expected
-
-    @pytest.mark.parametrize("cap, expected", [(1, 1), (5, 5), (15, 15), (16, 16), (17, 16)])
-    def test_exact_mode_stops_at_the_cap(self, cap, expected):
-        assert blocks_pair().diff_count_capped(cap, threshold=0.0) == expected
-
-    def test_zero_cap_answers_zero_without_comparing(self):
-        assert blocks_pair().diff_count_capped(0) == 0
-        assert blocks_pair().diff_count_capped(0, 0.0, True) == 0
-
-    def test_pool_cap_is_exact_below_and_at_least_the_cap_above(self):
-        comparison = Comparison(screen("page_baseline.png"), screen("page_edited_paragraph.png"))
-        total = comparison.diff_count()
-        assert comparison.diff_count_capped(total + 1) == total
-        for cap in (1, 1000, total // 2, total):
-            assert cap <= comparison.diff_count_capped(cap) <= total
+    # The rule stops after the row that reached the cap; exact mode at the cap.
+    @pytest.mark.parametrize("threshold, cap, expected", [
+        (0.1, 1, 4), (0.1, 4, 4), (0.1, 5, 8), (0.1, 12, 12), (0.1, 13, 14), (0.1, 15, 16), (0.1, 16, 16),
+        (0.1, 17, 16), (0.1, 2**64 - 1, 16),
+        (0.0, 1, 1), (0.0, 5, 5), (0.0, 15, 15), (0.0, 16, 16), (0.0, 17, 16),
+    ])
+    def test_capped_count_stops_in_row_order(self, threshold, cap, expected):
+        assert blocks_pair().diff_count_capped(cap, threshold=threshold) == expected
 
 
 class TestDiffImage:
-    def test_identical_images_draw_faded_grey(self):
-        image = canvas(4, 3, (0, 0, 0, 255))
-        image[0, 1] = WHITE
-        image[0, 2] = (200, 100, 50, 0)
-        comparison = pair(image, image.copy())
-        drawn = decode(comparison.diff_image())
-        assert drawn.shape == (3, 4, 3)
-        assert drawn[1, 1].tolist() == [229, 229, 229]  # 229.5 truncated
-        assert drawn[0, 1].tolist() == [255, 255, 255]
-        assert drawn[0, 2].tolist() == [255, 255, 255]  # transparent: white
-
-    @pytest.mark.parametrize("alpha, black, mid", [(0.0, 255, 255), (0.1, 229, 242), (0.5, 127, 191),
+    # Black, mid grey, white and a transparent pixel unchanged, then a changed
+    # pixel; alpha None is the default, where black fades to 229.5, truncated.
+    @pytest.mark.parametrize("alpha, black, mid", [(None, 229, 242), (0.0, 255, 255), (0.5, 127, 191),
                                                    (1.0, 0, 128)])
-    def test_alpha_fades_unchanged_pixels(self, alpha, black, mid):
-        baseline = canvas(3, 1, BLACK)
-        baseline[0, 1] = (128, 128, 128, 255)
+    def test_alpha_fades_unchanged_pixels_and_transparent_ones_are_white(self, alpha, black, mid):
+        baseline = canvas(5, 1, BLACK)
+        baseline[0, 1:4] = [(128, 128, 128, 255), WHITE, (200, 100, 50, 0)]
         current = baseline.copy()
-        current[0, 2] = WHITE
-        drawn = decode(pair(baseline, current).diff_image(alpha=alpha))
-        assert drawn[0, 0].tolist() == [black] * 3
-        assert drawn[0, 1].tolist() == [mid] * 3
+        current[0, 4] = WHITE
+        options = {} if alpha is None else {"alpha": alpha}
+        drawn = decode(pair(baseline, current).diff_image(**options))
+        assert drawn.shape == (1, 5, 3)
+        assert drawn[0, :4].tolist() == [[black] * 3, [mid] * 3, [255] * 3, [255] * 3]
 
     def test_changed_pixels_take_the_colour_of_their_direction(self):
         baseline = canvas(6, 6)
@@ -150,19 +127,15 @@ class TestDiffImage:
         current[0:2, 0:2] = BLACK  # white to black: darker
         current[4:6, 4:6] = WHITE  # black to white: lighter
         comparison = pair(baseline, current)
-        plain = decode(comparison.diff_image(diff_color=(1, 2, 3)))
-        assert (plain[0:2, 0:2] == (1, 2, 3)).all() and (plain[4:6, 4:6] == (1, 2, 3)).all()
-        both = decode(comparison.diff_image(diff_color=(1, 2, 3), diff_color_alt=(7, 8, 9)))
-        assert (both[0:2, 0:2] == (7, 8, 9)).all()
-        assert (both[4:6, 4:6] == (1, 2, 3)).all()
+        for alt, darker in ((None, (1, 2, 3)), ((7, 8, 9), (7, 8, 9))):
+            drawn = decode(comparison.diff_image(diff_color=(1, 2, 3), diff_color_alt=alt))
+            assert (drawn[0:2, 0:2] == darker).all() and (drawn[4:6, 4:6] == (1, 2, 3)).all()
 
-    def test_anti_aliased_pixels_take_the_aa_colour_unless_included(self):
+    def test_default_colours_paint_anti_aliased_pixels_yellow_and_changes_red(self):
         comparison = edge_pair()
         for threshold in (0.0, 0.1):  # no exact mode in the diff image
-            drawn = decode(comparison.diff_image(threshold=threshold, aa_color=(0, 0, 255)))
-            assert drawn[2, 4].tolist() == [0, 0, 255]
-        drawn = decode(comparison.diff_image(include_aa=True, aa_color=(0, 0, 255)))
-        assert drawn[2, 4].tolist() == [255, 0, 0]
+            assert decode(comparison.diff_image(threshold=threshold))[2, 4].tolist() == [255, 255, 0]
+        assert decode(comparison.diff_image(include_aa=True))[2, 4].tolist() == [255, 0, 0]
 
     def test_an_empty_pair_has_no_png(self):
         # PNG has no zero-sized images; the encoder says so.
@@ -190,20 +163,18 @@ def test_concurrent_calls_on_one_comparison_match_sequential_ones():
     ]
     sequential = [call() for call in calls]
     workers = 4
-    results = [{} for _ in range(workers)]
     start = threading.Barrier(workers)
+    answered = []
 
     def worker(number):
         start.wait()
         for step in range(2 * len(calls)):  # each thread in its own order
             index = (number + step) % len(calls)
-            results[number][index, step] = calls[index]()
+            answered.append(calls[index]() == sequential[index])
 
     threads = [threading.Thread(target=worker, args=(number,)) for number in range(workers)]
     for thread in threads:
         thread.start()
     for thread in threads:
         thread.join()
-    for answers in results:
-        assert len(answers) == 2 * len(calls)
-        assert all(answer == sequential[index] for (index, _), answer in answers.items())
+    assert answered == [True] * (workers * 2 * len(calls))

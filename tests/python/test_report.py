@@ -61,13 +61,11 @@ def test_images_are_the_sources_and_the_modules(suite_report):
     images = {name: (out_dir / path).read_bytes() for name, path in pair["images"].items()}
     baseline_png, current_png = (baseline / pair["path"]).read_bytes(), (current / pair["path"]).read_bytes()
     comparison = quorvane.Comparison(baseline_png, current_png)
-    diff, aligned_diff = comparison.diff_image(), comparison.aligned_diff_image(comparison.row_alignment())
-    assert images["baseline"] == baseline_png and images["current"] == current_png
-    assert images["diff"] == diff and images["aligned_diff"] == aligned_diff
-    assert images["current_thumbnail"] == quorvane.thumbnail(current_png, width=240)
-    assert images["baseline_thumbnail"] == quorvane.thumbnail(baseline_png, width=240)
-    assert images["diff_thumbnail"] == quorvane.thumbnail(diff, width=240)
-    assert images["aligned_diff_thumbnail"] == quorvane.thumbnail(aligned_diff, width=240)
+    sources = {"baseline": baseline_png, "current": current_png, "diff": comparison.diff_image(),
+               "aligned_diff": comparison.aligned_diff_image(comparison.row_alignment())}
+    for name, data in sources.items():
+        assert images[name] == data
+        assert images[f"{name}_thumbnail"] == quorvane.thumbnail(data, width=240)
     unchanged = next(p for p in report["pairs"] if p["path"] == "home.png")["images"]
     assert [name for name, path in unchanged.items() if path] == ["current", "current_thumbnail"]
 
