@@ -4,7 +4,6 @@ argument handling of Comparison.clusters."""
 import gc
 import inspect
 import math
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -94,11 +93,3 @@ def test_argument_errors(small, arguments, error, message):
 def test_merge_overlap_takes_any_number(small, overlap):
     result = small.clusters(merge_gap=2, merge_overlap=overlap)
     assert len(result.clusters) == 1 and result.clusters[0].pixel_count == 16
-
-
-def test_threads_share_one_comparison():
-    comparison = quorvane.Comparison(screen("page_baseline.png"), screen("page_inserted_banner.png"))
-    expected = [repr(c) + repr(c.bbox) for c in comparison.clusters(merge_gap=4).clusters]
-    with ThreadPoolExecutor(4) as pool:
-        results = list(pool.map(lambda _: comparison.clusters(merge_gap=4), range(8)))
-    assert all([repr(c) + repr(c.bbox) for c in result.clusters] == expected for result in results)

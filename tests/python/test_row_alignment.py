@@ -7,7 +7,6 @@ import os
 import random
 import subprocess
 import sys
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -269,14 +268,6 @@ def test_changes_in_place_are_counted_like_diff_count():
     assert alignment.bands == [] and alignment.inserted_rows == alignment.deleted_rows == 0
     assert alignment.changed_rows == int((baseline != current).any(axis=(1, 2)).sum())
     assert alignment.residual_count == pair.diff_count() > 0
-
-
-def test_threads_sharing_one_comparison_agree(banner):
-    _, _, pair, alignment = banner
-    with ThreadPoolExecutor(4) as pool:
-        results = list(pool.map(lambda _: pair.row_alignment(), range(8)))
-    described = [(repr(a), segments_of(a), bands_of(a)) for a in [alignment, *results]]
-    assert described == described[:1] * 9
 
 
 # Runs in a child process with its address space capped: a trace that cannot

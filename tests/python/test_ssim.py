@@ -2,7 +2,6 @@
 score, and the scores that follow from the definition alone."""
 
 import functools
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -140,15 +139,6 @@ def test_example_screenshots_match_reference():
     baseline, current = screen("table_1080p.png"), screen("table_1080p_padded.png")
     expected = reference_ssim(pypng_rgba(baseline), pypng_rgba(current))
     assert quorvane.Comparison(baseline, current).ssim() == pytest.approx(expected, rel=1e-9)
-
-
-def test_concurrent_calls_agree_with_sequential_ones():
-    rng = np.random.default_rng(13)
-    pairs = [comparison(*related_pair(rng, 600, 450)) for _ in range(2)]
-    expected = [pair.ssim() for pair in pairs]
-    with ThreadPoolExecutor(4) as pool:
-        results = list(pool.map(lambda pair: pair.ssim(), pairs * 4))
-    assert results == expected * 4
 
 
 def test_signature_and_docstring():

@@ -5,7 +5,6 @@ baseline_thumbnail(). Every output is decoded with Pillow."""
 import io
 import math
 import struct
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -245,12 +244,3 @@ class TestSurface:
     ])
     def test_signatures_and_docstrings(self, function, signature, doc):
         assert (function.__text_signature__, function.__doc__) == (signature, doc)
-
-    def test_threads_share_a_comparison(self):
-        comparison = pair_of(random_rgba(600, 500, seed=9), random_rgba(500, 600, seed=10))
-        calls = [(comparison.current_thumbnail, {"width": 120}), (comparison.baseline_thumbnail, {"height": 40}),
-                 (comparison.current_thumbnail, {"width": 64, "min_height": 500})] * 4
-        expected = [call(**options) for call, options in calls]
-        with ThreadPoolExecutor(max_workers=4) as pool:
-            results = list(pool.map(lambda item: item[0](**item[1]), calls))
-        assert results == expected
