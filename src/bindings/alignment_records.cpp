@@ -40,16 +40,7 @@ const char* kind_text(SegmentKind kind) {
 
 const char* kind_text(BandKind kind) { return kind == BandKind::Inserted ? "inserted" : "deleted"; }
 
-PyObject* text(const std::string& value) {
-    return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
-}
-
 // RowSegment
-
-template <u64 RowSegment::*Field>
-PyObject* segment_field(PyObject* self, void*) {
-    return to_python(record_value<RowSegment>(self).*Field);
-}
 
 PyObject* segment_kind(PyObject* self, void*) {
     return PyUnicode_FromString(kind_text(record_value<RowSegment>(self).kind));
@@ -57,7 +48,7 @@ PyObject* segment_kind(PyObject* self, void*) {
 
 PyObject* segment_repr(PyObject* self) {
     const RowSegment& segment = record_value<RowSegment>(self);
-    return text(std::string("RowSegment(kind=") + kind_text(segment.kind) +
+    return to_python_text(std::string("RowSegment(kind=") + kind_text(segment.kind) +
                 ", baseline_start=" + std::to_string(segment.baseline_start) +
                 ", current_start=" + std::to_string(segment.current_start) + ", len=" + std::to_string(segment.len) +
                 ")");
@@ -65,18 +56,13 @@ PyObject* segment_repr(PyObject* self) {
 
 PyGetSetDef segment_attributes[] = {
     {"kind", segment_kind, nullptr, nullptr, nullptr},
-    {"baseline_start", segment_field<&RowSegment::baseline_start>, nullptr, nullptr, nullptr},
-    {"current_start", segment_field<&RowSegment::current_start>, nullptr, nullptr, nullptr},
-    {"len", segment_field<&RowSegment::len>, nullptr, nullptr, nullptr},
+    {"baseline_start", record_field<RowSegment, &RowSegment::baseline_start>, nullptr, nullptr, nullptr},
+    {"current_start", record_field<RowSegment, &RowSegment::current_start>, nullptr, nullptr, nullptr},
+    {"len", record_field<RowSegment, &RowSegment::len>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 // ShiftBand
-
-template <u64 ShiftBand::*Field>
-PyObject* band_field(PyObject* self, void*) {
-    return to_python(record_value<ShiftBand>(self).*Field);
-}
 
 PyObject* band_kind(PyObject* self, void*) {
     return PyUnicode_FromString(kind_text(record_value<ShiftBand>(self).kind));
@@ -84,14 +70,14 @@ PyObject* band_kind(PyObject* self, void*) {
 
 PyObject* band_repr(PyObject* self) {
     const ShiftBand& band = record_value<ShiftBand>(self);
-    return text(std::string("ShiftBand(kind=") + kind_text(band.kind) + ", y=" + std::to_string(band.y) +
+    return to_python_text(std::string("ShiftBand(kind=") + kind_text(band.kind) + ", y=" + std::to_string(band.y) +
                 ", rows=" + std::to_string(band.rows) + ")");
 }
 
 PyGetSetDef band_attributes[] = {
     {"kind", band_kind, nullptr, nullptr, nullptr},
-    {"y", band_field<&ShiftBand::y>, nullptr, nullptr, nullptr},
-    {"rows", band_field<&ShiftBand::rows>, nullptr, nullptr, nullptr},
+    {"y", record_field<ShiftBand, &ShiftBand::y>, nullptr, nullptr, nullptr},
+    {"rows", record_field<ShiftBand, &ShiftBand::rows>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -113,7 +99,7 @@ PyObject* alignment_bands(PyObject* self, void*) { return PySequence_List(alignm
 PyObject* alignment_repr(PyObject* self) {
     const AlignmentRecord& record = alignment_value(self).record;
     if (!record.aligned) return PyUnicode_FromString("RowAlignment(aligned=False)");
-    return text("RowAlignment(edit_distance=" + std::to_string(record.edit_distance) +
+    return to_python_text("RowAlignment(edit_distance=" + std::to_string(record.edit_distance) +
                 ", inserted_rows=" + std::to_string(record.inserted_rows) +
                 ", deleted_rows=" + std::to_string(record.deleted_rows) +
                 ", changed_rows=" + std::to_string(record.changed_rows) +

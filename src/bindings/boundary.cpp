@@ -34,4 +34,8 @@ PyObject* to_python_bytes(ByteView bytes) {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
 }
 
+PyObject* to_python_text(std::string_view text) {
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
 }  // namespace quorvane::py

@@ -63,5 +63,6 @@ PyObject* deliver(Result<T>&& result, Convert&& convert) {
 PyObject* to_python(u64 value);
 PyObject* to_python(double value);
 PyObject* to_python_bytes(ByteView bytes);
+PyObject* to_python_text(std::string_view text);
 
 }  // namespace quorvane::py

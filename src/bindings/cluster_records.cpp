@@ -38,8 +38,6 @@ PyTypeObject* clusters_result_type = nullptr;
 PyTypeObject* cluster_type = nullptr;
 PyTypeObject* bounding_box_type = nullptr;
 
-PyObject* new_string(const std::string& text) { return PyUnicode_FromStringAndSize(text.data(), std::ssize(text)); }
-
 // Fixed-point with one decimal, correctly rounded from the binary value
 // (halfway cases to even), independent of the C locale.
 std::string one_decimal(double value) {
@@ -48,22 +46,17 @@ std::string one_decimal(double value) {
     return std::string(digits, written.ptr);
 }
 
-PyObject* box_x(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).x); }
-PyObject* box_y(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).y); }
-PyObject* box_width(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).width); }
-PyObject* box_height(PyObject* self, void*) { return to_python(record_value<BoxValue>(self).height); }
-
 PyObject* box_repr(PyObject* self) {
     const BoxValue& box = record_value<BoxValue>(self);
-    return new_string("BoundingBox(x=" + std::to_string(box.x) + ", y=" + std::to_string(box.y) +
+    return to_python_text("BoundingBox(x=" + std::to_string(box.x) + ", y=" + std::to_string(box.y) +
                       ", width=" + std::to_string(box.width) + ", height=" + std::to_string(box.height) + ")");
 }
 
 PyGetSetDef box_attributes[] = {
-    {"x", box_x, nullptr, "Left column, in pixels from the left edge.", nullptr},
-    {"y", box_y, nullptr, "Top row, in pixels from the top edge.", nullptr},
-    {"width", box_width, nullptr, "Width in pixels.", nullptr},
-    {"height", box_height, nullptr, "Height in pixels.", nullptr},
+    {"x", record_field<BoxValue, &BoxValue::x>, nullptr, "Left column, in pixels from the left edge.", nullptr},
+    {"y", record_field<BoxValue, &BoxValue::y>, nullptr, "Top row, in pixels from the top edge.", nullptr},
+    {"width", record_field<BoxValue, &BoxValue::width>, nullptr, "Width in pixels.", nullptr},
+    {"height", record_field<BoxValue, &BoxValue::height>, nullptr, "Height in pixels.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -76,16 +69,10 @@ PyObject* cluster_centroid(PyObject* self, void*) {
     const ClusterValue& cluster = record_value<ClusterValue>(self);
     return Py_BuildValue("(dd)", cluster.centroid_x, cluster.centroid_y);
 }
-PyObject* cluster_pixel_count(PyObject* self, void*) {
-    return to_python(record_value<ClusterValue>(self).pixel_count);
-}
-PyObject* cluster_merged_from(PyObject* self, void*) {
-    return to_python(record_value<ClusterValue>(self).merged_from);
-}
 
 PyObject* cluster_repr(PyObject* self) {
     const ClusterValue& cluster = record_value<ClusterValue>(self);
-    return new_string("Cluster(pixel_count=" + std::to_string(cluster.pixel_count) + ", centroid=(" +
+    return to_python_text("Cluster(pixel_count=" + std::to_string(cluster.pixel_count) + ", centroid=(" +
                       one_decimal(cluster.centroid_x) + ", " + one_decimal(cluster.centroid_y) +
                       "), merged_from=" + std::to_string(cluster.merged_from) + ")");
 }
@@ -93,15 +80,16 @@ PyObject* cluster_repr(PyObject* self) {
 PyGetSetDef cluster_attributes[] = {
     {"bbox", cluster_bbox, nullptr, "The cluster's bounding box.", nullptr},
     {"centroid", cluster_centroid, nullptr, "(x, y): the mean column and the mean row of its pixels.", nullptr},
-    {"pixel_count", cluster_pixel_count, nullptr, "Pixels of the cluster, counted after dilation.", nullptr},
-    {"merged_from", cluster_merged_from, nullptr, "Components merged into it; 1 when unmerged.", nullptr},
+    {"pixel_count", record_field<ClusterValue, &ClusterValue::pixel_count>, nullptr,
+     "Pixels of the cluster, counted after dilation.", nullptr},
+    {"merged_from", record_field<ClusterValue, &ClusterValue::merged_from>, nullptr,
+     "Components merged into it; 1 when unmerged.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyObject* result_clusters(PyObject* self, void*) {
     return PySequence_List(record_value<ClustersValue>(self).clusters.get());
 }
-PyObject* result_total(PyObject* self, void*) { return to_python(record_value<ClustersValue>(self).total_clusters); }
 PyObject* result_truncated(PyObject* self, void*) {
     return PyBool_FromLong(record_value<ClustersValue>(self).truncated);
 }
@@ -111,14 +99,14 @@ PyObject* result_repr(PyObject* self) {
     const Py_ssize_t listed = PyTuple_Size(result.clusters.get());
     if (listed < 0) return nullptr;
     const std::string count = std::to_string(listed);
-    if (!result.truncated) return new_string("ClustersResult(" + count + ")");
-    return new_string("ClustersResult(" + count + " of " + std::to_string(result.total_clusters) + ", truncated)");
+    if (!result.truncated) return to_python_text("ClustersResult(" + count + ")");
+    return to_python_text("ClustersResult(" + count + " of " + std::to_string(result.total_clusters) + ", truncated)");
 }
 
 PyGetSetDef result_attributes[] = {
     {"clusters", result_clusters, nullptr, "The clusters, largest first (a new list on each read).", nullptr},
-    {"total_clusters", result_total, nullptr, "Components that passed the size filters, before truncation and merging.",
-     nullptr},
+    {"total_clusters", record_field<ClustersValue, &ClustersValue::total_clusters>, nullptr,
+     "Components that passed the size filters, before truncation and merging.", nullptr},
     {"truncated", result_truncated, nullptr, "Whether max_clusters cut the list short.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -49,7 +49,7 @@ PyObject* comparison_repr(PyObject* self) {
     const ImagePair& pair = pair_of(self);
     const std::string text = "Comparison(" + std::to_string(pair.width) + "x" + std::to_string(pair.height) + ", " +
                              std::to_string(pair.width * pair.height) + " pixels)";
-    return PyUnicode_FromString(text.c_str());
+    return to_python_text(text);
 }
 
 PyObject* size_tuple(Size size) { return Py_BuildValue("(KK)", size.width, size.height); }

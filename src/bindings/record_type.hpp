@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "bindings/boundary.hpp"
 #include "bindings/python.hpp"
 
 namespace quorvane::py {
@@ -29,6 +30,12 @@ PyObject* new_record(PyTypeObject* type, T value) {
     if (object == nullptr) return nullptr;
     new (&reinterpret_cast<RecordObject<T>*>(object)->value) T(std::move(value));
     return object;
+}
+
+// The getter of a number field of the record.
+template <class T, auto Field>
+PyObject* record_field(PyObject* self, void*) {
+    return to_python(record_value<T>(self).*Field);
 }
 
 template <class T>
