@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -13,16 +14,10 @@ using u8 = std::uint8_t;
 using u32 = std::uint32_t;
 using u64 = std::uint64_t;
 
-// Allocator whose default construction leaves bytes uninitialised, so a buffer
-// that is about to be written in full skips a pointless zero fill.
-// `Bytes(n)` is uninitialised; `Bytes(n, 0)` is zero-filled.
-template <class T>
-struct DefaultInitAllocator : std::allocator<T> {
-    using std::allocator<T>::allocator;
-    template <class U>
-    struct rebind {
-        using other = DefaultInitAllocator<U>;
-    };
+// The construct members of an allocator whose default construction leaves
+// values uninitialised, so a buffer that is about to be written in full
+// skips a pointless zero fill.
+struct DefaultInitConstruct {
     template <class U>
     void construct(U* p) noexcept {
         ::new (static_cast<void*>(p)) U;
@@ -31,6 +26,16 @@ struct DefaultInitAllocator : std::allocator<T> {
     void construct(U* p, Args&&... args) {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
     }
+};
+
+// `Bytes(n)` is uninitialised; `Bytes(n, 0)` is zero-filled.
+template <class T>
+struct DefaultInitAllocator : std::allocator<T>, DefaultInitConstruct {
+    using std::allocator<T>::allocator;
+    template <class U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
 };
 
 using Bytes = std::vector<u8, DefaultInitAllocator<u8>>;

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "core/types.hpp"
@@ -22,7 +21,7 @@ void free_map(void* block, std::size_t bytes) noexcept;
 // Leaves values uninitialised on construction, like Bytes: every map is
 // written in full right after it is made.
 template <class T>
-struct MapAllocator {
+struct MapAllocator : DefaultInitConstruct {
     using value_type = T;
 
     MapAllocator() = default;
@@ -34,15 +33,6 @@ struct MapAllocator {
         return static_cast<T*>(allocate_map(n * sizeof(T)));
     }
     void deallocate(T* block, std::size_t n) noexcept { free_map(block, n * sizeof(T)); }
-
-    template <class U>
-    void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
 
     template <class U>
     friend bool operator==(const MapAllocator&, const MapAllocator<U>&) noexcept {
