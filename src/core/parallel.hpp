@@ -82,6 +82,34 @@ void fork_join(A&& a, B&& b) {
     tbb::parallel_invoke(std::forward<A>(a), std::forward<B>(b));
 }
 
+// The same three shapes for work that is worth spreading over the pool only
+// sometimes (see worth_splitting): with `split` false they run on the calling
+// thread as one piece, and never touch the pool.
+template <class Body>
+void parallel_ranges_if(bool split, u64 n, u64 grain, Body&& body) {
+    if (split) {
+        parallel_ranges(n, grain, std::forward<Body>(body));
+    } else if (n != 0) {
+        body(u64{0}, n);
+    }
+}
+
+template <class Body>
+u64 parallel_sum_if(bool split, u64 n, u64 grain, Body&& body) {
+    if (split) return parallel_sum(n, grain, std::forward<Body>(body));
+    return n == 0 ? 0 : body(u64{0}, n);
+}
+
+template <class A, class B>
+void fork_join_if(bool split, A&& a, B&& b) {
+    if (split) {
+        fork_join(std::forward<A>(a), std::forward<B>(b));
+    } else {
+        a();
+        b();
+    }
+}
+
 // The error of a parallel map: the first failure to arrive is kept, later
 // ones are dropped, and every worker can see that one happened.
 class FirstError {

@@ -178,11 +178,7 @@ Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 wi
         }
     };
     const u64 bands = (kept_rows + kBandRows - 1) / kBandRows;
-    if (worth_splitting(source_width * source_height)) {
-        parallel_ranges(bands, 1, resize_bands);
-    } else {
-        resize_bands(0, bands);
-    }
+    parallel_ranges_if(worth_splitting(source_width * source_height), bands, 1, resize_bands);
     return target;
 }
 

@@ -33,19 +33,11 @@ u64 count_exact_in_order(const ComparedPair& pair, u64 pixels, std::optional<u64
 }
 
 u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64> cap) {
-    RunningTotal running(cap);
     const u64 chunks = (pixels + kExactChunkPixels - 1) / kExactChunkPixels;
-    return parallel_sum(chunks, 1, [&](u64 first_chunk, u64 end_chunk) {
-        u64 partial = 0;
-        for (u64 chunk = first_chunk; chunk < end_chunk; ++chunk) {
-            if (running.reached()) continue;
-            const u64 begin = chunk * kExactChunkPixels;
-            const u64 end = std::min(begin + kExactChunkPixels, pixels);
-            const u64 n = count_differing_words(pair.baseline_words, pair.current_words, begin, end);
-            running.add(n);
-            partial += n;
-        }
-        return partial;
+    return capped_sum_on_pool(chunks, cap, [&](u64 chunk) {
+        const u64 begin = chunk * kExactChunkPixels;
+        return count_differing_words(pair.baseline_words, pair.current_words, begin,
+                                     std::min(begin + kExactChunkPixels, pixels));
     });
 }
 
@@ -59,17 +51,7 @@ u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
 }
 
 u64 count_rows_on_pool(const ComparedPair& pair, std::optional<u64> cap) {
-    RunningTotal running(cap);
-    return parallel_sum(pair.height, 1, [&](u64 first_row, u64 end_row) {
-        u64 partial = 0;
-        for (u64 y = first_row; y < end_row; ++y) {
-            if (running.reached()) continue;
-            const u64 n = count_row(pair, y);
-            running.add(n);
-            partial += n;
-        }
-        return partial;
-    });
+    return capped_sum_on_pool(pair.height, cap, [&](u64 y) { return count_row(pair, y); });
 }
 
 }  // namespace
@@ -81,9 +63,7 @@ Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width,
     }
     if (same_bytes(baseline, current) || cap == u64{0}) return u64{0};
 
-    const PixelWords baseline_words(baseline);
-    const PixelWords current_words(current);
-    const ComparedPair pair(baseline, current, baseline_words, current_words, width, height, options);
+    const ComparedPair pair(baseline, current, width, height, options);
     const u64 pixels = width * height;
     const bool split = worth_splitting(pixels);
     if (pair.exact()) return split ? count_exact_on_pool(pair, pixels, cap) : count_exact_in_order(pair, pixels, cap);

@@ -31,9 +31,8 @@ u64 mark_changed_in_row(const ComparedPair& pair, u8* mask, u64 y) {
 }
 
 u64 mark_exact(const ComparedPair& pair, u8* mask, u64 pixels) {
-    if (!worth_splitting(pixels)) return mark_differing_words(pair, mask, 0, pixels);
     const u64 chunks = (pixels + kExactChunkPixels - 1) / kExactChunkPixels;
-    return parallel_sum(chunks, 1, [&](u64 first_chunk, u64 end_chunk) {
+    return parallel_sum_if(worth_splitting(pixels), chunks, 1, [&](u64 first_chunk, u64 end_chunk) {
         return mark_differing_words(pair, mask, first_chunk * kExactChunkPixels,
                                     std::min(end_chunk * kExactChunkPixels, pixels));
     });
@@ -45,8 +44,7 @@ u64 mark_rows(const ComparedPair& pair, u8* mask, u64 pixels) {
         for (u64 y = first_row; y < end_row; ++y) count += mark_changed_in_row(pair, mask, y);
         return count;
     };
-    if (!worth_splitting(pixels)) return rows(0, pair.height);
-    return parallel_sum(pair.height, 1, rows);
+    return parallel_sum_if(worth_splitting(pixels), pair.height, 1, rows);
 }
 
 }  // namespace
@@ -60,9 +58,7 @@ Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width,
     DiffMask result{Bytes(pixels, 0), 0, width, height};
     if (same_bytes(baseline, current)) return result;
 
-    const PixelWords baseline_words(baseline);
-    const PixelWords current_words(current);
-    const ComparedPair pair(baseline, current, baseline_words, current_words, width, height, options);
+    const ComparedPair pair(baseline, current, width, height, options);
     u8* mask = result.mask.data();
     result.count = pair.exact() ? mark_exact(pair, mask, pixels) : mark_rows(pair, mask, pixels);
     return result;

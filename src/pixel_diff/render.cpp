@@ -51,9 +51,8 @@ u64 draw_rows(const ComparedPair& pair, const DiffOptions& options, u8* out, u64
 // body(first_row, end_row) over whole bands, on the pool for large images.
 template <class Body>
 u64 sum_over_bands(u64 width, u64 height, Body&& body) {
-    if (!worth_splitting(width * height)) return body(0, height);
     const u64 bands = (height + kBandRows - 1) / kBandRows;
-    return parallel_sum(bands, 1, [&](u64 first_band, u64 end_band) {
+    return parallel_sum_if(worth_splitting(width * height), bands, 1, [&](u64 first_band, u64 end_band) {
         return body(first_band * kBandRows, std::min(end_band * kBandRows, height));
     });
 }
@@ -76,9 +75,7 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
         return image;
     }
 
-    const PixelWords baseline_words(baseline);
-    const PixelWords current_words(current);
-    const ComparedPair pair(baseline, current, baseline_words, current_words, width, height, options);
+    const ComparedPair pair(baseline, current, width, height, options);
     image.count = sum_over_bands(width, height, [&](u64 first_row, u64 end_row) {
         return draw_rows(pair, options, out, first_row, end_row);
     });

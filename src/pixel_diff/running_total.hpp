@@ -5,6 +5,7 @@
 #include <atomic>
 #include <optional>
 
+#include "core/parallel.hpp"
 #include "core/types.hpp"
 
 namespace quorvane {
@@ -23,5 +24,23 @@ private:
     std::optional<u64> cap_;
     std::atomic<u64> total_{0};
 };
+
+// The sum of count_unit(unit) over [0, units) on the pool, one unit at a time;
+// with a cap, units not yet started are skipped once the running total
+// reaches it, so the answer is then anywhere from the cap up.
+template <class CountUnit>
+u64 capped_sum_on_pool(u64 units, std::optional<u64> cap, CountUnit&& count_unit) {
+    RunningTotal running(cap);
+    return parallel_sum(units, 1, [&](u64 first_unit, u64 end_unit) {
+        u64 partial = 0;
+        for (u64 unit = first_unit; unit < end_unit; ++unit) {
+            if (running.reached()) continue;
+            const u64 n = count_unit(unit);
+            running.add(n);
+            partial += n;
+        }
+        return partial;
+    });
+}
 
 }  // namespace quorvane

@@ -12,8 +12,11 @@ namespace quorvane {
 // Pixels per unit of work when exact-mode scans are spread over the pool.
 inline constexpr u64 kExactChunkPixels = 4096;
 
-// Everything classify_pixel needs, fixed for one call.
+// Everything classify_pixel needs, fixed for one call: both buffers as bytes
+// and as pixel words.
 struct ComparedPair {
+    PixelWords baseline_view;
+    PixelWords current_view;
     const u8* baseline;
     const u8* current;
     const u32* baseline_words;
@@ -23,9 +26,11 @@ struct ComparedPair {
     double max_delta;
     bool include_aa;
 
-    ComparedPair(ByteView baseline_pixels, ByteView current_pixels, const PixelWords& baseline_view,
-                 const PixelWords& current_view, u64 pair_width, u64 pair_height, const DiffOptions& options)
-        : baseline(baseline_pixels.data()),
+    ComparedPair(ByteView baseline_pixels, ByteView current_pixels, u64 pair_width, u64 pair_height,
+                 const DiffOptions& options)
+        : baseline_view(baseline_pixels),
+          current_view(current_pixels),
+          baseline(baseline_pixels.data()),
           current(current_pixels.data()),
           baseline_words(baseline_view.data()),
           current_words(current_view.data()),

@@ -81,12 +81,7 @@ Result<double> aligned_ssim(const PairView& pair, u64 pair_fingerprint, const Al
     auto stack_current = [&] {
         current = stacked_rows(pair.current, stride, segments, Side::Current, rows, current_storage);
     };
-    if (worth_splitting(pair.width * rows)) {
-        fork_join(stack_baseline, stack_current);
-    } else {
-        stack_baseline();
-        stack_current();
-    }
+    fork_join_if(worth_splitting(pair.width * rows), stack_baseline, stack_current);
     return ssim_rgba(baseline, current, pair.width, rows);
 }
 

@@ -65,12 +65,7 @@ Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 hei
     DoubleMap y;
     auto convert_baseline = [&] { x = to_luminance(baseline); };
     auto convert_current = [&] { y = to_luminance(current); };
-    if (worth_splitting(baseline.size() / kBytesPerPixel)) {
-        fork_join(convert_baseline, convert_current);
-    } else {
-        convert_baseline();
-        convert_current();
-    }
+    fork_join_if(worth_splitting(baseline.size() / kBytesPerPixel), convert_baseline, convert_current);
     return ssim_luminance(x, y, width, height);
 }
 

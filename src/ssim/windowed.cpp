@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 #include "core/parallel.hpp"
 #include "ssim/box_mean.hpp"
@@ -26,25 +25,6 @@ struct MeanBand {
     DoubleMap x, y, xx, yy, xy;
 };
 
-// Runs both callables, on the pool when the image is large enough to gain.
-class Runner {
-public:
-    explicit Runner(bool parallel) : parallel_(parallel) {}
-
-    template <class A, class B>
-    void both(A&& a, B&& b) const {
-        if (parallel_) {
-            fork_join(std::forward<A>(a), std::forward<B>(b));
-        } else {
-            a();
-            b();
-        }
-    }
-
-private:
-    bool parallel_;
-};
-
 BoxMeanStream means_of(std::span<const double> map, u64 width, u64 height) {
     return BoxMeanStream(width, height, kSsimWindow, [map, width](u64 row, double* out) {
         std::copy_n(map.data() + row * width, width, out);
@@ -61,8 +41,9 @@ BoxMeanStream means_of_product(std::span<const double> a, std::span<const double
 
 class WindowMeans {
 public:
-    WindowMeans(std::span<const double> x, std::span<const double> y, u64 width, u64 height, Runner runner)
-        : runner_(runner),
+    // `split`: the tasks go to the pool, for images large enough to gain.
+    WindowMeans(std::span<const double> x, std::span<const double> y, u64 width, u64 height, bool split)
+        : split_(split),
           x_(means_of(x, width, height)),
           y_(means_of(y, width, height)),
           xx_(means_of_product(x, x, width, height)),
@@ -72,21 +53,17 @@ public:
     // The next `rows` rows of all five means, as independent tasks: the means
     // of x and y in one branch, the three means of products in the other.
     void fill(MeanBand& band, u64 rows) {
-        runner_.both(
-            [&] {
-                runner_.both([&] { x_.next_rows(rows, band.x.data()); }, [&] { y_.next_rows(rows, band.y.data()); });
-            },
-            [&] {
-                runner_.both([&] { xx_.next_rows(rows, band.xx.data()); },
-                             [&] {
-                                 runner_.both([&] { yy_.next_rows(rows, band.yy.data()); },
-                                              [&] { xy_.next_rows(rows, band.xy.data()); });
-                             });
-            });
+        auto x_means = [&] { x_.next_rows(rows, band.x.data()); };
+        auto y_means = [&] { y_.next_rows(rows, band.y.data()); };
+        auto xx_means = [&] { xx_.next_rows(rows, band.xx.data()); };
+        auto yy_means = [&] { yy_.next_rows(rows, band.yy.data()); };
+        auto xy_means = [&] { xy_.next_rows(rows, band.xy.data()); };
+        fork_join_if(split_, [&] { fork_join_if(split_, x_means, y_means); },
+                     [&] { fork_join_if(split_, xx_means, [&] { fork_join_if(split_, yy_means, xy_means); }); });
     }
 
 private:
-    Runner runner_;
+    bool split_;
     BoxMeanStream x_, y_, xx_, yy_, xy_;
 };
 
@@ -125,8 +102,8 @@ double add_band(const MeanBand& band, u64 pixels, double total) {
 // in row-major order, a band's sum never starting before the previous one's
 // ends, so the score depends neither on scheduling nor on the thread summing.
 double windowed_ssim(std::span<const double> x, std::span<const double> y, u64 width, u64 height) {
-    const Runner runner(worth_splitting(x.size()));
-    WindowMeans means(x, y, width, height, runner);
+    const bool split = worth_splitting(x.size());
+    WindowMeans means(x, y, width, height, split);
     const u64 band_rows = std::clamp<u64>(kBandPixels / width, 1, height);
     std::array<MeanBand, 2> bands{MeanBand(band_rows * width), MeanBand(band_rows * width)};
 
@@ -137,8 +114,8 @@ double windowed_ssim(std::span<const double> x, std::span<const double> y, u64 w
         if (first + band_rows >= height) {
             total = add_band(bands[current], pixels, total);
         } else {
-            runner.both([&] { means.fill(bands[current ^ 1], band_rows); },
-                        [&] { total = add_band(bands[current], pixels, total); });
+            fork_join_if(split, [&] { means.fill(bands[current ^ 1], band_rows); },
+                         [&] { total = add_band(bands[current], pixels, total); });
         }
     }
     return total / static_cast<double>(width * height);
