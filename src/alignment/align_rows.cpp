@@ -83,9 +83,9 @@ Result<AlignmentRecord> align_rows(const PairView& pair, const DiffOptions& opti
     // Alignment is vertical only.
     if (pair.baseline_size.width != pair.current_size.width) return record;
 
-    const bool has_rows = pair.width != 0;
-    const std::vector<u64> a = hash_rows(pair.baseline, pair.width, has_rows ? record.baseline_height : 0);
-    const std::vector<u64> b = hash_rows(pair.current, pair.width, has_rows ? record.current_height : 0);
+    const PairRowHashes rows = hash_pair_rows(pair);
+    const std::vector<u64>& a = rows.baseline;
+    const std::vector<u64>& b = rows.current;
     const u64 budget = edit_budget(a.size() + b.size(), max_edit_ratio, max_edit_rows);
     auto script = shortest_edit_script(a, b, budget);
     if (!script) return record;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "alignment/binding.hpp"
+#include "alignment/segment_mask.hpp"
 #include "alignment/tiling.hpp"
 #include "core/parallel.hpp"
 #include "pixel_diff/gray.hpp"
@@ -39,28 +40,18 @@ void draw_matched_rows(const PairView& pair, std::span<const RowSegment> segment
             draw_gray_pixels(pair.current.data(), out, pieces[i].begin * width, pieces[i].end * width, alpha);
         }
     };
-    if (worth_splitting(width * pair.current_size.height)) {
-        parallel_ranges(pieces.size(), 1, draw);
-    } else {
-        draw(0, pieces.size());
-    }
+    parallel_ranges_if(worth_splitting(width * pair.current_size.height), pieces.size(), 1, draw);
 }
 
-// Rows changed in place, drawn by the ordinary diff image of the two strips
-// with a row of context above and below where both images have one; the
-// context rows feed the anti-aliasing test of the edge rows only.
+// Rows changed in place, drawn by the ordinary diff image of the segment's
+// strip; its context rows feed the anti-aliasing test of the edge rows only.
 Status draw_replace_strip(const PairView& pair, const RowSegment& segment, const DiffOptions& options, u8* out) {
-    const u64 b = segment.baseline_start;
-    const u64 c = segment.current_start;
-    const u64 above = b > 0 && c > 0 ? 1 : 0;
-    const u64 below = b + segment.len < pair.baseline_size.height && c + segment.len < pair.current_size.height ? 1 : 0;
-    const u64 rows = segment.len + above + below;
+    const SegmentStrip strip = segment_strip(pair, segment);
+    auto image = render_diff_image(strip.baseline, strip.current, pair.width, strip.rows, options);
+    if (!image) return std::move(image).error();
     const u64 stride = pair.width * kBytesPerPixel;
-    auto strip = render_diff_image(pair.baseline.subspan((b - above) * stride, rows * stride),
-                                   pair.current.subspan((c - above) * stride, rows * stride), pair.width, rows,
-                                   options);
-    if (!strip) return std::move(strip).error();
-    std::memcpy(out + c * stride, strip->pixels.data() + above * stride, segment.len * stride);
+    std::memcpy(out + segment.current_start * stride, image->pixels.data() + strip.above * stride,
+                segment.len * stride);
     return ok_status();
 }
 

@@ -1,7 +1,5 @@
 #include "alignment/fingerprint.hpp"
 
-#include <vector>
-
 #include "alignment/row_hash.hpp"
 #include "alignment/siphash.hpp"
 
@@ -17,10 +15,8 @@ u64 pair_fingerprint(std::span<const u64> a, std::span<const u64> b) {
 }
 
 u64 compute_pair_fingerprint(const PairView& pair) {
-    const bool has_rows = pair.width != 0;
-    const std::vector<u64> a = hash_rows(pair.baseline, pair.width, has_rows ? pair.baseline_size.height : 0);
-    const std::vector<u64> b = hash_rows(pair.current, pair.width, has_rows ? pair.current_size.height : 0);
-    return pair_fingerprint(a, b);
+    const PairRowHashes rows = hash_pair_rows(pair);
+    return pair_fingerprint(rows.baseline, rows.current);
 }
 
 u64 cached_pair_fingerprint(ImagePair& pair) {

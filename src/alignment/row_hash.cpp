@@ -39,12 +39,15 @@ std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows) {
     auto hash_range = [&](u64 begin, u64 end) {
         for (u64 y = begin; y < end; ++y) hashes[y] = row_hash(pixels.data() + y * stride, width);
     };
-    if (!worth_splitting(width * rows)) {
-        hash_range(0, rows);
-    } else {
-        parallel_ranges(rows, std::max<u64>(1, kHashGrainPixels / std::max<u64>(1, width)), hash_range);
-    }
+    const u64 grain = std::max<u64>(1, kHashGrainPixels / std::max<u64>(1, width));
+    parallel_ranges_if(worth_splitting(width * rows), rows, grain, hash_range);
     return hashes;
+}
+
+PairRowHashes hash_pair_rows(const PairView& pair) {
+    const bool has_rows = pair.width != 0;
+    return {hash_rows(pair.baseline, pair.width, has_rows ? pair.baseline_size.height : 0),
+            hash_rows(pair.current, pair.width, has_rows ? pair.current_size.height : 0)};
 }
 
 }  // namespace quorvane

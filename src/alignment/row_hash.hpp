@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/image_pair.hpp"
 #include "core/types.hpp"
 
 namespace quorvane {
@@ -15,5 +16,14 @@ u64 row_hash(const u8* row, u64 width);
 // row_hash of rows 0 .. rows - 1 of `pixels` at the stride width * 4, in row
 // order; `pixels` holds at least that many rows.
 std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows);
+
+struct PairRowHashes {
+    std::vector<u64> baseline;
+    std::vector<u64> current;
+};
+
+// The hashes of each image's own rows at the pair's common width; a pair of
+// width 0 has no rows.
+PairRowHashes hash_pair_rows(const PairView& pair);
 
 }  // namespace quorvane
