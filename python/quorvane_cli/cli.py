@@ -3,6 +3,7 @@ statuses like cmp's: 0 within the limits, 1 beyond them, 2 for bad usage or
 input that cannot be read."""
 
 import argparse
+import dataclasses
 import json
 import math
 import sys
@@ -103,12 +104,9 @@ def add_comparison_options(parser):
                              "content moved up or down by inserted or deleted rows passes")
 
 
-def settings_from(args):
-    return analysis.Settings(**{name: getattr(args, name) for name in analysis.Settings.__dataclass_fields__})
-
-
-def limits_from(args):
-    return analysis.Limits(**{name: getattr(args, name) for name in analysis.Limits.__dataclass_fields__})
+def from_args(kind, args):
+    """A Settings or Limits made of the options of the same names."""
+    return kind(**{field.name: getattr(args, field.name) for field in dataclasses.fields(kind)})
 
 
 def open_pair(baseline_path, baseline_png, current_path, current_png):
@@ -215,10 +213,13 @@ def cluster_lines(lead, where, clusters):
     return lines
 
 
+EXIT_STATUSES = "Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input."
+
+
 def build_parser():
     parser = argparse.ArgumentParser(
         prog="quorvane", description="Compare screenshots for visual regression testing.",
-        epilog="Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input.")
+        epilog=EXIT_STATUSES)
     parser.add_argument("--version", action="version", version=f"quorvane {quorvane.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
@@ -226,7 +227,7 @@ def build_parser():
         "compare", help="compare two PNG screenshots",
         description="Compare a baseline and a current PNG screenshot: changed pixels, SSIM, the largest clusters "
                     "of change and, when content moved up or down, the shift bands.",
-        epilog="Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input.")
+        epilog=EXIT_STATUSES)
     compare.add_argument("baseline", metavar="BASELINE.png")
     compare.add_argument("current", metavar="CURRENT.png")
     compare.add_argument("--json", action="store_true", help="print one JSON object instead of text")
@@ -263,7 +264,7 @@ def build_parser():
 def main(argv=None):
     args = build_parser().parse_args(argv)
     try:
-        return args.run(args, settings_from(args), limits_from(args))
+        return args.run(args, from_args(analysis.Settings, args), from_args(analysis.Limits, args))
     except CliError as error:
         print(f"quorvane: {error}", file=sys.stderr)
         return TROUBLE
