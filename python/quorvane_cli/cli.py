@@ -3,6 +3,7 @@ statuses like cmp's: 0 within the limits, 1 beyond them, 2 for bad usage or
 input that cannot be read."""
 
 import argparse
+import dataclasses
 import json
 import math
 import sys
@@ -51,42 +52,46 @@ color = argument_type(rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for pa
                       "R,G,B with components 0 to 255, or #rrggbb")
 
 
+# The defaults of the comparison options, declared once in Settings.
+DEFAULTS = analysis.Settings()
+
+
 def add_comparison_options(parser):
     pixels = parser.add_argument_group("how pixels are compared")
-    pixels.add_argument("--threshold", type=unit_interval, default=0.1,
-                        help="colour distance from which a pixel counts as changed, 0.0 to 1.0 (default 0.1)")
+    pixels.add_argument("--threshold", type=unit_interval, default=DEFAULTS.threshold,
+                        help="colour distance from which a pixel counts as changed, 0.0 to 1.0 (default %(default)s)")
     pixels.add_argument("--include-aa", action="store_true",
                         help="count anti-aliased edge pixels as changed too")
 
     drawing = parser.add_argument_group("diff images")
-    drawing.add_argument("--alpha", type=unit_interval, default=0.1,
-                         help="opacity of the faded image under the changes, 0.0 to 1.0 (default 0.1)")
-    drawing.add_argument("--diff-color", type=color, default=(255, 0, 0), metavar="R,G,B",
+    drawing.add_argument("--alpha", type=unit_interval, default=DEFAULTS.alpha,
+                         help="opacity of the faded image under the changes, 0.0 to 1.0 (default %(default)s)")
+    drawing.add_argument("--diff-color", type=color, default=DEFAULTS.diff_color, metavar="R,G,B",
                          help="colour of changed pixels (default 255,0,0)")
-    drawing.add_argument("--aa-color", type=color, default=(255, 255, 0), metavar="R,G,B",
+    drawing.add_argument("--aa-color", type=color, default=DEFAULTS.aa_color, metavar="R,G,B",
                          help="colour of anti-aliased pixels (default 255,255,0)")
     drawing.add_argument("--diff-color-alt", type=color, metavar="R,G,B",
                          help="colour of changed pixels that got darker (default: the diff colour)")
 
     clusters = parser.add_argument_group("change clusters")
-    clusters.add_argument("--max-clusters", type=count, default=5, metavar="N",
-                          help="largest clusters listed (default 5)")
-    clusters.add_argument("--min-pixels", type=count, default=16, metavar="N",
-                          help="smallest cluster kept, in dilated pixels (default 16)")
-    clusters.add_argument("--min-side", type=count, default=0, metavar="N",
-                          help="drop clusters whose shorter side is below N pixels (default 0: keep all)")
-    clusters.add_argument("--dilation", type=count, default=4, metavar="N",
-                          help="radius joining nearby changed pixels into one cluster (default 4)")
-    clusters.add_argument("--merge-gap", type=count, default=0, metavar="N",
-                          help="merge clusters at most N pixels apart (default 0: no merging)")
-    clusters.add_argument("--merge-overlap", type=finite, default=0.5, metavar="F",
-                          help="overlap fraction that allows a merge across the gap (default 0.5)")
+    clusters.add_argument("--max-clusters", type=count, default=DEFAULTS.max_clusters, metavar="N",
+                          help="largest clusters listed (default %(default)s)")
+    clusters.add_argument("--min-pixels", type=count, default=DEFAULTS.min_pixels, metavar="N",
+                          help="smallest cluster kept, in dilated pixels (default %(default)s)")
+    clusters.add_argument("--min-side", type=count, default=DEFAULTS.min_side, metavar="N",
+                          help="drop clusters whose shorter side is below N pixels (default %(default)s: keep all)")
+    clusters.add_argument("--dilation", type=count, default=DEFAULTS.dilation, metavar="N",
+                          help="radius joining nearby changed pixels into one cluster (default %(default)s)")
+    clusters.add_argument("--merge-gap", type=count, default=DEFAULTS.merge_gap, metavar="N",
+                          help="merge clusters at most N pixels apart (default %(default)s: no merging)")
+    clusters.add_argument("--merge-overlap", type=finite, default=DEFAULTS.merge_overlap, metavar="F",
+                          help="overlap fraction that allows a merge across the gap (default %(default)s)")
 
     alignment = parser.add_argument_group("row alignment (telling shifted content from change)")
-    alignment.add_argument("--max-edit-ratio", type=unit_interval, default=0.25, metavar="F",
-                           help="most rows inserted or deleted, as a fraction of all rows (default 0.25)")
-    alignment.add_argument("--max-edit-rows", type=count, default=2048, metavar="N",
-                           help="most rows inserted or deleted (default 2048)")
+    alignment.add_argument("--max-edit-ratio", type=unit_interval, default=DEFAULTS.max_edit_ratio, metavar="F",
+                           help="most rows inserted or deleted, as a fraction of all rows (default %(default)s)")
+    alignment.add_argument("--max-edit-rows", type=count, default=DEFAULTS.max_edit_rows, metavar="N",
+                           help="most rows inserted or deleted (default %(default)s)")
 
     limits = parser.add_argument_group(
         "pass/fail limits (exit status 1 beyond them; with none given, any changed pixel fails)")
@@ -99,12 +104,9 @@ def add_comparison_options(parser):
                              "content moved up or down by inserted or deleted rows passes")
 
 
-def settings_from(args):
-    return analysis.Settings(**{name: getattr(args, name) for name in analysis.Settings.__dataclass_fields__})
-
-
-def limits_from(args):
-    return analysis.Limits(**{name: getattr(args, name) for name in analysis.Limits.__dataclass_fields__})
+def from_args(kind, args):
+    """A Settings or Limits made of the options of the same names."""
+    return kind(**{field.name: getattr(args, field.name) for field in dataclasses.fields(kind)})
 
 
 def open_pair(baseline_path, baseline_png, current_path, current_png):
@@ -211,10 +213,13 @@ def cluster_lines(lead, where, clusters):
     return lines
 
 
+EXIT_STATUSES = "Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input."
+
+
 def build_parser():
     parser = argparse.ArgumentParser(
         prog="quorvane", description="Compare screenshots for visual regression testing.",
-        epilog="Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input.")
+        epilog=EXIT_STATUSES)
     parser.add_argument("--version", action="version", version=f"quorvane {quorvane.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
@@ -222,7 +227,7 @@ def build_parser():
         "compare", help="compare two PNG screenshots",
         description="Compare a baseline and a current PNG screenshot: changed pixels, SSIM, the largest clusters "
                     "of change and, when content moved up or down, the shift bands.",
-        epilog="Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input.")
+        epilog=EXIT_STATUSES)
     compare.add_argument("baseline", metavar="BASELINE.png")
     compare.add_argument("current", metavar="CURRENT.png")
     compare.add_argument("--json", action="store_true", help="print one JSON object instead of text")
@@ -259,7 +264,7 @@ def build_parser():
 def main(argv=None):
     args = build_parser().parse_args(argv)
     try:
-        return args.run(args, settings_from(args), limits_from(args))
+        return args.run(args, from_args(analysis.Settings, args), from_args(analysis.Limits, args))
     except CliError as error:
         print(f"quorvane: {error}", file=sys.stderr)
         return TROUBLE

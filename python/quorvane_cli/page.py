@@ -136,7 +136,7 @@ def table_row(index, pair):
         """A number cell; the sort key of a missing figure puts it first."""
         if value is None:
             return '<td class="number" data-value="-1">–</td>'
-        return f'<td class="number" data-value="{value}">{shown}</td>'
+        return f'<td class="number" data-value="{value}">{shown(value)}</td>'
 
     preview_side = "current" if images["current_thumbnail"] else "baseline"
     preview = (f'<td class="preview">{linked_image(images, preview_side, pair[preview_side], pair["path"])}</td>'
@@ -145,11 +145,11 @@ def table_row(index, pair):
               f'<span class="result fail" title="{escape("; ".join(pair["failures"]))}">fail</span>')
     return (f'<tr data-status="{status}"><td>{link}</td>'
             f'<td data-value="{STATUSES.index(status)}"><span class="badge {status}">{LABELS[status]}</span></td>'
-            + cell(pair["changed_pixels"], number(pair["changed_pixels"]) if compared else "")
-            + cell(pair["changed_ratio"], percent(pair["changed_ratio"]) if compared else "")
-            + cell(pair["ssim"], f"{pair['ssim']:.6f}" if compared else "")
-            + cell(shifted_rows(pair) if compared else None, number(shifted_rows(pair)))
-            + cell(aligned["changed_pixels"] if aligned else None, number(aligned["changed_pixels"]) if aligned else "")
+            + cell(pair["changed_pixels"], number)
+            + cell(pair["changed_ratio"], percent)
+            + cell(pair["ssim"], "{:.6f}".format)
+            + cell(shifted_rows(pair) if compared else None, number)
+            + cell(aligned["changed_pixels"] if aligned else None, number)
             + f"<td>{result}</td>{preview}</tr>")
 
 
@@ -174,18 +174,18 @@ def band_marks(bands, height):
     for band in bands:
         top = 100 * min(band["y"], height) / height
         extent = f"height:{100 * band['rows'] / height:.4f}%" if band["kind"] == "inserted" else "height:3px"
-        title = f"{rows_text(band['rows'])} {band['kind']} at row {band['y']}"
         marks.append(f'<span class="band {band["kind"]}" style="top:{top:.4f}%;{extent}" '
-                     f'title="{escape(title)}"></span>')
+                     f'title="{escape(band_text(band))}"></span>')
     return "".join(marks)
 
 
-def rows_text(count):
-    return f"{number(count)} row{'' if count == 1 else 's'}"
+def band_text(band):
+    rows = band["rows"]
+    return f"{number(rows)} row{'' if rows == 1 else 's'} {band['kind']} at row {band['y']}"
 
 
 def bands_text(bands, shown=4):
-    listed = [f"{rows_text(b['rows'])} {b['kind']} at row {b['y']}" for b in bands[:shown]]
+    listed = [band_text(band) for band in bands[:shown]]
     if len(bands) > shown:
         listed.append(f"{len(bands) - shown} more")
     return f"{len(bands)} shift band{'' if len(bands) == 1 else 's'}: " + ", ".join(listed)
@@ -288,7 +288,7 @@ def render(report):
     head = ("<tr><th data-sort=\"text\"><button type=\"button\">Pair</button></th>"
             + "".join(f'<th data-sort="number"><button type="button">{label}</button></th>'
                       for label in ("Status", "Changed pixels", "Changed", "SSIM", "Shifted rows",
-                                    "Changed in place", ))
+                                    "Changed in place"))
             + "<th>Result</th><th>Current</th></tr>")
     rows = "".join(table_row(index, pair) for index, pair in enumerate(pairs))
     # Pairs beyond the limits first: they are the ones to look at.

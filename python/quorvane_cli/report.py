@@ -82,21 +82,25 @@ class PairRun:
         self.settings, self.limits = settings, limits
         self.out_dir, self.thumbnail_width = out_dir, thumbnail_width
 
+    def target(self, entry, name):
+        """(path relative to the page, file) of one image of the entry, its
+        folder made."""
+        relative = f"{entry.folder}/{name}"
+        target = self.out_dir / relative
+        target.parent.mkdir(parents=True, exist_ok=True)
+        return relative, target
+
     def save(self, entry, name, data):
         """Writes one image of the entry; returns its path relative to the
         page, or None for a thumbnail that could not be made."""
         if data is None:
             return None
-        relative = f"{entry.folder}/{name}"
-        target = self.out_dir / relative
-        target.parent.mkdir(parents=True, exist_ok=True)
+        relative, target = self.target(entry, name)
         write_file(target, data)
         return relative
 
     def copy(self, entry, name, source):
-        relative = f"{entry.folder}/{name}"
-        target = self.out_dir / relative
-        target.parent.mkdir(parents=True, exist_ok=True)
+        relative, target = self.target(entry, name)
         try:
             shutil.copyfile(source, target)
         except OSError as error:
@@ -180,8 +184,7 @@ class PairRun:
         runs while the worker threads analyse the previous chunk's changed
         pairs, so both kinds of work keep every processor busy."""
         workers = processors()
-        compared = [entry for entry in entries if entry.baseline is not None and entry.current is not None]
-        futures = {}
+        compared, futures = [], {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
             def submit(entry, function, *arguments):
                 future = pool.submit(function, *arguments)
@@ -192,6 +195,8 @@ class PairRun:
             for entry in entries:
                 if entry.baseline is None or entry.current is None:
                     submit(entry, self.single_record, entry)
+                else:
+                    compared.append(entry)
             previous = []
             chunk_size = max(8, 4 * workers)
             for start in range(0, len(compared), chunk_size):
