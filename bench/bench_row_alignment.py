@@ -4,7 +4,6 @@ and the peak memory of an alignment that uses its whole default edit budget
 (the trace then holds 2049^2 entries)."""
 
 import subprocess
-import sys
 
 import timing
 import quorvane
@@ -19,22 +18,16 @@ MEMORY_PROBE = r"""
 import time
 import numpy as np
 import quorvane
-
-def status(field):
-    with open("/proc/self/status") as lines:
-        return next(int(line.split()[1]) for line in lines if line.startswith(field + ":"))
+from memory_use import peak_growth
 
 width, height = 1366, 4200
 rows = np.arange(2 * height, dtype=np.uint32).reshape(2, height, 1) | np.uint32(0xFF000000)
 baseline, current = (np.repeat(rows[i], width, axis=1).tobytes() for i in range(2))
 comparison = quorvane.Comparison.from_rgba(baseline, width, height, current, width, height)
-with open("/proc/self/clear_refs", "w") as refs:
-    refs.write("5")
-before = status("VmRSS")
 started = time.perf_counter()
-alignment = comparison.row_alignment(max_edit_ratio=1.0)
+grown, alignment = peak_growth(lambda: comparison.row_alignment(max_edit_ratio=1.0))
 elapsed = time.perf_counter() - started
-print(status("VmHWM") - before, alignment.aligned, elapsed)
+print(grown, alignment.aligned, elapsed)
 """
 
 
@@ -47,12 +40,10 @@ def main():
 
     subprocess.run([str(timing.BUILD / "bench" / "row_hash_bench"), str(BASELINE)], check=True)
 
-    probe = subprocess.run([sys.executable, "-c", MEMORY_PROBE], check=True, capture_output=True, text=True,
-                           env={"PYTHONPATH": str(timing.BUILD)})
-    grown_kib, aligned, elapsed = probe.stdout.split()
+    grown, aligned, elapsed = timing.memory_probe(MEMORY_PROBE)
     trace_mib = 2049**2 * 8 / 2**20
     print(f"row_alignment() through the whole default budget (2048 edits, not aligned: {aligned == 'False'}): "
-          f"{float(elapsed) * 1e3:.0f} ms, peak RSS growth {int(grown_kib) / 1024:.1f} MiB "
+          f"{float(elapsed) * 1e3:.0f} ms, peak RSS growth {int(grown) / 2**20:.1f} MiB "
           f"(trace {trace_mib:.1f} MiB + row hashes)")
 
 

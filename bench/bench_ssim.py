@@ -3,8 +3,6 @@ same 11 x 11 box window on the same two luminance maps, and the peak memory
 that one ssim() call adds, measured in a fresh child process."""
 
 import io
-import subprocess
-import sys
 
 import numpy as np
 from PIL import Image
@@ -27,25 +25,13 @@ def luminance(path):
 MEMORY_PROBE = r"""
 import sys
 import quorvane
-
-def status(field):
-    with open("/proc/self/status") as lines:
-        return next(int(line.split()[1]) for line in lines if line.startswith(field + ":"))
+from memory_use import peak_growth
 
 comparison = quorvane.Comparison(open(sys.argv[1], "rb").read(), open(sys.argv[2], "rb").read())
-with open("/proc/self/clear_refs", "w") as refs:
-    refs.write("5")
-before = status("VmRSS")
-comparison.ssim()
-print(status("VmHWM") - before, comparison.width * comparison.height)
+grown, score = peak_growth(comparison.ssim)
+assert isinstance(score, float), score
+print(grown, comparison.width * comparison.height)
 """
-
-
-def peak_growth():
-    probe = subprocess.run([sys.executable, "-c", MEMORY_PROBE, str(BASELINE), str(CURRENT)], check=True,
-                           capture_output=True, text=True, env={"PYTHONPATH": str(timing.BUILD)})
-    grown_kib, pixels = map(int, probe.stdout.split())
-    return grown_kib * 1024, pixels
 
 
 comparison = quorvane.Comparison(BASELINE.read_bytes(), CURRENT.read_bytes())
@@ -56,7 +42,7 @@ timing.compare("ssim() 1920x1080", comparison.ssim,
                lambda: structural_similarity(x, y, win_size=11, gaussian_weights=False, data_range=255),
                "scikit-image structural_similarity", repeats=7, target=0.2)
 
-grown, pixels = peak_growth()
+grown, pixels = map(int, timing.memory_probe(MEMORY_PROBE, BASELINE, CURRENT))
 width, height = comparison.width, comparison.height
 full_maps = 10 * pixels * 8
 per_running_mean = ((width + 10) * (height + 10) + (width + 11) * (height + 11)) * 8

@@ -1,7 +1,9 @@
 """Timing helpers for the benchmarks: figures are ratios against a yardstick
 measured in the same run, since absolute times on shared machines drift."""
 
+import os
 import pathlib
+import subprocess
 import sys
 import time
 
@@ -10,6 +12,17 @@ SCREENS = ROOT / "examples" / "screens"
 BUILD = ROOT / "build"
 if (BUILD / "quorvane.abi3.so").exists():
     sys.path.insert(0, str(BUILD))
+# The test suite's helpers, memory_use among them.
+TEST_HELPERS = ROOT / "tests" / "python"
+
+
+def memory_probe(source, *args):
+    """What a fresh Python process running `source` prints, split into words:
+    a process of its own, so that the peak memory it measures is the probe's.
+    It imports the built module and the test suite's helpers."""
+    probe = subprocess.run([sys.executable, "-c", source, *map(str, args)], check=True, capture_output=True,
+                           text=True, env={"PYTHONPATH": os.pathsep.join([str(BUILD), str(TEST_HELPERS)])})
+    return probe.stdout.split()
 
 
 def best_of(function, repeats=15):

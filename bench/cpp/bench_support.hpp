@@ -1,6 +1,9 @@
-// What every C++ benchmark needs: the best of several timed runs, and a
-// screenshot decoded by the module's own decoder.
+// What every C++ benchmark needs: the best of several timed runs, screenshots
+// decoded by the module's own decoder, and zlib's DEFLATE as the yardstick
+// of PNG encoding.
 #pragma once
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -8,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "image_utils/png_decode.hpp"
@@ -49,6 +53,27 @@ inline std::vector<quorvane::Image> load_arguments(int argc, char** argv, int fi
     std::vector<quorvane::Image> images;
     for (int i = 1; i <= files; ++i) images.push_back(load_png(argv[i]));
     return images;
+}
+
+// Two screenshots of the same size named on the command line; a pair of
+// different sizes stops here.
+struct SameSizePair {
+    quorvane::Image baseline;
+    quorvane::Image current;
+};
+
+inline SameSizePair load_same_size_pair(int argc, char** argv, const char* usage) {
+    auto images = load_arguments(argc, argv, 2, usage);
+    if (images[0].width != images[1].width || images[0].height != images[1].height) std::exit(1);
+    return {std::move(images[0]), std::move(images[1])};
+}
+
+// The length of zlib's compress2 output at the default level.
+inline quorvane::u64 deflated_length(const quorvane::Bytes& bytes) {
+    uLongf length = compressBound(bytes.size());
+    quorvane::Bytes out(length);
+    compress2(out.data(), &length, bytes.data(), bytes.size(), Z_DEFAULT_COMPRESSION);
+    return length;
 }
 
 }  // namespace bench

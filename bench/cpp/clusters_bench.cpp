@@ -3,7 +3,6 @@
 // dilation, the labelling, the statistics, and extract_clusters whole; and
 // the dilation at a radius ten times wider, which must cost about the same.
 #include <cstdio>
-#include <cstdlib>
 
 #include "bench_support.hpp"
 #include "clusters/component_stats.hpp"
@@ -17,10 +16,9 @@
 using namespace quorvane;
 
 int main(int argc, char** argv) {
-    const auto images = bench::load_arguments(argc, argv, 2, "clusters_bench BASELINE.png CURRENT.png");
-    const Image& baseline = images[0];
-    const Image& current = images[1];
-    if (baseline.width != current.width || baseline.height != current.height) return 1;
+    const auto pair = bench::load_same_size_pair(argc, argv, "clusters_bench BASELINE.png CURRENT.png");
+    const Image& baseline = pair.baseline;
+    const Image& current = pair.current;
     const u64 width = baseline.width, height = baseline.height;
     const DiffOptions options;
     const ClusterOptions cluster_options;

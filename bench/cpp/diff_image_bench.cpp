@@ -2,8 +2,6 @@
 // alone: counting and rendering the diff image against a plain loop counting
 // the differing pixel words of the same buffers; encoding the diff image
 // against zlib's compress2 at the default level over its RGB bytes.
-#include <zlib.h>
-
 #include <cstdio>
 
 #include "bench_support.hpp"
@@ -16,10 +14,9 @@
 using namespace quorvane;
 
 int main(int argc, char** argv) {
-    const auto images = bench::load_arguments(argc, argv, 2, "diff_image_bench BASELINE.png CURRENT.png");
-    const Image& baseline = images[0];
-    const Image& current = images[1];
-    if (baseline.width != current.width || baseline.height != current.height) return 1;
+    const auto pair = bench::load_same_size_pair(argc, argv, "diff_image_bench BASELINE.png CURRENT.png");
+    const Image& baseline = pair.baseline;
+    const Image& current = pair.current;
     const u64 width = baseline.width, height = baseline.height;
     const DiffOptions options;
 
@@ -37,14 +34,7 @@ int main(int argc, char** argv) {
         bench::best_ms([&] { image = render_diff_image(baseline.pixels, current.pixels, width, height, options).take(); });
     const double encode_ms = bench::best_ms([&] { sink = encode_png(image.pixels, width, height)->size(); }, 5);
     const Bytes rgb = drop_alpha(image.pixels);
-    const double deflate_ms = bench::best_ms(
-        [&] {
-            uLongf length = compressBound(rgb.size());
-            Bytes out(length);
-            compress2(out.data(), &length, rgb.data(), rgb.size(), Z_DEFAULT_COMPRESSION);
-            sink = length;
-        },
-        5);
+    const double deflate_ms = bench::best_ms([&] { sink = bench::deflated_length(rgb); }, 5);
     std::printf("%llux%llu, %llu changed pixels; yardstick: counting differing words in a loop %.2f ms\n",
                 static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
                 static_cast<unsigned long long>(image.count), words_ms);

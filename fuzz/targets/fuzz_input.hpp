@@ -1,7 +1,7 @@
 // What the fuzz targets share: reading option bytes and PNG files from one
 // input, putting right the chunk checksums that mutation breaks, the size
-// limit that keeps executions fast, and the check that stops on a broken
-// promise.
+// limit that keeps executions fast, the errors a failed decoding may give,
+// and the check that stops on a broken promise.
 #pragma once
 
 #include <zlib.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/error.hpp"
 #include "core/types.hpp"
 
 namespace quorvane::fuzz {
@@ -65,6 +66,11 @@ inline u64 count_option(u8 byte, u64 modulo) {
         0, 1, 0xffffffff, u64{1} << 32, (u64{1} << 63) - 1, u64{1} << 63, ~u64{0} - 1, ~u64{0},
     };
     return byte >= 248 ? kExtremes[byte - 248] : byte % modulo;
+}
+
+// The errors a PNG that does not decode may give.
+inline bool is_decode_failure(const CompareError& error) {
+    return error.kind() == CompareError::Kind::PngDecode || error.kind() == CompareError::Kind::DimensionsOverflow;
 }
 
 inline u32 read_be32(const u8* at) {

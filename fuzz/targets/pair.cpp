@@ -40,7 +40,7 @@ struct PairInput {
     u64 max_edit_rows = 0;
     u64 cap = 0;
     bool batch_work = false;
-    bool thumbnails = false;
+    std::optional<u64> thumbnail_width;  // thumbnails are made only when set
     Bytes baseline_png;
     Bytes current_png;
 };
@@ -53,7 +53,6 @@ PairInput read_input(InputReader& input) {
     read.diff.include_aa = (flags & 1) != 0;
     if (flags & 2) read.diff.diff_color_alt = Rgb{0, 0, 255};
     read.batch_work = (flags & 4) != 0;
-    read.thumbnails = (flags & 8) != 0;
     read.clusters.dilation = count_option(input.byte(), 9);
     read.clusters.min_pixels = count_option(input.byte(), 40);
     read.clusters.min_side = count_option(input.byte(), 6);
@@ -65,6 +64,7 @@ PairInput read_input(InputReader& input) {
     read.max_edit_ratio = input.byte() / 255.0;
     read.max_edit_rows = count_option(input.byte(), 256);
     read.cap = count_option(input.byte(), 256);
+    if (flags & 8) read.thumbnail_width = 1 + read.cap % 64;
     // Checksums are put right: their failure is the decoder target's business.
     read.baseline_png = with_chunk_crcs_fixed(input.take(input.u16le()));
     read.current_png = with_chunk_crcs_fixed(input.rest());
@@ -130,14 +130,13 @@ void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const P
 // The batch work of one pair must give what the methods give; with a diff
 // image its count is the image's.
 void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim, ByteView diff_png) {
-    CompareOptions options{input.diff, true, std::nullopt, std::nullopt};
-    if (input.thumbnails) options.thumbnail_width = 1 + input.cap % 64;
+    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt};
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
     FUZZ_REQUIRE(compared->count == diff_image_count && compared->ssim == ssim);
     FUZZ_REQUIRE(compared->diff_png && std::equal(compared->diff_png->begin(), compared->diff_png->end(),
                                                   diff_png.begin(), diff_png.end()));
-    FUZZ_REQUIRE(compared->thumbnail.has_value() == input.thumbnails);
+    FUZZ_REQUIRE(compared->thumbnail.has_value() == input.thumbnail_width.has_value());
 }
 
 // The pair as Comparison builds it, or nothing when its canvas is too large
@@ -146,8 +145,7 @@ void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim,
 std::optional<ImagePair> build_pair(const PairInput& input) {
     auto images = decode_images(input.baseline_png, input.current_png);
     if (!images) {
-        FUZZ_REQUIRE(images.error().kind() == CompareError::Kind::PngDecode ||
-                     images.error().kind() == CompareError::Kind::DimensionsOverflow);
+        FUZZ_REQUIRE(is_decode_failure(images.error()));
         return std::nullopt;
     }
     const Image& baseline = images->baseline;
@@ -224,12 +222,11 @@ void run_pair(PairInput& input) {
     remember_pair_fingerprint(pair, *record);
     run_aligned_methods(pair, *record, input);
 
-    if (input.thumbnails) {
-        const u64 thumbnail_width = 1 + input.cap % 64;
+    if (input.thumbnail_width) {
         FUZZ_REQUIRE(make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height,
-                                    thumbnail_width, std::nullopt, std::nullopt, std::nullopt)
+                                    *input.thumbnail_width, std::nullopt, std::nullopt, std::nullopt)
                          .ok());
-        FUZZ_REQUIRE(make_thumbnail(pair.baseline, width, height, thumbnail_width, std::nullopt, std::nullopt,
+        FUZZ_REQUIRE(make_thumbnail(pair.baseline, width, height, *input.thumbnail_width, std::nullopt, std::nullopt,
                                     std::nullopt)
                          .ok());
     }

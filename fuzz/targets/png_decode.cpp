@@ -13,10 +13,6 @@
 namespace quorvane::fuzz {
 namespace {
 
-bool is_decode_failure(const CompareError& error) {
-    return error.kind() == CompareError::Kind::PngDecode || error.kind() == CompareError::Kind::DimensionsOverflow;
-}
-
 void decode_and_check(ByteView png) {
     auto image = decode_png(png);
     if (!image) {

@@ -7,6 +7,7 @@ import numpy as np
 
 import quorvane
 from imaging import png_bytes
+from screens import page
 
 Comparison = quorvane.Comparison
 
@@ -14,12 +15,9 @@ Comparison = quorvane.Comparison
 def make_inputs():
     """The objects every call borrows, made once so their reference counts
     can be compared before and after."""
-    rng = np.random.default_rng(11)
-    baseline = rng.integers(0, 256, (12, 8, 4), dtype=np.uint8)
-    baseline[..., 3] = 255
+    baseline = page(12, 8, seed=11)
     # Two rows inserted at row 4 push the rest down; a block changes in place.
-    current = np.concatenate([baseline[:4], rng.integers(0, 256, (2, 8, 4), dtype=np.uint8), baseline[4:]])
-    current[..., 3] = 255
+    current = np.concatenate([baseline[:4], page(2, 8, seed=12), baseline[4:]])
     current[9:11, 2:6] = (0, 0, 0, 255)
     other = baseline.copy()
     other[0, 0] = (1, 2, 3, 4)

@@ -5,6 +5,7 @@ import io
 import sys
 import threading
 import time
+import types
 
 import numpy as np
 import pytest
@@ -153,8 +154,32 @@ def advances_during(call, attempts=200):
         sys.setswitchinterval(interval)
 
 
+# Every computing entry point, given the work of long_work.
+LONG_CALLS = {
+    "Comparison": lambda w: Comparison(w.baseline_png, w.current_png),
+    "from_rgba": lambda w: Comparison.from_rgba(w.rgba, w.width, w.height, w.rgba, w.width, w.height),
+    "Comparison.batch": lambda w: Comparison.batch(w.pairs),
+    "diff_count": lambda w: w.pair.diff_count(),
+    "diff_count_capped": lambda w: w.pair.diff_count_capped(10**9),
+    "diff_image": lambda w: w.pair.diff_image(),
+    "ssim": lambda w: w.pair.ssim(),
+    "clusters": lambda w: w.pair.clusters(),
+    "row_alignment": lambda w: w.pair.row_alignment(max_edit_ratio=1.0),
+    "aligned_ssim": lambda w: w.pair.aligned_ssim(w.alignment),
+    "aligned_diff_image": lambda w: w.pair.aligned_diff_image(w.alignment),
+    "aligned_clusters": lambda w: w.pair.aligned_clusters(w.alignment),
+    "current_thumbnail": lambda w: w.pair.current_thumbnail(),
+    "baseline_thumbnail": lambda w: w.pair.baseline_thumbnail(),
+    "thumbnail": lambda w: quorvane.thumbnail(w.current_png),
+    "diff_batch": lambda w: quorvane.diff_batch(w.pairs),
+    "diff_count_batch": lambda w: quorvane.diff_count_batch(w.pairs),
+    "ssim_batch": lambda w: quorvane.ssim_batch(w.pairs),
+    "compare_batch": lambda w: quorvane.compare_batch(w.pairs, return_diff=True, thumbnail_width=50),
+}
+
+
 @pytest.fixture(scope="module")
-def long_calls():
+def long_work():
     # Calls that take milliseconds even on a fast machine, so that a thread
     # woken when the lock is released has long enough to take it: a noise
     # image of 800 000 pixels with 300 rows changed in place and 20 inserted.
@@ -167,38 +192,15 @@ def long_calls():
     pair = Comparison(baseline_png, current_png)
     alignment = pair.row_alignment(max_edit_ratio=1.0)
     assert alignment.changed_rows == 300 and alignment.inserted_rows == 20
-    rgba, width, height = baseline.tobytes(), 1000, 800
-    pairs = [(baseline_png, current_png)] * 2
-    return {
-        "Comparison": lambda: Comparison(baseline_png, current_png),
-        "from_rgba": lambda: Comparison.from_rgba(rgba, width, height, rgba, width, height),
-        "Comparison.batch": lambda: Comparison.batch(pairs),
-        "diff_count": lambda: pair.diff_count(),
-        "diff_count_capped": lambda: pair.diff_count_capped(10**9),
-        "diff_image": lambda: pair.diff_image(),
-        "ssim": lambda: pair.ssim(),
-        "clusters": lambda: pair.clusters(),
-        "row_alignment": lambda: pair.row_alignment(max_edit_ratio=1.0),
-        "aligned_ssim": lambda: pair.aligned_ssim(alignment),
-        "aligned_diff_image": lambda: pair.aligned_diff_image(alignment),
-        "aligned_clusters": lambda: pair.aligned_clusters(alignment),
-        "current_thumbnail": lambda: pair.current_thumbnail(),
-        "baseline_thumbnail": lambda: pair.baseline_thumbnail(),
-        "thumbnail": lambda: quorvane.thumbnail(current_png),
-        "diff_batch": lambda: quorvane.diff_batch(pairs),
-        "diff_count_batch": lambda: quorvane.diff_count_batch(pairs),
-        "ssim_batch": lambda: quorvane.ssim_batch(pairs),
-        "compare_batch": lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=50),
-    }
+    return types.SimpleNamespace(baseline_png=baseline_png, current_png=current_png, pair=pair, alignment=alignment,
+                                 rgba=baseline.tobytes(), width=1000, height=800,
+                                 pairs=[(baseline_png, current_png)] * 2)
 
 
-@pytest.mark.parametrize("name", ["Comparison", "from_rgba", "Comparison.batch", "diff_count", "diff_count_capped",
-                                  "diff_image", "ssim", "clusters", "row_alignment", "aligned_ssim",
-                                  "aligned_diff_image", "aligned_clusters", "current_thumbnail",
-                                  "baseline_thumbnail", "thumbnail", "diff_batch", "diff_count_batch", "ssim_batch",
-                                  "compare_batch"])
-def test_other_threads_run_while_a_call_computes(long_calls, name):
-    assert advances_during(long_calls[name])
+@pytest.mark.parametrize("name", list(LONG_CALLS))
+def test_other_threads_run_while_a_call_computes(long_work, name):
+    call = LONG_CALLS[name]
+    assert advances_during(lambda: call(long_work))
 
 
 def test_the_counter_stands_still_while_the_lock_is_held():

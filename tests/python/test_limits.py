@@ -5,7 +5,6 @@ within a stated memory bound, and leaves the process usable."""
 
 import json
 import os
-import pathlib
 import subprocess
 import sys
 import zlib
@@ -105,7 +104,7 @@ def test_a_canvas_far_larger_than_both_images_is_a_memory_error():
 
 
 def test_an_unbounded_alignment_of_unrelated_tall_images_stays_within_the_trace_cap():
-    tool = pathlib.Path(ROOT) / "tools" / "alignment_memory.py"
+    tool = ROOT / "tools" / "alignment_memory.py"
     run = subprocess.run([sys.executable, str(tool), "1000", "30000", "--json"], capture_output=True, text=True,
                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)), timeout=600)
     assert run.returncode == 0, run.stderr
