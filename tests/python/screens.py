@@ -1,9 +1,21 @@
 """Synthetic screenshot pairs for the command-line tests: pages of noise, so
-that every row is distinct and the row alignment of a pair is unambiguous."""
+that every row is distinct and the row alignment of a pair is unambiguous;
+and the command run in the test's own process."""
 
 import numpy as np
 
 from imaging import png_bytes
+from quorvane_cli import main
+
+
+def run(capsys, *args):
+    """(exit status, stdout, stderr) of the command run in this process."""
+    try:
+        status = main([str(arg) for arg in args])
+    except SystemExit as exit:  # argparse's usage errors
+        status = exit.code
+    out, err = capsys.readouterr()
+    return status, out, err
 
 
 def page(height=96, width=48, seed=1):

@@ -13,8 +13,8 @@ from PIL import Image
 
 import quorvane
 import screens
-from imaging import screen
-from test_row_alignment import comparison, rows_image
+from imaging import rgba_comparison, screen
+from test_row_alignment import rows_image
 
 RED = (255, 0, 0)
 GREY_FREE_ALT = (0, 0, 255)
@@ -69,12 +69,12 @@ def expected_aligned_diff(baseline, current, segments, alpha=0.1, diff_color=RED
     against itself), replace rows from the ordinary diff image of their strip,
     then inserted bands and deleted-row lines."""
     colours = {"diff_color": diff_color, "diff_color_alt": diff_color_alt}
-    out = rgb(comparison(current, current).diff_image(alpha=alpha)).copy()
+    out = rgb(rgba_comparison(current, current).diff_image(alpha=alpha)).copy()
     bh, ch = baseline.shape[0], current.shape[0]
     for segment in segments:
         if segment[0] == "replace":
             rows_b, rows_c, above = with_context(segment, bh, ch)
-            strip = rgb(comparison(baseline[rows_b], current[rows_c]).diff_image(alpha=alpha, **colours, **options))
+            strip = rgb(rgba_comparison(baseline[rows_b], current[rows_c]).diff_image(alpha=alpha, **colours, **options))
             out[segment[2]:segment[2] + segment[3]] = strip[above:above + segment[3]]
     for kind, _, c, n in segments:
         if kind == "insert":
@@ -90,7 +90,7 @@ def expected_aligned_ssim(baseline, current, segments):
         return 1.0
     stacked_b = np.concatenate([baseline[b:b + n] for _, b, _, n in paired])
     stacked_c = np.concatenate([current[c:c + n] for _, _, c, n in paired])
-    return comparison(stacked_b, stacked_c).ssim()
+    return rgba_comparison(stacked_b, stacked_c).ssim()
 
 
 def expected_aligned_clusters(baseline, current, segments, threshold=0.1, include_aa=False, **cluster_options):
@@ -103,14 +103,14 @@ def expected_aligned_clusters(baseline, current, segments, threshold=0.1, includ
     for segment in segments:
         if segment[0] == "replace":
             rows_b, rows_c, above = with_context(segment, bh, ch)
-            strip = rgb(comparison(baseline[rows_b], current[rows_c]).diff_image(threshold=threshold,
+            strip = rgb(rgba_comparison(baseline[rows_b], current[rows_c]).diff_image(threshold=threshold,
                                                                                    include_aa=include_aa))
             mask[segment[2]:segment[2] + segment[3]] = (strip[above:above + segment[3]] == RED).all(axis=2)
     black = np.zeros((ch, width, 4), np.uint8)
     black[..., 3] = 255
     white = black.copy()
     white[mask] = 255
-    return comparison(black, white).clusters(include_aa=True, **cluster_options)
+    return rgba_comparison(black, white).clusters(include_aa=True, **cluster_options)
 
 
 def cluster_tuples(result):
@@ -165,7 +165,7 @@ LAYOUT_NAMES = list(layouts(np.zeros((500, 1, 4), np.uint8)))
 
 def layout_case(page, name):
     baseline, current, collapsed = layouts(page)[name]
-    pair = comparison(baseline, current)
+    pair = rgba_comparison(baseline, current)
     alignment = pair.row_alignment()
     return baseline, current, pair, alignment, refined_segments(alignment, collapsed)
 
@@ -204,7 +204,7 @@ def test_aligned_clusters_against_the_strip_masks(page, name, options):
 
 def test_a_change_in_place_is_found_in_current_rows(page):
     baseline, current, _ = layouts(page)["rows inserted, a block changed below"]
-    pair = comparison(baseline, current)
+    pair = rgba_comparison(baseline, current)
     alignment = pair.row_alignment()
     assert pair.aligned_ssim(alignment) < 1.0
     clusters = pair.aligned_clusters(alignment, dilation=0).clusters
@@ -225,7 +225,7 @@ def test_inserted_banner_is_two_bands_and_nothing_changed():
 
 def test_a_collapsed_window_is_drawn_scored_and_clustered_as_one_replace():
     baseline, current = rows_image("pqWWDEFrs"), rows_image("pqIJKWWrs")
-    pair = comparison(baseline, current)
+    pair = rgba_comparison(baseline, current)
     alignment = pair.row_alignment(max_edit_ratio=1.0)
     # The list keeps the inserts and deletes; the shift-aware methods follow
     # the window collapsed into one replace, and no band is drawn for it.
@@ -242,7 +242,7 @@ def test_a_collapsed_window_is_drawn_scored_and_clustered_as_one_replace():
 @pytest.mark.parametrize("alt", [None, GREY_FREE_ALT])
 @pytest.mark.parametrize("baseline, current, line", [("abcXYdef", "abcdef", 3), ("abcdefgh", "abcdef", None)])
 def test_deleted_rows_leave_one_line_where_the_current_image_has_a_row(baseline, current, line, alt):
-    pair = comparison(rows_image(baseline), rows_image(current))
+    pair = rgba_comparison(rows_image(baseline), rows_image(current))
     alignment = pair.row_alignment()
     drawn = rgb(pair.aligned_diff_image(alignment, diff_color_alt=alt))
     assert drawn.shape[0] == 6
@@ -253,8 +253,8 @@ def test_deleted_rows_leave_one_line_where_the_current_image_has_a_row(baseline,
 
 
 @pytest.mark.parametrize("pair", [
-    comparison(rows_image(""), rows_image("ab")),
-    comparison(rows_image("ab"), rows_image("")),
+    rgba_comparison(rows_image(""), rows_image("ab")),
+    rgba_comparison(rows_image("ab"), rows_image("")),
     quorvane.Comparison.from_rgba(b"", 0, 4, b"", 0, 6),
 ], ids=["no baseline rows", "no current rows", "zero width"])
 def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
@@ -268,7 +268,7 @@ def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
 def aligned_pair():
     """A pair with a row inserted and one changed, and another of the same
     sizes in which one row differs."""
-    return comparison(rows_image("abcdef"), rows_image("abXcdYf")), comparison(rows_image("abcdef"),
+    return rgba_comparison(rows_image("abcdef"), rows_image("abXcdYf")), rgba_comparison(rows_image("abcdef"),
                                                                               rows_image("abXcdZf"))
 
 
@@ -285,7 +285,7 @@ ALPHA = "alpha must be in the range [0.0, 1.0]"
 
 
 def not_aligned_alignment():
-    pair = comparison(rows_image("abc", width=5), rows_image("abc", width=6))
+    pair = rgba_comparison(rows_image("abc", width=5), rows_image("abc", width=6))
     return pair, pair.row_alignment()
 
 
@@ -298,11 +298,11 @@ def test_binding_check(method):
         call(*not_aligned_alignment())
     with pytest.raises(ValueError, match=f"^{FOREIGN}$"):
         call(other, pair.row_alignment())
-    taller = comparison(rows_image("abcdef"), rows_image("abXcdYfg"))
+    taller = rgba_comparison(rows_image("abcdef"), rows_image("abXcdYfg"))
     with pytest.raises(ValueError, match=f"^{FOREIGN}$"):
         call(taller, pair.row_alignment())
     # Accepted from another Comparison of the same images, both ways round.
-    twin = comparison(rows_image("abcdef"), rows_image("abXcdYf"))
+    twin = rgba_comparison(rows_image("abcdef"), rows_image("abXcdYf"))
     assert call(twin, pair.row_alignment()) == call(pair, pair.row_alignment())
     assert call(pair, twin.row_alignment()) == call(pair, pair.row_alignment())
 

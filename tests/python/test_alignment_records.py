@@ -6,14 +6,15 @@ import sys
 import pytest
 
 import quorvane
-from test_row_alignment import comparison, rows_image
+from imaging import rgba_comparison
+from test_row_alignment import rows_image
 
 RATIO_TEXT = r"^max_edit_ratio must be in the range \[0\.0, 1\.0\]$"
 THRESHOLD_TEXT = r"^threshold must be in the range \[0\.0, 1\.0\]$"
 
 
 def pair(baseline_rows, current_rows):
-    return comparison(rows_image(baseline_rows), rows_image(current_rows))
+    return rgba_comparison(rows_image(baseline_rows), rows_image(current_rows))
 
 
 @pytest.fixture(scope="module")

@@ -16,8 +16,7 @@ import pytest
 from PIL import Image
 
 import quorvane
-from imaging import ROOT, png_bytes, screen
-from test_thumbnail import decode_webp
+from imaging import ROOT, decode_webp, png_bytes, screen
 
 Comparison = quorvane.Comparison
 

@@ -12,19 +12,9 @@ import pytest
 import quorvane
 import screens
 from imaging import ROOT, pypng_rgba
-from quorvane_cli import main
+from screens import run
 
 BUILD_DIR = os.environ.get("QUORVANE_BUILD_DIR", str(ROOT / "build"))
-
-
-def run(capsys, *args):
-    """(exit status, stdout, stderr) of the command run in this process."""
-    try:
-        status = main([str(arg) for arg in args])
-    except SystemExit as exit:  # argparse's usage errors
-        status = exit.code
-    out, err = capsys.readouterr()
-    return status, out, err
 
 
 @pytest.fixture(scope="module")

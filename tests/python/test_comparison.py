@@ -1,28 +1,16 @@
-import struct
 import zlib
 
 import numpy as np
 import pytest
 
 import quorvane
-from imaging import png_bytes, screen
+from imaging import png_bytes, png_claiming, screen
 
 Comparison = quorvane.Comparison
 
 
 def rgba(width, height, value=0):
     return bytes([value]) * (width * height * 4)
-
-
-def png_chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-
-def png_claiming(width, height, idat=b""):
-    """A PNG header that claims a size, followed by whatever image data."""
-    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", idat)
-            + png_chunk(b"IEND", b""))
 
 
 class TestConstruction:

@@ -13,9 +13,8 @@ import numpy as np
 import pytest
 
 import quorvane
-from imaging import ROOT, png_bytes
+from imaging import ROOT, png_bytes, png_claiming
 from memory_use import peak_growth
-from test_comparison import png_claiming
 
 Comparison = quorvane.Comparison
 MIB = 2**20

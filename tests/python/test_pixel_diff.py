@@ -10,7 +10,7 @@ import pytest
 from PIL import Image
 
 import quorvane
-from imaging import screen
+from imaging import rgba_comparison, screen
 
 Comparison = quorvane.Comparison
 
@@ -22,9 +22,6 @@ def canvas(width, height, colour=WHITE):
     return np.tile(np.array(colour, np.uint8), (height, width, 1))
 
 
-def pair(baseline, current):
-    return Comparison.from_rgba(baseline.tobytes(), baseline.shape[1], baseline.shape[0], current.tobytes(),
-                                current.shape[1], current.shape[0])
 
 
 def decode(png):
@@ -40,7 +37,7 @@ def blocks_pair():
     current = baseline.copy()
     current[1:4, 2:6] = BLACK
     current[5:7, 7:9] = BLACK
-    return pair(baseline, current)
+    return rgba_comparison(baseline, current)
 
 
 def edge_pair():
@@ -50,12 +47,12 @@ def edge_pair():
     baseline[:, :4] = BLACK
     current = baseline.copy()
     current[2, 4] = (128, 128, 128, 255)
-    return pair(baseline, current)
+    return rgba_comparison(baseline, current)
 
 
 def hidden_colour_pair():
     """Fully transparent pixels whose hidden colour changed."""
-    return pair(canvas(5, 5, (10, 200, 30, 0)), canvas(5, 5, (250, 0, 99, 0)))
+    return rgba_comparison(canvas(5, 5, (10, 200, 30, 0)), canvas(5, 5, (250, 0, 99, 0)))
 
 
 class TestCounting:
@@ -116,7 +113,7 @@ class TestDiffImage:
         current = baseline.copy()
         current[0, 4] = WHITE
         options = {} if alpha is None else {"alpha": alpha}
-        drawn = decode(pair(baseline, current).diff_image(**options))
+        drawn = decode(rgba_comparison(baseline, current).diff_image(**options))
         assert drawn.shape == (1, 5, 3)
         assert drawn[0, :4].tolist() == [[black] * 3, [mid] * 3, [255] * 3, [255] * 3]
 
@@ -126,7 +123,7 @@ class TestDiffImage:
         current = baseline.copy()
         current[0:2, 0:2] = BLACK  # white to black: darker
         current[4:6, 4:6] = WHITE  # black to white: lighter
-        comparison = pair(baseline, current)
+        comparison = rgba_comparison(baseline, current)
         for alt, darker in ((None, (1, 2, 3)), ((7, 8, 9), (7, 8, 9))):
             drawn = decode(comparison.diff_image(diff_color=(1, 2, 3), diff_color_alt=alt))
             assert (drawn[0:2, 0:2] == darker).all() and (drawn[4:6, 4:6] == (1, 2, 3)).all()

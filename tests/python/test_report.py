@@ -9,15 +9,7 @@ import pytest
 import quorvane
 import screens
 from quorvane_cli import main
-
-
-def run(capsys, *args):
-    try:
-        status = main([str(arg) for arg in args])
-    except SystemExit as exit:
-        status = exit.code
-    out, err = capsys.readouterr()
-    return status, out, err
+from screens import run
 
 
 @pytest.fixture(scope="module")

@@ -13,7 +13,7 @@ import pytest
 from PIL import Image
 
 import quorvane
-from imaging import screen
+from imaging import rgba_comparison, screen
 
 WIDTH = 4
 
@@ -31,13 +31,8 @@ def rows_image(letters, width=WIDTH):
     return pixels
 
 
-def comparison(baseline, current):
-    return quorvane.Comparison.from_rgba(baseline.tobytes(), baseline.shape[1], baseline.shape[0],
-                                         current.tobytes(), current.shape[1], current.shape[0])
-
-
 def align(baseline_rows, current_rows, **options):
-    return comparison(rows_image(baseline_rows), rows_image(current_rows)).row_alignment(**options)
+    return rgba_comparison(rows_image(baseline_rows), rows_image(current_rows)).row_alignment(**options)
 
 
 def segments_of(alignment):
@@ -117,7 +112,7 @@ def changed_in_place(count, height=100):
     (1, {"max_edit_rows": 0}, False),
 ])
 def test_edit_budget(count, options, aligned):
-    alignment = comparison(*changed_in_place(count)).row_alignment(**options)
+    alignment = rgba_comparison(*changed_in_place(count)).row_alignment(**options)
     assert alignment.aligned is aligned
     if aligned:
         assert alignment.changed_rows == count
@@ -132,11 +127,11 @@ def test_transparent_pixels_of_different_colour_leave_rows_equal():
     current = baseline.copy()
     baseline[1:3, 1] = (200, 10, 10, 0)
     current[1:3, 1] = (10, 200, 90, 0)
-    alignment = comparison(baseline, current).row_alignment()
+    alignment = rgba_comparison(baseline, current).row_alignment()
     assert segments_of(alignment) == [("equal", 0, 0, 4)]
     # One visible alpha step is a change.
     current[2, 1, 3] = 1
-    assert comparison(baseline, current).row_alignment().changed_rows == 1
+    assert rgba_comparison(baseline, current).row_alignment().changed_rows == 1
 
 
 def test_one_row_changed_in_place_counts_its_changed_pixels_with_context():
@@ -145,7 +140,7 @@ def test_one_row_changed_in_place_counts_its_changed_pixels_with_context():
     baseline[..., 3] = 255
     current = baseline.copy()
     current[6, 3:20] = (current[6, 3:20].astype(int) + 60).clip(0, 255).astype(np.uint8)
-    pair = comparison(baseline, current)
+    pair = rgba_comparison(baseline, current)
     alignment = pair.row_alignment(threshold=0.05)
     assert segments_of(alignment) == [("equal", 0, 0, 6), ("replace", 6, 6, 1), ("equal", 7, 7, 5)]
     assert alignment.edit_distance == 2 and alignment.bands == []
@@ -168,7 +163,7 @@ def test_padding_rows_are_not_part_of_the_shorter_image():
     # extra rows are transparent black too, and still count as inserted.
     baseline = rows_image("abc")
     current = np.concatenate([baseline, np.zeros((2, WIDTH, 4), np.uint8)])
-    alignment = comparison(baseline, current).row_alignment()
+    alignment = rgba_comparison(baseline, current).row_alignment()
     assert segments_of(alignment) == [("equal", 0, 0, 3), ("insert", 3, 3, 2)]
     assert bands_of(alignment) == [("inserted", 3, 2)]
 
@@ -259,7 +254,7 @@ def test_inserted_banner_is_a_shift(banner):
     assert alignment.changed_rows == alignment.residual_count == 0
     # Once the baseline is moved as the alignment says, nothing is left to count.
     assert pair.diff_count() > 0
-    assert comparison(shifted_baseline(baseline, current, alignment), current).diff_count() == 0
+    assert rgba_comparison(shifted_baseline(baseline, current, alignment), current).diff_count() == 0
 
 
 def test_changes_in_place_are_counted_like_diff_count():

@@ -8,8 +8,7 @@ import pytest
 from scipy.ndimage import uniform_filter
 
 import quorvane
-from imaging import pypng_rgba, screen
-from test_row_alignment import comparison
+from imaging import pypng_rgba, rgba_comparison, screen
 
 C1 = 6.5025
 C2 = 58.5225
@@ -69,21 +68,21 @@ def test_matches_scipy_reference(width, height):
     baseline, current = related_pair(rng, width, height)
     expected = reference_ssim(baseline, current)
     assert 0.0 < expected < 1.0
-    assert comparison(baseline, current).ssim() == pytest.approx(expected, rel=1e-9)
+    assert rgba_comparison(baseline, current).ssim() == pytest.approx(expected, rel=1e-9)
 
 
 @pytest.mark.parametrize("width, height", [(11, 11), (10, 1000), (1, 1), (700, 400), (0, 0), (0, 5), (7, 0)])
 def test_identical_and_empty_images_score_exactly_one(width, height):
     image = np.random.default_rng(1).integers(0, 256, (height, width, 4), dtype=np.uint8)
-    assert comparison(image, image).ssim() == 1.0
+    assert rgba_comparison(image, image).ssim() == 1.0
 
 
 @pytest.mark.parametrize("width, height", [(20, 20), (5, 5)])
 def test_black_against_white_scores_c1_over_white_plus_c1(width, height):
     black = np.zeros((height, width, 4), np.uint8)
     white = np.full((height, width, 4), 255, np.uint8)
-    assert comparison(black, white).ssim() == pytest.approx(BLACK_AGAINST_WHITE, rel=1e-12)
-    assert comparison(white, black).ssim() == pytest.approx(BLACK_AGAINST_WHITE, rel=1e-12)
+    assert rgba_comparison(black, white).ssim() == pytest.approx(BLACK_AGAINST_WHITE, rel=1e-12)
+    assert rgba_comparison(white, black).ssim() == pytest.approx(BLACK_AGAINST_WHITE, rel=1e-12)
 
 
 @functools.cache
@@ -110,7 +109,7 @@ def test_colour_and_alpha_changes_at_equal_luminance_score_one(width, height):
     baseline[..., :3], current[..., :3] = firsts[chosen], seconds[chosen]
     baseline[..., 3] = 255
     current[..., 3] = rng.integers(0, 256, (height, width))
-    assert comparison(baseline, current).ssim() == 1.0
+    assert rgba_comparison(baseline, current).ssim() == 1.0
 
 
 @pytest.mark.parametrize("width, height", [(40, 30), (6, 6)])
@@ -121,7 +120,7 @@ def test_anticorrelated_images_clamp_to_zero(width, height):
     inverted = baseline.copy()
     inverted[..., :3] = 255 - baseline[..., :3]
     assert unclamped_reference(baseline, inverted) < 0.0
-    assert comparison(baseline, inverted).ssim() == 0.0
+    assert rgba_comparison(baseline, inverted).ssim() == 0.0
 
 
 def test_size_mismatch_compares_on_the_transparent_canvas():
@@ -130,7 +129,7 @@ def test_size_mismatch_compares_on_the_transparent_canvas():
     current = baseline[:24, :33].copy()
     canvas = np.zeros_like(baseline)
     canvas[:24, :33] = current
-    score = comparison(baseline, current).ssim()
+    score = rgba_comparison(baseline, current).ssim()
     assert score == pytest.approx(reference_ssim(baseline, canvas), rel=1e-9)
     assert score < 1.0
 
@@ -147,4 +146,4 @@ def test_signature_and_docstring():
     assert method.__doc__ == "Compute SSIM (structural similarity) score."
     image = np.zeros((2, 2, 4), np.uint8)
     with pytest.raises(TypeError):
-        comparison(image, image).ssim(1)
+        rgba_comparison(image, image).ssim(1)

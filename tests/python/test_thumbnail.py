@@ -2,7 +2,6 @@
 and the Python surface of thumbnail(), current_thumbnail() and
 baseline_thumbnail(). Every output is decoded with Pillow."""
 
-import io
 import math
 import struct
 
@@ -11,23 +10,14 @@ import pytest
 from PIL import Image
 
 import quorvane
-from imaging import png_bytes
+from imaging import decode_webp, png_bytes, rgba_comparison
 
 Comparison = quorvane.Comparison
 
 
-def decode_webp(data):
-    """The RGB pixels of a WebP file, as a (height, width, 3) array."""
-    with Image.open(io.BytesIO(data)) as image:
-        assert image.format == "WEBP"
-        return np.asarray(image.convert("RGB"))
-
-
 def pair_of(rgba, current=None):
     """A Comparison of a baseline (and a current image, the baseline again by default)."""
-    current = rgba if current is None else current
-    return Comparison.from_rgba(rgba.tobytes(), rgba.shape[1], rgba.shape[0],
-                                current.tobytes(), current.shape[1], current.shape[0])
+    return rgba_comparison(rgba, rgba if current is None else current)
 
 
 def random_rgba(height, width, seed):
