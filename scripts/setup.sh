@@ -6,8 +6,12 @@ cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 
 debian_packages=(g++ make pkg-config libpng-dev zlib1g-dev libwebp-dev libtbb-dev binutils)
-# `setup.sh fuzz`: also clang with its sanitizer and libFuzzer runtimes.
-if [ "${1:-}" = fuzz ]; then debian_packages+=(clang-14 libclang-rt-14-dev); fi
+# `setup.sh fuzz`: also clang with its sanitizer and libFuzzer runtimes;
+# `setup.sh browser`: also Chromium, which the report page's test drives headless.
+case "${1:-}" in
+    fuzz) debian_packages+=(clang-14 libclang-rt-14-dev) ;;
+    browser) debian_packages+=(chromium) ;;
+esac
 missing=()
 for package in "${debian_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
