@@ -14,6 +14,7 @@
 #include "alignment/fingerprint.hpp"
 #include "alignment/tiling.hpp"
 #include "check.hpp"
+#include "letter_rows.hpp"
 #include "clusters/aligned_clusters.hpp"
 #include "image_utils/pair.hpp"
 #include "ssim/aligned_ssim.hpp"
@@ -24,21 +25,8 @@ namespace {
 
 constexpr u64 kWidth = 3;
 
-// Solid rows, one distinct colour a letter.
-Image letter_rows(const std::string& letters, u64 width = kWidth) {
-    Image image{Bytes(width * letters.size() * 4), width, letters.size()};
-    for (u64 i = 0; i < image.pixels.size(); i += 4) {
-        const auto code = static_cast<u8>(letters[i / 4 / width]);
-        image.pixels[i] = static_cast<u8>(code * 7);
-        image.pixels[i + 1] = static_cast<u8>(code * 13);
-        image.pixels[i + 2] = static_cast<u8>(code * 29);
-        image.pixels[i + 3] = 255;
-    }
-    return image;
-}
-
 ImagePair pair_of(const std::string& baseline, const std::string& current, u64 current_width = kWidth) {
-    auto pair = build_image_pair(letter_rows(baseline), letter_rows(current, current_width));
+    auto pair = build_image_pair(letter_rows(baseline, kWidth), letter_rows(current, current_width));
     if (!pair) throw std::runtime_error(pair.error().text());
     return pair.take();
 }

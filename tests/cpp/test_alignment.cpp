@@ -16,6 +16,7 @@
 #include "alignment/refine.hpp"
 #include "alignment/segment_mask.hpp"
 #include "check.hpp"
+#include "letter_rows.hpp"
 #include "image_utils/pair.hpp"
 #include "pixel_diff/mask.hpp"
 
@@ -24,17 +25,6 @@ using namespace quorvane;
 namespace {
 
 constexpr u64 kWidth = 6;
-
-// An image whose rows are solid colours, one distinct colour per letter.
-Image letter_rows(const std::string& letters, u64 width = kWidth) {
-    Image image{Bytes(width * letters.size() * 4), width, letters.size()};
-    for (u64 i = 0; i < image.pixels.size(); i += 4) {
-        const auto code = static_cast<u8>(letters[i / 4 / width]);
-        const u8 pixel[4] = {static_cast<u8>(code * 7), static_cast<u8>(code * 13), static_cast<u8>(code * 29), 255};
-        std::memcpy(&image.pixels[i], pixel, 4);
-    }
-    return image;
-}
 
 ImagePair pair_of(Image baseline, Image current) {
     auto pair = build_image_pair(std::move(baseline), std::move(current));
@@ -83,7 +73,7 @@ TEST("a row changed in place is a deletion then an insertion") {
 
 TEST("an alignment carries its refined segments: rows that share nothing collapse across a filler run") {
     // The segments themselves are seen from Python.
-    const AlignmentRecord record = align(pair_of(letter_rows("pqWWDEFrs"), letter_rows("pqIJKWWrs")));
+    const AlignmentRecord record = align(pair_of(letter_rows("pqWWDEFrs", kWidth), letter_rows("pqIJKWWrs", kWidth)));
     const std::vector<RowSegment> refined = {{0, 0, 2, Kind::Equal}, {2, 2, 5, Kind::Replace}, {7, 7, 2, Kind::Equal}};
     CHECK(record.refined_segments == refined);
 }
@@ -207,7 +197,7 @@ TEST("a shifted segment takes its context from each image's own neighbouring row
 }
 
 TEST("the binding check refuses a failed alignment first, then any other pair") {
-    const ImagePair pair = pair_of(letter_rows("abcd"), letter_rows("abxcd"));
+    const ImagePair pair = pair_of(letter_rows("abcd", kWidth), letter_rows("abxcd", kWidth));
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(pair.view());
     CHECK(check_alignment_binding(record, pair.view(), fingerprint).ok());
@@ -232,7 +222,7 @@ TEST("the binding check refuses a failed alignment first, then any other pair") 
 
 TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order; -0.0 is in range") {
     // Python sees the threshold and the ratio; alpha sits between them.
-    const ImagePair pair = pair_of(letter_rows("ab"), letter_rows("ab"));
+    const ImagePair pair = pair_of(letter_rows("ab", kWidth), letter_rows("ab", kWidth));
     auto text_of = [&](double threshold, double alpha, double ratio) {
         DiffOptions options;
         options.threshold = threshold;
