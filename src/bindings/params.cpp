@@ -264,14 +264,22 @@ std::optional<std::size_t> find_param(std::span<const Param> params, std::string
     return std::nullopt;
 }
 
+// Keyword-only parameters come last.
+std::size_t positional_count(std::span<const Param> params) {
+    std::size_t count = 0;
+    while (count < params.size() && !params[count].keyword_only) ++count;
+    return count;
+}
+
 // Collects the argument object of every parameter, positional then keyword.
 bool collect(std::string_view callable, std::span<const Param> params, PyObject* args, PyObject* kwargs,
              std::vector<PyObject*>& slots) {
     const std::string name(callable);
     const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
-    if (given > static_cast<Py_ssize_t>(params.size())) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd argument%s (%zd given)", name.c_str(),
-                     static_cast<Py_ssize_t>(params.size()), params.size() == 1 ? "" : "s", given);
+    const auto positional = static_cast<Py_ssize_t>(positional_count(params));
+    if (given > positional) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd positional argument%s (%zd given)", name.c_str(),
+                     positional, positional == 1 ? "" : "s", given);
         return false;
     }
     for (Py_ssize_t i = 0; i < given; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -376,9 +384,12 @@ std::string docstring(std::string_view name, std::span<const Param> params, std:
         text += "$self";
         first = false;
     }
-    for (const Param& param : params) {
+    const std::size_t positional = positional_count(params);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const Param& param = params[i];
         if (!first) text += ", ";
         first = false;
+        if (i == positional) text += "*, ";
         text += param.name;
         if (param.shown_default != nullptr) {
             text += '=';

@@ -40,6 +40,7 @@ struct Param {
     u64 count = 0;
     // For Object parameters: where the expected type is kept once created.
     PyTypeObject* const* object_type = nullptr;
+    bool keyword_only = false;
 };
 
 constexpr Param required(const char* name, ParamKind kind) { return {name, kind}; }
