@@ -24,16 +24,17 @@ std::optional<Span2d> clip(const Region& region, Size size) {
                   region.y + std::min(region.height, size.height - region.y)};
 }
 
-// The first row of a run is written pixel by pixel, the others copied from it.
-void fill_rows(u8* first, u64 pixels, u64 rows, u64 stride, const u8 (&pixel)[4]) {
-    for (u64 i = 0; i < pixels; ++i) std::memcpy(first + i * kBytesPerPixel, pixel, kBytesPerPixel);
-    for (u64 row = 1; row < rows; ++row) std::memcpy(first + row * stride, first, pixels * kBytesPerPixel);
+// Pixels are whole 32-bit words, so each row of a run is one word fill.
+void fill_rows(u8* first, u64 pixels, u64 rows, u64 stride, u32 word) {
+    for (u64 row = 0; row < rows; ++row) std::fill_n(reinterpret_cast<u32*>(first + row * stride), pixels, word);
 }
 
 }  // namespace
 
 void paint_regions(std::span<u8> pixels, Size size, std::span<const Region> regions, Rgb color, Size done) {
-    const u8 pixel[4] = {color.r, color.g, color.b, 255};
+    const u8 pixel[kBytesPerPixel] = {color.r, color.g, color.b, 255};
+    u32 word;
+    std::memcpy(&word, pixel, sizeof word);
     const u64 stride = size.width * kBytesPerPixel;
     for (const Region& region : regions) {
         auto area = clip(region, size);
@@ -43,11 +44,11 @@ void paint_regions(std::span<u8> pixels, Size size, std::span<const Region> regi
         const u64 beside_left = std::max(area->left, done.width);
         if (beside_left < area->right && area->top < beside_end) {
             fill_rows(pixels.data() + area->top * stride + beside_left * kBytesPerPixel, area->right - beside_left,
-                      beside_end - area->top, stride, pixel);
+                      beside_end - area->top, stride, word);
         }
         if (beside_end < area->bottom) {
             fill_rows(pixels.data() + beside_end * stride + area->left * kBytesPerPixel, area->right - area->left,
-                      area->bottom - beside_end, stride, pixel);
+                      area->bottom - beside_end, stride, word);
         }
     }
 }
