@@ -30,15 +30,15 @@ def check(run, screenshot, shot, settings, limits):
     baseline = read_baseline(screenshot)
     if baseline is None:
         write_baseline(run, screenshot, shot.png, "new")
-        if not run.update:
-            missing(run, screenshot, shot)
-        return
+        if run.update:
+            return
+        raise missing(run, screenshot, shot)
     error = files.decode_error(baseline)
     if error is not None:
         if run.update:
             write_baseline(run, screenshot, shot.png, "undecodable")
             return
-        undecodable(run, screenshot, shot, error)
+        raise undecodable(run, screenshot, error)
     comparison = quorvane.Comparison(baseline, shot.png, ignore=shot.regions)
     figures, alignment = analysis.compared_figures(comparison, settings)
     failures = size_failures(figures, limits) + analysis.judge(figures, limits)
@@ -47,7 +47,7 @@ def check(run, screenshot, shot, settings, limits):
     if run.update:
         write_baseline(run, screenshot, shot.png, "updated")
         return
-    beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings)
+    raise beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings)
 
 
 def read_baseline(screenshot):
@@ -73,31 +73,29 @@ def size_failures(figures, limits):
 
 
 def missing(run, screenshot, shot):
-    __tracebackhide__ = True
+    """Records the failure for the report page; returns its AssertionError
+    (as undecodable and beyond_limits do)."""
     images = write_images(run, screenshot, {"current": shot.png})
     width, height = analysis.png_size(shot.png)
     failure = f"no baseline: written from this screenshot at {shown(screenshot.baseline, run.invocation_dir)}"
     figures = {"current": {"width": width, "height": height}, "status": "new"}
     run.failed.append(report.record(entry(run, screenshot), figures, images, [failure]))
-    raise AssertionError(f"screenshot {screenshot.name}: {failure}; the next run compares with it")
+    return AssertionError(f"screenshot {screenshot.name}: {failure}; the next run compares with it")
 
 
-def undecodable(run, screenshot, shot, error):
-    __tracebackhide__ = True
-    write_images(run, screenshot, {"current": shot.png})
+def undecodable(run, screenshot, error):
     text = f"the baseline {shown(screenshot.baseline, run.invocation_dir)} does not decode: {error}"
     run.failed.append(report.unreadable_record(entry(run, screenshot), text))
-    raise AssertionError(f"screenshot {screenshot.name}: {text}; --update-screenshots writes it again")
+    return AssertionError(f"screenshot {screenshot.name}: {text}; --update-screenshots writes it again")
 
 
 def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings):
-    __tracebackhide__ = True
     pngs = {"baseline": baseline, "current": shot.png, "diff": comparison.diff_image(**settings.drawing_options())}
     if figures["alignment"] is not None and figures["alignment"]["bands"]:
         pngs["aligned_diff"] = comparison.aligned_diff_image(alignment, **settings.drawing_options())
     images = write_images(run, screenshot, pngs)
     run.failed.append(report.record(entry(run, screenshot), figures, images, failures))
-    raise AssertionError(failure_message(run, screenshot, figures, failures, pngs.keys()))
+    return AssertionError(failure_message(run, screenshot, figures, failures, pngs.keys()))
 
 
 def failure_message(run, screenshot, figures, failures, written):
@@ -122,7 +120,7 @@ def image_file(screenshot, key, suffix):
 def write_images(run, screenshot, pngs):
     """Writes the PNGs and their thumbnails; returns their paths from the
     report page, under the keys the page takes."""
-    screenshot.output.mkdir(parents=True, exist_ok=True)
+    run.make_output(screenshot.output)
     images = {}
     for key, png in pngs.items():
         thumbnail = report.thumbnail_or_none(lambda: quorvane.thumbnail(png, width=THUMBNAIL_WIDTH))

@@ -12,6 +12,8 @@ from quorvane_pytest import options
 from quorvane_pytest.naming import shown
 
 DEFAULT_OUTPUT = "test-results/screenshots"
+# Marks an output folder as the plugin's own: only such a folder is ever emptied.
+MARK = ".quorvane-screenshots"
 
 
 @dataclasses.dataclass
@@ -26,15 +28,26 @@ class Run:
     written: list = dataclasses.field(default_factory=list)  # [baseline path, why]
 
     def empty_output(self):
-        """Removes the output folder of the last session. A folder holding
-        the tests or their baselines is refused, never emptied."""
+        """Removes the output folder of the last session. A folder that holds
+        the tests or their baselines, or that the plugin did not make, is
+        refused, never emptied."""
         out = self.output_dir.resolve()
         for kept in (self.rootdir, self.invocation_dir, self.screenshot_dir):
             if kept is not None and (out == kept.resolve() or out in kept.resolve().parents):
                 raise ValueError(f"--screenshot-output {out} holds {kept}; it is emptied at the start of every "
                                  "session, so it must be a folder of its own")
-        if out.is_dir():
+        if (out / MARK).is_file():
             shutil.rmtree(out)
+        elif out.exists() and (not out.is_dir() or any(out.iterdir())):
+            raise ValueError(f"--screenshot-output {out} is not a folder the plugin made, and it is emptied at the "
+                             "start of every session: choose a new folder, or remove this one")
+
+    def make_output(self, folder=None):
+        """Makes the output folder with its mark, and the folder in it."""
+        self.output_dir.mkdir(parents=True, exist_ok=True)
+        (self.output_dir / MARK).touch()
+        if folder is not None:
+            folder.mkdir(parents=True, exist_ok=True)
 
     def handover(self):
         """What a pytest-xdist worker hands to the controller: the lists this
@@ -53,7 +66,7 @@ class Run:
         settings, limits = options.settings_and_limits(self.defaults)
         records = sorted(self.failed, key=lambda record: record["path"])
         data = report.report_data(self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records)
-        self.output_dir.mkdir(parents=True, exist_ok=True)
+        self.make_output()
         target = self.output_dir / "index.html"
         files.write_atomically(target, page.render(data).encode())
         return target
