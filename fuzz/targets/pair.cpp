@@ -130,7 +130,7 @@ void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const P
 // The batch work of one pair must give what the methods give; with a diff
 // image its count is the image's.
 void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim, ByteView diff_png) {
-    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt};
+    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, {}};
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
     FUZZ_REQUIRE(compared->count == diff_image_count && compared->ssim == ssim);

@@ -99,6 +99,8 @@ Result<Image> render_aligned_diff(const PairView& pair, u64 pair_fingerprint, co
         if (auto drawn = draw_replace_strip(pair, segment, options, out); !drawn) return std::move(drawn).error();
     }
     paint_shift_bands(segments, pair, options, out);
+    // Current-image rows are canvas rows: the regions stand where they were given.
+    paint_regions(image.pixels, {image.width, image.height}, pair.ignore, pair.mask_color);
     return image;
 }
 

@@ -6,25 +6,28 @@
 
 namespace quorvane {
 
-Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs) {
-    return parallel_map<ImagePair>(pairs.size(),
-                                   [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second); });
+Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore) {
+    return parallel_map<ImagePair>(
+        pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });
 }
 
-Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options) {
+Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options,
+                                               const IgnoreRegions& ignore) {
     if (auto checked = check_option_ranges(options); !checked) return std::move(checked).error();
-    return parallel_map<DiffPairResult>(pairs.size(),
-                                        [&](u64 i) { return diff_pair(pairs[i].first, pairs[i].second, options); });
+    return parallel_map<DiffPairResult>(
+        pairs.size(), [&](u64 i) { return diff_pair(pairs[i].first, pairs[i].second, options, ignore); });
 }
 
-Result<std::vector<CountPairResult>> diff_count_batch(std::span<const PngPair> pairs, const DiffOptions& options) {
+Result<std::vector<CountPairResult>> diff_count_batch(std::span<const PngPair> pairs, const DiffOptions& options,
+                                                      const IgnoreRegions& ignore) {
     if (auto checked = check_option_ranges(options); !checked) return std::move(checked).error();
-    return parallel_map<CountPairResult>(pairs.size(),
-                                         [&](u64 i) { return count_pair(pairs[i].first, pairs[i].second, options); });
+    return parallel_map<CountPairResult>(
+        pairs.size(), [&](u64 i) { return count_pair(pairs[i].first, pairs[i].second, options, ignore); });
 }
 
-Result<std::vector<double>> ssim_batch(std::span<const PngPair> pairs) {
-    return parallel_map<double>(pairs.size(), [&](u64 i) { return ssim_pair(pairs[i].first, pairs[i].second); });
+Result<std::vector<double>> ssim_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore) {
+    return parallel_map<double>(pairs.size(),
+                                [&](u64 i) { return ssim_pair(pairs[i].first, pairs[i].second, ignore); });
 }
 
 Result<std::vector<ComparePairResult>> compare_batch(std::span<const PngPair> pairs, const CompareOptions& options) {

@@ -9,6 +9,7 @@
 #include "batch/pair_work.hpp"
 #include "core/image_pair.hpp"
 #include "core/options.hpp"
+#include "core/regions.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
 
@@ -20,11 +21,13 @@ using PngPair = std::pair<Bytes, Bytes>;
 // The option ranges are checked before any pair is decoded, so a batch of
 // undecodable pairs still reports a bad threshold. No partial results: the
 // first pair to fail stops the others from starting, and its error is the
-// answer.
-Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs);
-Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options);
-Result<std::vector<CountPairResult>> diff_count_batch(std::span<const PngPair> pairs, const DiffOptions& options);
-Result<std::vector<double>> ssim_batch(std::span<const PngPair> pairs);
+// answer. The ignore regions are painted into every pair.
+Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore);
+Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options,
+                                               const IgnoreRegions& ignore);
+Result<std::vector<CountPairResult>> diff_count_batch(std::span<const PngPair> pairs, const DiffOptions& options,
+                                                      const IgnoreRegions& ignore);
+Result<std::vector<double>> ssim_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore);
 Result<std::vector<ComparePairResult>> compare_batch(std::span<const PngPair> pairs, const CompareOptions& options);
 
 }  // namespace quorvane

@@ -13,26 +13,28 @@
 
 namespace quorvane {
 
-Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options) {
-    auto pair = decode_image_pair(baseline_png, current_png);
+Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                 const IgnoreRegions& ignore) {
+    auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
-    auto image = render_diff_image(pair->baseline, pair->current, pair->width, pair->height, options);
+    auto image = render_pair_diff(pair->view(), options);
     if (!image) return std::move(image).error();
     auto png = encode_png(image->pixels, image->width, image->height);
     if (!png) return std::move(png).error();
     return DiffPairResult{png.take(), image->count, pair->width, pair->height};
 }
 
-Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options) {
-    auto pair = decode_image_pair(baseline_png, current_png);
+Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                   const IgnoreRegions& ignore) {
+    auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
     auto count = count_changed_pixels(pair->baseline, pair->current, pair->width, pair->height, options, std::nullopt);
     if (!count) return std::move(count).error();
     return CountPairResult{*count, pair->width, pair->height};
 }
 
-Result<double> ssim_pair(ByteView baseline_png, ByteView current_png) {
-    auto pair = decode_image_pair(baseline_png, current_png);
+Result<double> ssim_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore) {
+    auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
     return ssim_rgba(pair->baseline, pair->current, pair->width, pair->height);
 }
@@ -53,7 +55,7 @@ CountSide count_side(const ImagePair& pair, const CompareOptions& options) {
             count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options.diff, std::nullopt));
         return side;
     }
-    auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options.diff);
+    auto image = render_pair_diff(pair.view(), options.diff);
     if (!image) {
         side.count.emplace(std::move(image).error());
         return side;
@@ -68,6 +70,7 @@ CountSide count_side(const ImagePair& pair, const CompareOptions& options) {
 Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options) {
     auto images = decode_images(baseline_png, current_png);
     if (!images) return std::move(images).error();
+    paint_own_sizes(*images, options.ignore);
 
     ComparePairResult result;
     if (options.thumbnail_width) {
@@ -78,7 +81,7 @@ Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_p
         result.thumbnail = thumbnail.take();
     }
 
-    auto pair = build_image_pair(std::move(images->baseline), std::move(images->current));
+    auto pair = build_image_pair(std::move(images->baseline), std::move(images->current), options.ignore);
     if (!pair) return std::move(pair).error();
     CountSide side;
     std::optional<Result<double>> ssim;

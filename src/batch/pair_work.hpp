@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/options.hpp"
+#include "core/regions.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
 
@@ -39,15 +40,19 @@ struct CompareOptions {
     // given; the height alone makes none.
     std::optional<u64> thumbnail_width;
     std::optional<u64> thumbnail_height;
+    IgnoreRegions ignore;
 };
 
-// Each decodes both PNGs (the baseline's error first) and brings them to
-// their common size before its own work.
-Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options);
-Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options);
-Result<double> ssim_pair(ByteView baseline_png, ByteView current_png);
+// Each decodes both PNGs (the baseline's error first), brings them to their
+// common size and paints the ignore regions before its own work.
+Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                 const IgnoreRegions& ignore);
+Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                   const IgnoreRegions& ignore);
+Result<double> ssim_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore);
 
-// The thumbnail comes between decoding and padding; then the count (or the
+// The thumbnail, of the painted current image, comes between decoding and
+// padding; then the count (or the
 // diff image) and the SSIM run as two parallel tasks. Their errors rank in
 // that order, any diff PNG encoding error last.
 Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options);

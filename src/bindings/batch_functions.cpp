@@ -70,7 +70,8 @@ PyObject* optional_bytes_taken(std::optional<Bytes>& encoded) {
     return object;
 }
 
-constexpr Param kDiffBatchParams[] = {kPairs, kThreshold, kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt};
+constexpr Param kDiffBatchParams[] = {kPairs,   kThreshold,    kAlpha,  kIncludeAa, kDiffColor,
+                                      kAaColor, kDiffColorAlt, kIgnore, kMaskColor};
 
 PyObject* diff_element(DiffPairResult& record) {
     return tuple_of([&] { return bytes_taken(record.png); }, [&] { return to_python(record.count); },
@@ -80,14 +81,16 @@ PyObject* diff_element(DiffPairResult& record) {
 PyObject* diff_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");
     const DiffOptions options = args.diff_options();
-    auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_batch(all, options); });
+    const IgnoreRegions ignore = args.ignore_regions();
+    auto results =
+        run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_batch(all, options, ignore); });
     return deliver(std::move(results),
                    [](std::vector<DiffPairResult> records) { return list_of(records, diff_element); });
 }
 
 constexpr Function kDiffBatch{"diff_batch", "Diff multiple image pairs in parallel.", kDiffBatchParams, diff_batch};
 
-constexpr Param kDiffCountBatchParams[] = {kPairs, kThreshold, kIncludeAa};
+constexpr Param kDiffCountBatchParams[] = {kPairs, kThreshold, kIncludeAa, kIgnore, kMaskColor};
 
 PyObject* count_element(CountPairResult& record) {
     return tuple_of([&] { return to_python(record.count); }, [&] { return to_python(record.width); },
@@ -97,8 +100,9 @@ PyObject* count_element(CountPairResult& record) {
 PyObject* diff_count_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");
     const DiffOptions options = args.diff_options();
-    auto results =
-        run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_count_batch(all, options); });
+    const IgnoreRegions ignore = args.ignore_regions();
+    auto results = run_batch(
+        pairs, [&](std::span<const PngPair> all) { return quorvane::diff_count_batch(all, options, ignore); });
     return deliver(std::move(results),
                    [](std::vector<CountPairResult> records) { return list_of(records, count_element); });
 }
@@ -106,17 +110,18 @@ PyObject* diff_count_batch(Args& args) {
 constexpr Function kDiffCountBatch{"diff_count_batch", "Count mismatched pixels for multiple image pairs in parallel.",
                                    kDiffCountBatchParams, diff_count_batch};
 
-constexpr Param kPairsOnly[] = {kPairs};
+constexpr Param kPairsAndRegions[] = {kPairs, kIgnore, kMaskColor};
 
 PyObject* ssim_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");
-    auto results = run_batch(pairs, [](std::span<const PngPair> all) { return quorvane::ssim_batch(all); });
+    const IgnoreRegions ignore = args.ignore_regions();
+    auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::ssim_batch(all, ignore); });
     return deliver(std::move(results), [](std::vector<double> scores) {
         return list_of(scores, [](double score) { return to_python(score); });
     });
 }
 
-constexpr Function kSsimBatch{"ssim_batch", "Compute SSIM for multiple image pairs in parallel.", kPairsOnly,
+constexpr Function kSsimBatch{"ssim_batch", "Compute SSIM for multiple image pairs in parallel.", kPairsAndRegions,
                               ssim_batch};
 
 constexpr Param kCompareBatchParams[] = {
@@ -130,6 +135,8 @@ constexpr Param kCompareBatchParams[] = {
     flag_param("return_diff", false),
     optional_count_param("thumbnail_width"),
     optional_count_param("thumbnail_height"),
+    kIgnore,
+    kMaskColor,
 };
 
 PyObject* compare_element(ComparePairResult& record) {
@@ -146,6 +153,7 @@ PyObject* compare_batch(Args& args) {
     options.return_diff = args.flag("return_diff");
     options.thumbnail_width = args.optional_count("thumbnail_width");
     options.thumbnail_height = args.optional_count("thumbnail_height");
+    options.ignore = args.ignore_regions();
     auto results =
         run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::compare_batch(all, options); });
     return deliver(std::move(results),
@@ -161,13 +169,15 @@ constexpr Function kCompareBatch{
 
 PyObject* comparison_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");
-    auto results = run_batch(pairs, [](std::span<const PngPair> all) { return quorvane::decode_batch(all); });
+    const IgnoreRegions ignore = args.ignore_regions();
+    auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::decode_batch(all, ignore); });
     return deliver(std::move(results), [](std::vector<ImagePair> records) {
         return list_of(records, [](ImagePair& record) { return new_comparison(std::move(record)); });
     });
 }
 
-constexpr Function kComparisonBatch{"batch", "Decode multiple PNG pairs in parallel.", kPairsOnly, comparison_batch};
+constexpr Function kComparisonBatch{"batch", "Decode multiple PNG pairs in parallel.", kPairsAndRegions,
+                                    comparison_batch};
 
 }  // namespace
 

@@ -24,6 +24,8 @@ const ImagePair& pair_of(PyObject* self) { return *reinterpret_cast<ComparisonOb
 constexpr Param kConstructorParams[] = {
     required("baseline_png", ParamKind::Png),
     required("current_png", ParamKind::Png),
+    kIgnore,
+    kMaskColor,
 };
 
 PyObject* comparison_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
@@ -32,7 +34,8 @@ PyObject* comparison_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
         if (!bound) return nullptr;
         const ByteView baseline = bound->bytes("baseline_png");
         const ByteView current = bound->bytes("current_png");
-        auto pair = without_gil([&] { return decode_image_pair(baseline, current); });
+        const IgnoreRegions ignore = bound->ignore_regions();
+        auto pair = without_gil([&] { return decode_image_pair(baseline, current, ignore); });
         return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
     });
 }
@@ -45,11 +48,28 @@ void comparison_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+// "(x, y, width, height)" for each region, as given.
+std::string regions_text(const std::vector<Region>& regions) {
+    std::string text = "[";
+    for (const Region& region : regions) {
+        if (text.size() > 1) text += ", ";
+        const u64 fields[] = {region.x, region.y, region.width, region.height};
+        for (std::size_t i = 0; i < 4; ++i) {
+            text += i == 0 ? "(" : ", ";
+            text += std::to_string(fields[i]);
+        }
+        text += ')';
+    }
+    text += ']';
+    return text;
+}
+
 PyObject* comparison_repr(PyObject* self) {
     const ImagePair& pair = pair_of(self);
-    const std::string text = "Comparison(" + std::to_string(pair.width) + "x" + std::to_string(pair.height) + ", " +
-                             std::to_string(pair.width * pair.height) + " pixels)";
-    return to_python_text(text);
+    std::string text = "Comparison(" + std::to_string(pair.width) + "x" + std::to_string(pair.height) + ", " +
+                       std::to_string(pair.width * pair.height) + " pixels";
+    if (!pair.ignore.empty()) text += ", ignore=" + regions_text(pair.ignore.regions);
+    return to_python_text(text + ")");
 }
 
 PyObject* size_tuple(Size size) { return Py_BuildValue("(KK)", size.width, size.height); }
@@ -59,6 +79,7 @@ PyObject* get_height(PyObject* self, void*) { return to_python(pair_of(self).hei
 PyObject* get_size_mismatch(PyObject* self, void*) { return PyBool_FromLong(pair_of(self).size_mismatch()); }
 PyObject* get_baseline_size(PyObject* self, void*) { return size_tuple(pair_of(self).baseline_size); }
 PyObject* get_current_size(PyObject* self, void*) { return size_tuple(pair_of(self).current_size); }
+PyObject* get_ignored_pixels(PyObject* self, void*) { return to_python(pair_of(self).ignored_pixels); }
 
 PyGetSetDef properties[] = {
     {"width", get_width, nullptr, nullptr, nullptr},
@@ -66,6 +87,7 @@ PyGetSetDef properties[] = {
     {"size_mismatch", get_size_mismatch, nullptr, nullptr, nullptr},
     {"baseline_size", get_baseline_size, nullptr, nullptr, nullptr},
     {"current_size", get_current_size, nullptr, nullptr, nullptr},
+    {"ignored_pixels", get_ignored_pixels, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -75,17 +97,21 @@ constexpr Param kFromRgbaParams[] = {
     required("baseline_rgba", ParamKind::Rgba), required("baseline_width", ParamKind::Count),
     required("baseline_height", ParamKind::Count), required("current_rgba", ParamKind::Rgba),
     required("current_width", ParamKind::Count), required("current_height", ParamKind::Count),
+    kIgnore, kMaskColor,
 };
 
-Result<ImagePair> pair_from_rgba(ByteView baseline, Size baseline_size, ByteView current, Size current_size) {
+Result<ImagePair> pair_from_rgba(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
+                                 const IgnoreRegions& ignore) {
     if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
         return std::move(checked).error();
     }
     if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
         return std::move(checked).error();
     }
-    return build_image_pair(Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
-                            Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height});
+    return build_painted_pair(
+        {Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
+         Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height}},
+        ignore);
 }
 
 PyObject* from_rgba(Args& args) {
@@ -93,7 +119,8 @@ PyObject* from_rgba(Args& args) {
     const Size baseline_size{args.count("baseline_width"), args.count("baseline_height")};
     const ByteView current = args.bytes("current_rgba");
     const Size current_size{args.count("current_width"), args.count("current_height")};
-    auto pair = without_gil([&] { return pair_from_rgba(baseline, baseline_size, current, current_size); });
+    const IgnoreRegions ignore = args.ignore_regions();
+    auto pair = without_gil([&] { return pair_from_rgba(baseline, baseline_size, current, current_size, ignore); });
     return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
 }
 
@@ -118,6 +145,8 @@ void add_construction_methods(std::vector<PyMethodDef>& methods) { methods.push_
 bool register_comparison(PyObject* module) {
     std::vector<PyMethodDef> methods;
     add_construction_methods(methods);
+    // The interpreter keeps its own copy of the class docstring.
+    const std::string doc = docstring("Comparison", kConstructorParams, "", false);
     add_batch_methods(methods);
     add_thumbnail_methods(methods);
     add_ssim_methods(methods);
@@ -132,7 +161,7 @@ bool register_comparison(PyObject* module) {
         {Py_tp_repr, reinterpret_cast<void*>(comparison_repr)},
         {Py_tp_getset, properties},
         {Py_tp_methods, leak_table(std::move(methods))},
-        {Py_tp_doc, const_cast<char*>("Comparison(baseline_png, current_png)\n--\n\n")},
+        {Py_tp_doc, const_cast<char*>(doc.c_str())},
         {0, nullptr},
     };
     PyType_Spec spec{"quorvane.Comparison", sizeof(ComparisonObject), 0,

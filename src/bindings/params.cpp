@@ -1,5 +1,6 @@
 #include "bindings/params.hpp"
 
+#include <array>
 #include <cstring>
 #include <limits>
 
@@ -187,6 +188,144 @@ std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
     return pairs;
 }
 
+// The object's repr, cut short, to name it in a message.
+std::string repr_of(PyObject* object) {
+    constexpr std::size_t kLongest = 80;
+    PyRef text = PyRef::steal(PyObject_Repr(object));
+    Py_ssize_t length = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &length) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return "object";
+    }
+    std::string shown(utf8, static_cast<std::size_t>(length));
+    if (shown.size() > kLongest) shown = shown.substr(0, kLongest) + "...";
+    return shown;
+}
+
+// The items of a non-str sequence of exactly N integers (bools excluded), as
+// Python ints; nothing when the object is anything else.
+template <std::size_t N>
+std::optional<std::array<PyRef, N>> integer_items(PyObject* object) {
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) ||
+        !PySequence_Check(object)) {
+        return std::nullopt;
+    }
+    const Py_ssize_t length = PySequence_Size(object);
+    if (length != static_cast<Py_ssize_t>(N)) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    std::array<PyRef, N> items;
+    for (std::size_t i = 0; i < N; ++i) {
+        PyRef item = PyRef::steal(PySequence_GetItem(object, static_cast<Py_ssize_t>(i)));
+        if (!item || PyBool_Check(item.get()) || !PyIndex_Check(item.get())) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+        items[i] = PyRef::steal(PyNumber_Index(item.get()));
+        if (!items[i]) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+    }
+    return items;
+}
+
+enum class Magnitude : u8 { Negative, Fits, TooLarge };
+
+// Where a Python int falls against the unsigned 64-bit range.
+Magnitude magnitude(PyObject* integer, u64& value) {
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(integer, &overflow);
+    if (overflow < 0 || (overflow == 0 && small < 0)) return Magnitude::Negative;
+    if (overflow == 0) {
+        value = static_cast<u64>(small);
+        return Magnitude::Fits;
+    }
+    const unsigned long long large = PyLong_AsUnsignedLongLong(integer);
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return Magnitude::TooLarge;
+    }
+    value = static_cast<u64>(large);
+    return Magnitude::Fits;
+}
+
+// One rectangle of `ignore`, checked in the order x, y, width, height.
+std::optional<Region> to_region(PyObject* object, const Param& param) {
+    const std::string named = "rectangle " + repr_of(object);
+    auto items = integer_items<4>(object);
+    if (!items) {
+        fail(PyExc_ValueError, param, named + " is not four integers (x, y, width, height)");
+        return std::nullopt;
+    }
+    struct Field {
+        const char* name;
+        const char* with_article;
+        bool extent;  // a width or height: at least 1, where a position may be 0
+    };
+    constexpr Field kFields[] = {{"x", "an x", false}, {"y", "a y", false}, {"width", "a width", true},
+                                 {"height", "a height", true}};
+    u64 values[4] = {};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Field& field = kFields[i];
+        const Magnitude found = magnitude((*items)[i].get(), values[i]);
+        std::string problem;
+        if (found == Magnitude::TooLarge) {
+            problem = std::string(" has ") + field.with_article + " beyond 64 bits";
+        } else if (field.extent && (found == Magnitude::Negative || values[i] == 0)) {
+            problem = std::string(" has ") + field.with_article + " below 1";
+        } else if (found == Magnitude::Negative) {
+            problem = std::string(" has a negative ") + field.name;
+        }
+        if (!problem.empty()) {
+            fail(PyExc_ValueError, param, named + problem);
+            return std::nullopt;
+        }
+    }
+    return Region{values[0], values[1], values[2], values[3]};
+}
+
+std::optional<std::vector<Region>> to_regions(PyObject* object, const Param& param) {
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || !PySequence_Check(object)) {
+        fail_expected(param, "expected a sequence of (x, y, width, height) rectangles", object);
+        return std::nullopt;
+    }
+    const Py_ssize_t length = PySequence_Size(object);
+    if (length < 0) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    std::vector<Region> regions;
+    regions.reserve(static_cast<std::size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        PyRef item = PyRef::steal(PySequence_GetItem(object, i));
+        if (!item) {
+            prefix_pending_error(param);
+            return std::nullopt;
+        }
+        auto region = to_region(item.get(), param);
+        if (!region) return std::nullopt;
+        regions.push_back(*region);
+    }
+    return regions;
+}
+
+std::optional<Rgb> to_mask_color(PyObject* object, const Param& param) {
+    auto items = integer_items<3>(object);
+    u64 channels[3] = {};
+    bool valid = items.has_value();
+    for (std::size_t i = 0; valid && i < 3; ++i) {
+        valid = magnitude((*items)[i].get(), channels[i]) == Magnitude::Fits && channels[i] <= 255;
+    }
+    if (!valid) {
+        fail(PyExc_ValueError, param, "colour " + repr_of(object) + " is not three integers 0 to 255 (R, G, B)");
+        return std::nullopt;
+    }
+    return Rgb{static_cast<u8>(channels[0]), static_cast<u8>(channels[1]), static_cast<u8>(channels[2])};
+}
+
 std::optional<Value> convert(PyObject* object, const Param& param) {
     switch (param.kind) {
         case ParamKind::Png:
@@ -234,6 +373,12 @@ std::optional<Value> convert(PyObject* object, const Param& param) {
                 return std::nullopt;
             }
             return Value(object);
+        case ParamKind::Regions:
+            if (auto regions = to_regions(object, param)) return Value(std::move(*regions));
+            return std::nullopt;
+        case ParamKind::MaskColor:
+            if (auto color = to_mask_color(object, param)) return Value(*color);
+            return std::nullopt;
     }
     throw Panic("unknown parameter kind");
 }
@@ -245,7 +390,10 @@ Value default_value(const Param& param) {
         case ParamKind::Flag:
             return param.flag;
         case ParamKind::Color:
+        case ParamKind::MaskColor:
             return param.color;
+        case ParamKind::Regions:
+            return std::vector<Region>();
         case ParamKind::OptionalColor:
             return std::optional<Rgb>();
         case ParamKind::Count:
@@ -264,14 +412,22 @@ std::optional<std::size_t> find_param(std::span<const Param> params, std::string
     return std::nullopt;
 }
 
+// Keyword-only parameters come last.
+std::size_t positional_count(std::span<const Param> params) {
+    std::size_t count = 0;
+    while (count < params.size() && !params[count].keyword_only) ++count;
+    return count;
+}
+
 // Collects the argument object of every parameter, positional then keyword.
 bool collect(std::string_view callable, std::span<const Param> params, PyObject* args, PyObject* kwargs,
              std::vector<PyObject*>& slots) {
     const std::string name(callable);
     const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
-    if (given > static_cast<Py_ssize_t>(params.size())) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd argument%s (%zd given)", name.c_str(),
-                     static_cast<Py_ssize_t>(params.size()), params.size() == 1 ? "" : "s", given);
+    const auto positional = static_cast<Py_ssize_t>(positional_count(params));
+    if (given > positional) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd positional argument%s (%zd given)", name.c_str(),
+                     positional, positional == 1 ? "" : "s", given);
         return false;
     }
     for (Py_ssize_t i = 0; i < given; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -340,6 +496,10 @@ DiffOptions Args::diff_options() const {
     return options;
 }
 
+IgnoreRegions Args::ignore_regions() const {
+    return {std::get<std::vector<Region>>(at("ignore")), color("mask_color")};
+}
+
 std::optional<Args> bind_arguments(std::string_view callable, std::span<const Param> params, PyObject* args,
                                    PyObject* kwargs) {
     std::vector<PyObject*> slots(params.size(), nullptr);
@@ -376,9 +536,12 @@ std::string docstring(std::string_view name, std::span<const Param> params, std:
         text += "$self";
         first = false;
     }
-    for (const Param& param : params) {
+    const std::size_t positional = positional_count(params);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const Param& param = params[i];
         if (!first) text += ", ";
         first = false;
+        if (i == positional) text += "*, ";
         text += param.name;
         if (param.shown_default != nullptr) {
             text += '=';

@@ -13,6 +13,7 @@
 
 #include "bindings/python.hpp"
 #include "core/options.hpp"
+#include "core/regions.hpp"
 #include "core/types.hpp"
 
 namespace quorvane::py {
@@ -28,6 +29,8 @@ enum class ParamKind : u8 {
     Count,          // non-negative int fitting 64 bits
     OptionalCount,  // None or a count
     Object,         // an instance of `object_type`, borrowed
+    Regions,        // sequence of (x, y, width, height) sequences of ints
+    MaskColor,      // sequence of three ints 0..255
 };
 
 struct Param {
@@ -40,6 +43,7 @@ struct Param {
     u64 count = 0;
     // For Object parameters: where the expected type is kept once created.
     PyTypeObject* const* object_type = nullptr;
+    bool keyword_only = false;
 };
 
 constexpr Param required(const char* name, ParamKind kind) { return {name, kind}; }
@@ -70,10 +74,16 @@ inline constexpr Param kAaColor{.name = "aa_color", .kind = ParamKind::Color, .s
 inline constexpr Param kDiffColorAlt{.name = "diff_color_alt", .kind = ParamKind::OptionalColor,
                                      .shown_default = "None"};
 inline constexpr Param kPairs = required("pairs", ParamKind::Pairs);
+// Keyword-only, last: the regions painted into both images of every pair.
+inline constexpr Param kIgnore{.name = "ignore", .kind = ParamKind::Regions, .shown_default = "()",
+                               .keyword_only = true};
+inline constexpr Param kMaskColor{.name = "mask_color", .kind = ParamKind::MaskColor,
+                                  .shown_default = "(255, 0, 255)", .color = kDefaultMaskColor,
+                                  .keyword_only = true};
 
 using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
-                           std::optional<u64>, PyObject*>;
+                           std::optional<u64>, PyObject*, std::vector<Region>>;
 
 // The converted arguments of one call, looked up by parameter name. Byte
 // views and objects are borrowed from the call's arguments, which outlive it.
@@ -95,6 +105,8 @@ public:
     // The comparison options: the call's own values where it has the
     // parameter, the defaults for the rest.
     DiffOptions diff_options() const;
+    // The ignore regions and their colour, for callables that have them.
+    IgnoreRegions ignore_regions() const;
 
 private:
     const Value& at(std::string_view name) const;

@@ -43,7 +43,7 @@ constexpr Method kDiffCountCapped{"diff_count_capped", "Count differing pixels w
 constexpr Param kDiffImageParams[] = {kThreshold, kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt};
 
 Result<Bytes> diff_png(const ImagePair& pair, const DiffOptions& options) {
-    auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
+    auto image = render_pair_diff(pair.view(), options);
     if (!image) return std::move(image).error();
     return encode_png(image->pixels, image->width, image->height);
 }

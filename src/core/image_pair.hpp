@@ -5,7 +5,9 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <span>
 
+#include "core/regions.hpp"
 #include "core/types.hpp"
 
 namespace quorvane {
@@ -19,6 +21,8 @@ struct PairView {
     u64 height = 0;
     Size baseline_size;
     Size current_size;
+    std::span<const Region> ignore;  // painted into both buffers already
+    Rgb mask_color = kDefaultMaskColor;
 };
 
 // Holds one value computed at most once, even when several threads ask at the
@@ -59,8 +63,9 @@ private:
     u64 value_ = 0;
 };
 
-// Both images padded to the common size once, at construction, so that no
-// analysis has to handle two sizes.
+// Both images padded to the common size and painted in the ignore regions
+// once, at construction, so that no analysis has to handle two sizes or know
+// of the regions.
 struct ImagePair {
     Bytes baseline;
     Bytes current;
@@ -69,9 +74,13 @@ struct ImagePair {
     u64 height = 0;
     Size baseline_size;
     Size current_size;
+    IgnoreRegions ignore;     // the regions as given and their colour
+    u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
 
-    PairView view() const { return {baseline, current, width, height, baseline_size, current_size}; }
+    PairView view() const {
+        return {baseline, current, width, height, baseline_size, current_size, ignore.regions, ignore.color};
+    }
     bool size_mismatch() const { return baseline_size != current_size; }
     // The current image at its own size, without padding.
     ByteView current_own_pixels() const { return current_unpadded ? ByteView(*current_unpadded) : ByteView(current); }

@@ -47,7 +47,13 @@ Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64
     return pair;
 }
 
-Result<ImagePair> build_image_pair(Image baseline, Image current) {
+void paint_own_sizes(DecodedImages& images, const IgnoreRegions& ignore) {
+    for (Image* image : {&images.baseline, &images.current}) {
+        paint_regions(image->pixels, {image->width, image->height}, ignore.regions, ignore.color);
+    }
+}
+
+Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRegions& ignore) {
     auto normalized =
         normalize_pair(baseline.pixels, baseline.width, baseline.height, current.pixels, current.width, current.height);
     if (!normalized) return std::move(normalized).error();
@@ -57,6 +63,14 @@ Result<ImagePair> build_image_pair(Image baseline, Image current) {
     pair.height = normalized->height;
     pair.baseline_size = {baseline.width, baseline.height};
     pair.current_size = {current.width, current.height};
+    const Size canvas{pair.width, pair.height};
+    // A padded copy holds the image's painted pixels already.
+    if (normalized->baseline_padded) {
+        paint_regions(*normalized->baseline_padded, canvas, ignore.regions, ignore.color, pair.baseline_size);
+    }
+    if (normalized->current_padded) {
+        paint_regions(*normalized->current_padded, canvas, ignore.regions, ignore.color, pair.current_size);
+    }
     pair.baseline = normalized->baseline_padded ? std::move(*normalized->baseline_padded) : std::move(baseline.pixels);
     // A current image that needed no padding is its own unpadded version, so
     // only a padded one keeps its original beside it.
@@ -66,7 +80,14 @@ Result<ImagePair> build_image_pair(Image baseline, Image current) {
     } else {
         pair.current = std::move(current.pixels);
     }
+    pair.ignore = ignore;
+    pair.ignored_pixels = covered_pixels(ignore.regions, canvas);
     return pair;
+}
+
+Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& ignore) {
+    paint_own_sizes(images, ignore);
+    return build_image_pair(std::move(images.baseline), std::move(images.current), ignore);
 }
 
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png) {
@@ -78,10 +99,10 @@ Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png)
     return DecodedImages{baseline->take(), current->take()};
 }
 
-Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png) {
+Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore) {
     auto images = decode_images(baseline_png, current_png);
     if (!images) return std::move(images).error();
-    return build_image_pair(std::move(images->baseline), std::move(images->current));
+    return build_painted_pair(images.take(), ignore);
 }
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core/image_pair.hpp"
+#include "core/regions.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
 
@@ -38,19 +39,28 @@ struct NormalizedPair {
 Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
                                       u64 current_width, u64 current_height);
 
-// The record a Comparison owns, built from two images it takes over.
-Result<ImagePair> build_image_pair(Image baseline, Image current);
-
 struct DecodedImages {
     Image baseline;
     Image current;
 };
 
+// The regions painted into both images at their own sizes: what falls
+// outside an image is left for build_image_pair to paint into its padding.
+void paint_own_sizes(DecodedImages& images, const IgnoreRegions& ignore);
+
+// The record a Comparison owns, built from two images it takes over. With
+// regions, the images come painted by paint_own_sizes and only their padding
+// is painted here.
+Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRegions& ignore = {});
+
+// paint_own_sizes, then build_image_pair.
+Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& ignore);
+
 // Decodes both PNGs as two parallel tasks; the baseline's error wins when
 // both fail.
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png);
 
-// decode_images, then the record of the pair.
-Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png);
+// decode_images, then the record of the pair with its regions painted.
+Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore = {});
 
 }  // namespace quorvane

@@ -82,4 +82,10 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
     return image;
 }
 
+Result<DiffImage> render_pair_diff(const PairView& pair, const DiffOptions& options) {
+    auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
+    if (image) paint_regions(image->pixels, {image->width, image->height}, pair.ignore, pair.mask_color);
+    return image;
+}
+
 }  // namespace quorvane

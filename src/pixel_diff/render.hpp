@@ -2,6 +2,7 @@
 // signal colour, anti-aliased pixels in a second colour.
 #pragma once
 
+#include "core/image_pair.hpp"
 #include "core/options.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
@@ -18,5 +19,9 @@ struct DiffImage {
 // Always by the full changed-pixel rule, also at threshold 0.
 Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 width, u64 height,
                                    const DiffOptions& options);
+
+// The diff image of a pair, its ignore regions drawn over it in their colour:
+// faded grey there would say the pixels were compared and found equal.
+Result<DiffImage> render_pair_diff(const PairView& pair, const DiffOptions& options);
 
 }  // namespace quorvane

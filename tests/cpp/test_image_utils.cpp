@@ -1,8 +1,11 @@
-// Padding, pair normalisation and PNG encoding, checked through their
-// observable results (round trips through the decoder, byte layouts). Their
-// error order, the canvas refusal and the decoder are checked from Python.
+// Padding, pair normalisation, ignore regions and PNG encoding, checked
+// through their observable results (round trips through the decoder, byte
+// layouts, a pixel-by-pixel reference). Their error order, the canvas
+// refusal and the decoder are checked from Python.
 #include <algorithm>
+#include <cstring>
 #include <numeric>
+#include <random>
 
 #include "check.hpp"
 #include "image_utils/pad.hpp"
@@ -82,6 +85,70 @@ TEST("a canvas is affordable within the free budget or within twice the larger i
     CHECK(canvas_affordable(4 * kFreeCanvasBytes, 2 * kFreeCanvasBytes));
     CHECK(!canvas_affordable(4 * kFreeCanvasBytes + 4, 2 * kFreeCanvasBytes));
     CHECK(canvas_affordable(~u64{0} - 3, u64{1} << 63));  // no overflow at the top
+}
+
+namespace {
+
+bool inside(const Region& region, u64 x, u64 y) {
+    return x >= region.x && x - region.x < region.width && y >= region.y && y - region.y < region.height;
+}
+
+// Pixel (x, y) of an image painted in the regions, checked one pixel at a
+// time against the unpainted image, or transparent black beyond its own size.
+bool painted_as_expected(const Bytes& painted, Size canvas, const Image& source, const IgnoreRegions& ignore) {
+    for (u64 y = 0; y < canvas.height; ++y) {
+        for (u64 x = 0; x < canvas.width; ++x) {
+            const bool masked = std::any_of(ignore.regions.begin(), ignore.regions.end(),
+                                            [&](const Region& region) { return inside(region, x, y); });
+            u8 expected[4] = {0, 0, 0, 0};
+            if (masked) {
+                expected[0] = ignore.color.r, expected[1] = ignore.color.g, expected[2] = ignore.color.b;
+                expected[3] = 255;
+            } else if (x < source.width && y < source.height) {
+                std::memcpy(expected, source.pixels.data() + (y * source.width + x) * 4, 4);
+            }
+            if (std::memcmp(painted.data() + (y * canvas.width + x) * 4, expected, 4) != 0) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST("a pair built with ignore regions has them painted in every buffer, counted once") {
+    constexpr u64 kNear = ~u64{0} - 2;  // sums that would overflow must clip
+    std::mt19937_64 random(7);
+    auto below = [&](u64 n) { return random() % n; };
+    for (int round = 0; round < 200; ++round) {
+        Image images[2];  // baseline, current: sizes from 0 x 0, so that either or both may be padded
+        for (Image& image : images) {
+            image.width = below(9), image.height = below(9);
+            image.pixels = counting_bytes(image.width * image.height * 4, u8(round));
+        }
+        IgnoreRegions ignore{{}, {u8(below(256)), u8(below(256)), u8(below(256))}};
+        for (u64 n = below(4); n > 0; --n) {
+            ignore.regions.push_back({below(10), below(10), 1 + below(6), 1 + below(6)});
+        }
+        if (round % 10 == 0) ignore.regions.push_back({below(10), kNear, kNear, 5});
+        if (round % 10 == 1) ignore.regions.push_back({kNear, below(10), 3, kNear});
+
+        auto pair = build_painted_pair({images[0], images[1]}, ignore);
+        REQUIRE(pair.ok());
+        const Size canvas{pair->width, pair->height};
+        CHECK(painted_as_expected(pair->baseline, canvas, images[0], ignore));
+        CHECK(painted_as_expected(pair->current, canvas, images[1], ignore));
+        CHECK(painted_as_expected(Bytes(pair->current_own_pixels().begin(), pair->current_own_pixels().end()),
+                                  pair->current_size, images[1], ignore));
+        u64 covered = 0;
+        for (u64 y = 0; y < canvas.height; ++y) {
+            for (u64 x = 0; x < canvas.width; ++x) {
+                covered += std::any_of(ignore.regions.begin(), ignore.regions.end(),
+                                       [&](const Region& region) { return inside(region, x, y); });
+            }
+        }
+        CHECK_EQ(pair->ignored_pixels, covered);
+        CHECK(pair->ignore.regions == ignore.regions);
+    }
 }
 
 TEST("encode_png round trips RGB and drops alpha without blending") {

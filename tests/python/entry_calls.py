@@ -32,6 +32,8 @@ def make_inputs():
         "alt_color": (0, 0, 255),
         "wide_color": (256, 0, 0),
         "list_color": [255, 0, 0],
+        "regions": [(1, 1, 3, 3), [0, 5, 20, 2]],
+        "bad_regions": [(1, 1, 3, 3), (0, -1, 2, 2)],
     }
     inputs["pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["current_png"], inputs["narrow_png"])]
     inputs["bad_pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["baseline_png"], inputs["junk"])]
@@ -65,6 +67,12 @@ def entry_calls(inputs):
         "Comparison undecodable": lambda: fails(ValueError, Comparison, i["baseline_png"], i["junk"]),
         "Comparison not bytes": lambda: fails(TypeError, Comparison, bytearray(3), i["current_png"]),
         "Comparison missing argument": lambda: fails(TypeError, Comparison, i["baseline_png"]),
+        "Comparison with ignore regions": lambda: Comparison(i["baseline_png"], i["narrow_png"], ignore=i["regions"],
+                                                             mask_color=i["alt_color"]),
+        "Comparison bad rectangle": lambda: fails(ValueError, Comparison, i["baseline_png"], i["current_png"],
+                                                  ignore=i["bad_regions"]),
+        "Comparison bad mask colour": lambda: fails(ValueError, Comparison, i["baseline_png"], i["current_png"],
+                                                    mask_color=i["wide_color"]),
         "from_rgba": lambda: Comparison.from_rgba(i["baseline_rgba"], 8, 12, i["current_rgba"], 8, 14),
         "from_rgba short buffer": lambda: fails(ValueError, Comparison.from_rgba,
                                                 i["short_rgba"], 8, 12, i["current_rgba"], 8, 14),

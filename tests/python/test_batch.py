@@ -162,14 +162,15 @@ def custom_sequence(items):
 
 def test_signatures_and_docstrings():
     shown = "diff_color=Ellipsis, aa_color=Ellipsis, diff_color_alt=None"
+    regions = "*, ignore=(), mask_color=(255, 0, 255)"
     assert str(inspect.signature(quorvane.diff_batch)) == (
-        f"(pairs, threshold=0.1, alpha=0.1, include_aa=False, {shown})")
-    assert str(inspect.signature(quorvane.diff_count_batch)) == "(pairs, threshold=0.1, include_aa=False)"
-    assert str(inspect.signature(quorvane.ssim_batch)) == "(pairs)"
-    assert str(inspect.signature(Comparison.batch)) == "(pairs)"
+        f"(pairs, threshold=0.1, alpha=0.1, include_aa=False, {shown}, {regions})")
+    assert str(inspect.signature(quorvane.diff_count_batch)) == f"(pairs, threshold=0.1, include_aa=False, {regions})"
+    assert str(inspect.signature(quorvane.ssim_batch)) == f"(pairs, {regions})"
+    assert str(inspect.signature(Comparison.batch)) == f"(pairs, {regions})"
     assert str(inspect.signature(quorvane.compare_batch)) == (
         f"(pairs, threshold=0.1, alpha=0.1, include_aa=False, {shown}, return_diff=False, "
-        "thumbnail_width=None, thumbnail_height=None)")
+        f"thumbnail_width=None, thumbnail_height=None, {regions})")
     assert quorvane.compare_batch.__doc__ == (
         "Compare multiple image pairs in parallel (diff count + SSIM per pair).\n\n"
         "Batch version of `compare()`. Set `thumbnail_width` to generate a\nthumbnail per pair.")

@@ -66,7 +66,7 @@ class TestErrors:
             Comparison.from_rgba(b"", 0, 0, b"", 0)
         with pytest.raises(TypeError, match="unexpected keyword argument 'depth'"):
             Comparison.from_rgba(b"", 0, 0, b"", 0, 0, depth=8)
-        with pytest.raises(TypeError, match="takes at most 6 arguments"):
+        with pytest.raises(TypeError, match="takes at most 6 positional arguments"):
             Comparison.from_rgba(b"", 0, 0, b"", 0, 0, 0)
         with pytest.raises(TypeError, match="multiple values for argument 'baseline_rgba'"):
             Comparison.from_rgba(b"", 0, 0, b"", 0, 0, baseline_rgba=b"")

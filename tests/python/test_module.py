@@ -30,8 +30,9 @@ def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
 
 
 def test_signatures_come_from_the_docstrings():
-    assert str(inspect.signature(quorvane.Comparison)) == "(baseline_png, current_png)"
+    regions = "*, ignore=(), mask_color=(255, 0, 255)"
+    assert str(inspect.signature(quorvane.Comparison)) == f"(baseline_png, current_png, {regions})"
     params = list(inspect.signature(quorvane.Comparison.from_rgba).parameters)
     assert params == ["baseline_rgba", "baseline_width", "baseline_height", "current_rgba", "current_width",
-                      "current_height"]
+                      "current_height", "ignore", "mask_color"]
     assert quorvane.Comparison.from_rgba.__doc__ == "Create a Comparison from pre-decoded RGBA buffers."

@@ -106,7 +106,7 @@ def test_positional_and_keyword_arguments(comparison):
         diff_color_alt=None, aa_color=(4, 5, 6), diff_color=(1, 2, 3))
     with pytest.raises(TypeError, match="unexpected keyword argument 'alpha'"):
         comparison.diff_count(alpha=0.1)
-    with pytest.raises(TypeError, match="takes at most 2 arguments"):
+    with pytest.raises(TypeError, match="takes at most 2 positional arguments"):
         comparison.diff_count(0.1, False, 3)
     with pytest.raises(TypeError, match="missing required argument 'max_diffs'"):
         comparison.diff_count_capped()
