@@ -35,6 +35,10 @@ class Playwright:
     # Animations stopped and the caret hidden: what moves by itself is not compared.
     OPTIONS = {"animations": "disabled", "caret": "hide"}
 
+    @staticmethod
+    def timeout_errors():
+        return (sys.modules[PLAYWRIGHT].TimeoutError,)
+
     def check_masks(self, masks):
         locator = sys.modules[PLAYWRIGHT].Locator
         for mask in masks:
@@ -88,6 +92,10 @@ SELENIUM_GEOMETRY = """return [scrollX, scrollY, devicePixelRatio, arguments[0].
 
 
 class Selenium:
+    @staticmethod
+    def timeout_errors():
+        return ()  # its captures take no timeout
+
     def check_masks(self, masks):
         element = sys.modules[SELENIUM_ELEMENT].WebElement
         for mask in masks:

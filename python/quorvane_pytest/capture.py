@@ -25,6 +25,7 @@ class NotSettled(Exception):
 
 
 def actual_shot(target, ignore, mask, full_page, timeout):
+    __tracebackhide__ = True  # the error is the caller's
     ignore = tuple(tuple(region) for region in ignore)
     mask = tuple(mask)
     check_regions(ignore)
@@ -45,10 +46,11 @@ def actual_shot(target, ignore, mask, full_page, timeout):
     def capture(seconds):
         png, boxes, origin, scale = browser.capture(mask, seconds)
         return Shot(png, ignore + pixel_regions(boxes, origin, scale))
-    return settled(capture, timeout)
+    return settled(capture, timeout, out_of_time=browser.timeout_errors())
 
 
 def png_of(target):
+    __tracebackhide__ = True  # the error is the caller's
     if isinstance(target, (str, os.PathLike)):
         png, source = pathlib.Path(target).read_bytes(), os.fspath(target)
     else:
@@ -64,6 +66,7 @@ ONE_PIXEL = bytes(4)
 
 
 def check_regions(ignore):
+    __tracebackhide__ = True  # the error is the caller's
     quorvane.Comparison.from_rgba(ONE_PIXEL, 1, 1, ONE_PIXEL, 1, 1, ignore=ignore)
 
 
@@ -92,14 +95,19 @@ def same_pixels(first, second):
     return not comparison.size_mismatch and comparison.diff_count(threshold=0.0, include_aa=True) == 0
 
 
-def settled(capture, timeout, clock=time.monotonic):
+def settled(capture, timeout, clock=time.monotonic, out_of_time=()):
     """Captures until one shows what the one before it showed, and returns
-    it; `capture` is given the seconds left. The timeout bounds the captures
-    and the waiting for them to agree together."""
+    it; `capture` is given the seconds left, and raises one of out_of_time
+    when they run out. The timeout bounds the captures and the waiting for
+    them to agree together: only the first capture's running out is the
+    capturing's own error."""
     deadline = clock() + timeout
     previous, captures = capture(timeout), 1
     while (left := deadline - clock()) > 0:
-        current = capture(left)
+        try:
+            current = capture(left)
+        except out_of_time:
+            break
         captures += 1
         if same_pixels(previous, current):
             return current

@@ -38,6 +38,7 @@ def default_name(test, call):
 
 def given_name(name):
     """A name given in the call, as the baseline's file name."""
+    __tracebackhide__ = True  # the error is the caller's
     if not isinstance(name, str):
         raise TypeError(f"assert_screenshot: name must be a str, not {type(name).__name__}")
     if name in ("", ".", "..") or "/" in name or "\\" in name or "\0" in name:

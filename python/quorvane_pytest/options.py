@@ -30,6 +30,7 @@ def add_ini_options(parser):
 
 
 def checked(label, text, check):
+    __tracebackhide__ = True  # the error is the caller's
     try:
         return check(text)
     except argparse.ArgumentTypeError as error:
@@ -48,6 +49,7 @@ def ini_values(getini):
 def call_values(**given):
     """The values given in a call (None: not given), checked as the ini
     options' text is."""
+    __tracebackhide__ = True  # the error is the caller's
     values = {}
     for keyword, value in given.items():
         if value is None:

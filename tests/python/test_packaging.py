@@ -1,5 +1,6 @@
 """`pip install .` builds one abi3 wheel whose module imports on its own,
-with the command-line package and its `quorvane` console script."""
+with the command-line package and its `quorvane` console script, and the
+pytest plugin with its entry point."""
 
 import os
 import subprocess
@@ -18,8 +19,11 @@ def test_wheel_installs_and_imports(tmp_path):
     names = zipfile.ZipFile(wheel).namelist()
     assert "quorvane.abi3.so" in names
     assert {f"quorvane_cli/{module}.py" for module in ("__init__", "__main__", "cli", "report", "page")} <= set(names)
+    assert {"quorvane_pytest/__init__.py", "quorvane_pytest/plugin.py"} <= set(names)
     (entry_points,) = [name for name in names if name.endswith(".dist-info/entry_points.txt")]
-    assert "quorvane = quorvane_cli:main" in zipfile.ZipFile(wheel).read(entry_points).decode()
+    entry_points = zipfile.ZipFile(wheel).read(entry_points).decode()
+    assert "quorvane = quorvane_cli:main" in entry_points
+    assert "[pytest11]\nquorvane = quorvane_pytest.plugin" in entry_points
 
     target = tmp_path / "site"
     subprocess.run([sys.executable, "-m", "pip", "install", "--no-deps", "-q", "--target", str(target), str(wheel)],
@@ -37,3 +41,15 @@ def test_wheel_installs_and_imports(tmp_path):
                          env=dict(os.environ, PYTHONPATH=str(target)), cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     assert "status     unchanged" in run.stdout
+
+    # pytest finds the plugin by the name of its entry point (other plugins
+    # of the machine left out), and Playwright and Selenium stay unimported
+    # until a target of theirs comes.
+    (tmp_path / "test_shot.py").write_text(
+        "import sys\n\ndef test_shot(assert_screenshot):\n"
+        "    assert not {'playwright', 'selenium'} & {name.split('.')[0] for name in sys.modules}\n"
+        f"    assert_screenshot({str(page)!r})\n")
+    run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "quorvane", "-p", "no:cacheprovider",
+                          "test_shot.py"], capture_output=True, text=True, cwd=tmp_path,
+                         env=dict(os.environ, PYTHONPATH=str(target), PYTEST_DISABLE_PLUGIN_AUTOLOAD="1"))
+    assert "screenshot test_shot.png: no baseline" in run.stdout, run.stdout + run.stderr
