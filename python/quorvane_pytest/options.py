@@ -71,9 +71,9 @@ def settings_and_limits(values):
     """The Settings and Limits of the values by keyword; with no pixel or
     ratio limit among them, any changed pixel fails."""
     fields = {NUMBERS[keyword][2] if keyword in NUMBERS else keyword: value for keyword, value in values.items()}
-    settings = analysis.Settings(**{name: fields[name] for name in ("threshold",) if name in fields})
-    limits = analysis.Limits(**{field.name: fields[field.name] for field in dataclasses.fields(analysis.Limits)
-                                if field.name in fields})
+    threshold = fields.pop("threshold", None)
+    settings = analysis.Settings() if threshold is None else analysis.Settings(threshold=threshold)
+    limits = analysis.Limits(**fields)
     if limits.max_changed_pixels is None and limits.max_changed_ratio is None:
         limits = dataclasses.replace(limits, max_changed_pixels=0)
     return settings, limits
