@@ -11,7 +11,8 @@ STATUSES = ("unchanged", "changed", "shifted", "new", "missing", "error")
 @dataclasses.dataclass(frozen=True)
 class Settings:
     """Every parameter of the module's comparison, with the module's defaults
-    except max_clusters: the five largest clusters are listed."""
+    except max_clusters: the five largest clusters are listed. `ignore` holds
+    the (x, y, width, height) rectangles left out of every figure."""
     threshold: float = 0.1
     include_aa: bool = False
     alpha: float = 0.1
@@ -26,6 +27,17 @@ class Settings:
     merge_overlap: float = 0.5
     max_edit_ratio: float = 0.25
     max_edit_rows: int = 2048
+    ignore: tuple = ()
+    mask_color: tuple = (255, 0, 255)
+
+    def __post_init__(self):
+        # Tuples, whatever sequences were given: the settings stay hashable.
+        object.__setattr__(self, "ignore", tuple(tuple(rectangle) for rectangle in self.ignore))
+        object.__setattr__(self, "mask_color", tuple(self.mask_color))
+
+    def region_options(self):
+        """For building a Comparison or a batch: the regions painted into both images."""
+        return {"ignore": self.ignore, "mask_color": self.mask_color}
 
     def pixel_options(self):
         return {"threshold": self.threshold, "include_aa": self.include_aa}
@@ -71,8 +83,27 @@ def ratio(part, whole):
     return part / whole if whole else 0.0
 
 
-def pair_figures(baseline_size, current_size, changed_pixels, ssim):
-    """The figures every compared pair has; the details of a change come later."""
+def covered_pixels(regions, width, height):
+    """Pixels of the width x height canvas inside any region, each counted
+    once: the module's Comparison.ignored_pixels, for pairs that compare_batch
+    compared without making a Comparison. Between two consecutive row edges
+    the same regions cross every row, so each such band counts its union of
+    columns once."""
+    boxes = [(x, y, min(x + w, width), min(y + h, height)) for x, y, w, h in regions if x < width and y < height]
+    edges = sorted({edge for _, top, _, bottom in boxes for edge in (top, bottom)})
+    total = 0
+    for top, bottom in zip(edges, edges[1:]):
+        reached = columns = 0
+        for left, right in sorted((left, right) for left, y0, right, y1 in boxes if y0 <= top and bottom <= y1):
+            columns += max(0, right - max(left, reached))
+            reached = max(reached, right)
+        total += columns * (bottom - top)
+    return total
+
+
+def pair_figures(baseline_size, current_size, changed_pixels, ssim, ignore=()):
+    """The figures every compared pair has; the details of a change come
+    later. `ignore` holds the regions the pair was compared with."""
     width, height = max(baseline_size[0], current_size[0]), max(baseline_size[1], current_size[1])
     return {
         "baseline": {"width": baseline_size[0], "height": baseline_size[1]},
@@ -83,6 +114,8 @@ def pair_figures(baseline_size, current_size, changed_pixels, ssim):
         "changed_pixels": changed_pixels,
         "changed_ratio": ratio(changed_pixels, width * height),
         "ssim": ssim,
+        "ignore": [list(rectangle) for rectangle in ignore],
+        "ignored_pixels": covered_pixels(ignore, width, height),
         "clusters": {"total": 0, "truncated": False, "items": []},
         "alignment": None,
     }
@@ -138,7 +171,8 @@ def compared_figures(comparison, settings):
     and the status included; returns them with the pair's RowAlignment (None
     when nothing changed)."""
     changed = comparison.diff_count(**settings.pixel_options())
-    figures = pair_figures(comparison.baseline_size, comparison.current_size, changed, comparison.ssim())
+    figures = pair_figures(comparison.baseline_size, comparison.current_size, changed, comparison.ssim(),
+                           settings.ignore)
     alignment = add_change_details(figures, comparison, settings) if changed else None
     figures["status"] = status_of(figures)
     return figures, alignment

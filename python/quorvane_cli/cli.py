@@ -10,7 +10,7 @@ import sys
 
 import quorvane
 
-from quorvane_cli import analysis, report
+from quorvane_cli import analysis, regions, report
 from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, failing_file, read_file, write_file
 
 
@@ -62,6 +62,11 @@ def add_comparison_options(parser):
                         help="colour distance from which a pixel counts as changed, 0.0 to 1.0 (default %(default)s)")
     pixels.add_argument("--include-aa", action="store_true",
                         help="count anti-aliased edge pixels as changed too")
+    pixels.add_argument("--ignore", type=regions.rectangle, action="append", default=[], metavar="X,Y,W,H",
+                        help="leave a rectangle of the compared canvas out of every figure: painted in the mask "
+                             "colour in both images (repeatable)")
+    pixels.add_argument("--mask-color", type=color, default=DEFAULTS.mask_color, metavar="R,G,B",
+                        help="colour of the ignored rectangles, in the images and the diff (default 255,0,255)")
 
     drawing = parser.add_argument_group("diff images")
     drawing.add_argument("--alpha", type=unit_interval, default=DEFAULTS.alpha,
@@ -109,16 +114,16 @@ def from_args(kind, args):
     return kind(**{field.name: getattr(args, field.name) for field in dataclasses.fields(kind)})
 
 
-def open_pair(baseline_path, baseline_png, current_path, current_png):
+def open_pair(baseline_path, baseline_png, current_path, current_png, settings):
     try:
-        return quorvane.Comparison(baseline_png, current_png)
+        return quorvane.Comparison(baseline_png, current_png, **settings.region_options())
     except ValueError as error:
         raise CliError(failing_file(baseline_path, baseline_png, current_path), str(error)) from None
 
 
 def run_compare(args, settings, limits):
     baseline_png, current_png = read_file(args.baseline), read_file(args.current)
-    comparison = open_pair(args.baseline, baseline_png, args.current, current_png)
+    comparison = open_pair(args.baseline, baseline_png, args.current, current_png, settings)
 
     figures, alignment = analysis.compared_figures(comparison, settings)
     figures["baseline"]["path"], figures["current"]["path"] = str(args.baseline), str(args.current)
@@ -182,6 +187,10 @@ def format_comparison(figures, failures):
     if figures["size_mismatch"]:
         lines.append(f"sizes      differ: compared on {figures['width']}x{figures['height']}, "
                      "the area missing from the smaller image counting as transparent")
+    if figures["ignore"]:
+        ignored, count = figures["ignored_pixels"], len(figures["ignore"])
+        lines.append(f"ignored    {ignored} pixels left out ({analysis.ratio(ignored, pixels):.2%}), "
+                     f"in {count} region{'' if count == 1 else 's'}")
     lines.append(f"changed    {figures['changed_pixels']} of {pixels} pixels ({figures['changed_ratio']:.2%})")
     lines.append(f"SSIM       {figures['ssim']:.6f}")
     lines.extend(cluster_lines("clusters   ", "", figures["clusters"]))
@@ -253,6 +262,10 @@ def build_parser():
     make_report.add_argument("--thumbnail-width", type=positive, default=240, metavar="N",
                              help="width of the thumbnails on the page (default 240)")
     make_report.add_argument("-q", "--quiet", action="store_true", help="show no progress on stderr")
+    make_report.add_argument("--ignore-file", metavar="REGIONS.json",
+                             help="rectangles to ignore per file: a JSON object mapping a relative path or a glob "
+                                  "pattern to a list of [x, y, width, height]; every matching entry applies, "
+                                  "beside --ignore")
     add_comparison_options(make_report)
     make_report.set_defaults(run=report.run_report)
     return parser

@@ -12,7 +12,7 @@ LABELS = {"unchanged": "unchanged", "changed": "changed", "shifted": "shifted on
 STYLE = """
 :root { --ink: #1d2433; --muted: #5f6b7e; --line: #d9dee7; --panel: #f5f7fa; --accent: #2456c7;
   --unchanged: #2e7d4f; --changed: #c62828; --shifted: #b26a00; --new: #1f63b8; --missing: #6a3fb5;
-  --error: #7a1d1d; --inserted: #00a37a; --deleted: #e05a00; }
+  --error: #7a1d1d; --inserted: #00a37a; --deleted: #e05a00; --ignored: #6b4fa0; }
 * { box-sizing: border-box; }
 body { margin: 0; font: 14px/1.45 system-ui, -apple-system, "Segoe UI", sans-serif; color: var(--ink); }
 header.top, main { max-width: 1280px; margin: 0 auto; padding: 0 24px; }
@@ -61,6 +61,8 @@ figure img { display: block; width: 100%; height: auto; border: 1px solid var(--
 .shot { position: relative; display: block; flex: 1; }
 .box { position: absolute; border: 2px solid var(--changed); background: rgb(198 40 40 / 12%);
   min-width: 4px; min-height: 4px; }
+.ignored { position: absolute; border: 2px dashed var(--ignored); min-width: 4px; min-height: 4px;
+  background: repeating-linear-gradient(45deg, rgb(107 79 160 / 30%) 0 3px, transparent 3px 7px); }
 .legend { font-size: 12px; color: var(--muted); margin-top: 4px; }
 .legend i { display: inline-block; width: 10px; height: 10px; margin: 0 4px 0 8px; vertical-align: -1px; }
 .empty { color: var(--muted); }
@@ -116,8 +118,10 @@ def image(src, size, alt):
     return f'<img src="{escape(src)}" alt="{escape(alt)}" loading="lazy"{ratio}>'
 
 
-def linked_image(images, name, size, alt):
-    return f'<a href="{escape(images[name])}">{image(images[name + "_thumbnail"], size, alt)}</a>'
+def linked_image(images, name, size, alt, marks=""):
+    """The thumbnail linking to the image; marks stand over it."""
+    shot = ' class="shot"' if marks else ""
+    return f'<a{shot} href="{escape(images[name])}">{image(images[name + "_thumbnail"], size, alt)}{marks}</a>'
 
 
 def shifted_rows(pair):
@@ -153,20 +157,31 @@ def table_row(index, pair):
             + f"<td>{result}</td>{preview}</tr>")
 
 
+def mark(kind, x, y, width, height, size, title):
+    """A rectangle over an image, in percent of its size so that it scales
+    with it; cut at the image's edge, and nothing when wholly outside."""
+    right, bottom = min(x + width, size["width"]), min(y + height, size["height"])
+    if right <= x or bottom <= y:
+        return ""
+    style = (f"left:{100 * x / size['width']:.4f}%;top:{100 * y / size['height']:.4f}%;"
+             f"width:{100 * (right - x) / size['width']:.4f}%;height:{100 * (bottom - y) / size['height']:.4f}%")
+    return f'<span class="{kind}" style="{style}" title="{escape(title)}"></span>'
+
+
 def boxes(clusters, size):
-    """Cluster boxes over the current image, in percent of its own size, so
-    they scale with it; a box reaching into padding is cut at its edge."""
-    marks = []
-    for rank, c in enumerate(clusters["items"], 1):
-        right, bottom = min(c["x"] + c["width"], size["width"]), min(c["y"] + c["height"], size["height"])
-        if right <= c["x"] or bottom <= c["y"]:
-            continue
-        style = (f"left:{100 * c['x'] / size['width']:.4f}%;top:{100 * c['y'] / size['height']:.4f}%;"
-                 f"width:{100 * (right - c['x']) / size['width']:.4f}%;"
-                 f"height:{100 * (bottom - c['y']) / size['height']:.4f}%")
-        title = f"cluster {rank}: {c['width']}x{c['height']} at ({c['x']}, {c['y']}), {c['pixel_count']} pixels"
-        marks.append(f'<span class="box" style="{style}" title="{escape(title)}"></span>')
-    return "".join(marks)
+    """Cluster boxes over the current image; a box reaching into padding is
+    cut at its edge."""
+    return "".join(mark("box", c["x"], c["y"], c["width"], c["height"], size,
+                        f"cluster {rank}: {c['width']}x{c['height']} at ({c['x']}, {c['y']}), "
+                        f"{c['pixel_count']} pixels") for rank, c in enumerate(clusters["items"], 1))
+
+
+def ignored_marks(pair, size):
+    """The pair's ignored regions over one of its images: canvas pixels,
+    which are each image's own pixels up to its size."""
+    return "".join(mark("ignored", x, y, width, height, size,
+                        f"ignored region {width}x{height} at ({x}, {y}): not compared")
+                   for x, y, width, height in pair["ignore"] or ())
 
 
 def band_marks(bands, height):
@@ -196,6 +211,9 @@ def figures_text(pair):
              f"SSIM {pair['ssim']:.6f}", f"{number(pair['clusters']['total'])} clusters"]
     if pair["size_mismatch"]:
         parts.append(f"sizes differ, compared on {pair['width']}x{pair['height']}")
+    if pair["ignore"]:
+        count = len(pair["ignore"])
+        parts.append(f"{number(pair['ignored_pixels'])} pixels ignored in {count} region{'' if count == 1 else 's'}")
     aligned = pair["alignment"]
     if aligned is None:
         parts.append("rows do not align")
@@ -215,21 +233,23 @@ def compared_images(pair):
     bands = aligned["bands"] if aligned is not None else []
     legend = (f'<div class="legend">{len(clusters["items"])} of {number(clusters["total"])} clusters boxed'
               + ('; shift bands:<i style="background:var(--inserted)"></i>inserted'
-                 '<i style="background:var(--deleted)"></i>deleted' if bands else "") + "</div>")
+                 '<i style="background:var(--deleted)"></i>deleted' if bands else "")
+              + ('; <i style="border:2px dashed var(--ignored)"></i>ignored' if pair["ignore"] else "") + "</div>")
     figures = [
         f'<figure><figcaption>Baseline · {pair["baseline"]["width"]}×{pair["baseline"]["height"]}</figcaption>'
-        f'{linked_image(images, "baseline", pair["baseline"], "baseline")}</figure>',
+        f'{linked_image(images, "baseline", pair["baseline"], "baseline", ignored_marks(pair, pair["baseline"]))}'
+        '</figure>',
         f'<figure class="current"><figcaption>Current · {current["width"]}×{current["height"]}</figcaption>'
         f'<div class="frame"><div class="bands">{band_marks(bands, current["height"])}</div>'
         f'<a class="shot" href="{escape(images["current"])}">'
-        f'{image(images["current_thumbnail"], current, "current")}{boxes(clusters, current)}</a></div>'
-        f'{legend}</figure>',
+        f'{image(images["current_thumbnail"], current, "current")}{ignored_marks(pair, current)}'
+        f'{boxes(clusters, current)}</a></div>{legend}</figure>',
         f'<figure><figcaption>Diff · {pair["width"]}×{pair["height"]}</figcaption>'
-        f'{linked_image(images, "diff", pair, "diff")}</figure>',
+        f'{linked_image(images, "diff", pair, "diff", ignored_marks(pair, pair))}</figure>',
     ]
     if images["aligned_diff"]:
-        figures.append(f'<figure><figcaption>Shift-aware diff · current rows</figcaption>'
-                       f'{linked_image(images, "aligned_diff", current, "shift-aware diff")}</figure>')
+        aligned_diff = linked_image(images, "aligned_diff", current, "shift-aware diff", ignored_marks(pair, current))
+        figures.append(f'<figure><figcaption>Shift-aware diff · current rows</figcaption>{aligned_diff}</figure>')
     return "".join(figures)
 
 

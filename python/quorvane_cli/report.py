@@ -14,7 +14,7 @@ import sys
 
 import quorvane
 
-from quorvane_cli import analysis, page
+from quorvane_cli import analysis, page, regions
 from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, failing_file, read_file, write_file
 from quorvane_cli.progress import Progress
 
@@ -26,6 +26,7 @@ class Entry:
     baseline: pathlib.Path | None
     current: pathlib.Path | None
     folder: str = ""  # where its images go, relative to the output directory
+    ignore: tuple = ()  # its rectangles from the ignore file
 
 
 def png_files(root, skip):
@@ -110,21 +111,38 @@ class PairRun:
     def thumbnail(self, png):
         return thumbnail_or_none(lambda: quorvane.thumbnail(png, width=self.thumbnail_width))
 
-    def compare_batch(self, pngs):
+    def settings_for(self, entry):
+        """The settings of the report with the entry's own regions added."""
+        return dataclasses.replace(self.settings, ignore=regions.combined(self.settings.ignore, entry.ignore))
+
+    def compare_chunk(self, readable):
+        """compare_batch's results for (entry, pngs) items, in their order: a
+        batch paints the same regions into every pair, so there is one batch
+        per set of regions."""
+        groups = {}
+        for index, (entry, _) in enumerate(readable):
+            groups.setdefault(self.settings_for(entry), []).append(index)
+        results = [None] * len(readable)
+        for settings, indices in groups.items():
+            for index, result in zip(indices, self.compare_batch([readable[i][1] for i in indices], settings)):
+                results[index] = result
+        return results
+
+    def compare_batch(self, pngs, settings):
         """compare_batch's tuples, or the ValueError of each pair that failed.
         A batch raises only its first failure, so a failing batch is halved
         until the failures stand alone; the good pairs keep their results."""
+        options = {**settings.pixel_options(), **settings.region_options()}
         try:
-            return quorvane.compare_batch(pngs, **self.settings.pixel_options(),
-                                          thumbnail_width=self.thumbnail_width)
+            return quorvane.compare_batch(pngs, **options, thumbnail_width=self.thumbnail_width)
         except ValueError as error:
             if len(pngs) == 1:
                 try:  # the pair itself compares when its thumbnail was what failed
-                    return quorvane.compare_batch(pngs, **self.settings.pixel_options())
+                    return quorvane.compare_batch(pngs, **options)
                 except ValueError:
                     return [error]
             half = len(pngs) // 2
-            return self.compare_batch(pngs[:half]) + self.compare_batch(pngs[half:])
+            return self.compare_batch(pngs[:half], settings) + self.compare_batch(pngs[half:], settings)
 
     def pair_record(self, entry, pngs, result):
         """The record of a compared pair from its compare_batch tuple; a
@@ -134,7 +152,8 @@ class PairRun:
             return error_record(entry, failing_file(entry.baseline, pngs[0], entry.current), str(result))
         changed, ssim, _, _, _, current_thumbnail = result
         baseline_png, current_png = pngs
-        figures = analysis.pair_figures(analysis.png_size(baseline_png), analysis.png_size(current_png), changed, ssim)
+        figures = analysis.pair_figures(analysis.png_size(baseline_png), analysis.png_size(current_png), changed, ssim,
+                                        self.settings_for(entry).ignore)
         images = {"current": self.copy(entry, "current.png", entry.current),
                   "current_thumbnail": self.save(entry, "current.webp", current_thumbnail)}
         if changed:
@@ -143,8 +162,8 @@ class PairRun:
         return record(entry, figures, images, analysis.judge(figures, self.limits))
 
     def change_images(self, entry, figures, baseline_png, current_png):
-        settings = self.settings
-        comparison = quorvane.Comparison(baseline_png, current_png)
+        settings = self.settings_for(entry)
+        comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
         alignment = analysis.add_change_details(figures, comparison, settings)
         # The baseline at its own size: the pair's own thumbnail of it would
         # show the padding of a size mismatch.
@@ -206,7 +225,7 @@ class PairRun:
                         readable.append((entry, (read_file(entry.baseline), read_file(entry.current))))
                     except CliError as error:
                         submit(entry, error_record, entry, None, str(error))
-                results = self.compare_batch([pngs for _, pngs in readable])
+                results = self.compare_chunk(readable)
                 submitted = [submit(entry, self.pair_record, entry, pngs, result)
                              for (entry, pngs), result in zip(readable, results)]
                 # At most two chunks in flight: memory stays bounded.
@@ -215,12 +234,23 @@ class PairRun:
         return [futures[entry.path].result() for entry in entries]
 
 
+def apply_ignore_file(path, entries):
+    """Gives each entry the rectangles of the file's keys that match its
+    path; a key that matches none is likely a typo, and said so."""
+    table = regions.read_ignore_file(path)
+    for entry in entries:
+        entry.ignore = regions.regions_for(entry.path, table)
+    for key in table:
+        if not any(regions.matches(key, entry.path) for entry in entries):
+            print(f"quorvane: {path}: {json.dumps(key)} matches no file", file=sys.stderr)
+
+
 def record(entry, figures, images, failures):
     """A pair's record in report.json: the same keys for every status."""
     result = {"path": entry.path, "status": figures["status"], "passed": not failures, "failures": failures,
               "error": None, "baseline": None, "current": None, "width": None, "height": None,
               "size_mismatch": None, "changed_pixels": None, "changed_ratio": None, "ssim": None,
-              "clusters": None, "alignment": None}
+              "ignore": None, "ignored_pixels": None, "clusters": None, "alignment": None}
     result.update(figures)
     for side, file in (("baseline", entry.baseline), ("current", entry.current)):
         if result[side] is not None:
@@ -259,7 +289,7 @@ def summary_line(summary):
     return ", ".join(parts) + f"; {summary['failed']} beyond limits"
 
 
-def report_data(baseline_dir, current_dir, settings, limits, records):
+def report_data(baseline_dir, current_dir, settings, limits, records, ignore_file=None):
     """What report.json holds and the page is rendered from."""
     return {
         "quorvane": quorvane.__version__,
@@ -267,6 +297,7 @@ def report_data(baseline_dir, current_dir, settings, limits, records):
         "baseline_dir": str(baseline_dir),
         "current_dir": str(current_dir),
         "settings": analysis.as_dict(settings),
+        "ignore_file": ignore_file,
         "limits": analysis.as_dict(limits.in_force()),
         "summary": summary_of(records),
         "pairs": records,
@@ -281,6 +312,8 @@ def run_report(args, settings, limits):
     entries = find_pairs(baseline_dir, current_dir, skip={out_dir.resolve(), (out_dir / "images").resolve()})
     if not entries:
         raise CliError(f"{baseline_dir}, {current_dir}", "no PNG files found")
+    if args.ignore_file:
+        apply_ignore_file(args.ignore_file, entries)
     try:
         out_dir.mkdir(parents=True, exist_ok=True)
     except OSError as error:
@@ -290,7 +323,7 @@ def run_report(args, settings, limits):
     records = PairRun(settings, limits, out_dir, args.thumbnail_width).run(entries, progress)
     progress.finish()
 
-    report = report_data(baseline_dir, current_dir, settings, limits, records)
+    report = report_data(baseline_dir, current_dir, settings, limits, records, args.ignore_file)
     summary = report["summary"]
     write_file(out_dir / "report.json", json.dumps(report, indent=1).encode())
     write_file(out_dir / "index.html", page.render(report).encode())

@@ -39,7 +39,8 @@ def check(run, screenshot, shot, settings, limits):
             write_baseline(run, screenshot, shot.png, "undecodable")
             return
         raise undecodable(run, screenshot, error)
-    comparison = quorvane.Comparison(baseline, shot.png, ignore=shot.regions)
+    settings = dataclasses.replace(settings, ignore=shot.regions)
+    comparison = quorvane.Comparison(baseline, shot.png, **settings.region_options())
     figures, alignment = analysis.compared_figures(comparison, settings)
     failures = size_failures(figures, limits) + analysis.judge(figures, limits)
     if not failures:

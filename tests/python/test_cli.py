@@ -1,6 +1,7 @@
 """`quorvane compare`: exit statuses and messages, the JSON object, the
 limits, and the images it writes, checked against the module's own answers."""
 
+import io
 import json
 import os
 import subprocess
@@ -8,10 +9,11 @@ import sys
 
 import numpy as np
 import pytest
+from PIL import Image, ImageDraw
 
 import quorvane
 import screens
-from imaging import ROOT, pypng_rgba
+from imaging import ROOT, pypng_rgba, screen
 from screens import run
 
 BUILD_DIR = os.environ.get("QUORVANE_BUILD_DIR", str(ROOT / "build"))
@@ -80,6 +82,11 @@ def test_unreadable_input_exits_2_with_one_line_naming_the_file(capsys, pair_fil
     (["--diff-color", "#12345"], "argument --diff-color: must be R,G,B"),
     (["--min-ssim", "nan"], "argument --min-ssim: must be a finite number"),
     (["--no-such-option"], "unrecognized arguments: --no-such-option"),
+    (["--ignore", "1,2,3"], "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3"),
+    (["--ignore", "1,2,3,4.5"], "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3,4.5"),
+    (["--ignore", "0,0,4,4", "--ignore=-1,0,4,4"], "argument --ignore: rectangle (-1, 0, 4, 4) has a negative x"),
+    (["--ignore", "0,0,4,0"], "argument --ignore: rectangle (0, 0, 4, 0) has a height below 1"),
+    (["--mask-color", "0,0,256"], "argument --mask-color: must be R,G,B"),
 ])
 def test_bad_usage_exits_2(capsys, pair_files, options, fragment):
     code, out, err = run(capsys, "compare", pair_files["base"], pair_files["changed"], *options)
@@ -110,8 +117,9 @@ def test_json_object_holds_the_modules_figures(capsys, pair_files):
     comparison = quorvane.Comparison(pair_files["base"].read_bytes(), pair_files["shifted"].read_bytes())
     alignment = comparison.row_alignment()
     assert set(result) == {"baseline", "current", "width", "height", "size_mismatch", "status", "changed_pixels",
-                           "changed_ratio", "ssim", "clusters", "alignment", "limits", "passed", "failures",
-                           "outputs"}
+                           "changed_ratio", "ssim", "ignore", "ignored_pixels", "clusters", "alignment", "limits",
+                           "passed", "failures", "outputs"}
+    assert (result["ignore"], result["ignored_pixels"]) == ([], 0)
     assert result["baseline"] == {"path": str(pair_files["base"]), "width": 48, "height": 96}
     assert (result["width"], result["height"], result["size_mismatch"]) == (48, 96, False)
     assert result["changed_pixels"] == comparison.diff_count()
@@ -194,3 +202,44 @@ def test_size_mismatch_compares_on_the_common_canvas(capsys, pair_files, tmp_pat
     assert result["alignment"]["bands"] == [{"kind": "inserted", "y": 96, "rows": 8}]
     assert (result["status"], result["passed"]) == ("shifted", True)
 
+
+
+def with_clock(png, time):
+    """The example page with a clock in its top bar showing the time."""
+    image = Image.open(io.BytesIO(png)).convert("RGB")
+    ImageDraw.Draw(image).text((1150, 16), time, fill=(60, 60, 60))
+    out = io.BytesIO()
+    image.save(out, "PNG")
+    return out.getvalue()
+
+
+CLOCK = (1140, 8, 110, 30)
+
+
+def test_a_live_clock_fails_the_pair_until_its_region_is_ignored(capsys, tmp_path):
+    page = screen("page_baseline.png")
+    for side, time in (("baseline", "12:34:56"), ("current", "12:35:07")):
+        (tmp_path / side / "docs").mkdir(parents=True)
+        (tmp_path / side / "docs" / "page.png").write_bytes(with_clock(page, time))
+    baseline, current = tmp_path / "baseline" / "docs" / "page.png", tmp_path / "current" / "docs" / "page.png"
+    clock = ",".join(map(str, CLOCK))
+
+    assert run(capsys, "compare", baseline, current)[0] == 1
+    code, out, _ = run(capsys, "compare", baseline, current, "--ignore", clock, "--ignore", "0,0,10,10")
+    assert code == 0 and "ignored    3400 pixels left out (0.08%), in 2 regions" in out
+    result = json.loads(run(capsys, "compare", baseline, current, "--ignore", clock, "--json")[1])
+    module = quorvane.Comparison(baseline.read_bytes(), current.read_bytes(), ignore=[CLOCK])
+    assert (result["ignore"], result["ignored_pixels"], result["changed_pixels"]) == (
+        [list(CLOCK)], module.ignored_pixels, 0)
+
+    regions = tmp_path / "regions.json"
+    regions.write_text(json.dumps({"docs/*.png": [CLOCK], "docs/page.png": [[0, 0, 10, 10], CLOCK]}))
+    report = ["report", tmp_path / "baseline", tmp_path / "current", "-o", tmp_path / "out", "-q"]
+    assert run(capsys, *report)[0] == 1
+    assert run(capsys, *report, "--ignore-file", regions)[:3] == (0, f"1 pair: 1 unchanged, 0 changed, 0 shifted "
+                                                                    f"only, 0 new, 0 missing; 0 beyond limits\n"
+                                                                    f"report: {tmp_path / 'out' / 'index.html'}\n", "")
+    written = json.loads((tmp_path / "out" / "report.json").read_text())
+    (pair,) = written["pairs"]
+    assert (pair["ignore"], pair["ignored_pixels"]) == ([list(CLOCK), [0, 0, 10, 10]], 3400)
+    assert written["ignore_file"] == str(regions)

@@ -158,3 +158,39 @@ def test_progress_goes_to_stderr_unless_quiet(capsys, tmp_path):
     baseline, current = screens.write_suite(tmp_path, {"home.png": pages["home.png"]})
     assert run(capsys, "report", baseline, current, "-o", tmp_path / "out")[2] == "quorvane: comparing 1 pair\n"
     assert run(capsys, "report", baseline, current, "-o", tmp_path / "out", "-q")[2] == ""
+
+
+@pytest.mark.parametrize("content, message", [
+    ("{", "not a JSON file: "),
+    ("[[0, 0, 4, 4]]", 'expected an object {"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}'),
+    ('{"*": [[0, 0, 4, 4]], "home.png": [[0, 0, 4]]}',
+     '"home.png": rectangle [0, 0, 4] is not four integers (x, y, width, height)'),
+    ('{"*": [[0, -2, 4, 4]]}', '"*": rectangle [0, -2, 4, 4] has a negative y'),
+    ('{"*": 4}', '"*": expected a sequence of (x, y, width, height) rectangles, got int'),
+])
+def test_bad_ignore_file_exits_2_naming_it(capsys, tmp_path, content, message):
+    baseline, current = screens.write_suite(tmp_path, {"home.png": screens.suite()["home.png"]})
+    regions = tmp_path / "regions.json"
+    regions.write_text(content)
+    code, out, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--ignore-file", regions)
+    assert (code, out) == (2, "")
+    assert err.startswith(f"quorvane: {regions}: {message}") and err.count("\n") == 1
+
+
+def test_ignore_file_keys_apply_by_path_and_pattern_beside_the_option(capsys, tmp_path):
+    baseline, current = screens.write_suite(tmp_path, screens.suite())
+    regions = tmp_path / "regions.json"
+    regions.write_text(json.dumps({"docs/*": [[0, 0, 2, 2]], "docs/changed.png": [[8, 18, 12, 12], [0, 0, 2, 2]],
+                                   "nothing/*.png": [[0, 0, 1, 1]]}))
+    code, _, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "-q", "--ignore-file", regions,
+                       "--ignore", "40,0,8,1")
+    assert err == f'quorvane: {regions}: "nothing/*.png" matches no file\n'
+    report = json.loads((tmp_path / "out" / "report.json").read_text())
+    applied = {pair["path"]: (pair["ignore"], pair["status"]) for pair in report["pairs"]}
+    assert applied == {
+        "docs/changed.png": ([[40, 0, 8, 1], [0, 0, 2, 2], [8, 18, 12, 12]], "unchanged"),
+        "docs/shifted.png": ([[40, 0, 8, 1], [0, 0, 2, 2]], "shifted"),
+        "home.png": ([[40, 0, 8, 1]], "unchanged"), "same/twice.png": ([[40, 0, 8, 1]], "unchanged"),
+        "new.png": (None, "new"), "old.png": (None, "missing")}
+    assert report["settings"]["ignore"] == [[40, 0, 8, 1]] and report["settings"]["mask_color"] == [255, 0, 255]
+    assert code == 1

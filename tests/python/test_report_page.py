@@ -1,6 +1,7 @@
 """The report page as a person sees it, opened in headless Chromium: the
 summary, one row per pair, every image loaded, the cluster boxes and shift
-bands over the current image, filtering and sorting."""
+bands over the current image, the ignored regions over every image,
+filtering and sorting."""
 
 import json
 
@@ -17,11 +18,17 @@ pytestmark = pytest.mark.skipif(
 VISIBLE = "element => element.getClientRects().length > 0"
 
 
+# Above the changed block and the inserted rows: no status changes.
+IGNORED = [30, 4, 12, 10]
+
+
 @pytest.fixture(scope="module")
 def report(tmp_path_factory):
     root = tmp_path_factory.mktemp("page")
     baseline, current = screens.write_suite(root, screens.suite())
-    main(["report", str(baseline), str(current), "-o", str(root / "report"), "--quiet"])
+    (root / "regions.json").write_text(json.dumps({"docs/*": [IGNORED]}))
+    main(["report", str(baseline), str(current), "-o", str(root / "report"), "--quiet",
+          "--ignore-file", str(root / "regions.json")])
     return root / "report", json.loads((root / "report" / "report.json").read_text())
 
 
@@ -111,6 +118,28 @@ def test_shift_bands_are_marked_beside_the_current_image(page, report):
     assert kinds == ["inserted", "deleted"]
     inserted = marks[0]
     assert abs(inserted[1] - 40 / 96) < 0.03 and inserted[2] and inserted[3]
+
+
+def test_ignored_regions_are_marked_on_every_image_of_the_pair(page, report):
+    selector = article(report, "docs/changed.png")
+    marks = page.evaluate(f"""(async () => {{
+        const marks = [];
+        for (const image of document.querySelectorAll('{selector} img')) {{
+            image.scrollIntoView();
+            if (!image.complete) await new Promise(done => {{ image.onload = done; }});
+            const frame = image.getBoundingClientRect();
+            for (const mark of image.parentElement.querySelectorAll('.ignored')) {{
+                const r = mark.getBoundingClientRect();
+                marks.push([image.alt, (r.left - frame.left) / frame.width, (r.top - frame.top) / frame.height,
+                            r.width / frame.width, r.height / frame.height]);
+            }}
+        }}
+        return marks;
+    }})()""")
+    x, y, width, height = IGNORED
+    assert [mark[0] for mark in marks] == ["baseline", "current", "diff"]
+    for _, *place in marks:  # every image of this pair is 48 x 96
+        assert all(abs(seen - wanted) < 0.02 for seen, wanted in zip(place, (x / 48, y / 96, width / 48, height / 96)))
 
 
 @pytest.mark.parametrize("status, expected", [("changed", 1), ("unchanged", 2), ("missing", 1)])
