@@ -5,7 +5,7 @@ import sys
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-BUILD_DIR = pathlib.Path(os.environ.get("QUORVANE_BUILD_DIR", ROOT / "build"))
+BUILD_DIR = pathlib.Path(os.environ.get("QUORVANE_BUILD_DIR", ROOT / "build")).resolve()
 
 # Tests run against the freshly built extension when there is one, else
 # against the installed package.
@@ -33,9 +33,15 @@ class ScreenshotTester:
         target.write_bytes(data)
         return data
 
-    def run(self, *args, ini=""):
+    def run(self, *args, ini="", workers=0):
+        """A run in this process; with workers, a run of its own with as many
+        pytest-xdist workers (which take the sys.path of the process that
+        first imported xdist)."""
         self.pytester.makeini(f"[pytest]\n{ini}\n")
-        return self.pytester.runpytest("-p", "quorvane_pytest.plugin", "-p", "no:cacheprovider", *args)
+        args = ("-p", "quorvane_pytest.plugin", "-p", "no:cacheprovider", *args)
+        if workers:
+            return self.pytester.runpytest_subprocess("-p", "xdist.plugin", "-n", str(workers), *args)
+        return self.pytester.runpytest(*args)
 
 
 @pytest.fixture

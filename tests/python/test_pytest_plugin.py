@@ -256,7 +256,7 @@ def test_matching(assert_screenshot):
 """
 
 
-@pytest.mark.parametrize("workers", [[], ["-n", "2"]], ids=["one process", "two xdist workers"])
+@pytest.mark.parametrize("workers", [0, 2], ids=["one process", "two xdist workers"])
 def test_the_report_page_covers_every_failed_screenshot(screenshot_tester, workers):
     if workers:
         pytest.importorskip("xdist", reason="pytest-xdist is not installed (requirements-dev.txt has it)")
@@ -267,7 +267,7 @@ def test_the_report_page_covers_every_failed_screenshot(screenshot_tester, worke
     tester.png(folder / "test_matching.png", CHANGED)
     (folder / "test_undecodable.png").write_bytes(b"garbage")
     tester.pytester.makepyfile(test_all=FAILURES)
-    result = tester.run(*(["-p", "xdist.plugin", *workers] if workers else []))
+    result = tester.run(workers=workers)
     result.assert_outcomes(passed=1, failed=3)
     result.stdout.fnmatch_lines(["*1 baseline written:", "*__screenshots__/test_all/test_missing.png (new)",
                                  f"*3 screenshots failed; report: {OUTPUT}/index.html"])
