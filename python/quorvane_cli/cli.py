@@ -271,7 +271,7 @@ def build_parser():
     return parser
 
 
-def main(argv=None):
+def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     try:
         return args.run(args, from_args(analysis.Settings, args), from_args(analysis.Limits, args))

@@ -1,55 +1,255 @@
-"""`pip install .` builds one abi3 wheel whose module imports on its own,
-with the command-line package and its `quorvane` console script, and the
-pytest plugin with its entry point."""
+"""The wheel, built once per run by scripts/build_wheel.py (what `make wheel`
+runs, so a wheel in dist/ built from the same sources is reused), installed
+into a new virtual environment and run where Debian's copies of the
+libraries it bundles cannot load; its types against the module; and the
+source build's message when libraries are missing."""
 
+import __future__
+import inspect
+import json
 import os
+import pathlib
+import platform
+import re
+import shlex
+import shutil
 import subprocess
 import sys
+import types
+import typing
 import zipfile
 
+import pytest
+
+import quorvane
+from entry_calls import make_inputs
 from imaging import ROOT, SCREENS
+from screens import run
+
+EXAMPLE = ROOT / "examples" / "typed_usage.py"
+STUBS = ROOT / "python" / "quorvane-stubs" / "__init__.pyi"
+BUILD_DIR = pathlib.Path(quorvane.__file__).parent
+PAIR = (SCREENS / "page_baseline.png", SCREENS / "page_inserted_banner.png")
 
 
-def test_wheel_installs_and_imports(tmp_path):
-    wheels = tmp_path / "wheels"
-    subprocess.run([sys.executable, "-m", "pip", "wheel", str(ROOT), "--no-deps", "--no-build-isolation", "-q",
-                    "-w", str(wheels)], check=True, capture_output=True)
-    (wheel,) = wheels.glob("*.whl")
-    assert "-cp310-abi3-" in wheel.name
+def clean_env(**extra):
+    """This environment without what would put the source tree's module or
+    a sanitizer runtime into a child process."""
+    dropped = {"PYTHONPATH", "PYTHONHOME", "LD_PRELOAD", "LD_LIBRARY_PATH", "PYTHONMALLOC"}
+    return {**{key: value for key, value in os.environ.items() if key not in dropped}, **extra}
+
+
+@pytest.fixture(scope="module")
+def wheel():
+    if os.environ.get("QUORVANE_SANITIZED"):
+        pytest.skip("the wheel is the release build, tested by the plain run")
+    build = subprocess.run([sys.executable, str(ROOT / "scripts" / "build_wheel.py")], capture_output=True,
+                           text=True, env=clean_env())
+    assert build.returncode == 0, build.stdout + build.stderr
+    return pathlib.Path(build.stdout.splitlines()[-1])
+
+
+@pytest.fixture(scope="module")
+def venv(wheel, tmp_path_factory):
+    """A new virtual environment with only the wheel installed."""
+    root = tmp_path_factory.mktemp("venv")
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(root)], check=True)
+    subprocess.run([sys.executable, "-m", "pip", "--python", str(root / "bin" / "python"), "install", "--no-deps",
+                    "--no-index", "-q", str(wheel)], check=True, capture_output=True, env=clean_env())
+    return root
+
+
+def site_packages(venv):
+    query = "import sysconfig; print(sysconfig.get_path('purelib'))"
+    return subprocess.run([venv / "bin" / "python", "-c", query], check=True, capture_output=True, text=True,
+                          env=clean_env()).stdout.strip()
+
+
+def test_wheel_is_abi3_for_this_glibc_with_types(wheel):
+    assert re.fullmatch(rf"quorvane-1\.3\.1-cp310-abi3-manylinux_\d+_\d+_{platform.machine()}\.whl", wheel.name)
     names = zipfile.ZipFile(wheel).namelist()
-    assert "quorvane.abi3.so" in names
-    assert {f"quorvane_cli/{module}.py" for module in ("__init__", "__main__", "cli", "report", "page")} <= set(names)
-    assert {"quorvane_pytest/__init__.py", "quorvane_pytest/plugin.py"} <= set(names)
-    (entry_points,) = [name for name in names if name.endswith(".dist-info/entry_points.txt")]
-    entry_points = zipfile.ZipFile(wheel).read(entry_points).decode()
-    assert "quorvane = quorvane_cli:main" in entry_points
-    assert "[pytest11]\nquorvane = quorvane_pytest.plugin" in entry_points
+    assert {"quorvane.abi3.so", "quorvane-stubs/__init__.pyi", "quorvane_cli/py.typed",
+            "quorvane_pytest/plugin.py"} <= set(names)
 
-    target = tmp_path / "site"
-    subprocess.run([sys.executable, "-m", "pip", "install", "--no-deps", "-q", "--target", str(target), str(wheel)],
-                   check=True, capture_output=True)
-    probe = ("import sys; sys.path.insert(0, sys.argv[1]); import quorvane; "
-             "assert quorvane.__file__.startswith(sys.argv[1]); print(quorvane.__version__)")
-    run = subprocess.run([sys.executable, "-I", "-c", probe, str(target)], capture_output=True, text=True)
-    assert run.returncode == 0, run.stderr
-    assert run.stdout.strip() == "1.3.1"
 
-    # The console script runs from the installed files alone.
-    script = target / "bin" / "quorvane"
+def debian_copies(wheel):
+    """Every shared object of the Debian packages from which auditwheel took
+    the wheel's bundled libraries (its SBOM names them)."""
+    with zipfile.ZipFile(wheel) as archive:
+        names = archive.namelist()
+        (sbom,) = [name for name in names if name.endswith(".dist-info/sboms/auditwheel.cdx.json")]
+        components = json.loads(archive.read(sbom))["components"]
+    packages = [component["name"] for component in components if component["purl"].startswith("pkg:deb/")]
+    if packages and shutil.which("dpkg-query") is None:
+        pytest.skip("the bundled libraries come from Debian packages, but dpkg-query is missing to list them")
+    listed = subprocess.run(["dpkg-query", "-L", *packages], check=True, capture_output=True,
+                            text=True).stdout if packages else ""
+    copies = sorted({os.path.realpath(path) for path in listed.splitlines()
+                     if ".so" in os.path.basename(path) and os.path.isfile(path)})
+    # auditwheel names a bundled library after the file it copied, with a hash.
+    bundled = {re.sub(r"-[0-9a-f]{8}(?=\.so)", "", name.rsplit("/", 1)[1])
+               for name in names if re.match(r"[^/]+\.libs/.", name)}
+    unmatched = bundled - {os.path.basename(copy) for copy in copies}
+    if unmatched:
+        pytest.skip(f"no system copy to hide was found for the bundled {', '.join(sorted(unmatched))}")
+    return copies
+
+
+def run_hiding(hidden, argv, **kwargs):
+    """Runs argv in its own mount namespace where each hidden file reads as
+    /dev/null, so the loader cannot use it."""
+    mounts = "".join(f"mount --bind /dev/null {shlex.quote(path)} && " for path in hidden)
+    return subprocess.run(["unshare", "--mount", "sh", "-c", mounts + 'exec "$@"', "sh", *map(str, argv)],
+                          capture_output=True, text=True, env=clean_env(), **kwargs)
+
+
+@pytest.fixture(scope="module")
+def hidden(wheel):
+    hidden = debian_copies(wheel)
+    probe = run_hiding(hidden, ["true"]) if shutil.which("unshare") else None
+    if probe is None or probe.returncode != 0:
+        reason = probe.stderr.strip() if probe else "unshare is missing"
+        pytest.skip(f"cannot hide Debian's copies of the bundled libraries from a process ({reason}); "
+                    "unshare --mount and mount --bind need root")
+    return hidden
+
+
+def test_wheel_runs_where_debian_copies_of_its_libraries_cannot_load(venv, hidden, tmp_path, capsys):
+    python = venv / "bin" / "python"
+    where = ("import ctypes, sys\n"
+             "for path in sys.argv[2:]:\n"
+             "    try: ctypes.CDLL(path)\n"
+             "    except OSError: continue\n"
+             "    sys.exit(path + ' still loads')\n"
+             "import quorvane, quorvane_cli\n"
+             "assert all(module.__file__.startswith(sys.argv[1]) for module in (quorvane, quorvane_cli))\n")
+    probe = run_hiding(hidden, [python, "-c", where, site_packages(venv), *hidden])
+    assert probe.returncode == 0, probe.stderr
+
+    # A comparison, thumbnails, every class and the command: the same
+    # output and files as from the build tree.
+    from_wheel = run_hiding(hidden, [python, EXAMPLE, *PAIR, tmp_path / "wheel"])
+    from_tree = subprocess.run([sys.executable, EXAMPLE, *PAIR, tmp_path / "tree"], capture_output=True, text=True,
+                               env=clean_env(PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")])))
+    assert from_wheel.returncode == 0, from_wheel.stderr
+    assert (from_wheel.returncode, from_wheel.stdout) == (from_tree.returncode, from_tree.stdout)
+    for name in ("diff.png", "current.webp", "baseline.webp"):
+        assert (tmp_path / "wheel" / name).read_bytes() == (tmp_path / "tree" / name).read_bytes(), name
+
+    # The console script.
+    thumbnail = tmp_path / "thumbnail.webp"
+    expected = run(capsys, "compare", *PAIR, "--thumbnail", thumbnail)
+    expected_thumbnail = thumbnail.read_bytes()
+    thumbnail.unlink()
+    command = run_hiding(hidden, [venv / "bin" / "quorvane", "compare", *PAIR, "--thumbnail", thumbnail])
+    assert (command.returncode, command.stdout, command.stderr) == expected
+    assert thumbnail.read_bytes() == expected_thumbnail
+
+
+def test_pytest_finds_the_plugin_of_the_installed_wheel(venv, tmp_path):
+    # By the name of its entry point, other plugins of the machine left out;
+    # Playwright and Selenium stay unimported until a target of theirs comes.
     page = SCREENS / "page_baseline.png"
-    run = subprocess.run([str(script), "compare", str(page), str(page)], capture_output=True, text=True,
-                         env=dict(os.environ, PYTHONPATH=str(target)), cwd=tmp_path)
-    assert run.returncode == 0, run.stderr
-    assert "status     unchanged" in run.stdout
-
-    # pytest finds the plugin by the name of its entry point (other plugins
-    # of the machine left out), and Playwright and Selenium stay unimported
-    # until a target of theirs comes.
     (tmp_path / "test_shot.py").write_text(
         "import sys\n\ndef test_shot(assert_screenshot):\n"
         "    assert not {'playwright', 'selenium'} & {name.split('.')[0] for name in sys.modules}\n"
         f"    assert_screenshot({str(page)!r})\n")
     run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "quorvane", "-p", "no:cacheprovider",
                           "test_shot.py"], capture_output=True, text=True, cwd=tmp_path,
-                         env=dict(os.environ, PYTHONPATH=str(target), PYTEST_DISABLE_PLUGIN_AUTOLOAD="1"))
+                         env=clean_env(PYTHONPATH=site_packages(venv), PYTEST_DISABLE_PLUGIN_AUTOLOAD="1"))
     assert "screenshot test_shot.png: no baseline" in run.stdout, run.stdout + run.stderr
+
+
+def test_stubs_match_the_installed_module(venv, tmp_path):
+    stubtest = subprocess.run([sys.executable, "-m", "mypy.stubtest", "quorvane"], capture_output=True, text=True,
+                              cwd=tmp_path, env=clean_env(PYTHONPATH=site_packages(venv)))
+    assert stubtest.returncode == 0, stubtest.stdout + stubtest.stderr
+
+
+def test_typed_example_passes_mypy_strict_with_the_installed_types(venv, tmp_path):
+    mypy = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--python-executable",
+                           str(venv / "bin" / "python"), "--cache-dir", str(tmp_path / "cache"), str(EXAMPLE)],
+                          capture_output=True, text=True, cwd=tmp_path, env=clean_env())
+    assert mypy.returncode == 0, mypy.stdout + mypy.stderr
+
+
+def stub_namespace():
+    """The stub file run as Python, its annotations kept as text to resolve
+    later (stubs name classes before defining them)."""
+    namespace = {"__name__": "quorvane"}
+    exec(compile(STUBS.read_text(), str(STUBS), "exec", flags=__future__.annotations.compiler_flag), namespace)
+    return namespace
+
+
+def conforms(value, hint):
+    origin, args = typing.get_origin(hint), typing.get_args(hint)
+    if origin in (typing.Union, types.UnionType):
+        return any(conforms(value, arg) for arg in args)
+    if origin is typing.Literal:
+        return value in args
+    if origin is list:
+        return type(value) is list and all(conforms(item, args[0]) for item in value)
+    if origin is tuple:
+        return type(value) is tuple and len(value) == len(args) and all(map(conforms, value, args))
+    if hint is type(None):
+        return value is None
+    # Exact types: a bool is no int and an int no float here.
+    return type(value).__module__ in ("builtins", "quorvane") and type(value).__qualname__ == hint.__qualname__
+
+
+def test_stub_result_types_are_what_the_module_returns():
+    stubs = stub_namespace()
+    inputs = make_inputs()
+    pair, alignment, clusters = inputs["pair"], inputs["alignment"], inputs["clusters"]
+    instances = {"Comparison": pair, "RowAlignment": alignment, "RowSegment": alignment.segments[0],
+                 "ShiftBand": alignment.bands[0], "ClustersResult": clusters, "Cluster": clusters.clusters[0],
+                 "BoundingBox": clusters.clusters[0].bbox}
+    arguments = {**inputs, "png_bytes": inputs["baseline_png"], "max_diffs": 5, "baseline_width": 8,
+                 "baseline_height": 12, "current_width": 8, "current_height": 14}
+
+    def call(runtime, stub):
+        """The runtime callable with the stub's required arguments, checked
+        against the stub's result type."""
+        required = [name for name, parameter in inspect.signature(stub).parameters.items()
+                    if parameter.default is parameter.empty and name not in ("self", "cls")]
+        result = runtime(**{name: arguments[name] for name in required})
+        return conforms(result, typing.get_type_hints(stub, stubs)["return"])
+
+    checked = {}
+    for name, stub in stubs.items():
+        if isinstance(stub, types.FunctionType) and stub.__module__ == "quorvane":
+            checked[name] = call(getattr(quorvane, name), stub)
+        elif isinstance(stub, type) and stub.__module__ == "quorvane":
+            runtime_class, instance = getattr(quorvane, name), instances[name]
+            for member_name, member in vars(stub).items():
+                label = f"{name}.{member_name}"
+                if isinstance(member, property):
+                    checked[label] = conforms(getattr(instance, member_name),
+                                              typing.get_type_hints(member.fget, stubs)["return"])
+                elif member_name == "__new__":  # a static method too, called through the class
+                    checked[label] = call(runtime_class, member.__func__)
+                elif isinstance(member, staticmethod):
+                    checked[label] = call(getattr(runtime_class, member_name), member.__func__)
+                elif isinstance(member, types.FunctionType):
+                    checked[label] = call(getattr(instance, member_name), member)
+    assert {"compare_batch", "Comparison.__new__", "Comparison.batch", "Comparison.width", "Comparison.diff_image",
+            "Cluster.bbox"} <= checked.keys()
+    assert [label for label, matches in checked.items() if not matches] == []
+
+
+def test_source_build_names_each_missing_library_with_its_packages(tmp_path):
+    # oneTBB hidden from find_package, and every pkg-config module (libwebp, libdeflate) from pkg-config.
+    (tmp_path / "no-pkgconfig").mkdir()
+    configure = subprocess.run(["cmake", "-S", str(ROOT), "-B", str(tmp_path / "build"), "-G", "Ninja",
+                                "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON", f"-DPython_EXECUTABLE={sys.executable}"],
+                               capture_output=True, text=True,
+                               env=clean_env(PKG_CONFIG_LIBDIR=str(tmp_path / "no-pkgconfig"), PKG_CONFIG_PATH=""))
+    assert configure.returncode != 0
+    error = configure.stderr
+    assert ("quorvane cannot be built: these libraries were not found.\n\n"
+            "    oneTBB: Debian package libtbb-dev, or tbb-devel from PyPI\n"
+            "    libwebp: Debian package libwebp-dev\n"
+            "    libdeflate: Debian package libdeflate-dev\n") in error
+    assert "sudo apt-get install libtbb-dev libwebp-dev libdeflate-dev\n" in error
+    # One error, no trace or warning from inside CMake's own modules.
+    assert error.count("CMake Error") == 1 and "Call Stack" not in error and "Warning" not in error
