@@ -15,10 +15,14 @@ _Color: TypeAlias = tuple[int, int, int]
 _PngData: TypeAlias = Sequence[int]
 # Batch input: (baseline PNG, current PNG) tuples; any sequence except a str.
 _PngPairs: TypeAlias = Sequence[tuple[_PngData, _PngData]]
+# Ignore regions: (x, y, width, height) rectangles of four ints each.
+_Regions: TypeAlias = Sequence[Sequence[int]]
 
 @final
 class Comparison:
-    def __new__(cls, baseline_png: bytes, current_png: bytes) -> Comparison: ...
+    def __new__(
+        cls, baseline_png: bytes, current_png: bytes, *, ignore: _Regions = (), mask_color: _Color = ...
+    ) -> Comparison: ...
     @staticmethod
     def from_rgba(
         baseline_rgba: bytes,
@@ -27,9 +31,12 @@ class Comparison:
         current_rgba: bytes,
         current_width: int,
         current_height: int,
+        *,
+        ignore: _Regions = (),
+        mask_color: _Color = ...,
     ) -> Comparison: ...
     @staticmethod
-    def batch(pairs: _PngPairs) -> list[Comparison]: ...
+    def batch(pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _Color = ...) -> list[Comparison]: ...
     @property
     def width(self) -> int: ...
     @property
@@ -40,6 +47,8 @@ class Comparison:
     def baseline_size(self) -> tuple[int, int]: ...
     @property
     def current_size(self) -> tuple[int, int]: ...
+    @property
+    def ignored_pixels(self) -> int: ...
 
     # Counting and drawing.
     def diff_count(self, threshold: float = 0.1, include_aa: bool = False) -> int: ...
@@ -201,11 +210,19 @@ def diff_batch(
     diff_color: _Color = ...,
     aa_color: _Color = ...,
     diff_color_alt: _Color | None = None,
+    *,
+    ignore: _Regions = (),
+    mask_color: _Color = ...,
 ) -> list[tuple[bytes, int, int, int]]: ...
 def diff_count_batch(
-    pairs: _PngPairs, threshold: float = 0.1, include_aa: bool = False
+    pairs: _PngPairs,
+    threshold: float = 0.1,
+    include_aa: bool = False,
+    *,
+    ignore: _Regions = (),
+    mask_color: _Color = ...,
 ) -> list[tuple[int, int, int]]: ...
-def ssim_batch(pairs: _PngPairs) -> list[float]: ...
+def ssim_batch(pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _Color = ...) -> list[float]: ...
 def compare_batch(
     pairs: _PngPairs,
     threshold: float = 0.1,
@@ -217,4 +234,7 @@ def compare_batch(
     return_diff: bool = False,
     thumbnail_width: int | None = None,
     thumbnail_height: int | None = None,
+    *,
+    ignore: _Regions = (),
+    mask_color: _Color = ...,
 ) -> list[tuple[int, float, int, int, bytes | None, bytes | None]]: ...
