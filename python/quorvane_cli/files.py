@@ -1,7 +1,9 @@
 """Reading and writing the command's files; a failure becomes one line
 naming the file, never a traceback."""
 
+import os
 import pathlib
+import secrets
 
 import quorvane
 
@@ -28,6 +30,25 @@ def write_file(path, data):
         pathlib.Path(path).write_bytes(data)
     except OSError as error:
         raise CliError(path, error.strerror or str(error)) from None
+
+
+def write_atomically(path, data):
+    """Writes a file a user keeps (a baseline, a report): a temporary file
+    beside it, flushed to disk, then renamed over it, so that a crash leaves
+    the old file or the new one and never half of one."""
+    path = pathlib.Path(path)
+    temporary = path.with_name(f".{path.name}.{secrets.token_hex(6)}.tmp")
+    # Created as open() creates files, so the umask sets its permissions.
+    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+    try:
+        with os.fdopen(fd, "wb") as file:
+            file.write(data)
+            file.flush()
+            os.fsync(file.fileno())
+        os.replace(temporary, path)
+    except BaseException:
+        os.unlink(temporary)
+        raise
 
 
 def decode_error(png):

@@ -261,9 +261,13 @@ def record(entry, figures, images, failures):
 
 
 def error_record(entry, culprit, message):
-    """A pair whose file cannot be read or decoded."""
+    """A pair whose file cannot be read or decoded, said on stderr too."""
     text = f"{culprit}: {message}" if culprit is not None else message
     print(f"quorvane: {text}", file=sys.stderr)
+    return unreadable_record(entry, text)
+
+
+def unreadable_record(entry, text):
     result = record(entry, {"status": "error"}, {}, [text])
     result["error"] = text
     return result
@@ -285,6 +289,21 @@ def summary_line(summary):
     return ", ".join(parts) + f"; {summary['failed']} beyond limits"
 
 
+def report_data(baseline_dir, current_dir, settings, limits, records, ignore_file=None):
+    """What report.json holds and the page is rendered from."""
+    return {
+        "quorvane": quorvane.__version__,
+        "generated": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
+        "baseline_dir": str(baseline_dir),
+        "current_dir": str(current_dir),
+        "settings": analysis.as_dict(settings),
+        "ignore_file": ignore_file,
+        "limits": analysis.as_dict(limits.in_force()),
+        "summary": summary_of(records),
+        "pairs": records,
+    }
+
+
 def run_report(args, settings, limits):
     baseline_dir, current_dir = pathlib.Path(args.baseline_dir), pathlib.Path(args.current_dir)
     out_dir = pathlib.Path(args.output)
@@ -304,18 +323,8 @@ def run_report(args, settings, limits):
     records = PairRun(settings, limits, out_dir, args.thumbnail_width).run(entries, progress)
     progress.finish()
 
-    summary = summary_of(records)
-    report = {
-        "quorvane": quorvane.__version__,
-        "generated": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
-        "baseline_dir": str(baseline_dir),
-        "current_dir": str(current_dir),
-        "settings": analysis.as_dict(settings),
-        "ignore_file": args.ignore_file,
-        "limits": analysis.as_dict(limits.in_force()),
-        "summary": summary,
-        "pairs": records,
-    }
+    report = report_data(baseline_dir, current_dir, settings, limits, records, args.ignore_file)
+    summary = report["summary"]
     write_file(out_dir / "report.json", json.dumps(report, indent=1).encode())
     write_file(out_dir / "index.html", page.render(report).encode())
     print(summary_line(summary))

@@ -68,7 +68,8 @@ def site_packages(venv):
 def test_wheel_is_abi3_for_this_glibc_with_types(wheel):
     assert re.fullmatch(rf"quorvane-1\.3\.1-cp310-abi3-manylinux_\d+_\d+_{platform.machine()}\.whl", wheel.name)
     names = zipfile.ZipFile(wheel).namelist()
-    assert {"quorvane.abi3.so", "quorvane-stubs/__init__.pyi", "quorvane_cli/py.typed"} <= set(names)
+    assert {"quorvane.abi3.so", "quorvane-stubs/__init__.pyi", "quorvane_cli/py.typed",
+            "quorvane_pytest/plugin.py"} <= set(names)
 
 
 def debian_copies(wheel):
@@ -143,6 +144,20 @@ def test_wheel_runs_where_debian_copies_of_its_libraries_cannot_load(venv, hidde
     command = run_hiding(hidden, [venv / "bin" / "quorvane", "compare", *PAIR, "--thumbnail", thumbnail])
     assert (command.returncode, command.stdout, command.stderr) == expected
     assert thumbnail.read_bytes() == expected_thumbnail
+
+
+def test_pytest_finds_the_plugin_of_the_installed_wheel(venv, tmp_path):
+    # By the name of its entry point, other plugins of the machine left out;
+    # Playwright and Selenium stay unimported until a target of theirs comes.
+    page = SCREENS / "page_baseline.png"
+    (tmp_path / "test_shot.py").write_text(
+        "import sys\n\ndef test_shot(assert_screenshot):\n"
+        "    assert not {'playwright', 'selenium'} & {name.split('.')[0] for name in sys.modules}\n"
+        f"    assert_screenshot({str(page)!r})\n")
+    run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "quorvane", "-p", "no:cacheprovider",
+                          "test_shot.py"], capture_output=True, text=True, cwd=tmp_path,
+                         env=clean_env(PYTHONPATH=site_packages(venv), PYTEST_DISABLE_PLUGIN_AUTOLOAD="1"))
+    assert "screenshot test_shot.png: no baseline" in run.stdout, run.stdout + run.stderr
 
 
 def test_stubs_match_the_installed_module(venv, tmp_path):

@@ -1,0 +1,116 @@
+"""The actual image of a call: PNG bytes as given or read from a file, or
+a browser target captured until two captures in a row agree; with the
+regions left out of the comparison, in the screenshot's pixels."""
+
+import dataclasses
+import math
+import os
+import pathlib
+import time
+
+import quorvane
+
+from quorvane_cli import files
+from quorvane_pytest import browsers
+
+
+@dataclasses.dataclass(frozen=True)
+class Shot:
+    png: bytes
+    regions: tuple  # ignore regions (x, y, width, height) in the screenshot's pixels
+
+
+class NotSettled(Exception):
+    """Every capture within the timeout differed from the one before it."""
+
+
+def actual_shot(target, ignore, mask, full_page, timeout):
+    __tracebackhide__ = True  # the error is the caller's
+    ignore = tuple(tuple(region) for region in ignore)
+    mask = tuple(mask)
+    check_regions(ignore)
+    if not (isinstance(timeout, (int, float)) and math.isfinite(timeout) and timeout > 0):
+        raise ValueError(f"assert_screenshot: timeout must be a positive number of seconds, not {timeout!r}")
+    if isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike)):
+        if mask:
+            raise TypeError("assert_screenshot: mask takes elements of a Playwright or Selenium target; "
+                            "leave regions of PNG bytes or a file out with ignore=((x, y, width, height), ...)")
+        return Shot(png_of(target), ignore)
+    browser = browsers.target_of(target, full_page)
+    if browser is None:
+        raise TypeError("assert_screenshot: the target must be PNG bytes, the path of a PNG file, a Playwright "
+                        "Page or Locator (sync API), or a Selenium WebDriver or WebElement, "
+                        f"not {type(target).__name__}")
+    browser.check_masks(mask)
+
+    def capture(seconds):
+        png, boxes, origin, scale = browser.capture(mask, seconds)
+        return Shot(png, ignore + pixel_regions(boxes, origin, scale))
+    return settled(capture, timeout, out_of_time=browser.timeout_errors())
+
+
+def png_of(target):
+    __tracebackhide__ = True  # the error is the caller's
+    if isinstance(target, (str, os.PathLike)):
+        png, source = pathlib.Path(target).read_bytes(), os.fspath(target)
+    else:
+        png, source = bytes(target), "the target's bytes"
+    error = files.decode_error(png)
+    if error is not None:
+        raise ValueError(f"assert_screenshot: {source}: {error}")
+    return png
+
+
+# The smallest image the module takes: the regions are checked by its own rules.
+ONE_PIXEL = bytes(4)
+
+
+def check_regions(ignore):
+    __tracebackhide__ = True  # the error is the caller's
+    quorvane.Comparison.from_rgba(ONE_PIXEL, 1, 1, ONE_PIXEL, 1, 1, ignore=ignore)
+
+
+def pixel_regions(boxes, origin, scale):
+    """Element boxes (x, y, width, height) in CSS pixels of the viewport, as
+    regions of a screenshot whose top-left corner stands at `origin` in the
+    viewport and which has `scale` device pixels to the CSS pixel: widened to
+    whole pixels so that each covers all of its element, cut at the top and
+    left edges (the module cuts them at the others)."""
+    regions = []
+    for x, y, width, height in boxes:
+        left = max(math.floor((x - origin[0]) * scale), 0)
+        top = max(math.floor((y - origin[1]) * scale), 0)
+        right = math.ceil((x + width - origin[0]) * scale)
+        bottom = math.ceil((y + height - origin[1]) * scale)
+        if right > left and bottom > top:
+            regions.append((left, top, right - left, bottom - top))
+    return tuple(regions)
+
+
+def same_pixels(first, second):
+    """Whether two captures show the same pixels outside their regions."""
+    if first.png == second.png:
+        return True
+    comparison = quorvane.Comparison(first.png, second.png, ignore=first.regions + second.regions)
+    return not comparison.size_mismatch and comparison.diff_count(threshold=0.0, include_aa=True) == 0
+
+
+def settled(capture, timeout, clock=time.monotonic, out_of_time=()):
+    """Captures until one shows what the one before it showed, and returns
+    it; `capture` is given the seconds left, and raises one of out_of_time
+    when they run out. The timeout bounds the captures and the waiting for
+    them to agree together: only the first capture's running out is the
+    capturing's own error."""
+    deadline = clock() + timeout
+    previous, captures = capture(timeout), 1
+    while (left := deadline - clock()) > 0:
+        try:
+            current = capture(left)
+        except out_of_time:
+            break
+        captures += 1
+        if same_pixels(previous, current):
+            return current
+        previous = current
+    raise NotSettled(f"the screenshot did not settle: {captures} captures in {timeout:g} s, "
+                     "none the same as the one before it")

@@ -1,0 +1,133 @@
+"""One screenshot against its baseline, judged by the `quorvane` command's
+analysis: the baseline written where it is missing or being updated, and
+for a failure its images, its record on the report page and the message."""
+
+import dataclasses
+import pathlib
+
+import quorvane
+
+from quorvane_cli import analysis, cli, files, report
+from quorvane_pytest.naming import shown
+
+THUMBNAIL_WIDTH = 240  # as on the command's report page
+# The images of a failure: key of the report page -> file name suffix.
+IMAGES = {"baseline": "expected", "current": "actual", "diff": "diff", "aligned_diff": "aligned-diff"}
+
+
+@dataclasses.dataclass(frozen=True)
+class Screenshot:
+    name: str  # the baseline's file name
+    label: str  # its title on the report page
+    baseline: pathlib.Path
+    output: pathlib.Path  # the folder of its failure images, in the run's output folder
+
+
+def check(run, screenshot, shot, settings, limits):
+    """Returns when the screenshot matches its baseline, or when the baseline
+    was written from it in an update run; raises AssertionError otherwise."""
+    __tracebackhide__ = True
+    baseline = read_baseline(screenshot)
+    if baseline is None:
+        write_baseline(run, screenshot, shot.png, "new")
+        if run.update:
+            return
+        raise missing(run, screenshot, shot)
+    error = files.decode_error(baseline)
+    if error is not None:
+        if run.update:
+            write_baseline(run, screenshot, shot.png, "undecodable")
+            return
+        raise undecodable(run, screenshot, error)
+    settings = dataclasses.replace(settings, ignore=shot.regions)
+    comparison = quorvane.Comparison(baseline, shot.png, **settings.region_options())
+    figures, alignment = analysis.compared_figures(comparison, settings)
+    failures = size_failures(figures, limits) + analysis.judge(figures, limits)
+    if not failures:
+        return
+    if run.update:
+        write_baseline(run, screenshot, shot.png, "updated")
+        return
+    raise beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings)
+
+
+def read_baseline(screenshot):
+    try:
+        return screenshot.baseline.read_bytes()
+    except FileNotFoundError:
+        return None
+
+
+def write_baseline(run, screenshot, png, reason):
+    screenshot.baseline.parent.mkdir(parents=True, exist_ok=True)
+    files.write_atomically(screenshot.baseline, png)
+    run.written.append([str(screenshot.baseline), reason])
+
+
+def size_failures(figures, limits):
+    """A baseline of another size fails, unless shifts are allowed and the
+    rows align: then what changed in place is judged."""
+    if not figures["size_mismatch"] or (limits.allow_shifts and figures["alignment"] is not None):
+        return []
+    baseline, current = (f"{figures[side]['width']}x{figures[side]['height']}" for side in ("baseline", "current"))
+    return [f"the screenshot is {current}, its baseline {baseline}"]
+
+
+def missing(run, screenshot, shot):
+    """Records the failure for the report page; returns its AssertionError
+    (as undecodable and beyond_limits do)."""
+    images = write_images(run, screenshot, {"current": shot.png})
+    width, height = analysis.png_size(shot.png)
+    failure = f"no baseline: written from this screenshot at {shown(screenshot.baseline, run.invocation_dir)}"
+    figures = {"current": {"width": width, "height": height}, "status": "new"}
+    run.failed.append(report.record(entry(run, screenshot), figures, images, [failure]))
+    return AssertionError(f"screenshot {screenshot.name}: {failure}; the next run compares with it")
+
+
+def undecodable(run, screenshot, error):
+    text = f"the baseline {shown(screenshot.baseline, run.invocation_dir)} does not decode: {error}"
+    run.failed.append(report.unreadable_record(entry(run, screenshot), text))
+    return AssertionError(f"screenshot {screenshot.name}: {text}; --update-screenshots writes it again")
+
+
+def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings):
+    pngs = {"baseline": baseline, "current": shot.png, "diff": comparison.diff_image(**settings.drawing_options())}
+    if figures["alignment"] is not None and figures["alignment"]["bands"]:
+        pngs["aligned_diff"] = comparison.aligned_diff_image(alignment, **settings.drawing_options())
+    images = write_images(run, screenshot, pngs)
+    run.failed.append(report.record(entry(run, screenshot), figures, images, failures))
+    return AssertionError(failure_message(run, screenshot, figures, failures, pngs.keys()))
+
+
+def failure_message(run, screenshot, figures, failures, written):
+    """The command's account of the comparison, then the images written."""
+    described = {**figures, "baseline": {**figures["baseline"], "path": shown(screenshot.baseline, run.invocation_dir)},
+                 "current": {**figures["current"], "path": "this screenshot"}}
+    lines = [f"screenshot {screenshot.name} differs from its baseline: {'; '.join(failures)}",
+             cli.format_comparison(described, failures)]
+    paths = [shown(image_file(screenshot, key, ".png"), run.invocation_dir) for key in written]
+    lines += [("images     " if index == 0 else " " * 11) + path for index, path in enumerate(paths)]
+    return "\n".join(lines)
+
+
+def entry(run, screenshot):
+    return report.Entry(screenshot.label, screenshot.baseline, image_file(screenshot, "current", ".png"))
+
+
+def image_file(screenshot, key, suffix):
+    return screenshot.output / f"{screenshot.name[:-len('.png')]}-{IMAGES[key]}{suffix}"
+
+
+def write_images(run, screenshot, pngs):
+    """Writes the PNGs and their thumbnails; returns their paths from the
+    report page, under the keys the page takes."""
+    run.make_output(screenshot.output)
+    images = {}
+    for key, png in pngs.items():
+        thumbnail = report.thumbnail_or_none(lambda: quorvane.thumbnail(png, width=THUMBNAIL_WIDTH))
+        for name, suffix, data in ((key, ".png", png), (f"{key}_thumbnail", ".webp", thumbnail)):
+            if data is not None:
+                target = image_file(screenshot, key, suffix)
+                target.write_bytes(data)
+                images[name] = target.relative_to(run.output_dir).as_posix()
+    return images

@@ -1,0 +1,82 @@
+"""A test session's screenshots: the output folder emptied at the start,
+the baselines written and the failed screenshots' records gathered (from
+pytest-xdist workers too), and at the end the report page over the
+failures and the terminal's account of it all."""
+
+import dataclasses
+import pathlib
+import shutil
+
+from quorvane_cli import files, page, report
+from quorvane_pytest import options
+from quorvane_pytest.naming import shown
+
+DEFAULT_OUTPUT = "test-results/screenshots"
+# Marks an output folder as the plugin's own: only such a folder is ever emptied.
+MARK = ".quorvane-screenshots"
+
+
+@dataclasses.dataclass
+class Run:
+    rootdir: pathlib.Path
+    invocation_dir: pathlib.Path
+    output_dir: pathlib.Path  # absolute
+    screenshot_dir: pathlib.Path | None  # absolute; None: beside each test file
+    update: bool
+    defaults: dict  # the ini options' values, by keyword of the call
+    failed: list = dataclasses.field(default_factory=list)  # report page records
+    written: list = dataclasses.field(default_factory=list)  # [baseline path, why]
+
+    def empty_output(self):
+        """Removes the output folder of the last session. A folder that holds
+        the tests or their baselines, or that the plugin did not make, is
+        refused, never emptied."""
+        out = self.output_dir.resolve()
+        for kept in (self.rootdir, self.invocation_dir, self.screenshot_dir):
+            if kept is not None and (out == kept.resolve() or out in kept.resolve().parents):
+                raise ValueError(f"--screenshot-output {out} holds {kept}; it is emptied at the start of every "
+                                 "session, so it must be a folder of its own")
+        if (out / MARK).is_file():
+            shutil.rmtree(out)
+        elif out.exists() and (not out.is_dir() or any(out.iterdir())):
+            raise ValueError(f"--screenshot-output {out} is not a folder the plugin made, and it is emptied at the "
+                             "start of every session: choose a new folder, or remove this one")
+
+    def make_output(self, folder=None):
+        """Makes the output folder with its mark, and the folder in it."""
+        self.output_dir.mkdir(parents=True, exist_ok=True)
+        (self.output_dir / MARK).touch()
+        if folder is not None:
+            folder.mkdir(parents=True, exist_ok=True)
+
+    def handover(self):
+        """What a pytest-xdist worker hands to the controller: the lists this
+        run fills, sent when the worker finishes."""
+        return {"failed": self.failed, "written": self.written}
+
+    def take_over(self, handed):
+        self.failed.extend(handed["failed"])
+        self.written.extend(handed["written"])
+
+    def write_page(self):
+        """The report page over every failed screenshot; its path, or None
+        when none failed."""
+        if not self.failed:
+            return None
+        settings, limits = options.settings_and_limits(self.defaults)
+        records = sorted(self.failed, key=lambda record: record["path"])
+        data = report.report_data(self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records)
+        self.make_output()
+        target = self.output_dir / "index.html"
+        files.write_atomically(target, page.render(data).encode())
+        return target
+
+    def summary_lines(self, page_path):
+        lines = []
+        if self.written:
+            lines.append(f"{len(self.written)} baseline{'' if len(self.written) == 1 else 's'} written:")
+            lines += [f"  {shown(path, self.invocation_dir)} ({why})" for path, why in sorted(self.written)]
+        if page_path is not None:
+            lines.append(f"{len(self.failed)} screenshot{'' if len(self.failed) == 1 else 's'} failed; "
+                         f"report: {shown(page_path, self.invocation_dir)}")
+        return lines
