@@ -26,7 +26,7 @@ fi
 
 if ! "$PYTHON" - <<'PY' 2>/dev/null
 import importlib.util, shutil, sys
-modules = ["pytest", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core"]
+modules = ["pytest", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "dask", "distributed", "fsspec"]
 missing = [m for m in modules if importlib.util.find_spec(m) is None]
 missing += [tool for tool in ("cmake", "ninja") if shutil.which(tool) is None]
 sys.exit(1 if missing else 0)
