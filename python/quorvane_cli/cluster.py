@@ -4,12 +4,11 @@ so the records cannot differ: the worker reads the inputs and writes the
 images itself, and only the records come back to the client."""
 
 from quorvane_cli.files import CliError
-from quorvane_cli.report import error_record
+from quorvane_cli.report import error_record, group_size, processors
 
-# Entries per task: enough work to keep a worker machine's pool busy and the
-# scheduler's per-task cost out of sight, few enough to spread a run's
-# chunks over many workers and to lose little when a worker dies.
-CHUNK_SIZE = 16
+# A chunk holds two batches for its worker's machine, so that the batch of
+# the second runs while the changed pairs of the first are analysed.
+BATCHES_PER_CHUNK = 2
 
 INSTALL = "pip install 'quorvane[dask]'"
 
@@ -31,6 +30,17 @@ def connect(address, timeout):
         raise CliError(address, f"not a Dask scheduler address: {error}") from None
     except OSError:
         raise CliError(address, f"no Dask scheduler answered within {timeout:g} s") from None
+
+
+def chunk_size(client, entries):
+    """Entries per task: two batches for the largest worker machine, but no
+    more than an equal share of the entries, so that every worker has work.
+    A chunk of screenshots is seconds of work, against milliseconds of
+    scheduling a task."""
+    counts = client.run(processors).values()
+    largest = max(counts, default=processors())
+    share = -(-entries // max(len(counts), 1))
+    return max(1, min(BATCHES_PER_CHUNK * group_size(largest), share))
 
 
 def chunk_records(run, entries):

@@ -44,6 +44,11 @@ def processors():
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
 
 
+def group_size(threads):
+    """Pairs in one batch call: enough to keep every processor busy."""
+    return max(8, 4 * threads)
+
+
 def thumbnail_or_none(make):
     """The WebP bytes that make() returns, or None where WebP cannot hold the
     thumbnail (more than 16383 rows: a very long page). A PNG that does not
@@ -177,9 +182,9 @@ class PairRun:
                 else:
                     compared.append(entry)
             previous = []
-            group_size = max(8, 4 * workers)
-            for start in range(0, len(compared), group_size):
-                group, readable = compared[start:start + group_size], []
+            size = group_size(workers)
+            for start in range(0, len(compared), size):
+                group, readable = compared[start:start + size], []
                 for entry in group:
                     try:
                         readable.append((entry, (self.files.read(entry.baseline), self.files.read(entry.current))))
@@ -247,9 +252,10 @@ def run(baseline, current, out, client=None, *, settings=analysis.Settings(), li
     memory://..., which need fsspec: pip install 'quorvane[dask]').
     With client=None the pairs are compared in this process on every
     processor. With a distributed.Client they are compared in chunks of
-    chunk_size entries (default cluster.CHUNK_SIZE) on the client's workers,
-    which read the inputs and write the images themselves: every worker must
-    see the local paths (a relative one is taken from this process's working
+    chunk_size entries (by default two batches for the largest worker
+    machine, see cluster.chunk_size) on the client's workers, which read
+    the inputs and write the images themselves: every worker must see the
+    local paths (a relative one is taken from this process's working
     directory) or the URLs. The client is left open.
 
     settings and limits are analysis.Settings and analysis.Limits; progress
@@ -275,7 +281,8 @@ def run(baseline, current, out, client=None, *, settings=analysis.Settings(), li
         records = pair_run.records(entries, counter.advance)
     else:
         from quorvane_cli import cluster
-        records = cluster.records(client, pair_run, entries, counter, chunk_size or cluster.CHUNK_SIZE)
+        records = cluster.records(client, pair_run, entries, counter,
+                                  chunk_size or cluster.chunk_size(client, len(entries)))
     counter.finish()
 
     report = {
