@@ -145,7 +145,9 @@ def test_chunk_dask_gives_up_on_becomes_error_records(changed_pairs, dask_cluste
         killer.join()
         cluster.scheduler.allowed_failures = 3
     lost = [pair for pair in result["pairs"] if pair["status"] == "error"]
-    assert result["summary"]["error"] == len(lost) == 1 and result["summary"]["changed"] == 1
+    statuses = {pair["path"]: pair["status"] for pair in result["pairs"]}
+    assert len(lost) == 1 and statuses == {"docs/banner.png": "shifted", "docs/paragraph.png": "changed",
+                                           lost[0]["path"]: "error"}
     assert lost[0]["error"] == (f"{lost[0]['path']}: not compared: the Dask workers running it died, "
                                 "and Dask gave up on it (KilledWorker)")
 
@@ -172,13 +174,12 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(changed_pairs
 
 
 @pytest.mark.parametrize("on_cluster", [False, True])
-def test_image_that_cannot_be_written_fails_the_run_in_one_line(dask_cluster, tmp_path, capsys, on_cluster):
-    cluster, _ = dask_cluster
+def test_image_that_cannot_be_written_fails_the_run_in_one_line(request, tmp_path, capsys, on_cluster):
     pages = screens.suite()
     baseline, current = screens.write_suite(tmp_path, pages)
     (tmp_path / "out").mkdir()
     (tmp_path / "out" / "images").write_text("a file where the images go")
-    scheduler = ["--scheduler", cluster.scheduler_address] if on_cluster else []
+    scheduler = ["--scheduler", request.getfixturevalue("dask_cluster")[0].scheduler_address] if on_cluster else []
     code, out, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "-q", *scheduler)
     assert (code, out) == (2, "")
     assert err.startswith(f"quorvane: {tmp_path / 'out' / 'images'}/") and err.endswith(": Not a directory\n")
