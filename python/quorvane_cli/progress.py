@@ -22,9 +22,9 @@ class Progress:
             self._write(f"quorvane: {label} {total} pair{'' if total == 1 else 's'}\n")
         self._draw()
 
-    def advance(self):
+    def advance(self, pairs=1):
         with self.lock:
-            self.done += 1
+            self.done += pairs
             self._draw()
 
     def finish(self):

@@ -1,6 +1,7 @@
 """The report command: pairs the PNG files of two directories by relative
 path, compares every pair with the batch functions, analyses the changed
-ones on all processors, and writes report.json, index.html and the images."""
+ones on all processors (or on the workers of a Dask cluster), and writes
+report.json, index.html and the images."""
 
 import concurrent.futures
 import dataclasses
@@ -9,41 +10,28 @@ import json
 import os
 import pathlib
 import re
-import shutil
 import sys
 
 import quorvane
 
 from quorvane_cli import analysis, page, regions
-from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, failing_file, read_file, write_file
+from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, Files, Url, failing_file, location
 from quorvane_cli.progress import Progress
 
 
 @dataclasses.dataclass
 class Entry:
-    """One relative path, with its file in either directory (None where absent)."""
+    """One relative path, with its file in either directory (None where
+    absent): a local path as the user gave it, or a Url."""
     path: str
-    baseline: pathlib.Path | None
-    current: pathlib.Path | None
+    baseline: pathlib.Path | Url | None
+    current: pathlib.Path | Url | None
     folder: str = ""  # where its images go, relative to the output directory
     ignore: tuple = ()  # its rectangles from the ignore file
 
 
-def png_files(root, skip):
-    """Relative POSIX path -> file, for every PNG file under root, leaving out
-    the directories in skip (the report's own output may sit in an input)."""
-    found = {}
-    for directory, subdirectories, names in os.walk(root):
-        subdirectories[:] = [name for name in subdirectories if pathlib.Path(directory, name).resolve() not in skip]
-        for name in names:
-            if name.lower().endswith(".png"):
-                file = pathlib.Path(directory, name)
-                found[file.relative_to(root).as_posix()] = file
-    return found
-
-
-def find_pairs(baseline_dir, current_dir, skip):
-    baselines, currents = png_files(baseline_dir, skip), png_files(current_dir, skip)
+def find_pairs(files, baseline_dir, current_dir, skip):
+    baselines, currents = files.png_files(baseline_dir, skip), files.png_files(current_dir, skip)
     paths = sorted(baselines.keys() | currents.keys())
     entries = [Entry(path, baselines.get(path), currents.get(path)) for path in paths]
     digits = len(str(len(entries)))
@@ -53,15 +41,13 @@ def find_pairs(baseline_dir, current_dir, skip):
     return entries
 
 
-def check_directory(path):
-    if not path.exists():
-        raise CliError(path, "No such file or directory")
-    if not path.is_dir():
-        raise CliError(path, "Not a directory")
-
-
 def processors():
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
+
+
+def group_size(threads):
+    """Pairs in one batch call: enough to keep every processor busy."""
+    return max(8, 4 * threads)
 
 
 def thumbnail_or_none(make):
@@ -77,19 +63,18 @@ def thumbnail_or_none(make):
 
 
 class PairRun:
-    """Compares the entries and writes their images; one instance per report."""
+    """Compares the entries and writes their images; one instance per report.
+    It is sent to the Dask workers as it is: everything it holds pickles."""
 
-    def __init__(self, settings, limits, out_dir, thumbnail_width):
+    def __init__(self, settings, limits, out_dir, thumbnail_width, files):
         self.settings, self.limits = settings, limits
         self.out_dir, self.thumbnail_width = out_dir, thumbnail_width
+        self.files = files
 
     def target(self, entry, name):
-        """(path relative to the page, file) of one image of the entry, its
-        folder made."""
+        """(path relative to the page, file) of one image of the entry."""
         relative = f"{entry.folder}/{name}"
-        target = self.out_dir / relative
-        target.parent.mkdir(parents=True, exist_ok=True)
-        return relative, target
+        return relative, self.out_dir / relative
 
     def save(self, entry, name, data):
         """Writes one image of the entry; returns its path relative to the
@@ -97,15 +82,12 @@ class PairRun:
         if data is None:
             return None
         relative, target = self.target(entry, name)
-        write_file(target, data)
+        self.files.write(target, data)
         return relative
 
     def copy(self, entry, name, source):
         relative, target = self.target(entry, name)
-        try:
-            shutil.copyfile(source, target)
-        except OSError as error:
-            raise CliError(error.filename or target, error.strerror or str(error)) from None
+        self.files.copy(source, target)
         return relative
 
     def thumbnail(self, png):
@@ -184,7 +166,7 @@ class PairRun:
         """A file with no counterpart: new in the current directory, or missing from it."""
         side, source = ("current", entry.current) if entry.baseline is None else ("baseline", entry.baseline)
         try:
-            png = read_file(source)
+            png = self.files.read(source)
             thumbnail = self.thumbnail(png)
         except CliError as error:
             return error_record(entry, None, str(error))
@@ -198,16 +180,18 @@ class PairRun:
         figures = {side: {"width": width, "height": height}, "status": status}
         return record(entry, figures, images, [failure])
 
-    def run(self, entries, progress):
-        """Records of all entries, in their order. The batch of one chunk
-        runs while the worker threads analyse the previous chunk's changed
-        pairs, so both kinds of work keep every processor busy."""
+    def records(self, entries, done=lambda: None):
+        """Records of the entries, in their order: of all of them in a local
+        run, of one chunk on a Dask worker. The batch of one group of pairs
+        runs while the worker threads analyse the previous group's changed
+        pairs, so both kinds of work keep every processor busy. done() is
+        called as each record is made."""
         workers = processors()
         compared, futures = [], {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
             def submit(entry, function, *arguments):
                 future = pool.submit(function, *arguments)
-                future.add_done_callback(lambda _: progress.advance())
+                future.add_done_callback(lambda _: done())
                 futures[entry.path] = future
                 return future
 
@@ -217,18 +201,18 @@ class PairRun:
                 else:
                     compared.append(entry)
             previous = []
-            chunk_size = max(8, 4 * workers)
-            for start in range(0, len(compared), chunk_size):
-                chunk, readable = compared[start:start + chunk_size], []
-                for entry in chunk:
+            size = group_size(workers)
+            for start in range(0, len(compared), size):
+                group, readable = compared[start:start + size], []
+                for entry in group:
                     try:
-                        readable.append((entry, (read_file(entry.baseline), read_file(entry.current))))
+                        readable.append((entry, (self.files.read(entry.baseline), self.files.read(entry.current))))
                     except CliError as error:
                         submit(entry, error_record, entry, None, str(error))
                 results = self.compare_chunk(readable)
                 submitted = [submit(entry, self.pair_record, entry, pngs, result)
                              for (entry, pngs), result in zip(readable, results)]
-                # At most two chunks in flight: memory stays bounded.
+                # At most two groups in flight: memory stays bounded.
                 concurrent.futures.wait(previous)
                 previous = submitted
         return [futures[entry.path].result() for entry in entries]
@@ -261,13 +245,8 @@ def record(entry, figures, images, failures):
 
 
 def error_record(entry, culprit, message):
-    """A pair whose file cannot be read or decoded, said on stderr too."""
+    """A pair whose file cannot be read or decoded, or that was not compared."""
     text = f"{culprit}: {message}" if culprit is not None else message
-    print(f"quorvane: {text}", file=sys.stderr)
-    return unreadable_record(entry, text)
-
-
-def unreadable_record(entry, text):
     result = record(entry, {"status": "error"}, {}, [text])
     result["error"] = text
     return result
@@ -304,31 +283,79 @@ def report_data(baseline_dir, current_dir, settings, limits, records, ignore_fil
     }
 
 
-def run_report(args, settings, limits):
-    baseline_dir, current_dir = pathlib.Path(args.baseline_dir), pathlib.Path(args.current_dir)
-    out_dir = pathlib.Path(args.output)
-    check_directory(baseline_dir)
-    check_directory(current_dir)
-    entries = find_pairs(baseline_dir, current_dir, skip={out_dir.resolve(), (out_dir / "images").resolve()})
+# Written last, each whole or not at all; an earlier run's are removed first.
+REPORT_FILES = ("report.json", "index.html")
+
+
+def run(baseline, current, out, client=None, *, settings=analysis.Settings(), limits=analysis.Limits(),
+        thumbnail_width=240, ignore_file=None, progress=False, chunk_size=None):
+    """Compares the PNG files of the directories baseline and current, paired
+    by relative path, writes the report into the directory out (index.html,
+    report.json and the images) and returns it: what report.json holds.
+
+    Each directory is a local path or an fsspec URL (s3://bucket/run-42/,
+    memory://..., which need fsspec: pip install 'quorvane[dask]').
+    With client=None the pairs are compared in this process on every
+    processor. With a distributed.Client they are compared in chunks of
+    chunk_size entries (by default two batches for the largest worker
+    machine, see cluster.chunk_size) on the client's workers, which read
+    the inputs and write the images themselves: every worker must see the
+    local paths (a relative one is taken from this process's working
+    directory) or the URLs. The client is left open.
+
+    settings and limits are analysis.Settings and analysis.Limits; progress
+    shows the count of compared pairs on stderr. A pair that cannot be read
+    or decoded, or whose chunk Dask gave up on, has status "error" and its
+    message in "error". Raises CliError (one line naming the file) for a
+    directory or output file that cannot be used; a KeyboardInterrupt
+    cancels the cluster's tasks."""
+    files = Files()
+    baseline_dir, current_dir, out_dir = location(baseline), location(current), location(out)
+    files.check_directory(baseline_dir)
+    files.check_directory(current_dir)
+    entries = find_pairs(files, baseline_dir, current_dir, skip=(out_dir, out_dir / "images"))
     if not entries:
         raise CliError(f"{baseline_dir}, {current_dir}", "no PNG files found")
-    if args.ignore_file:
-        apply_ignore_file(args.ignore_file, entries)
+    if ignore_file is not None:
+        apply_ignore_file(ignore_file, entries)
+    files.make_directory(out_dir)
+    for name in REPORT_FILES:
+        files.remove(out_dir / name)
+
+    counter = Progress("comparing", len(entries), enabled=progress)
+    pair_run = PairRun(settings, limits, out_dir, thumbnail_width, files)
+    if client is None:
+        records = pair_run.records(entries, counter.advance)
+    else:
+        from quorvane_cli import cluster
+        records = cluster.records(client, pair_run, entries, counter,
+                                  chunk_size or cluster.chunk_size(client, len(entries)))
+    counter.finish()
+
+    report = report_data(baseline_dir, current_dir, settings, limits, records, ignore_file)
+    files.keep(out_dir / "report.json", json.dumps(report, indent=1).encode())
+    files.keep(out_dir / "index.html", page.render(report).encode())
+    return report
+
+
+def run_report(args, settings, limits):
+    client = None
+    if args.scheduler is not None:
+        from quorvane_cli import cluster
+        client = cluster.connect(args.scheduler, args.scheduler_timeout)
     try:
-        out_dir.mkdir(parents=True, exist_ok=True)
-    except OSError as error:
-        raise CliError(out_dir, error.strerror or str(error)) from None
-
-    progress = Progress("comparing", len(entries), enabled=not args.quiet)
-    records = PairRun(settings, limits, out_dir, args.thumbnail_width).run(entries, progress)
-    progress.finish()
-
-    report = report_data(baseline_dir, current_dir, settings, limits, records, args.ignore_file)
+        report = run(args.baseline_dir, args.current_dir, args.output, client, settings=settings, limits=limits,
+                     thumbnail_width=args.thumbnail_width, ignore_file=args.ignore_file,
+                     progress=not args.quiet)
+    finally:
+        if client is not None:
+            client.close()
+    for pair in report["pairs"]:
+        if pair["error"] is not None:
+            print(f"quorvane: {pair['error']}", file=sys.stderr)
     summary = report["summary"]
-    write_file(out_dir / "report.json", json.dumps(report, indent=1).encode())
-    write_file(out_dir / "index.html", page.render(report).encode())
     print(summary_line(summary))
-    print(f"report: {out_dir / 'index.html'}")
+    print(f"report: {location(args.output) / 'index.html'}")
     if summary["error"]:
         return TROUBLE
     return BEYOND if summary["failed"] else WITHIN

@@ -86,7 +86,7 @@ def missing(run, screenshot, shot):
 
 def undecodable(run, screenshot, error):
     text = f"the baseline {shown(screenshot.baseline, run.invocation_dir)} does not decode: {error}"
-    run.failed.append(report.unreadable_record(entry(run, screenshot), text))
+    run.failed.append(report.error_record(entry(run, screenshot), None, text))
     return AssertionError(f"screenshot {screenshot.name}: {text}; --update-screenshots writes it again")
 
 

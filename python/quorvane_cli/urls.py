@@ -1,0 +1,114 @@
+"""Files named by fsspec URLs (s3://bucket/run-42/, gs://..., memory://...,
+file:///...): the URL half of the report's file operations. fsspec is
+imported on first use, so a run on local paths never needs it."""
+
+import dataclasses
+import re
+import secrets
+
+SCHEME = re.compile(r"[A-Za-z][A-Za-z0-9+.-]*://")
+
+
+def is_url(text):
+    return SCHEME.match(text) is not None
+
+
+@dataclasses.dataclass(frozen=True)
+class Url:
+    """A file or directory named by a URL; joined with `/` like a path."""
+    text: str
+
+    def __truediv__(self, relative):
+        return Url(f"{self.text.rstrip('/')}/{relative}")
+
+    def __str__(self):
+        return self.text
+
+
+class Unsupported(Exception):
+    """A URL that this installation cannot open: fsspec or the package of
+    its protocol is missing, or the protocol is unknown."""
+
+
+def filesystem(url):
+    """(fsspec filesystem, path within it) of a URL."""
+    try:
+        import fsspec
+    except ImportError:
+        raise Unsupported("fsspec is not installed: pip install 'quorvane[dask]'") from None
+    try:
+        return fsspec.core.url_to_fs(url.text)
+    except (ImportError, ValueError) as error:  # "Install s3fs to access S3", "Protocol not known: ..."
+        raise Unsupported(str(error)) from None
+
+
+def is_local(fs):
+    from fsspec.implementations.local import LocalFileSystem
+    return isinstance(fs, LocalFileSystem)
+
+
+def read(url):
+    fs, path = filesystem(url)
+    return fs.cat_file(path)
+
+
+def write(url, data):
+    fs, path = filesystem(url)
+    if is_local(fs):  # object stores have no directories to make
+        fs.makedirs(fs._parent(path), exist_ok=True)
+    fs.pipe_file(path, data)
+
+
+def keep(url, data):
+    """Writes a file the user keeps: under a temporary name beside it, then
+    moved into place, so that it appears whole or not at all."""
+    fs, path = filesystem(url)
+    parent, name = fs._parent(path), path.rstrip("/").rsplit("/", 1)[-1]
+    temporary = f"{parent}/.{name}.{secrets.token_hex(4)}"
+    if is_local(fs):
+        fs.makedirs(parent, exist_ok=True)
+    fs.pipe_file(temporary, data)
+    try:
+        fs.mv(temporary, path)
+    except BaseException:
+        fs.rm_file(temporary)
+        raise
+
+
+def remove(url):
+    fs, path = filesystem(url)
+    try:
+        fs.rm_file(path)
+    except FileNotFoundError:
+        pass
+
+
+def make_directory(url):
+    fs, path = filesystem(url)
+    fs.makedirs(path, exist_ok=True)
+
+
+def check_directory(url):
+    fs, path = filesystem(url)
+    if not fs.isdir(path):
+        raise NotADirectoryError(0, "Not a directory") if fs.exists(path) else FileNotFoundError(
+            0, "No such file or directory")
+
+
+def png_files(root, skip):
+    """Relative path -> Url of every PNG file under root, leaving out the
+    directories in skip (Urls) below it."""
+    fs, top = filesystem(root)
+    top = top.rstrip("/")
+    skipped = []
+    for directory in skip:
+        if isinstance(directory, Url):
+            other, path = filesystem(directory)
+            if type(other) is type(fs) and path.rstrip("/") != top:
+                skipped.append(path.rstrip("/") + "/")
+    found = {}
+    for path in fs.find(top):
+        relative = path[len(top) + 1:]
+        if path.lower().endswith(".png") and not any(path.startswith(prefix) for prefix in skipped):
+            found[relative] = root / relative
+    return found
