@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 
-debian_packages=(g++ make pkg-config libpng-dev zlib1g-dev libwebp-dev libtbb-dev binutils)
+debian_packages=(g++ make pkg-config libpng-dev zlib1g-dev libdeflate-dev libwebp-dev libtbb-dev binutils)
 # `setup.sh fuzz`: also clang with its sanitizer and libFuzzer runtimes;
 # `setup.sh browser`: also Chromium, which the report page's test drives headless.
 case "${1:-}" in

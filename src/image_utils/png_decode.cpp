@@ -1,6 +1,7 @@
-// Decoding runs libpng under a memory budget. libpng reports errors by
-// longjmp, so the frame that calls it holds no C++ object with a destructor;
-// everything it fills is owned by the caller.
+// Decoding tries the fast path first and runs libpng for every file it
+// leaves. libpng runs under a memory budget and reports errors by longjmp, so
+// the frame that calls it holds no C++ object with a destructor; everything
+// it fills is owned by the caller.
 #include "image_utils/png_decode.hpp"
 
 #include <png.h>
@@ -11,6 +12,7 @@
 #include <new>
 
 #include "core/checked.hpp"
+#include "image_utils/png_fast_decode.hpp"
 
 namespace quorvane {
 namespace {
@@ -138,7 +140,7 @@ private:
 
 }  // namespace
 
-Result<Image> decode_png(ByteView png) {
+Result<Image> decode_png_with_libpng(ByteView png) {
     DecodeState state;
     state.input = png;
     ReadStruct reader(state);
@@ -162,6 +164,11 @@ Result<Image> decode_png(ByteView png) {
         return CompareError::invalid_buffer_length(*expected, image.pixels.size(), image.width, image.height);
     }
     return image;
+}
+
+Result<Image> decode_png(ByteView png) {
+    if (auto image = decode_png_fast(png)) return std::move(*image);
+    return decode_png_with_libpng(png);
 }
 
 }  // namespace quorvane
