@@ -39,6 +39,7 @@ struct CompareOptions {
     // given; the height alone makes none.
     std::optional<u64> thumbnail_width;
     std::optional<u64> thumbnail_height;
+    std::optional<int> thumbnail_effort;  // libwebp's lossless preset level; none: its default configuration
 };
 
 // Each decodes both PNGs (the baseline's error first) and brings them to

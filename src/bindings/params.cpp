@@ -5,6 +5,7 @@
 
 #include "bindings/py_ref.hpp"
 #include "core/error.hpp"
+#include "image_utils/webp_encode.hpp"
 
 namespace quorvane::py {
 namespace {
@@ -187,6 +188,31 @@ std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
     return pairs;
 }
 
+// None, or an int (not a bool) from 0 to the highest preset level; anything
+// else is a ValueError that names the range.
+std::optional<std::optional<u64>> to_effort(PyObject* object, const Param& param) {
+    if (object == Py_None) return std::optional<u64>();
+    const std::string range = "expected None or an integer from 0 to " + std::to_string(kMaxWebpEffort) + ", got ";
+    if (!PyLong_Check(object) || PyBool_Check(object)) {
+        fail(PyExc_ValueError, param, range + type_name(object));
+        return std::nullopt;
+    }
+    int overflow = 0;
+    const long level = PyLong_AsLongAndOverflow(object, &overflow);
+    if (level == -1 && PyErr_Occurred()) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    if (overflow != 0 || level < 0 || level > kMaxWebpEffort) {
+        PyRef text = PyRef::steal(PyObject_Str(object));
+        const char* shown = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+        if (shown == nullptr) PyErr_Clear();
+        fail(PyExc_ValueError, param, range + (shown ? shown : "an integer out of range"));
+        return std::nullopt;
+    }
+    return std::optional<u64>(static_cast<u64>(level));
+}
+
 std::optional<Value> convert(PyObject* object, const Param& param) {
     switch (param.kind) {
         case ParamKind::Png:
@@ -224,6 +250,9 @@ std::optional<Value> convert(PyObject* object, const Param& param) {
             if (object == Py_None) return Value(std::optional<u64>());
             if (auto count = to_count(object, param)) return Value(std::optional<u64>(*count));
             return std::nullopt;
+        case ParamKind::Effort:
+            if (auto level = to_effort(object, param)) return Value(*level);
+            return std::nullopt;
         case ParamKind::Object:
             if (!PyObject_TypeCheck(object, *param.object_type)) {
                 PyRef name = PyRef::steal(
@@ -251,6 +280,7 @@ Value default_value(const Param& param) {
         case ParamKind::Count:
             return param.count;
         case ParamKind::OptionalCount:
+        case ParamKind::Effort:
             return std::optional<u64>();
         default:
             throw Panic(std::string("parameter without a default: ") + param.name);
@@ -264,14 +294,23 @@ std::optional<std::size_t> find_param(std::span<const Param> params, std::string
     return std::nullopt;
 }
 
+// The parameters before the first keyword-only one.
+std::size_t positional_count(std::span<const Param> params) {
+    std::size_t count = 0;
+    while (count < params.size() && !params[count].keyword_only) ++count;
+    return count;
+}
+
 // Collects the argument object of every parameter, positional then keyword.
 bool collect(std::string_view callable, std::span<const Param> params, PyObject* args, PyObject* kwargs,
              std::vector<PyObject*>& slots) {
     const std::string name(callable);
     const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
-    if (given > static_cast<Py_ssize_t>(params.size())) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd argument%s (%zd given)", name.c_str(),
-                     static_cast<Py_ssize_t>(params.size()), params.size() == 1 ? "" : "s", given);
+    const auto positional = static_cast<Py_ssize_t>(positional_count(params));
+    if (given > positional) {
+        const char* kind = positional == static_cast<Py_ssize_t>(params.size()) ? "" : "positional ";
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd %sargument%s (%zd given)", name.c_str(), positional, kind,
+                     positional == 1 ? "" : "s", given);
         return false;
     }
     for (Py_ssize_t i = 0; i < given; ++i) slots[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -376,9 +415,12 @@ std::string docstring(std::string_view name, std::span<const Param> params, std:
         text += "$self";
         first = false;
     }
-    for (const Param& param : params) {
+    const std::size_t positional = positional_count(params);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const Param& param = params[i];
         if (!first) text += ", ";
         first = false;
+        if (i == positional) text += "*, ";
         text += param.name;
         if (param.shown_default != nullptr) {
             text += '=';

@@ -28,6 +28,7 @@ enum class ParamKind : u8 {
     Count,          // non-negative int fitting 64 bits
     OptionalCount,  // None or a count
     Object,         // an instance of `object_type`, borrowed
+    Effort,         // None or an int 0..kMaxWebpEffort: a WebP lossless preset level
 };
 
 struct Param {
@@ -40,6 +41,7 @@ struct Param {
     u64 count = 0;
     // For Object parameters: where the expected type is kept once created.
     PyTypeObject* const* object_type = nullptr;
+    bool keyword_only = false;  // parameters after the first keyword-only one are keyword-only too
 };
 
 constexpr Param required(const char* name, ParamKind kind) { return {name, kind}; }
@@ -58,6 +60,11 @@ constexpr Param optional_count_param(const char* name) {
 constexpr Param object_param(const char* name, PyTypeObject* const* type) {
     return {.name = name, .kind = ParamKind::Object, .object_type = type};
 }
+// The same parameter, taken by keyword only.
+constexpr Param keyword_only(Param param) {
+    param.keyword_only = true;
+    return param;
+}
 
 // The parameters shared by many callables, with their defaults.
 inline constexpr Param kThreshold = real_param("threshold", 0.1, "0.1");
@@ -70,6 +77,8 @@ inline constexpr Param kAaColor{.name = "aa_color", .kind = ParamKind::Color, .s
 inline constexpr Param kDiffColorAlt{.name = "diff_color_alt", .kind = ParamKind::OptionalColor,
                                      .shown_default = "None"};
 inline constexpr Param kPairs = required("pairs", ParamKind::Pairs);
+inline constexpr Param kEffort{.name = "effort", .kind = ParamKind::Effort, .shown_default = "None",
+                               .keyword_only = true};
 
 using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
@@ -86,6 +95,10 @@ public:
     bool flag(std::string_view name) const { return std::get<bool>(at(name)); }
     u64 count(std::string_view name) const { return std::get<u64>(at(name)); }
     std::optional<u64> optional_count(std::string_view name) const { return std::get<std::optional<u64>>(at(name)); }
+    std::optional<int> effort(std::string_view name) const {
+        const auto level = optional_count(name);
+        return level ? std::optional<int>(static_cast<int>(*level)) : std::nullopt;
+    }
     Rgb color(std::string_view name) const { return std::get<Rgb>(at(name)); }
     std::optional<Rgb> optional_color(std::string_view name) const { return std::get<std::optional<Rgb>>(at(name)); }
     PyObject* object(std::string_view name) const { return std::get<PyObject*>(at(name)); }
