@@ -133,6 +133,17 @@ def add_change_details(figures, comparison, settings):
     return alignment
 
 
+def compare(comparison, settings):
+    """The figures of a decoded pair, with the clusters and row alignment of a
+    changed one, and its status; returns them with the RowAlignment (None for
+    an unchanged pair)."""
+    changed = comparison.diff_count(**settings.pixel_options())
+    figures = pair_figures(comparison.baseline_size, comparison.current_size, changed, comparison.ssim())
+    alignment = add_change_details(figures, comparison, settings) if changed else None
+    figures["status"] = status_of(figures)
+    return figures, alignment
+
+
 def status_of(figures):
     """unchanged, shifted (rows moved, nothing changed in place) or changed."""
     if figures["changed_pixels"] == 0:

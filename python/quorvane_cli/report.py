@@ -1,6 +1,7 @@
 """The report command: pairs the PNG files of two directories by relative
-path, compares every pair with the batch functions, analyses the changed
-ones on all processors, and writes report.json, index.html and the images."""
+path, compares every pair on all processors, each image decoded once and
+every thumbnail made from decoded pixels, and writes report.json,
+index.html and the images."""
 
 import concurrent.futures
 import dataclasses
@@ -75,12 +76,25 @@ def thumbnail_or_none(make):
         return None
 
 
+def images_of(comparison, drawing, thumbnail, alignment=None):
+    """(PNG, WebP thumbnail) of the diff image, or of the shift-aware one when
+    an alignment is given, drawn once. Where WebP cannot hold the thumbnail it
+    is None, and the image is drawn again alone."""
+    aligned = () if alignment is None else (alignment,)
+    both = comparison.diff_image_and_thumbnail if alignment is None else comparison.aligned_diff_image_and_thumbnail
+    try:
+        return both(*aligned, **drawing, **thumbnail)
+    except ValueError:
+        alone = comparison.diff_image if alignment is None else comparison.aligned_diff_image
+        return alone(*aligned, **drawing), None
+
+
 class PairRun:
     """Compares the entries and writes their images; one instance per report."""
 
-    def __init__(self, settings, limits, out_dir, thumbnail_width):
+    def __init__(self, settings, limits, out_dir, thumbnail_width, thumbnail_effort):
         self.settings, self.limits = settings, limits
-        self.out_dir, self.thumbnail_width = out_dir, thumbnail_width
+        self.out_dir, self.thumbnail_width, self.thumbnail_effort = out_dir, thumbnail_width, thumbnail_effort
 
     def target(self, entry, name):
         """(path relative to the page, file) of one image of the entry, its
@@ -107,58 +121,43 @@ class PairRun:
             raise CliError(error.filename or target, error.strerror or str(error)) from None
         return relative
 
-    def thumbnail(self, png):
-        return thumbnail_or_none(lambda: quorvane.thumbnail(png, width=self.thumbnail_width))
+    def thumbnail(self, make):
+        """make(width=..., effort=...) with the report's thumbnail options, or
+        None where WebP cannot hold the thumbnail."""
+        return thumbnail_or_none(lambda: make(width=self.thumbnail_width, effort=self.thumbnail_effort))
 
-    def compare_batch(self, pngs):
-        """compare_batch's tuples, or the ValueError of each pair that failed.
-        A batch raises only its first failure, so a failing batch is halved
-        until the failures stand alone; the good pairs keep their results."""
-        try:
-            return quorvane.compare_batch(pngs, **self.settings.pixel_options(),
-                                          thumbnail_width=self.thumbnail_width)
-        except ValueError as error:
-            if len(pngs) == 1:
-                try:  # the pair itself compares when its thumbnail was what failed
-                    return quorvane.compare_batch(pngs, **self.settings.pixel_options())
-                except ValueError:
-                    return [error]
-            half = len(pngs) // 2
-            return self.compare_batch(pngs[:half]) + self.compare_batch(pngs[half:])
+    def thumbnail_options(self):
+        """The same options, as the methods that make an image and its thumbnail take them."""
+        return {"thumbnail_width": self.thumbnail_width, "effort": self.thumbnail_effort}
 
-    def pair_record(self, entry, pngs, result):
-        """The record of a compared pair from its compare_batch tuple; a
-        changed pair is then opened again for its clusters, alignment and
-        diff images."""
-        if isinstance(result, Exception):
-            return error_record(entry, failing_file(entry.baseline, pngs[0], entry.current), str(result))
-        changed, ssim, _, _, _, current_thumbnail = result
+    def pair_record(self, entry, pngs):
+        """The record of a pair: both files decoded once into a Comparison,
+        whose figures, images and thumbnails all come from those pixels."""
         baseline_png, current_png = pngs
-        figures = analysis.pair_figures(analysis.png_size(baseline_png), analysis.png_size(current_png), changed, ssim)
+        try:
+            comparison = quorvane.Comparison(baseline_png, current_png)
+        except ValueError as error:
+            return error_record(entry, failing_file(entry.baseline, baseline_png, entry.current), str(error))
+        figures, alignment = analysis.compare(comparison, self.settings)
         images = {"current": self.copy(entry, "current.png", entry.current),
-                  "current_thumbnail": self.save(entry, "current.webp", current_thumbnail)}
-        if changed:
-            images.update(self.change_images(entry, figures, baseline_png, current_png))
-        figures["status"] = analysis.status_of(figures)
+                  "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail))}
+        if figures["changed_pixels"]:
+            images.update(self.change_images(entry, figures, comparison, alignment))
         return record(entry, figures, images, analysis.judge(figures, self.limits))
 
-    def change_images(self, entry, figures, baseline_png, current_png):
-        settings = self.settings
-        comparison = quorvane.Comparison(baseline_png, current_png)
-        alignment = analysis.add_change_details(figures, comparison, settings)
-        # The baseline at its own size: the pair's own thumbnail of it would
-        # show the padding of a size mismatch.
-        baseline_thumbnail = (self.thumbnail(baseline_png) if comparison.size_mismatch else
-                              thumbnail_or_none(lambda: comparison.baseline_thumbnail(width=self.thumbnail_width)))
-        diff = comparison.diff_image(**settings.drawing_options())
+    def change_images(self, entry, figures, comparison, alignment):
+        # The baseline at its own size, without the padding of a size mismatch.
+        baseline_thumbnail = self.thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))
+        diff, diff_thumbnail = images_of(comparison, self.settings.drawing_options(), self.thumbnail_options())
         images = {"baseline": self.copy(entry, "baseline.png", entry.baseline),
                   "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),
                   "diff": self.save(entry, "diff.png", diff),
-                  "diff_thumbnail": self.save(entry, "diff.webp", self.thumbnail(diff))}
+                  "diff_thumbnail": self.save(entry, "diff.webp", diff_thumbnail)}
         if figures["alignment"] is not None and figures["alignment"]["bands"]:
-            aligned = comparison.aligned_diff_image(alignment, **settings.drawing_options())
+            aligned, aligned_thumbnail = images_of(comparison, self.settings.drawing_options(),
+                                                   self.thumbnail_options(), alignment)
             images["aligned_diff"] = self.save(entry, "aligned_diff.png", aligned)
-            images["aligned_diff_thumbnail"] = self.save(entry, "aligned_diff.webp", self.thumbnail(aligned))
+            images["aligned_diff_thumbnail"] = self.save(entry, "aligned_diff.webp", aligned_thumbnail)
         return images
 
     def single_record(self, entry):
@@ -166,7 +165,7 @@ class PairRun:
         side, source = ("current", entry.current) if entry.baseline is None else ("baseline", entry.baseline)
         try:
             png = read_file(source)
-            thumbnail = self.thumbnail(png)
+            thumbnail = self.thumbnail(lambda **options: quorvane.thumbnail(png, **options))
         except CliError as error:
             return error_record(entry, None, str(error))
         except ValueError as error:
@@ -180,9 +179,10 @@ class PairRun:
         return record(entry, figures, images, [failure])
 
     def run(self, entries, progress):
-        """Records of all entries, in their order. The batch of one chunk
-        runs while the worker threads analyse the previous chunk's changed
-        pairs, so both kinds of work keep every processor busy."""
+        """Records of all entries, in their order. One chunk's files are read
+        while the worker threads compare the previous chunk's pairs; each
+        call releases the interpreter lock, so the threads keep every
+        processor busy."""
         workers = processors()
         compared, futures = [], {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
@@ -206,9 +206,7 @@ class PairRun:
                         readable.append((entry, (read_file(entry.baseline), read_file(entry.current))))
                     except CliError as error:
                         submit(entry, error_record, entry, None, str(error))
-                results = self.compare_batch([pngs for _, pngs in readable])
-                submitted = [submit(entry, self.pair_record, entry, pngs, result)
-                             for (entry, pngs), result in zip(readable, results)]
+                submitted = [submit(entry, self.pair_record, entry, pngs) for entry, pngs in readable]
                 # At most two chunks in flight: memory stays bounded.
                 concurrent.futures.wait(previous)
                 previous = submitted
@@ -269,7 +267,7 @@ def run_report(args, settings, limits):
         raise CliError(out_dir, error.strerror or str(error)) from None
 
     progress = Progress("comparing", len(entries), enabled=not args.quiet)
-    records = PairRun(settings, limits, out_dir, args.thumbnail_width).run(entries, progress)
+    records = PairRun(settings, limits, out_dir, args.thumbnail_width, args.thumbnail_effort).run(entries, progress)
     progress.finish()
 
     summary = summary_of(records)
