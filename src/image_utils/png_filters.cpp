@@ -4,6 +4,7 @@
 #include "image_utils/png_filters.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -86,8 +87,78 @@ void undo_bytewise(u8 filter, const u8* filtered, u8* row, const u8* previous, u
     }
 }
 
-// The sum of |value| over a filtered row, each byte taken as signed.
+// |value| of a filtered byte taken as signed: min(v, 256 - v).
 inline unsigned magnitude(u8 value) { return value < 128 ? value : 256u - value; }
+
+// The predictor of one byte from its left (a), upper (b) and upper-left (c)
+// neighbours.
+inline int predict(u8 filter, int a, int b, int c) {
+    switch (filter) {
+        case kSub: return a;
+        case kUp: return b;
+        case kAverage: return (a + b) >> 1;
+        case kPaeth: return paeth(a, b, c);
+        default: return 0;
+    }
+}
+
+// Sixteen bytes side by side. Filtering has no carry between neighbouring
+// bytes, so each predictor is a handful of byte-wise vector operations.
+using Block = u8 __attribute__((vector_size(16)));
+using WideBlock = std::uint16_t __attribute__((vector_size(32)));
+
+Block block_at(const u8* at) {
+    Block block;
+    std::memcpy(&block, at, sizeof block);
+    return block;
+}
+
+Block absolute_difference(Block x, Block y) { return x > y ? x - y : y - x; }
+
+Block magnitude(Block value) {
+    const Block negated = -value;
+    return value < negated ? value : negated;
+}
+
+// (a + b) >> 1 without leaving eight bits.
+Block average(Block a, Block b) { return (a & b) + ((a ^ b) >> 1); }
+
+// Paeth in eight bits: |a + b - 2c| is |(b - c) + (a - c)|, the difference
+// of the two distances when b - c and a - c have opposite signs; with equal
+// signs it is their sum, never below either, so c cannot win and 255 stands
+// in for it.
+Block paeth(Block a, Block b, Block c) {
+    const Block to_a = absolute_difference(b, c);
+    const Block to_b = absolute_difference(a, c);
+    const Block same_side = (b >= c) == (a >= c);
+    const Block to_c = same_side ? Block{} - 1 : absolute_difference(to_a, to_b);
+    const Block nearer = to_b < to_a ? b : a;
+    const Block nearest_distance = to_b < to_a ? to_b : to_a;
+    return to_c < nearest_distance ? c : nearer;
+}
+
+Block predict(u8 filter, Block a, Block b, Block c) {
+    switch (filter) {
+        case kSub: return a;
+        case kUp: return b;
+        case kAverage: return average(a, b);
+        case kPaeth: return paeth(a, b, c);
+        default: return Block{};
+    }
+}
+
+// Bytes [begin, end) of the row filtered with `filter`, a scalar byte at a
+// time; the first pixel's left neighbours count as 0.
+void filter_bytes(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, u8* out) {
+    for (u64 i = begin; i < end; ++i) {
+        const int a = i < bpp ? 0 : row[i - bpp];
+        const int c = i < bpp ? 0 : previous[i - bpp];
+        out[i] = static_cast<u8>(row[i] - predict(filter, a, previous[i], c));
+    }
+}
+
+// The whole blocks after the first pixel, and where the scalar tail begins.
+u64 blocks_end(u64 bpp, u64 length) { return length < bpp ? bpp : bpp + (length - bpp) / 16 * 16; }
 
 }  // namespace
 
@@ -105,66 +176,59 @@ void unfilter_row(u8 filter, const u8* filtered, u8* row, const u8* previous, u6
     }
 }
 
+void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+    const u64 bpp = std::min<u64>(bytes_per_pixel, length);
+    const u64 vector_end = blocks_end(bpp, length);
+    filter_bytes(filter, row, previous, bpp, 0, bpp, out);
+    for (u64 i = bpp; i < vector_end; i += 16) {
+        const Block x = block_at(row + i);
+        const Block predicted = predict(filter, block_at(row + i - bpp), block_at(previous + i), block_at(previous + i - bpp));
+        const Block filtered = x - predicted;
+        std::memcpy(out + i, &filtered, sizeof filtered);
+    }
+    filter_bytes(filter, row, previous, bpp, vector_end, length, out);
+}
+
 void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
     const u64 bpp = std::min<u64>(bytes_per_pixel, length);
-    // The bytes of the first pixel have no left neighbour: it counts as 0.
-    const auto left = [&](u64 i) -> int { return i < bpp ? 0 : row[i - bpp]; };
-    const auto upper_left = [&](u64 i) -> int { return i < bpp ? 0 : previous[i - bpp]; };
-
+    const u64 vector_end = blocks_end(bpp, length);
     u64 sums[5] = {};
-    for (u64 i = 0; i < bpp; ++i) {
-        sums[kNone] += magnitude(row[i]);
-        sums[kSub] += magnitude(row[i]);
-        sums[kUp] += magnitude(static_cast<u8>(row[i] - previous[i]));
-        sums[kAverage] += magnitude(static_cast<u8>(row[i] - (previous[i] >> 1)));
-        sums[kPaeth] += magnitude(static_cast<u8>(row[i] - previous[i]));
-    }
-    // 32-bit partial sums over pieces short enough not to overflow, so the
-    // loop vectorises in 32-bit lanes.
-    constexpr u64 kPiece = u64{1} << 20;
-    for (u64 begin = bpp; begin < length; begin += kPiece) {
-        const u64 end = std::min(length, begin + kPiece);
-        unsigned none = 0, sub = 0, up = 0, average = 0, predicted = 0;
+    const auto add_scalar = [&](u64 begin, u64 end) {
         for (u64 i = begin; i < end; ++i) {
-            const int x = row[i];
-            const int a = row[i - bpp];
-            const int b = previous[i];
-            const int c = previous[i - bpp];
-            none += magnitude(static_cast<u8>(x));
-            sub += magnitude(static_cast<u8>(x - a));
-            up += magnitude(static_cast<u8>(x - b));
-            average += magnitude(static_cast<u8>(x - ((a + b) >> 1)));
-            predicted += magnitude(static_cast<u8>(x - paeth(a, b, c)));
-        }
-        sums[kNone] += none;
-        sums[kSub] += sub;
-        sums[kUp] += up;
-        sums[kAverage] += average;
-        sums[kPaeth] += predicted;
-    }
-    const u8 chosen = static_cast<u8>(std::min_element(sums, sums + 5) - sums);
-
-    out[0] = chosen;
-    u8* bytes = out + 1;
-    switch (chosen) {
-        case kNone:
-            std::memcpy(bytes, row, length);
-            return;
-        case kSub:
-            for (u64 i = 0; i < length; ++i) bytes[i] = static_cast<u8>(row[i] - left(i));
-            return;
-        case kUp:
-            for (u64 i = 0; i < length; ++i) bytes[i] = static_cast<u8>(row[i] - previous[i]);
-            return;
-        case kAverage:
-            for (u64 i = 0; i < length; ++i) bytes[i] = static_cast<u8>(row[i] - ((left(i) + previous[i]) >> 1));
-            return;
-        default:
-            for (u64 i = 0; i < length; ++i) {
-                bytes[i] = static_cast<u8>(row[i] - paeth(left(i), previous[i], upper_left(i)));
+            const int a = i < bpp ? 0 : row[i - bpp];
+            const int c = i < bpp ? 0 : previous[i - bpp];
+            for (u8 filter = kNone; filter <= kPaeth; ++filter) {
+                sums[filter] += magnitude(static_cast<u8>(row[i] - predict(filter, a, previous[i], c)));
             }
-            return;
+        }
+    };
+    add_scalar(0, bpp);
+    // Sixteen-bit lanes hold the sums of up to 257 blocks; they are emptied
+    // into the totals every 256.
+    constexpr u64 kBlocksPerFlush = 256;
+    for (u64 begin = bpp; begin < vector_end; begin += 16 * kBlocksPerFlush) {
+        const u64 end = std::min(vector_end, begin + 16 * kBlocksPerFlush);
+        WideBlock lanes[5] = {};
+        for (u64 i = begin; i < end; i += 16) {
+            const Block x = block_at(row + i);
+            const Block a = block_at(row + i - bpp);
+            const Block b = block_at(previous + i);
+            const Block c = block_at(previous + i - bpp);
+            lanes[kNone] += __builtin_convertvector(magnitude(x), WideBlock);
+            lanes[kSub] += __builtin_convertvector(magnitude(x - a), WideBlock);
+            lanes[kUp] += __builtin_convertvector(magnitude(x - b), WideBlock);
+            lanes[kAverage] += __builtin_convertvector(magnitude(x - average(a, b)), WideBlock);
+            lanes[kPaeth] += __builtin_convertvector(magnitude(x - paeth(a, b, c)), WideBlock);
+        }
+        for (unsigned filter = 0; filter < 5; ++filter) {
+            for (unsigned lane = 0; lane < 16; ++lane) sums[filter] += lanes[filter][lane];
+        }
     }
+    add_scalar(vector_end, length);
+
+    const u8 chosen = static_cast<u8>(std::min_element(sums, sums + 5) - sums);
+    out[0] = chosen;
+    apply_filter(chosen, row, previous, length, bytes_per_pixel, out + 1);
 }
 
 }  // namespace quorvane

@@ -1,8 +1,9 @@
-// The fast PNG decoder against libpng, and the DEFLATE walk against zlib:
-// hand-made files reach each branch of the fast path, which must take the
-// plain ones and decode them exactly as libpng does, and leave every other
-// file to libpng; hand-made streams that libdeflate inflates but zlib
-// refuses must be refused by the walk too.
+// The fast PNG decoder against libpng, the DEFLATE walk against zlib, and
+// the row filters against their definitions: hand-made files reach each
+// branch of the fast path, which must take the plain ones and decode them
+// exactly as libpng does, and leave every other file to libpng; hand-made
+// streams that libdeflate inflates but zlib refuses must be refused by the
+// walk too.
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -16,6 +17,7 @@
 #include "image_utils/deflate_walk.hpp"
 #include "image_utils/png_decode.hpp"
 #include "image_utils/png_fast_decode.hpp"
+#include "image_utils/png_filters.hpp"
 
 using namespace quorvane;
 
@@ -575,4 +577,36 @@ TEST("image data that libdeflate inflates and zlib refuses is left to libpng") {
         if (fast_path_takes(png_of(parts))) check::record_failure(__FILE__, __LINE__, stream.name);
     }
     libdeflate_free_decompressor(decompressor);
+}
+
+TEST("each row filter is applied and undone as the PNG specification defines it") {
+    // Random rows, and rows of the values where the predictors turn, drawn
+    // at random so that each byte meets most combinations of them to its
+    // left, above and above left.
+    std::mt19937 generator(3);
+    const u8 values[] = {0, 1, 127, 128, 129, 254, 255};
+    for (unsigned channels : {3u, 4u}) {
+        for (u32 width : {1u, 5u, 6u, 700u}) {
+            Picture picture = random_picture(width, 60, channels, width + channels);
+            if (width == 700) {
+                for (u8& sample : picture.samples) sample = values[generator() % 7];
+            }
+            const u64 stride = u64{width} * channels;
+            const Bytes zeros(stride, 0);
+            for (u8 filter = 0; filter <= 4; ++filter) {
+                const Bytes expected = filtered_rows(picture, {filter});
+                Bytes previous = zeros;
+                for (u64 y = 0; y < picture.height; ++y) {
+                    const u8* row = picture.samples.data() + y * stride;
+                    Bytes filtered(stride);
+                    apply_filter(filter, row, previous.data(), stride, channels, filtered.data());
+                    CHECK(std::equal(filtered.begin(), filtered.end(), expected.begin() + y * (stride + 1) + 1));
+                    Bytes undone(stride);
+                    unfilter_row(filter, filtered.data(), undone.data(), previous.data(), stride, channels);
+                    CHECK(std::equal(undone.begin(), undone.end(), row));
+                    previous.assign(row, row + stride);
+                }
+            }
+        }
+    }
 }
