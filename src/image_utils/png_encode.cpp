@@ -102,11 +102,13 @@ Strip deflate_strip(ByteView rgba, u64 width, u64 first, u64 end, bool last) {
 
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(kDeflateLevel));
     if (!compressor) throw std::bad_alloc();
-    strip.deflated.resize(libdeflate_deflate_compress_bound(compressor.get(), filtered.size()) + 5);
-    const u64 size = libdeflate_deflate_compress(compressor.get(), filtered.data(), filtered.size(),
-                                                 strip.deflated.data(), strip.deflated.size());
+    Bytes room(libdeflate_deflate_compress_bound(compressor.get(), filtered.size()));
+    const u64 size =
+        libdeflate_deflate_compress(compressor.get(), filtered.data(), filtered.size(), room.data(), room.size());
     if (size == 0) throw Panic("libdeflate found its own bound too small");
-    strip.deflated.resize(size);
+    // Kept until every strip is done: only as large as it needs to be.
+    strip.deflated.reserve(size + 5);
+    strip.deflated.assign(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(size));
 
     // Every strip is walked, so that no PNG is written that zlib would refuse.
     const auto layout = walk_deflate(strip.deflated, strip.length);
@@ -146,17 +148,72 @@ void put_chunk(Bytes& out, const char* type, ByteView data) {
     put_be32(out, static_cast<u32>(libdeflate_crc32(0, out.data() + start, 4 + data.size())));
 }
 
-Bytes png_file(u64 width, u64 height, ByteView zlib_stream) {
+// Writes the image data, handed over in pieces, as IDAT chunks of at most
+// kIdatBytes each.
+class ImageDataWriter {
+public:
+    explicit ImageDataWriter(Bytes& out) : out_(out) {}
+
+    void add(ByteView piece) {
+        while (!piece.empty()) {
+            if (open_ && filled_ == kIdatBytes) close();
+            if (!open_) start();
+            const u64 taken = std::min<u64>(piece.size(), kIdatBytes - filled_);
+            out_.insert(out_.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(taken));
+            crc_ = static_cast<u32>(libdeflate_crc32(crc_, piece.data(), taken));
+            filled_ += taken;
+            piece = piece.subspan(taken);
+        }
+    }
+
+    void close() {
+        if (!open_) return;
+        for (u64 i = 0; i < 4; ++i) out_[length_at_ + i] = static_cast<u8>(filled_ >> (24 - 8 * i));
+        put_be32(out_, crc_);
+        open_ = false;
+    }
+
+private:
+    void start() {
+        length_at_ = out_.size();
+        put_be32(out_, 0);
+        out_.insert(out_.end(), {'I', 'D', 'A', 'T'});
+        crc_ = static_cast<u32>(libdeflate_crc32(0, out_.data() + length_at_ + 4, 4));
+        filled_ = 0;
+        open_ = true;
+    }
+
+    Bytes& out_;
+    u64 length_at_ = 0;
+    u64 filled_ = 0;
+    u32 crc_ = 0;
+    bool open_ = false;
+};
+
+// The file around the strips, each freed once it is written.
+Bytes png_file(u64 width, u64 height, std::vector<Strip>& strips) {
+    u64 data = 6;
+    for (const Strip& strip : strips) data += strip.deflated.size();
     Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    out.reserve(8 + 25 + data + (data / kIdatBytes + 1) * 12 + 12);
     Bytes header;
     put_be32(header, static_cast<u32>(width));
     put_be32(header, static_cast<u32>(height));
     header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit truecolour, deflate, filter method 0, not interlaced
-    out.reserve(zlib_stream.size() + zlib_stream.size() / kIdatBytes * 12 + 64);
     put_chunk(out, "IHDR", header);
-    for (u64 at = 0; at < zlib_stream.size(); at += kIdatBytes) {
-        put_chunk(out, "IDAT", zlib_stream.subspan(at, std::min(kIdatBytes, zlib_stream.size() - at)));
+
+    ImageDataWriter image_data(out);
+    image_data.add(zlib_header());
+    uLong adler = 1;
+    for (Strip& strip : strips) {
+        image_data.add(strip.deflated);
+        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.length));
+        Bytes().swap(strip.deflated);
     }
+    Bytes trailer;
+    put_be32(trailer, static_cast<u32>(adler));
+    image_data.add(trailer);
+    image_data.close();
     put_chunk(out, "IEND", {});
     return out;
 }
@@ -182,19 +239,7 @@ Result<Bytes> encode_png(ByteView rgba, u64 width, u64 height) {
         }
     });
 
-    const auto header = zlib_header();
-    Bytes stream(header.begin(), header.end());
-    u64 total = 0;
-    for (const Strip& strip : strips) total += strip.deflated.size();
-    stream.reserve(total + 6);
-    uLong adler = 1;
-    for (Strip& strip : strips) {
-        stream.insert(stream.end(), strip.deflated.begin(), strip.deflated.end());
-        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.length));
-        Bytes().swap(strip.deflated);
-    }
-    put_be32(stream, static_cast<u32>(adler));
-    return png_file(width, height, stream);
+    return png_file(width, height, strips);
 }
 
 }  // namespace quorvane
