@@ -188,23 +188,29 @@ std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
     return pairs;
 }
 
-// None, or an int (not a bool) from 0 to the highest preset level; anything
-// else is a ValueError that names the range.
+// None, or an integer (an int or anything with __index__, not a bool) from
+// 0 to the highest preset level; anything else is a ValueError that names
+// the range.
 std::optional<std::optional<u64>> to_effort(PyObject* object, const Param& param) {
     if (object == Py_None) return std::optional<u64>();
     const std::string range = "expected None or an integer from 0 to " + std::to_string(kMaxWebpEffort) + ", got ";
-    if (!PyLong_Check(object) || PyBool_Check(object)) {
+    if (PyBool_Check(object) || !PyIndex_Check(object)) {
         fail(PyExc_ValueError, param, range + type_name(object));
         return std::nullopt;
     }
+    PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
     int overflow = 0;
-    const long level = PyLong_AsLongAndOverflow(object, &overflow);
+    const long level = PyLong_AsLongAndOverflow(index.get(), &overflow);
     if (level == -1 && PyErr_Occurred()) {
         prefix_pending_error(param);
         return std::nullopt;
     }
     if (overflow != 0 || level < 0 || level > kMaxWebpEffort) {
-        PyRef text = PyRef::steal(PyObject_Str(object));
+        PyRef text = PyRef::steal(PyObject_Str(index.get()));
         const char* shown = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
         if (shown == nullptr) PyErr_Clear();
         fail(PyExc_ValueError, param, range + (shown ? shown : "an integer out of range"));
