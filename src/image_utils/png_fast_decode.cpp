@@ -217,7 +217,7 @@ void unfilter_rgb(u8* pixels, const u8* inflated, u64 width, u64 height,
 
 }  // namespace
 
-std::optional<Image> decode_png_fast(ByteView file) {
+std::optional<Image> decode_png_fast(ByteView file, u64 capacity) {
     auto png = read_chunks(file);
     if (!png) return std::nullopt;
     const u64 width = png->width;
@@ -230,7 +230,11 @@ std::optional<Image> decode_png_fast(ByteView file) {
     for (ByteView part : png->image_data) compressed += part.size();
     const bool joined = png->image_data.size() > 1;
     const u64 buffer_length = std::max(*rgba_length, *inflated_length);
-    if (!within_budget(*rgba_length, buffer_length + (joined ? compressed : 0), width)) return std::nullopt;
+    const u64 stream_copy = joined ? compressed : 0;
+    if (!within_budget(*rgba_length, buffer_length + stream_copy, width)) return std::nullopt;
+    if (capacity < buffer_length || !within_budget(*rgba_length, capacity + stream_copy, width)) {
+        capacity = buffer_length;
+    }
 
     Bytes stream;
     ByteView zlib_stream = png->image_data.front();
@@ -240,7 +244,9 @@ std::optional<Image> decode_png_fast(ByteView file) {
         zlib_stream = stream;
     }
 
-    Image image{Bytes(buffer_length), width, height};
+    Image image{Bytes(), width, height};
+    image.pixels.reserve(capacity);
+    image.pixels.resize(buffer_length);
     u8* pixels = image.pixels.data();
     u8* inflated = pixels + (buffer_length - *inflated_length);
     if (!inflate_exactly(zlib_stream, {inflated, *inflated_length})) return std::nullopt;

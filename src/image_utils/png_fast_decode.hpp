@@ -14,7 +14,7 @@ namespace quorvane {
 // another colour type, bit depth or interlacing, and any file with anything
 // unusual (a chunk it does not know, a checksum, a stream zlib would refuse,
 // a filter type, a size near the decoding budget). Never an error of its
-// own, so libpng gives every failure its text.
-std::optional<Image> decode_png_fast(ByteView png);
+// own, so libpng gives every failure its text. `capacity` as in decode_png.
+std::optional<Image> decode_png_fast(ByteView png, u64 capacity = 0);
 
 }  // namespace quorvane
