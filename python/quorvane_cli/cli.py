@@ -47,15 +47,15 @@ unit_interval = argument_type(float, in_unit_range, "in the range [0.0, 1.0]")
 ratio_limit = argument_type(fraction_or_percentage, in_unit_range, "a fraction in [0.0, 1.0] or a percentage")
 finite = argument_type(float, math.isfinite, "a finite number")
 count = argument_type(int, lambda value: value >= 0, "a whole number, 0 or more")
+positive = argument_type(int, lambda value: value >= 1, "a whole number, 1 or more")
+color = argument_type(rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for part in c),
+                      "R,G,B with components 0 to 255, or #rrggbb")
 effort_level = argument_type(int, lambda value: 0 <= value <= 9, "0 to 9 or 'default'")
 
 
 def effort(text):
     """A thumbnail's WebP effort: 0 to 9, or None for libwebp's default settings."""
     return None if text == "default" else effort_level(text)
-positive = argument_type(int, lambda value: value >= 1, "a whole number, 1 or more")
-color = argument_type(rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for part in c),
-                      "R,G,B with components 0 to 255, or #rrggbb")
 
 
 # The defaults of the comparison options, declared once in Settings.
