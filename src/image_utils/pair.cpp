@@ -54,7 +54,7 @@ namespace {
 // it, in its own buffer when that has room for them (the decoder leaves room
 // when it can), so that nothing is copied.
 void pad_below_in_place(Image& image, u64 width, u64 height) {
-    if (image.width != width || image.height >= height) return;
+    if (image.width != width || image.height >= height || width == 0) return;
     const auto canvas = checked_rgba_length(width, height);
     if (!canvas || image.pixels.capacity() < *canvas) return;
     const u64 own = image.pixels.size();
