@@ -25,6 +25,20 @@ def memory_probe(source, *args):
     return probe.stdout.split()
 
 
+def pillow_decode(*names):
+    """The yardstick of image input: Pillow decoding the screenshots one
+    after the other (Image.open(...).load())."""
+    from PIL import Image
+
+    paths = [SCREENS / name for name in names]
+
+    def decode():
+        for path in paths:
+            with Image.open(path) as image:
+                image.load()
+    return decode
+
+
 def best_of(function, repeats=15):
     """The fastest of several runs, in seconds: the least disturbed one."""
     times = []

@@ -10,6 +10,7 @@ import io
 import pathlib
 import shutil
 import struct
+import zlib
 
 import numpy as np
 import png
@@ -58,8 +59,52 @@ def pair_input(options, baseline_png, current_png):
     return options + struct.pack("<H", len(baseline_png)) + baseline_png + current_png
 
 
-def thumbnail_input(width, height=0, min_width=0, min_height=0, png_bytes=b""):
-    return bytes([width, height, min_width, min_height]) + png_bytes
+def thumbnail_input(width, height=0, min_width=0, min_height=0, effort=0, png_bytes=b""):
+    return bytes([width, height, min_width, min_height, effort]) + png_bytes
+
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def filtered(rgb, filters):
+    """The rows of an (height, width, 3) array behind the filter types given
+    in turn, filtered as the PNG specification defines them."""
+    rows = rgb.reshape(rgb.shape[0], -1).astype(int)
+    out = bytearray()
+    for y, row in enumerate(rows):
+        kind = filters[y % len(filters)]
+        above = rows[y - 1] if y else np.zeros_like(row)
+        left = np.concatenate([[0, 0, 0], row[:-3]])
+        upper_left = np.concatenate([[0, 0, 0], above[:-3]])
+        if kind == 1:
+            predicted = left
+        elif kind == 2:
+            predicted = above
+        elif kind == 3:
+            predicted = (left + above) // 2
+        elif kind == 4:
+            p = left + above - upper_left
+            pa, pb, pc = abs(p - left), abs(p - above), abs(p - upper_left)
+            predicted = np.where((pa <= pb) & (pa <= pc), left, np.where(pb <= pc, above, upper_left))
+        else:
+            predicted = 0
+        out.append(kind)
+        out += ((row - predicted) % 256).astype(np.uint8).tobytes()
+    return bytes(out)
+
+
+def handmade_png(image, filters, strategy=zlib.Z_DEFAULT_STRATEGY, idat_size=None, before=b""):
+    """An 8-bit RGB PNG written chunk by chunk: the fast decoding path's input,
+    with the filter types, DEFLATE strategy and IDAT split chosen."""
+    rgb = np.asarray(image.convert("RGB"))
+    compressor = zlib.compressobj(6, zlib.DEFLATED, 15, 8, strategy)
+    stream = compressor.compress(filtered(rgb, filters)) + compressor.flush()
+    idat_size = idat_size or len(stream)
+    header = struct.pack(">IIBBBBB", rgb.shape[1], rgb.shape[0], 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + before
+            + b"".join(chunk(b"IDAT", stream[at:at + idat_size]) for at in range(0, len(stream), idat_size))
+            + chunk(b"IEND", b""))
 
 
 def decode_seeds():
@@ -74,6 +119,9 @@ def decode_seeds():
         "grey_alpha.png": png_of(with_transparency(text).convert("LA")),
         "grey16.png": png_of(Image.fromarray(np.asarray(text.convert("L"), dtype=np.uint16) * 257)),
         "interlaced_rgba.png": interlaced_png(with_transparency(table)),
+        "rgb_every_filter.png": handmade_png(text, [0, 1, 2, 3, 4]),
+        "rgb_fixed_codes_split.png": handmade_png(table, [4, 1], zlib.Z_FIXED, idat_size=97),
+        "rgb_transparent_colour.png": handmade_png(text, [2], before=chunk(b"tRNS", b"\0\xff\0\xff\0\xff")),
     }
 
 
@@ -117,6 +165,8 @@ def thumbnail_seeds():
     wide = png_of(crop("table_1080p.png", 580, 640, 128, 24))
     return {
         "scaled": thumbnail_input(50, png_bytes=page),
+        "scaled_fastest": thumbnail_input(50, effort=1, png_bytes=page),
+        "scaled_smallest": thumbnail_input(37, effort=10, png_bytes=page),
         "scaled_and_cropped": thumbnail_input(40, height=11, png_bytes=page),
         "within_bounds_cropped": thumbnail_input(200, height=31, png_bytes=page),
         "minimum_width_crop": thumbnail_input(60, min_width=101, png_bytes=page),

@@ -130,7 +130,7 @@ void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const P
 // The batch work of one pair must give what the methods give; with a diff
 // image its count is the image's.
 void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim, ByteView diff_png) {
-    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, {}};
+    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, {}, std::nullopt};
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
     FUZZ_REQUIRE(compared->count == diff_image_count && compared->ssim == ssim);
@@ -223,12 +223,11 @@ void run_pair(PairInput& input) {
     run_aligned_methods(pair, *record, input);
 
     if (input.thumbnail_width) {
-        FUZZ_REQUIRE(make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height,
-                                    *input.thumbnail_width, std::nullopt, std::nullopt, std::nullopt)
-                         .ok());
-        FUZZ_REQUIRE(make_thumbnail(pair.baseline, width, height, *input.thumbnail_width, std::nullopt, std::nullopt,
-                                    std::nullopt)
-                         .ok());
+        ThumbnailOptions options;
+        options.width = *input.thumbnail_width;
+        FUZZ_REQUIRE(
+            make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height, options).ok());
+        FUZZ_REQUIRE(make_thumbnail(pair.baseline, width, height, options).ok());
     }
     if (input.batch_work) check_batch_work(input, image->count, *score, *diff_png);
 }

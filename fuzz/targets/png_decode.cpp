@@ -1,6 +1,7 @@
 // Fuzz target: the PNG decoder, fed the input as it stands and again with
-// its chunk checksums put right. Whatever it decodes must be a well-formed
-// image whose colours survive a PNG round trip.
+// its chunk checksums put right. Whatever the fast path decodes, libpng must
+// decode to the same image; whatever decodes must be a well-formed image
+// whose colours survive a PNG round trip.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,13 +9,18 @@
 #include "core/checked.hpp"
 #include "fuzz_input.hpp"
 #include "image_utils/png_decode.hpp"
+#include "image_utils/png_fast_decode.hpp"
 #include "image_utils/png_encode.hpp"
 
 namespace quorvane::fuzz {
 namespace {
 
 void decode_and_check(ByteView png) {
-    auto image = decode_png(png);
+    auto image = decode_png_with_libpng(png);
+    if (auto fast = decode_png_fast(png)) {
+        FUZZ_REQUIRE(image && fast->width == image->width && fast->height == image->height);
+        FUZZ_REQUIRE(fast->pixels == image->pixels);
+    }
     if (!image) {
         FUZZ_REQUIRE(is_decode_failure(image.error()));
         return;

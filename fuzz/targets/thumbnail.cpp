@@ -1,5 +1,6 @@
 // Fuzz target: the thumbnail path, a PNG decoded and made into a lossless
-// WebP thumbnail under sizes taken from the input's first four bytes. The
+// WebP thumbnail under sizes taken from the input's first four bytes and
+// the encoder's effort from the fifth (0: libwebp's default configuration). The
 // thumbnail must decode to the size the sizing rules give, and to the
 // source's own colours wherever it was not resampled.
 #include <webp/decode.h>
@@ -14,6 +15,7 @@
 #include "fuzz_input.hpp"
 #include "image_utils/png_decode.hpp"
 #include "image_utils/thumbnail.hpp"
+#include "image_utils/webp_encode.hpp"
 
 namespace quorvane::fuzz {
 namespace {
@@ -26,6 +28,7 @@ struct ThumbnailSizes {
     std::optional<u64> height;
     std::optional<u64> min_width;
     std::optional<u64> min_height;
+    std::optional<int> effort;
 };
 
 // A byte of 0 leaves an optional size out; any other byte gives a size,
@@ -60,8 +63,8 @@ Expected expected_size(u64 source_width, u64 source_height, const ThumbnailSizes
 }
 
 void check_thumbnail(const Image& source, const ThumbnailSizes& sizes) {
-    auto webp = make_thumbnail(source.pixels, source.width, source.height, sizes.width, sizes.height,
-                               sizes.min_width, sizes.min_height);
+    auto webp = make_thumbnail(source.pixels, source.width, source.height,
+                               {sizes.width, sizes.height, sizes.min_width, sizes.min_height, sizes.effort});
     if (sizes.width == 0 || (sizes.height && *sizes.height == 0)) {
         FUZZ_REQUIRE(!webp && webp.error().kind() == CompareError::Kind::Message);
         return;
@@ -99,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sizes.height = fuzz::optional_size(input.byte());
     sizes.min_width = fuzz::optional_size(input.byte());
     sizes.min_height = fuzz::optional_size(input.byte());
+    if (const u8 effort = input.byte(); effort != 0) sizes.effort = (effort - 1) % (kMaxWebpEffort + 1);
     const Bytes png = fuzz::with_chunk_crcs_fixed(input.rest());
     auto image = decode_png(png);
     if (!image || image->width * image->height > fuzz::kMaxThumbnailSourcePixels) return 0;

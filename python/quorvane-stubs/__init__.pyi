@@ -19,6 +19,9 @@ _PngPairs: TypeAlias = Sequence[tuple[_PngData, _PngData]]
 _Regions: TypeAlias = Sequence[Sequence[int]]
 # The colour they are painted in: three ints from 0 to 255.
 _MaskColor: TypeAlias = Sequence[int]
+# A thumbnail's WebP effort: libwebp's lossless preset level 0 to 9, or None
+# for its default configuration.
+_Effort: TypeAlias = int | None
 
 @final
 class Comparison:
@@ -66,6 +69,19 @@ class Comparison:
         aa_color: _Color = ...,
         diff_color_alt: _Color | None = None,
     ) -> bytes: ...
+    def diff_image_and_thumbnail(
+        self,
+        *,
+        threshold: float = 0.1,
+        alpha: float = 0.1,
+        include_aa: bool = False,
+        diff_color: _Color = ...,
+        aa_color: _Color = ...,
+        diff_color_alt: _Color | None = None,
+        thumbnail_width: int = 200,
+        thumbnail_height: int | None = None,
+        effort: _Effort = None,
+    ) -> tuple[bytes, bytes]: ...
 
     # Structural similarity.
     def ssim(self) -> float: ...
@@ -113,6 +129,20 @@ class Comparison:
         aa_color: _Color = ...,
         diff_color_alt: _Color | None = None,
     ) -> bytes: ...
+    def aligned_diff_image_and_thumbnail(
+        self,
+        alignment: RowAlignment,
+        *,
+        threshold: float = 0.1,
+        alpha: float = 0.1,
+        include_aa: bool = False,
+        diff_color: _Color = ...,
+        aa_color: _Color = ...,
+        diff_color_alt: _Color | None = None,
+        thumbnail_width: int = 200,
+        thumbnail_height: int | None = None,
+        effort: _Effort = None,
+    ) -> tuple[bytes, bytes]: ...
     def aligned_ssim(self, alignment: RowAlignment) -> float: ...
 
     # Lossless WebP thumbnails.
@@ -122,6 +152,8 @@ class Comparison:
         height: int | None = None,
         min_width: int | None = None,
         min_height: int | None = None,
+        *,
+        effort: _Effort = None,
     ) -> bytes: ...
     def baseline_thumbnail(
         self,
@@ -129,6 +161,9 @@ class Comparison:
         height: int | None = None,
         min_width: int | None = None,
         min_height: int | None = None,
+        *,
+        effort: _Effort = None,
+        own_size: bool = False,
     ) -> bytes: ...
 
 # The result classes are made by the module only; calling one raises TypeError.
@@ -205,7 +240,7 @@ class ClustersResult:
 
 # Module functions.
 
-def thumbnail(png_bytes: bytes, width: int = 200, height: int | None = None) -> bytes: ...
+def thumbnail(png_bytes: bytes, width: int = 200, height: int | None = None, *, effort: _Effort = None) -> bytes: ...
 def diff_batch(
     pairs: _PngPairs,
     threshold: float = 0.1,
@@ -241,6 +276,7 @@ def compare_batch(
     thumbnail_width: int | None = None,
     thumbnail_height: int | None = None,
     *,
+    effort: _Effort = None,
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
 ) -> list[tuple[int, float, int, int, bytes | None, bytes | None]]: ...

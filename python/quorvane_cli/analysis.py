@@ -83,39 +83,22 @@ def ratio(part, whole):
     return part / whole if whole else 0.0
 
 
-def covered_pixels(regions, width, height):
-    """Pixels of the width x height canvas inside any region, each counted
-    once: the module's Comparison.ignored_pixels, for pairs that compare_batch
-    compared without making a Comparison. Between two consecutive row edges
-    the same regions cross every row, so each such band counts its union of
-    columns once."""
-    boxes = [(x, y, min(x + w, width), min(y + h, height)) for x, y, w, h in regions if x < width and y < height]
-    edges = sorted({edge for _, top, _, bottom in boxes for edge in (top, bottom)})
-    total = 0
-    for top, bottom in zip(edges, edges[1:]):
-        reached = columns = 0
-        for left, right in sorted((left, right) for left, y0, right, y1 in boxes if y0 <= top and bottom <= y1):
-            columns += max(0, right - max(left, reached))
-            reached = max(reached, right)
-        total += columns * (bottom - top)
-    return total
-
-
-def pair_figures(baseline_size, current_size, changed_pixels, ssim, ignore=()):
+def pair_figures(comparison, changed_pixels, ssim, ignore=()):
     """The figures every compared pair has; the details of a change come
     later. `ignore` holds the regions the pair was compared with."""
-    width, height = max(baseline_size[0], current_size[0]), max(baseline_size[1], current_size[1])
+    baseline_size, current_size = comparison.baseline_size, comparison.current_size
+    width, height = comparison.width, comparison.height
     return {
         "baseline": {"width": baseline_size[0], "height": baseline_size[1]},
         "current": {"width": current_size[0], "height": current_size[1]},
         "width": width,
         "height": height,
-        "size_mismatch": tuple(baseline_size) != tuple(current_size),
+        "size_mismatch": comparison.size_mismatch,
         "changed_pixels": changed_pixels,
         "changed_ratio": ratio(changed_pixels, width * height),
         "ssim": ssim,
         "ignore": [list(rectangle) for rectangle in ignore],
-        "ignored_pixels": covered_pixels(ignore, width, height),
+        "ignored_pixels": comparison.ignored_pixels,
         "clusters": {"total": 0, "truncated": False, "items": []},
         "alignment": None,
     }
@@ -171,8 +154,7 @@ def compared_figures(comparison, settings):
     and the status included; returns them with the pair's RowAlignment (None
     when nothing changed)."""
     changed = comparison.diff_count(**settings.pixel_options())
-    figures = pair_figures(comparison.baseline_size, comparison.current_size, changed, comparison.ssim(),
-                           settings.ignore)
+    figures = pair_figures(comparison, changed, comparison.ssim(), settings.ignore)
     alignment = add_change_details(figures, comparison, settings) if changed else None
     figures["status"] = status_of(figures)
     return figures, alignment

@@ -51,12 +51,16 @@ positive = argument_type(int, lambda value: value >= 1, "a whole number, 1 or mo
 seconds = argument_type(float, lambda value: 0 < value < math.inf, "a number of seconds above 0")
 color = argument_type(rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for part in c),
                       "R,G,B with components 0 to 255, or #rrggbb")
+effort_level = argument_type(int, lambda value: 0 <= value <= 9, "0 to 9 or 'default'")
+
+
+def effort(text):
+    """A thumbnail's WebP effort: 0 to 9, or None for libwebp's default settings."""
+    return None if text == "default" else effort_level(text)
 
 
 # The defaults of the comparison options, declared once in Settings.
 DEFAULTS = analysis.Settings()
-
-
 def add_comparison_options(parser):
     pixels = parser.add_argument_group("how pixels are compared")
     pixels.add_argument("--threshold", type=unit_interval, default=DEFAULTS.threshold,
@@ -264,6 +268,9 @@ def build_parser():
                              help="directory for index.html, report.json and the images (created when missing)")
     make_report.add_argument("--thumbnail-width", type=positive, default=240, metavar="N",
                              help="width of the thumbnails on the page (default 240)")
+    make_report.add_argument("--thumbnail-effort", type=effort, default=report.THUMBNAIL_EFFORT, metavar="E",
+                             help="WebP effort of the thumbnails, 0 (fastest) to 9 (smallest files), or 'default' "
+                                  "for libwebp's default settings (default %(default)s)")
     make_report.add_argument("-q", "--quiet", action="store_true", help="show no progress on stderr")
     make_report.add_argument("--ignore-file", metavar="REGIONS.json",
                              help="rectangles to ignore per file: a JSON object mapping a relative path or a glob "

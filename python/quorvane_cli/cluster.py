@@ -6,11 +6,11 @@ images itself, and only the records come back to the client."""
 from quorvane_cli.files import CliError
 from quorvane_cli.report import error_record, group_size, processors
 
-# A chunk holds two batches for its worker's machine, so that the batch of
-# the second runs while the changed pairs of the first are analysed; and each
+# A chunk holds two groups for its worker's machine, so that the files of
+# the second are read while the pairs of the first are compared; and each
 # worker gets at least two chunks, so that a fast one can take over from a
 # slow one at the end of a run.
-BATCHES_PER_CHUNK = 2
+GROUPS_PER_CHUNK = 2
 CHUNKS_PER_WORKER = 2
 
 INSTALL = "pip install 'quorvane[dask]'"
@@ -36,13 +36,13 @@ def connect(address, timeout):
 
 
 def chunk_size(client, entries):
-    """Entries per task: two batches for the largest worker machine, fewer
+    """Entries per task: two groups for the largest worker machine, fewer
     where the run is too small to give every worker two chunks. A chunk of
     screenshots is seconds of work, against milliseconds of scheduling."""
     counts = client.run(processors).values()
     largest = max(counts, default=processors())
     share = -(-entries // (CHUNKS_PER_WORKER * max(len(counts), 1)))
-    return max(1, min(BATCHES_PER_CHUNK * group_size(largest), share))
+    return max(1, min(GROUPS_PER_CHUNK * group_size(largest), share))
 
 
 def chunk_records(run, entries):

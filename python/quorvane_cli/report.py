@@ -1,7 +1,7 @@
 """The report command: pairs the PNG files of two directories by relative
-path, compares every pair with the batch functions, analyses the changed
-ones on all processors (or on the workers of a Dask cluster), and writes
-report.json, index.html and the images."""
+path, compares every pair on all processors (or on the workers of a Dask
+cluster), each image decoded once and every thumbnail made from decoded
+pixels, and writes report.json, index.html and the images."""
 
 import concurrent.futures
 import dataclasses
@@ -46,7 +46,7 @@ def processors():
 
 
 def group_size(threads):
-    """Pairs in one batch call: enough to keep every processor busy."""
+    """Pairs read ahead at a time: enough to keep every processor busy."""
     return max(8, 4 * threads)
 
 
@@ -62,13 +62,26 @@ def thumbnail_or_none(make):
         return None
 
 
+def images_of(comparison, drawing, thumbnail, alignment=None):
+    """(PNG, WebP thumbnail) of the diff image, or of the shift-aware one when
+    an alignment is given, drawn once. Where WebP cannot hold the thumbnail it
+    is None, and the image is drawn again alone."""
+    aligned = () if alignment is None else (alignment,)
+    both = comparison.diff_image_and_thumbnail if alignment is None else comparison.aligned_diff_image_and_thumbnail
+    try:
+        return both(*aligned, **drawing, **thumbnail)
+    except ValueError:
+        alone = comparison.diff_image if alignment is None else comparison.aligned_diff_image
+        return alone(*aligned, **drawing), None
+
+
 class PairRun:
     """Compares the entries and writes their images; one instance per report.
     It is sent to the Dask workers as it is: everything it holds pickles."""
 
-    def __init__(self, settings, limits, out_dir, thumbnail_width, files):
+    def __init__(self, settings, limits, out_dir, thumbnail_width, thumbnail_effort, files):
         self.settings, self.limits = settings, limits
-        self.out_dir, self.thumbnail_width = out_dir, thumbnail_width
+        self.out_dir, self.thumbnail_width, self.thumbnail_effort = out_dir, thumbnail_width, thumbnail_effort
         self.files = files
 
     def target(self, entry, name):
@@ -90,76 +103,48 @@ class PairRun:
         self.files.copy(source, target)
         return relative
 
-    def thumbnail(self, png):
-        return thumbnail_or_none(lambda: quorvane.thumbnail(png, width=self.thumbnail_width))
+    def thumbnail(self, make):
+        """make(width=..., effort=...) with the report's thumbnail options, or
+        None where WebP cannot hold the thumbnail."""
+        return thumbnail_or_none(lambda: make(width=self.thumbnail_width, effort=self.thumbnail_effort))
+
+    def thumbnail_options(self):
+        """The same options, as the methods that make an image and its thumbnail take them."""
+        return {"thumbnail_width": self.thumbnail_width, "effort": self.thumbnail_effort}
 
     def settings_for(self, entry):
         """The settings of the report with the entry's own regions added."""
         return dataclasses.replace(self.settings, ignore=regions.combined(self.settings.ignore, entry.ignore))
 
-    def compare_chunk(self, readable):
-        """compare_batch's results for (entry, pngs) items, in their order: a
-        batch paints the same regions into every pair, so there is one batch
-        per set of regions."""
-        groups = {}
-        for index, (entry, _) in enumerate(readable):
-            groups.setdefault(self.settings_for(entry), []).append(index)
-        results = [None] * len(readable)
-        for settings, indices in groups.items():
-            for index, result in zip(indices, self.compare_batch([readable[i][1] for i in indices], settings)):
-                results[index] = result
-        return results
-
-    def compare_batch(self, pngs, settings):
-        """compare_batch's tuples, or the ValueError of each pair that failed.
-        A batch raises only its first failure, so a failing batch is halved
-        until the failures stand alone; the good pairs keep their results."""
-        options = {**settings.pixel_options(), **settings.region_options()}
-        try:
-            return quorvane.compare_batch(pngs, **options, thumbnail_width=self.thumbnail_width)
-        except ValueError as error:
-            if len(pngs) == 1:
-                try:  # the pair itself compares when its thumbnail was what failed
-                    return quorvane.compare_batch(pngs, **options)
-                except ValueError:
-                    return [error]
-            half = len(pngs) // 2
-            return self.compare_batch(pngs[:half], settings) + self.compare_batch(pngs[half:], settings)
-
-    def pair_record(self, entry, pngs, result):
-        """The record of a compared pair from its compare_batch tuple; a
-        changed pair is then opened again for its clusters, alignment and
-        diff images."""
-        if isinstance(result, Exception):
-            return error_record(entry, failing_file(entry.baseline, pngs[0], entry.current), str(result))
-        changed, ssim, _, _, _, current_thumbnail = result
+    def pair_record(self, entry, pngs):
+        """The record of a pair: both files decoded once into a Comparison,
+        whose figures, images and thumbnails all come from those pixels."""
         baseline_png, current_png = pngs
-        figures = analysis.pair_figures(analysis.png_size(baseline_png), analysis.png_size(current_png), changed, ssim,
-                                        self.settings_for(entry).ignore)
+        settings = self.settings_for(entry)
+        try:
+            comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
+        except ValueError as error:
+            return error_record(entry, failing_file(entry.baseline, baseline_png, entry.current), str(error))
+        figures, alignment = analysis.compared_figures(comparison, settings)
         images = {"current": self.copy(entry, "current.png", entry.current),
-                  "current_thumbnail": self.save(entry, "current.webp", current_thumbnail)}
-        if changed:
-            images.update(self.change_images(entry, figures, baseline_png, current_png))
-        figures["status"] = analysis.status_of(figures)
+                  "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail))}
+        if figures["changed_pixels"]:
+            images.update(self.change_images(entry, figures, comparison, alignment, settings))
         return record(entry, figures, images, analysis.judge(figures, self.limits))
 
-    def change_images(self, entry, figures, baseline_png, current_png):
-        settings = self.settings_for(entry)
-        comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
-        alignment = analysis.add_change_details(figures, comparison, settings)
-        # The baseline at its own size: the pair's own thumbnail of it would
-        # show the padding of a size mismatch.
-        baseline_thumbnail = (self.thumbnail(baseline_png) if comparison.size_mismatch else
-                              thumbnail_or_none(lambda: comparison.baseline_thumbnail(width=self.thumbnail_width)))
-        diff = comparison.diff_image(**settings.drawing_options())
+    def change_images(self, entry, figures, comparison, alignment, settings):
+        # The baseline at its own size, without the padding of a size mismatch.
+        baseline_thumbnail = self.thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))
+        diff, diff_thumbnail = images_of(comparison, settings.drawing_options(), self.thumbnail_options())
         images = {"baseline": self.copy(entry, "baseline.png", entry.baseline),
                   "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),
                   "diff": self.save(entry, "diff.png", diff),
-                  "diff_thumbnail": self.save(entry, "diff.webp", self.thumbnail(diff))}
+                  "diff_thumbnail": self.save(entry, "diff.webp", diff_thumbnail)}
         if figures["alignment"] is not None and figures["alignment"]["bands"]:
-            aligned = comparison.aligned_diff_image(alignment, **settings.drawing_options())
+            aligned, aligned_thumbnail = images_of(comparison, settings.drawing_options(), self.thumbnail_options(),
+                                                   alignment)
             images["aligned_diff"] = self.save(entry, "aligned_diff.png", aligned)
-            images["aligned_diff_thumbnail"] = self.save(entry, "aligned_diff.webp", self.thumbnail(aligned))
+            images["aligned_diff_thumbnail"] = self.save(entry, "aligned_diff.webp", aligned_thumbnail)
         return images
 
     def single_record(self, entry):
@@ -167,7 +152,7 @@ class PairRun:
         side, source = ("current", entry.current) if entry.baseline is None else ("baseline", entry.baseline)
         try:
             png = self.files.read(source)
-            thumbnail = self.thumbnail(png)
+            thumbnail = self.thumbnail(lambda **options: quorvane.thumbnail(png, **options))
         except CliError as error:
             return error_record(entry, None, str(error))
         except ValueError as error:
@@ -182,10 +167,10 @@ class PairRun:
 
     def records(self, entries, done=lambda: None):
         """Records of the entries, in their order: of all of them in a local
-        run, of one chunk on a Dask worker. The batch of one group of pairs
-        runs while the worker threads analyse the previous group's changed
-        pairs, so both kinds of work keep every processor busy. done() is
-        called as each record is made."""
+        run, of one chunk on a Dask worker. One group's files are read while
+        the worker threads compare the previous group's pairs; each call
+        releases the interpreter lock, so the threads keep every processor
+        busy. done() is called as each record is made."""
         workers = processors()
         compared, futures = [], {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
@@ -209,9 +194,7 @@ class PairRun:
                         readable.append((entry, (self.files.read(entry.baseline), self.files.read(entry.current))))
                     except CliError as error:
                         submit(entry, error_record, entry, None, str(error))
-                results = self.compare_chunk(readable)
-                submitted = [submit(entry, self.pair_record, entry, pngs, result)
-                             for (entry, pngs), result in zip(readable, results)]
+                submitted = [submit(entry, self.pair_record, entry, pngs) for entry, pngs in readable]
                 # At most two groups in flight: memory stays bounded.
                 concurrent.futures.wait(previous)
                 previous = submitted
@@ -283,12 +266,16 @@ def report_data(baseline_dir, current_dir, settings, limits, records, ignore_fil
     }
 
 
+# The report makes many thumbnails: libwebp's fast preset 1 writes them
+# several times faster than its default settings, about a tenth larger.
+THUMBNAIL_EFFORT = 1
+
 # Written last, each whole or not at all; an earlier run's are removed first.
 REPORT_FILES = ("report.json", "index.html")
 
 
 def run(baseline, current, out, client=None, *, settings=analysis.Settings(), limits=analysis.Limits(),
-        thumbnail_width=240, ignore_file=None, progress=False, chunk_size=None):
+        thumbnail_width=240, thumbnail_effort=THUMBNAIL_EFFORT, ignore_file=None, progress=False, chunk_size=None):
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
     report.json and the images) and returns it: what report.json holds.
@@ -297,7 +284,7 @@ def run(baseline, current, out, client=None, *, settings=analysis.Settings(), li
     memory://..., which need fsspec: pip install 'quorvane[dask]').
     With client=None the pairs are compared in this process on every
     processor. With a distributed.Client they are compared in chunks of
-    chunk_size entries (by default two batches for the largest worker
+    chunk_size entries (by default two groups for the largest worker
     machine, see cluster.chunk_size) on the client's workers, which read
     the inputs and write the images themselves: every worker must see the
     local paths (a relative one is taken from this process's working
@@ -323,7 +310,7 @@ def run(baseline, current, out, client=None, *, settings=analysis.Settings(), li
         files.remove(out_dir / name)
 
     counter = Progress("comparing", len(entries), enabled=progress)
-    pair_run = PairRun(settings, limits, out_dir, thumbnail_width, files)
+    pair_run = PairRun(settings, limits, out_dir, thumbnail_width, thumbnail_effort, files)
     if client is None:
         records = pair_run.records(entries, counter.advance)
     else:
@@ -345,8 +332,8 @@ def run_report(args, settings, limits):
         client = cluster.connect(args.scheduler, args.scheduler_timeout)
     try:
         report = run(args.baseline_dir, args.current_dir, args.output, client, settings=settings, limits=limits,
-                     thumbnail_width=args.thumbnail_width, ignore_file=args.ignore_file,
-                     progress=not args.quiet)
+                     thumbnail_width=args.thumbnail_width, thumbnail_effort=args.thumbnail_effort,
+                     ignore_file=args.ignore_file, progress=not args.quiet)
     finally:
         if client is not None:
             client.close()

@@ -75,8 +75,11 @@ Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_p
     ComparePairResult result;
     if (options.thumbnail_width) {
         const Image& current = images->current;
-        auto thumbnail = make_thumbnail(current.pixels, current.width, current.height, *options.thumbnail_width,
-                                        options.thumbnail_height, std::nullopt, std::nullopt);
+        ThumbnailOptions thumbnail_options;
+        thumbnail_options.width = *options.thumbnail_width;
+        thumbnail_options.height = options.thumbnail_height;
+        thumbnail_options.effort = options.thumbnail_effort;
+        auto thumbnail = make_thumbnail(current.pixels, current.width, current.height, thumbnail_options);
         if (!thumbnail) return std::move(thumbnail).error();
         result.thumbnail = thumbnail.take();
     }

@@ -41,6 +41,7 @@ struct CompareOptions {
     std::optional<u64> thumbnail_width;
     std::optional<u64> thumbnail_height;
     IgnoreRegions ignore;
+    std::optional<int> thumbnail_effort;  // libwebp's lossless preset level; none: its default configuration
 };
 
 // Each decodes both PNGs (the baseline's error first), brings them to their

@@ -1,5 +1,6 @@
 // Comparison's shift-aware methods, which take a RowAlignment of the pair:
-// aligned_clusters, aligned_diff_image and aligned_ssim.
+// aligned_clusters, aligned_diff_image (also with its thumbnail) and
+// aligned_ssim.
 #include <vector>
 
 #include "alignment/aligned_diff.hpp"
@@ -12,6 +13,7 @@
 #include "bindings/comparison.hpp"
 #include "bindings/params.hpp"
 #include "bindings/registry.hpp"
+#include "bindings/thumbnail_params.hpp"
 #include "clusters/aligned_clusters.hpp"
 #include "image_utils/png_encode.hpp"
 #include "ssim/aligned_ssim.hpp"
@@ -56,6 +58,13 @@ Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& record, c
     return encode_png(image->pixels, image->width, image->height);
 }
 
+Result<PngAndThumbnail> aligned_diff_png_and_thumbnail(ImagePair& pair, const AlignmentRecord& record,
+                                                       const DiffOptions& options, const ThumbnailOptions& thumbnail) {
+    auto image = render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), record, options);
+    if (!image) return std::move(image).error();
+    return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
+}
+
 PyObject* aligned_diff_image(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     const AlignmentRecord& record = record_of(args);
@@ -66,6 +75,29 @@ PyObject* aligned_diff_image(ComparisonObject& self, Args& args) {
 constexpr Method kAlignedDiffImage{
     "aligned_diff_image", "Generate the shift-aware diff image as PNG bytes, in current-image coordinates.",
     kAlignedDiffImageParams, aligned_diff_image};
+
+constexpr Param kAlignedDiffImageAndThumbnailParams[] = {
+    kAlignment, keyword_only(kThreshold), kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt,
+    kBesideThumbnailWidth, kBesideThumbnailHeight, kEffort,
+};
+
+PyObject* aligned_diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
+    const DiffOptions options = args.diff_options();
+    const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
+    const AlignmentRecord& record = record_of(args);
+    auto images =
+        without_gil([&] { return aligned_diff_png_and_thumbnail(*self.pair, record, options, thumbnail); });
+    return deliver(std::move(images), png_and_thumbnail_tuple);
+}
+
+constexpr Method kAlignedDiffImageAndThumbnail{
+    "aligned_diff_image_and_thumbnail",
+    "Generate the shift-aware diff image as PNG bytes and its lossless WebP thumbnail.\n\n"
+    "Returns (png_bytes, webp_bytes): the image of `aligned_diff_image()`, drawn\n"
+    "once, and a thumbnail of the same pixels, made as `thumbnail()` makes one:\n"
+    "scaled down to `thumbnail_width`, cropped from the top to\n"
+    "`thumbnail_height` when set, encoded with `effort`.",
+    kAlignedDiffImageAndThumbnailParams, aligned_diff_image_and_thumbnail};
 
 constexpr Param kAlignedSsimParams[] = {kAlignment};
 
@@ -85,6 +117,7 @@ constexpr Method kAlignedSsim{"aligned_ssim",
 void add_aligned_methods(std::vector<PyMethodDef>& methods) {
     methods.push_back(describe<kAlignedClusters>());
     methods.push_back(describe<kAlignedDiffImage>());
+    methods.push_back(describe<kAlignedDiffImageAndThumbnail>());
     methods.push_back(describe<kAlignedSsim>());
 }
 

@@ -135,6 +135,7 @@ constexpr Param kCompareBatchParams[] = {
     flag_param("return_diff", false),
     optional_count_param("thumbnail_width"),
     optional_count_param("thumbnail_height"),
+    kEffort,
     kIgnore,
     kMaskColor,
 };
@@ -153,6 +154,7 @@ PyObject* compare_batch(Args& args) {
     options.return_diff = args.flag("return_diff");
     options.thumbnail_width = args.optional_count("thumbnail_width");
     options.thumbnail_height = args.optional_count("thumbnail_height");
+    options.thumbnail_effort = args.effort("effort");
     options.ignore = args.ignore_regions();
     auto results =
         run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::compare_batch(all, options); });
@@ -164,7 +166,7 @@ constexpr Function kCompareBatch{
     "compare_batch",
     "Compare multiple image pairs in parallel (diff count + SSIM per pair).\n\n"
     "Batch version of `compare()`. Set `thumbnail_width` to generate a\n"
-    "thumbnail per pair.",
+    "thumbnail per pair; `effort` as in `thumbnail()`.",
     kCompareBatchParams, compare_batch};
 
 PyObject* comparison_batch(Args& args) {

@@ -6,6 +6,7 @@
 
 #include "bindings/py_ref.hpp"
 #include "core/error.hpp"
+#include "image_utils/webp_encode.hpp"
 
 namespace quorvane::py {
 namespace {
@@ -326,6 +327,37 @@ std::optional<Rgb> to_mask_color(PyObject* object, const Param& param) {
     return Rgb{static_cast<u8>(channels[0]), static_cast<u8>(channels[1]), static_cast<u8>(channels[2])};
 }
 
+// None, or an integer (an int or anything with __index__, not a bool) from
+// 0 to the highest preset level; anything else is a ValueError that names
+// the range.
+std::optional<std::optional<u64>> to_effort(PyObject* object, const Param& param) {
+    if (object == Py_None) return std::optional<u64>();
+    const std::string range = "expected None or an integer from 0 to " + std::to_string(kMaxWebpEffort) + ", got ";
+    if (PyBool_Check(object) || !PyIndex_Check(object)) {
+        fail(PyExc_ValueError, param, range + type_name(object));
+        return std::nullopt;
+    }
+    PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    int overflow = 0;
+    const long level = PyLong_AsLongAndOverflow(index.get(), &overflow);
+    if (level == -1 && PyErr_Occurred()) {
+        prefix_pending_error(param);
+        return std::nullopt;
+    }
+    if (overflow != 0 || level < 0 || level > kMaxWebpEffort) {
+        PyRef text = PyRef::steal(PyObject_Str(index.get()));
+        const char* shown = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+        if (shown == nullptr) PyErr_Clear();
+        fail(PyExc_ValueError, param, range + (shown ? shown : "an integer out of range"));
+        return std::nullopt;
+    }
+    return std::optional<u64>(static_cast<u64>(level));
+}
+
 std::optional<Value> convert(PyObject* object, const Param& param) {
     switch (param.kind) {
         case ParamKind::Png:
@@ -363,6 +395,9 @@ std::optional<Value> convert(PyObject* object, const Param& param) {
             if (object == Py_None) return Value(std::optional<u64>());
             if (auto count = to_count(object, param)) return Value(std::optional<u64>(*count));
             return std::nullopt;
+        case ParamKind::Effort:
+            if (auto level = to_effort(object, param)) return Value(*level);
+            return std::nullopt;
         case ParamKind::Object:
             if (!PyObject_TypeCheck(object, *param.object_type)) {
                 PyRef name = PyRef::steal(
@@ -399,6 +434,7 @@ Value default_value(const Param& param) {
         case ParamKind::Count:
             return param.count;
         case ParamKind::OptionalCount:
+        case ParamKind::Effort:
             return std::optional<u64>();
         default:
             throw Panic(std::string("parameter without a default: ") + param.name);

@@ -31,6 +31,7 @@ enum class ParamKind : u8 {
     Object,         // an instance of `object_type`, borrowed
     Regions,        // sequence of (x, y, width, height) sequences of ints
     MaskColor,      // sequence of three ints 0..255
+    Effort,         // None or an int 0..kMaxWebpEffort: a WebP lossless preset level
 };
 
 struct Param {
@@ -62,6 +63,11 @@ constexpr Param optional_count_param(const char* name) {
 constexpr Param object_param(const char* name, PyTypeObject* const* type) {
     return {.name = name, .kind = ParamKind::Object, .object_type = type};
 }
+// The same parameter, taken by keyword only.
+constexpr Param keyword_only(Param param) {
+    param.keyword_only = true;
+    return param;
+}
 
 // The parameters shared by many callables, with their defaults.
 inline constexpr Param kThreshold = real_param("threshold", 0.1, "0.1");
@@ -80,6 +86,8 @@ inline constexpr Param kIgnore{.name = "ignore", .kind = ParamKind::Regions, .sh
 inline constexpr Param kMaskColor{.name = "mask_color", .kind = ParamKind::MaskColor,
                                   .shown_default = "(255, 0, 255)", .color = kDefaultMaskColor,
                                   .keyword_only = true};
+inline constexpr Param kEffort{.name = "effort", .kind = ParamKind::Effort, .shown_default = "None",
+                               .keyword_only = true};
 
 using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
@@ -96,6 +104,10 @@ public:
     bool flag(std::string_view name) const { return std::get<bool>(at(name)); }
     u64 count(std::string_view name) const { return std::get<u64>(at(name)); }
     std::optional<u64> optional_count(std::string_view name) const { return std::get<std::optional<u64>>(at(name)); }
+    std::optional<int> effort(std::string_view name) const {
+        const auto level = optional_count(name);
+        return level ? std::optional<int>(static_cast<int>(*level)) : std::nullopt;
+    }
     Rgb color(std::string_view name) const { return std::get<Rgb>(at(name)); }
     std::optional<Rgb> optional_color(std::string_view name) const { return std::get<std::optional<Rgb>>(at(name)); }
     PyObject* object(std::string_view name) const { return std::get<PyObject*>(at(name)); }

@@ -1,5 +1,5 @@
-// Comparison's pixel difference methods: diff_count, diff_count_capped and
-// diff_image.
+// Comparison's pixel difference methods: diff_count, diff_count_capped,
+// diff_image and diff_image_and_thumbnail.
 #include <optional>
 #include <vector>
 
@@ -8,6 +8,7 @@
 #include "bindings/comparison.hpp"
 #include "bindings/params.hpp"
 #include "bindings/registry.hpp"
+#include "bindings/thumbnail_params.hpp"
 #include "image_utils/png_encode.hpp"
 #include "pixel_diff/count.hpp"
 #include "pixel_diff/render.hpp"
@@ -56,12 +57,39 @@ PyObject* diff_image(ComparisonObject& self, Args& args) {
 
 constexpr Method kDiffImage{"diff_image", "Generate the diff image as PNG bytes.", kDiffImageParams, diff_image};
 
+constexpr Param kDiffImageAndThumbnailParams[] = {
+    keyword_only(kThreshold), kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt,
+    kBesideThumbnailWidth,    kBesideThumbnailHeight, kEffort,
+};
+
+PyObject* diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
+    const DiffOptions options = args.diff_options();
+    const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
+    const ImagePair& pair = *self.pair;
+    auto images = without_gil([&]() -> Result<PngAndThumbnail> {
+        auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
+        if (!image) return std::move(image).error();
+        return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
+    });
+    return deliver(std::move(images), png_and_thumbnail_tuple);
+}
+
+constexpr Method kDiffImageAndThumbnail{
+    "diff_image_and_thumbnail",
+    "Generate the diff image as PNG bytes and its lossless WebP thumbnail.\n\n"
+    "Returns (png_bytes, webp_bytes): the diff image of `diff_image()`, drawn\n"
+    "once, and a thumbnail of the same pixels, made as `thumbnail()` makes one:\n"
+    "scaled down to `thumbnail_width`, cropped from the top to\n"
+    "`thumbnail_height` when set, encoded with `effort`.",
+    kDiffImageAndThumbnailParams, diff_image_and_thumbnail};
+
 }  // namespace
 
 void add_pixel_diff_methods(std::vector<PyMethodDef>& methods) {
     methods.push_back(describe<kDiffCount>());
     methods.push_back(describe<kDiffCountCapped>());
     methods.push_back(describe<kDiffImage>());
+    methods.push_back(describe<kDiffImageAndThumbnail>());
 }
 
 }  // namespace quorvane::py

@@ -7,7 +7,9 @@
 #include "bindings/callable.hpp"
 #include "bindings/comparison.hpp"
 #include "bindings/params.hpp"
+#include "bindings/py_ref.hpp"
 #include "bindings/registry.hpp"
+#include "bindings/thumbnail_params.hpp"
 #include "image_utils/png_decode.hpp"
 #include "image_utils/thumbnail.hpp"
 
@@ -22,16 +24,19 @@ constexpr Param kThumbnailParams[] = {
     required("png_bytes", ParamKind::Png),
     kThumbnailWidth,
     optional_count_param("height"),
+    kEffort,
 };
 
 PyObject* thumbnail(Args& args) {
     const ByteView png = args.bytes("png_bytes");
-    const u64 width = args.count("width");
-    const std::optional<u64> height = args.optional_count("height");
+    ThumbnailOptions options;
+    options.width = args.count("width");
+    options.height = args.optional_count("height");
+    options.effort = args.effort("effort");
     auto webp = without_gil([&]() -> Result<Bytes> {
         auto image = decode_png(png);
         if (!image) return std::move(image).error();
-        return make_thumbnail(image->pixels, image->width, image->height, width, height, std::nullopt, std::nullopt);
+        return make_thumbnail(image->pixels, image->width, image->height, options);
     });
     return deliver(std::move(webp), webp_bytes);
 }
@@ -41,7 +46,9 @@ constexpr Function kThumbnail{
     "Create a lossless WebP thumbnail from a PNG image.\n\n"
     "Scales down to `width`, preserving aspect ratio. If `height` is set,\n"
     "crops from the top after resizing \u2014 useful for fixed-size grid cells.\n"
-    "Images already within bounds are re-encoded without resizing.",
+    "Images already within bounds are re-encoded without resizing.\n\n"
+    "`effort` selects libwebp's lossless preset of that level, from 0\n"
+    "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
     kThumbnailParams, thumbnail};
 
 constexpr Param kMethodParams[] = {
@@ -49,15 +56,17 @@ constexpr Param kMethodParams[] = {
     optional_count_param("height"),
     optional_count_param("min_width"),
     optional_count_param("min_height"),
+    kEffort,
 };
 
+ThumbnailOptions method_options(const Args& args) {
+    return {args.count("width"), args.optional_count("height"), args.optional_count("min_width"),
+            args.optional_count("min_height"), args.effort("effort")};
+}
+
 PyObject* thumbnail_of(ByteView pixels, Size size, const Args& args) {
-    const u64 width = args.count("width");
-    const std::optional<u64> height = args.optional_count("height");
-    const std::optional<u64> min_width = args.optional_count("min_width");
-    const std::optional<u64> min_height = args.optional_count("min_height");
-    auto webp = without_gil(
-        [&] { return make_thumbnail(pixels, size.width, size.height, width, height, min_width, min_height); });
+    const ThumbnailOptions options = method_options(args);
+    auto webp = without_gil([&] { return make_thumbnail(pixels, size.width, size.height, options); });
     return deliver(std::move(webp), webp_bytes);
 }
 
@@ -66,22 +75,61 @@ PyObject* current_thumbnail(ComparisonObject& self, Args& args) {
     return thumbnail_of(self.pair->current_own_pixels(), self.pair->current_size, args);
 }
 
-// The baseline as held: at the common size, padding included.
+constexpr Param kBaselineMethodParams[] = {
+    kThumbnailWidth,
+    optional_count_param("height"),
+    optional_count_param("min_width"),
+    optional_count_param("min_height"),
+    kEffort,
+    keyword_only(flag_param("own_size", false)),
+};
+
+// The baseline as held, at the common size with its padding; or with
+// own_size, at its own size, cut out of the padded canvas.
 PyObject* baseline_thumbnail(ComparisonObject& self, Args& args) {
-    return thumbnail_of(self.pair->baseline, {self.pair->width, self.pair->height}, args);
+    const ImagePair& pair = *self.pair;
+    if (!args.flag("own_size") || pair.baseline_size == Size{pair.width, pair.height}) {
+        return thumbnail_of(pair.baseline, {pair.width, pair.height}, args);
+    }
+    const ThumbnailOptions options = method_options(args);
+    const Size own = pair.baseline_size;
+    auto webp = without_gil([&] {
+        const Bytes baseline = crop_top_left(pair.baseline, pair.width, own.width, own.height);
+        return make_thumbnail(baseline, own.width, own.height, options);
+    });
+    return deliver(std::move(webp), webp_bytes);
 }
 
 constexpr Method kCurrentThumbnail{
     "current_thumbnail",
     "Generate a lossless WebP thumbnail of the current image.\n\n"
     "When scaling would make either dimension smaller than `min_width` /\n"
-    "`min_height`, the original is top-left cropped instead (no upscaling).",
+    "`min_height`, the original is top-left cropped instead (no upscaling).\n\n"
+    "`effort` selects libwebp's lossless preset of that level, from 0\n"
+    "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
     kMethodParams, current_thumbnail};
 
-constexpr Method kBaselineThumbnail{"baseline_thumbnail", "Generate a lossless WebP thumbnail of the baseline image.",
-                                    kMethodParams, baseline_thumbnail};
+constexpr Method kBaselineThumbnail{
+    "baseline_thumbnail",
+    "Generate a lossless WebP thumbnail of the baseline image.\n\n"
+    "The baseline is shown as compared, padded with transparent black to the\n"
+    "common size; with `own_size`, at its own size. `effort` as in\n"
+    "`current_thumbnail()`.",
+    kBaselineMethodParams, baseline_thumbnail};
 
 }  // namespace
+
+PyObject* png_and_thumbnail_tuple(const PngAndThumbnail& images) {
+    PyRef png = PyRef::steal(to_python_bytes(images.png));
+    if (!png) return nullptr;
+    PyRef webp = PyRef::steal(to_python_bytes(images.thumbnail));
+    if (!webp) return nullptr;
+    PyRef tuple = PyRef::steal(PyTuple_New(2));
+    if (!tuple) return nullptr;
+    PyTuple_SetItem(tuple.get(), 0, png.release());
+    PyTuple_SetItem(tuple.get(), 1, webp.release());
+    return tuple.release();
+}
 
 void add_thumbnail_methods(std::vector<PyMethodDef>& methods) {
     methods.push_back(describe<kCurrentThumbnail>());

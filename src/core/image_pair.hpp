@@ -69,7 +69,7 @@ private:
 struct ImagePair {
     Bytes baseline;
     Bytes current;
-    std::optional<Bytes> current_unpadded;  // kept only when the sizes differ
+    std::optional<Bytes> current_unpadded;  // kept only when the current image was widened
     u64 width = 0;
     u64 height = 0;
     Size baseline_size;
@@ -82,8 +82,12 @@ struct ImagePair {
         return {baseline, current, width, height, baseline_size, current_size, ignore.regions, ignore.color};
     }
     bool size_mismatch() const { return baseline_size != current_size; }
-    // The current image at its own size, without padding.
-    ByteView current_own_pixels() const { return current_unpadded ? ByteView(*current_unpadded) : ByteView(current); }
+    // The current image at its own size, without padding. Padded rows go
+    // below it, so unless it was widened it is the first rows of the canvas.
+    ByteView current_own_pixels() const {
+        if (current_unpadded) return *current_unpadded;
+        return ByteView(current).first(current_size.width * current_size.height * kBytesPerPixel);
+    }
 };
 
 }  // namespace quorvane

@@ -52,13 +52,25 @@ Lanes load_lanes(const float* first) {
 // every output row of the band.
 constexpr u64 kBandRows = 8;
 constexpr u64 kStrip = 32;
-constexpr u64 kStripLanes = kStrip / 4;
+
+// Eight neighbouring samples of a strip, summed as one vector: two SSE
+// registers, or one AVX register where the processor has AVX2 (on x86-64
+// with glibc the vertical pass is compiled both ways, and the loader picks).
+// The sums are the same either way: each lane adds its taps in order.
+using WideLanes = float __attribute__((vector_size(8 * sizeof(float))));
+constexpr u64 kStripWideLanes = kStrip / 8;
+
+#if defined(__x86_64__) && defined(__GLIBC__)
+#define QUORVANE_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
+#else
+#define QUORVANE_WITH_AVX2
+#endif
 
 // The vertical pass of output rows [y0, y1) into `between`, one row of
 // `stride` floats each: between[y][x] = sum over k of source[first + k][x]
 // * w[k], the taps added in order.
-void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1, float* between,
-                   std::vector<float>& strip) {
+QUORVANE_WITH_AVX2 void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
+                                      float* between, std::vector<float>& strip) {
     const u64 top = rows.first[y0];
     const u64 bottom = rows.first[y1 - 1] + rows.taps;
     strip.resize((bottom - top) * kStrip);
@@ -74,9 +86,13 @@ void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u
         for (u64 y = y0; y < y1; ++y) {
             const float* first = strip.data() + (rows.first[y] - top) * kStrip;
             const float* w = rows.weights.data() + y * rows.taps;
-            Lanes sum[kStripLanes] = {};
+            WideLanes sum[kStripWideLanes] = {};
             for (u64 k = 0; k < rows.taps; ++k) {
-                for (u64 v = 0; v < kStripLanes; ++v) sum[v] += load_lanes(first + k * kStrip + 4 * v) * w[k];
+                for (u64 v = 0; v < kStripWideLanes; ++v) {
+                    WideLanes samples;
+                    std::memcpy(&samples, first + k * kStrip + 8 * v, sizeof samples);
+                    sum[v] += samples * w[k];
+                }
             }
             std::memcpy(between + (y - y0) * stride + x0, sum, span * sizeof(float));
         }

@@ -3,6 +3,7 @@
 #include "image_utils/pair.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <optional>
 
@@ -53,33 +54,54 @@ void paint_own_sizes(DecodedImages& images, const IgnoreRegions& ignore) {
     }
 }
 
+namespace {
+
+// An image as wide as the canvas but shorter is padded with zero rows below
+// it, in its own buffer when that has room for them (the decoder leaves room
+// when it can), so that nothing is copied.
+void pad_below_in_place(Image& image, u64 width, u64 height) {
+    if (image.width != width || image.height >= height || width == 0) return;
+    const auto canvas = checked_rgba_length(width, height);
+    if (!canvas || image.pixels.capacity() < *canvas) return;
+    const u64 own = image.pixels.size();
+    image.pixels.resize(*canvas);
+    std::memset(image.pixels.data() + own, 0, *canvas - own);
+    image.height = height;
+}
+
+}  // namespace
+
 Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRegions& ignore) {
+    ImagePair pair;
+    pair.baseline_size = {baseline.width, baseline.height};
+    pair.current_size = {current.width, current.height};
+    if (check_rgba_buffer(baseline.pixels, baseline.width, baseline.height) &&
+        check_rgba_buffer(current.pixels, current.width, current.height)) {
+        const u64 width = std::max(baseline.width, current.width);
+        const u64 height = std::max(baseline.height, current.height);
+        pad_below_in_place(baseline, width, height);
+        pad_below_in_place(current, width, height);
+    }
     auto normalized =
         normalize_pair(baseline.pixels, baseline.width, baseline.height, current.pixels, current.width, current.height);
     if (!normalized) return std::move(normalized).error();
 
-    ImagePair pair;
     pair.width = normalized->width;
     pair.height = normalized->height;
-    pair.baseline_size = {baseline.width, baseline.height};
-    pair.current_size = {current.width, current.height};
+    // Each image was painted at its own size; what padding added, in place
+    // or in a copy, is painted now.
     const Size canvas{pair.width, pair.height};
-    // A padded copy holds the image's painted pixels already.
-    if (normalized->baseline_padded) {
-        paint_regions(*normalized->baseline_padded, canvas, ignore.regions, ignore.color, pair.baseline_size);
-    }
-    if (normalized->current_padded) {
-        paint_regions(*normalized->current_padded, canvas, ignore.regions, ignore.color, pair.current_size);
-    }
     pair.baseline = normalized->baseline_padded ? std::move(*normalized->baseline_padded) : std::move(baseline.pixels);
-    // A current image that needed no padding is its own unpadded version, so
-    // only a padded one keeps its original beside it.
     if (normalized->current_padded) {
         pair.current = std::move(*normalized->current_padded);
-        pair.current_unpadded = std::move(current.pixels);
     } else {
         pair.current = std::move(current.pixels);
     }
+    // Padding below keeps the current image as the canvas's first rows; a
+    // widened one keeps its original beside it.
+    if (pair.current_size.width < pair.width) pair.current_unpadded = std::move(current.pixels);
+    paint_regions(pair.baseline, canvas, ignore.regions, ignore.color, pair.baseline_size);
+    paint_regions(pair.current, canvas, ignore.regions, ignore.color, pair.current_size);
     pair.ignore = ignore;
     pair.ignored_pixels = covered_pixels(ignore.regions, canvas);
     return pair;
@@ -90,10 +112,26 @@ Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& 
     return build_image_pair(std::move(images.baseline), std::move(images.current), ignore);
 }
 
+namespace {
+
+// Room for the rows that padding will add below an image as wide as the
+// canvas its pair's headers claim; 0 for any other image.
+u64 room_to_pad_below(std::optional<Size> own, std::optional<Size> other) {
+    if (!own || !other || own->width < other->width || own->height >= other->height) return 0;
+    return checked_rgba_length(own->width, other->height).value_or(0);
+}
+
+}  // namespace
+
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png) {
+    const auto baseline_size = png_claimed_size(baseline_png);
+    const auto current_size = png_claimed_size(current_png);
+    const u64 baseline_room = room_to_pad_below(baseline_size, current_size);
+    const u64 current_room = room_to_pad_below(current_size, baseline_size);
     std::optional<Result<Image>> baseline;
     std::optional<Result<Image>> current;
-    fork_join([&] { baseline.emplace(decode_png(baseline_png)); }, [&] { current.emplace(decode_png(current_png)); });
+    fork_join([&] { baseline.emplace(decode_png(baseline_png, baseline_room)); },
+              [&] { current.emplace(decode_png(current_png, current_room)); });
     if (!*baseline) return std::move(*baseline).error();
     if (!*current) return std::move(*current).error();
     return DecodedImages{baseline->take(), current->take()};

@@ -1,16 +1,19 @@
-// Decoding runs libpng under a memory budget. libpng reports errors by
-// longjmp, so the frame that calls it holds no C++ object with a destructor;
-// everything it fills is owned by the caller.
+// Decoding tries the fast path first and runs libpng for every file it
+// leaves. libpng runs under a memory budget and reports errors by longjmp, so
+// the frame that calls it holds no C++ object with a destructor; everything
+// it fills is owned by the caller.
 #include "image_utils/png_decode.hpp"
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "core/checked.hpp"
+#include "image_utils/png_fast_decode.hpp"
 
 namespace quorvane {
 namespace {
@@ -90,7 +93,8 @@ void request_rgba8(png_structp png, png_infop info) {
 enum class Outcome { Decoded, Failed, Overflow, OverBudget };
 
 // The only frame between setjmp and libpng: trivially destructible locals only.
-Outcome run_libpng(png_structp png, png_infop info, DecodeState& state, Bytes& pixels, u64& width, u64& height) {
+Outcome run_libpng(png_structp png, png_infop info, DecodeState& state, u64 capacity, Bytes& pixels, u64& width,
+                   u64& height) {
     if (setjmp(png_jmpbuf(png))) return Outcome::Failed;
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
     png_set_chunk_malloc_max(png, state.budget);
@@ -108,6 +112,10 @@ Outcome run_libpng(png_structp png, png_infop info, DecodeState& state, Bytes& p
     if (png_get_rowbytes(png, info) != width * kBytesPerPixel) png_error(png, "unexpected row layout");
     if (*length > state.budget - state.allocated) return Outcome::OverBudget;
     state.budget -= *length;
+    if (capacity > *length && capacity - *length <= state.budget - state.allocated) {
+        state.budget -= capacity - *length;
+        pixels.reserve(capacity);
+    }
     pixels.resize(*length);  // untouched pages cost nothing until rows arrive
 
     const u64 stride = width * kBytesPerPixel;
@@ -138,14 +146,14 @@ private:
 
 }  // namespace
 
-Result<Image> decode_png(ByteView png) {
+Result<Image> decode_png_with_libpng(ByteView png, u64 capacity) {
     DecodeState state;
     state.input = png;
     ReadStruct reader(state);
     if (reader.png() == nullptr || reader.info() == nullptr) throw std::bad_alloc();
 
     Image image;
-    switch (run_libpng(reader.png(), reader.info(), state, image.pixels, image.width, image.height)) {
+    switch (run_libpng(reader.png(), reader.info(), state, capacity, image.pixels, image.width, image.height)) {
         case Outcome::Decoded:
             break;
         case Outcome::Failed:
@@ -162,6 +170,18 @@ Result<Image> decode_png(ByteView png) {
         return CompareError::invalid_buffer_length(*expected, image.pixels.size(), image.width, image.height);
     }
     return image;
+}
+
+Result<Image> decode_png(ByteView png, u64 capacity) {
+    if (auto image = decode_png_fast(png, capacity)) return std::move(*image);
+    return decode_png_with_libpng(png, capacity);
+}
+
+std::optional<Size> png_claimed_size(ByteView png) {
+    constexpr u8 kStart[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    if (png.size() < 24 || !std::equal(kStart, kStart + 16, png.begin())) return std::nullopt;
+    const auto be32 = [&](u64 at) { return u64{png[at]} << 24 | u64{png[at + 1]} << 16 | u64{png[at + 2]} << 8 | png[at + 3]; };
+    return Size{be32(16), be32(20)};
 }
 
 }  // namespace quorvane

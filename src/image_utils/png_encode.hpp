@@ -6,7 +6,13 @@
 
 namespace quorvane {
 
+// Truecolour, 8 bits a sample, not interlaced, no ancillary chunks; each row
+// gets the filter libpng's heuristic would choose.
 Result<Bytes> encode_png(ByteView rgba, u64 width, u64 height);
+
+// How many rows of this width are filtered and compressed together as one
+// strip, on one worker.
+u64 png_strip_rows(u64 width);
 
 // R, G, B of every pixel in order; alpha discarded, so a transparent pixel
 // keeps its stored colour.

@@ -38,29 +38,29 @@ Bytes crop_top_left(ByteView pixels, u64 source_width, u64 new_width, u64 new_he
     return cropped;
 }
 
-Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, u64 width,
-                             std::optional<u64> height, std::optional<u64> min_width,
-                             std::optional<u64> min_height) {
+Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, const ThumbnailOptions& options) {
     if (auto checked = check_rgba_buffer(pixels, source_width, source_height); !checked) {
         return std::move(checked).error();
     }
+    const u64 width = options.width;
     if (width == 0) return CompareError::message("thumbnail max_width must be > 0");
-    if (height && *height == 0) return CompareError::message("thumbnail max_height must be > 0");
-    const u64 crop_height = height.value_or(std::numeric_limits<u64>::max());
+    if (options.height && *options.height == 0) return CompareError::message("thumbnail max_height must be > 0");
+    const u64 crop_height = options.height.value_or(std::numeric_limits<u64>::max());
+    const auto encode = [&](ByteView rgba, u64 w, u64 h) { return encode_webp(rgba, w, h, options.effort); };
 
-    if (source_width == 0 || source_height == 0) return encode_webp(pixels, source_width, source_height);
+    if (source_width == 0 || source_height == 0) return encode(pixels, source_width, source_height);
 
     const Size scaled = scaled_size(source_width, source_height, width);
-    if (below_minimum(scaled, min_width, min_height)) {
+    if (below_minimum(scaled, options.min_width, options.min_height)) {
         const u64 kept_width = std::min(width, source_width);
         const u64 kept_height = std::min(crop_height, source_height);
-        return encode_webp(crop_top_left(pixels, source_width, kept_width, kept_height), kept_width, kept_height);
+        return encode(crop_top_left(pixels, source_width, kept_width, kept_height), kept_width, kept_height);
     }
 
     const u64 kept_height = std::min(scaled.height, crop_height);
     if (scaled == Size{source_width, source_height}) {
         // Full rows from the top are a prefix of the buffer: nothing to copy.
-        return encode_webp(pixels.first(kept_height * source_width * kBytesPerPixel), scaled.width, kept_height);
+        return encode(pixels.first(kept_height * source_width * kBytesPerPixel), scaled.width, kept_height);
     }
     // The scaled size never exceeds the source size, so the source passing
     // the encoder's size checks covers both.
@@ -69,7 +69,7 @@ Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_heigh
     }
     const Bytes resized =
         resize_lanczos3(pixels, source_width, source_height, scaled.width, scaled.height, kept_height);
-    return encode_webp(resized, scaled.width, kept_height);
+    return encode(resized, scaled.width, kept_height);
 }
 
 }  // namespace quorvane

@@ -13,10 +13,17 @@ namespace quorvane {
 // output height, reached by cropping from the top after scaling. The aspect
 // ratio is kept and the image never enlarged. When the scaled size falls
 // below `min_width` or `min_height`, the top-left corner of the source is
-// kept instead.
-Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, u64 width,
-                             std::optional<u64> height, std::optional<u64> min_width,
-                             std::optional<u64> min_height);
+// kept instead. `effort` picks libwebp's lossless preset of that level (see
+// encode_webp).
+struct ThumbnailOptions {
+    u64 width = 200;
+    std::optional<u64> height;
+    std::optional<u64> min_width;
+    std::optional<u64> min_height;
+    std::optional<int> effort;
+};
+
+Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, const ThumbnailOptions& options);
 
 // The first new_width pixels of each of the first new_height rows; the source
 // rows are source_width pixels apart. Callers ask only for sizes within it.

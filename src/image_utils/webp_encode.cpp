@@ -74,8 +74,11 @@ bool fits_webp(u64 side) { return side >= 1 && side <= WEBP_MAX_DIMENSION; }
 
 }  // namespace
 
-Result<Bytes> encode_webp(ByteView rgba, u64 width, u64 height) {
+Result<Bytes> encode_webp(ByteView rgba, u64 width, u64 height, std::optional<int> effort) {
     if (auto checked = check_encodable(rgba, width, height); !checked) return std::move(checked).error();
+    if (effort && (*effort < 0 || *effort > kMaxWebpEffort)) {
+        return CompareError::message("thumbnail effort must be 0 to " + std::to_string(kMaxWebpEffort));
+    }
     // Refused before libwebp sees them: its sizes are ints, and an empty
     // picture would only fail later.
     if (!fits_webp(width) || !fits_webp(height)) {
@@ -88,6 +91,7 @@ Result<Bytes> encode_webp(ByteView rgba, u64 width, u64 height) {
     WebPConfig config;
     if (!WebPConfigInit(&config)) throw Panic("libwebp encoder ABI mismatch");
     config.lossless = 1;
+    if (effort && !WebPConfigLosslessPreset(&config, *effort)) throw Panic("libwebp refused a lossless preset level");
 
     Picture picture;
     MemoryOutput output;

@@ -79,16 +79,13 @@ TEST("the kept rows of a resize are the top rows of the whole resize") {
 TEST("make_thumbnail checks the buffer, then the width, then the height") {
     const auto text = [](const Result<Bytes>& result) { return result.ok() ? std::string("ok") : result.error().text(); };
     const Bytes four_pixels(16);
-    CHECK_EQ(text(make_thumbnail({}, u64{1} << 62, 4, 0, 0, std::nullopt, std::nullopt)),
-             std::string("image dimensions overflowed"));
-    CHECK_EQ(text(make_thumbnail(Bytes(15), 2, 2, 0, 0, std::nullopt, std::nullopt)),
+    const auto sizes = [](u64 width, std::optional<u64> height) { return ThumbnailOptions{width, height, {}, {}, {}}; };
+    CHECK_EQ(text(make_thumbnail({}, u64{1} << 62, 4, sizes(0, 0))), std::string("image dimensions overflowed"));
+    CHECK_EQ(text(make_thumbnail(Bytes(15), 2, 2, sizes(0, 0))),
              std::string("invalid RGBA buffer length: expected 16 bytes for 2x2, got 15"));
-    CHECK_EQ(text(make_thumbnail(four_pixels, 2, 2, 0, 0, std::nullopt, std::nullopt)),
-             std::string("thumbnail max_width must be > 0"));
-    CHECK_EQ(text(make_thumbnail(four_pixels, 2, 2, 5, 0, std::nullopt, std::nullopt)),
-             std::string("thumbnail max_height must be > 0"));
-    CHECK_EQ(text(make_thumbnail({}, u64{1} << 32, 0, 5, std::nullopt, std::nullopt, std::nullopt)),
-             std::string("image width is too large"));
+    CHECK_EQ(text(make_thumbnail(four_pixels, 2, 2, sizes(0, 0))), std::string("thumbnail max_width must be > 0"));
+    CHECK_EQ(text(make_thumbnail(four_pixels, 2, 2, sizes(5, 0))), std::string("thumbnail max_height must be > 0"));
+    CHECK_EQ(text(make_thumbnail({}, u64{1} << 32, 0, sizes(5, {}))), std::string("image width is too large"));
 }
 
 TEST("encode_webp takes sides of 1 to 16383 pixels") {

@@ -79,7 +79,8 @@ def test_every_batch_gives_what_the_per_pair_methods_give(screen_pairs, source, 
     counted = quorvane.diff_count_batch(pairs, **count_options(options))
     diffs = quorvane.diff_batch(pairs, **options)
     scores = quorvane.ssim_batch(pairs)
-    compared = quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=16, thumbnail_height=12, **options)
+    compared = quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=16, thumbnail_height=12, effort=2,
+                                      **options)
     decoded = Comparison.batch(pairs)
     assert [len(results) for results in (counted, diffs, scores, compared, decoded)] == [len(pairs)] * 5
     for i, (baseline, current) in enumerate(pairs):
@@ -93,7 +94,7 @@ def test_every_batch_gives_what_the_per_pair_methods_give(screen_pairs, source, 
         assert scores[i] == comparison.ssim()
         assert compared[i][:4] == (count, scores[i], *size)
         assert np.array_equal(decode_png(compared[i][4]), diff)
-        assert compared[i][5] == comparison.current_thumbnail(16, 12)
+        assert compared[i][5] == comparison.current_thumbnail(16, 12, effort=2)
         assert type(decoded[i]) is Comparison
         assert (decoded[i].baseline_size, decoded[i].current_size) == (comparison.baseline_size,
                                                                        comparison.current_size)
@@ -170,10 +171,11 @@ def test_signatures_and_docstrings():
     assert str(inspect.signature(Comparison.batch)) == f"(pairs, {regions})"
     assert str(inspect.signature(quorvane.compare_batch)) == (
         f"(pairs, threshold=0.1, alpha=0.1, include_aa=False, {shown}, return_diff=False, "
-        f"thumbnail_width=None, thumbnail_height=None, {regions})")
+        "thumbnail_width=None, thumbnail_height=None, *, effort=None, ignore=(), mask_color=(255, 0, 255))")
     assert quorvane.compare_batch.__doc__ == (
         "Compare multiple image pairs in parallel (diff count + SSIM per pair).\n\n"
-        "Batch version of `compare()`. Set `thumbnail_width` to generate a\nthumbnail per pair.")
+        "Batch version of `compare()`. Set `thumbnail_width` to generate a\n"
+        "thumbnail per pair; `effort` as in `thumbnail()`.")
     assert Comparison.batch.__doc__ == "Decode multiple PNG pairs in parallel."
 
 

@@ -30,6 +30,20 @@ class TestConstruction:
         assert (comparison.baseline_size, comparison.current_size) == (baseline, current)
         assert (comparison.width, comparison.height, comparison.size_mismatch) == (*canvas, mismatch)
 
+    @pytest.mark.parametrize("baseline, current", [((40, 30), (40, 50)), ((40, 50), (40, 30)), ((30, 50), (40, 30)),
+                                                   ((40, 30), (30, 50))])
+    def test_png_pairs_are_padded_as_the_same_pixels_given_as_rgba(self, baseline, current):
+        # A PNG image as wide as the canvas is padded below in its own buffer;
+        # RGBA buffers are copied onto a canvas. Both must give one pair.
+        rng = np.random.default_rng(sum(baseline + current))
+        first, second = (rng.integers(0, 256, (height, width, 4), dtype=np.uint8) for width, height in (baseline,
+                                                                                                        current))
+        from_png = Comparison(png_bytes(first), png_bytes(second))
+        from_rgba = Comparison.from_rgba(first.tobytes(), *baseline, second.tobytes(), *current)
+        for method in ("diff_image", "baseline_thumbnail", "current_thumbnail"):
+            assert getattr(from_png, method)() == getattr(from_rgba, method)(), method
+        assert from_png.baseline_thumbnail(own_size=True) == from_rgba.baseline_thumbnail(own_size=True)
+
     def test_keyword_arguments_and_index_objects(self):
         comparison = Comparison.from_rgba(current_height=np.int64(1), current_width=1, current_rgba=rgba(1, 1),
                                           baseline_rgba=rgba(1, 1), baseline_width=True, baseline_height=1)

@@ -63,7 +63,10 @@ METHODS = {
     "aligned_diff_image": lambda p, a: p.aligned_diff_image(a) if a.aligned else None,
     "aligned_clusters": lambda p, a: cluster_fields(p.aligned_clusters(a, min_pixels=4)) if a.aligned else None,
     "current_thumbnail": lambda p, a: p.current_thumbnail(width=64, min_height=20),
-    "baseline_thumbnail": lambda p, a: p.baseline_thumbnail(width=48, height=30),
+    "baseline_thumbnail": lambda p, a: p.baseline_thumbnail(width=48, height=30, own_size=True),
+    "diff_image_and_thumbnail": lambda p, a: p.diff_image_and_thumbnail(thumbnail_width=40, effort=1),
+    "aligned_diff_image_and_thumbnail": lambda p, a: (
+        p.aligned_diff_image_and_thumbnail(a, thumbnail_width=40) if a.aligned else None),
 }
 
 BATCHES = {
@@ -168,6 +171,8 @@ LONG_CALLS = {
     "aligned_ssim": lambda w: w.pair.aligned_ssim(w.alignment),
     "aligned_diff_image": lambda w: w.pair.aligned_diff_image(w.alignment),
     "aligned_clusters": lambda w: w.pair.aligned_clusters(w.alignment),
+    "diff_image_and_thumbnail": lambda w: w.pair.diff_image_and_thumbnail(),
+    "aligned_diff_image_and_thumbnail": lambda w: w.pair.aligned_diff_image_and_thumbnail(w.alignment),
     "current_thumbnail": lambda w: w.pair.current_thumbnail(),
     "baseline_thumbnail": lambda w: w.pair.baseline_thumbnail(),
     "thumbnail": lambda w: quorvane.thumbnail(w.current_png),

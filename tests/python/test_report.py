@@ -9,6 +9,7 @@ import pytest
 import quorvane
 import screens
 from quorvane_cli import main
+from quorvane_cli.report import THUMBNAIL_EFFORT as REPORT_THUMBNAIL_EFFORT
 from screens import run
 
 
@@ -57,9 +58,54 @@ def test_images_are_the_sources_and_the_modules(suite_report):
                "aligned_diff": comparison.aligned_diff_image(comparison.row_alignment())}
     for name, data in sources.items():
         assert images[name] == data
-        assert images[f"{name}_thumbnail"] == quorvane.thumbnail(data, width=240)
+        assert images[f"{name}_thumbnail"] == quorvane.thumbnail(data, width=240, effort=REPORT_THUMBNAIL_EFFORT)
     unchanged = next(p for p in report["pairs"] if p["path"] == "home.png")["images"]
     assert [name for name, path in unchanged.items() if path] == ["current", "current_thumbnail"]
+
+
+def test_every_file_is_decoded_once_and_no_written_png_again(capsys, tmp_path, monkeypatch):
+    """The PNG bytes handed to every decoding entry point of the module are
+    the input files, each once: thumbnails of diff images come from their
+    pixels, not from decoding the PNGs just written."""
+    pages = screens.suite()
+    pages["tall.png"] = (screens.page(60, 30), screens.page(80, 40), "changed")  # sizes differ
+    baseline, current = screens.write_suite(tmp_path, pages)
+    decoded = []
+
+    def recording(function, pngs_of):
+        def call(*args, **kwargs):
+            decoded.extend(pngs_of(*args))
+            return function(*args, **kwargs)
+        return call
+
+    monkeypatch.setattr(quorvane, "Comparison", recording(quorvane.Comparison, lambda *pngs: pngs))
+    monkeypatch.setattr(quorvane, "thumbnail", recording(quorvane.thumbnail, lambda png, *_: [png]))
+    for name in ("diff_batch", "diff_count_batch", "ssim_batch", "compare_batch"):
+        monkeypatch.setattr(quorvane, name, recording(getattr(quorvane, name),
+                                                      lambda pairs, *_: [png for pair in pairs for png in pair]))
+    code, _, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--quiet")
+    assert (code, err) == (1, "")
+    inputs = [file.read_bytes() for file in sorted(baseline.rglob("*.png")) + sorted(current.rglob("*.png"))]
+    assert sorted(decoded) == sorted(inputs)
+
+
+@pytest.mark.parametrize("option, effort", [([], REPORT_THUMBNAIL_EFFORT), (["--thumbnail-effort", "9"], 9),
+                                            (["--thumbnail-effort", "default"], None)])
+def test_thumbnail_effort_follows_the_option(capsys, tmp_path, option, effort):
+    pages = screens.suite()
+    baseline, current = screens.write_suite(tmp_path, {"docs/changed.png": pages["docs/changed.png"]})
+    code, _, _ = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--quiet", *option)
+    (pair,) = json.loads((tmp_path / "out" / "report.json").read_text())["pairs"]
+    comparison = quorvane.Comparison(*(folder.joinpath("docs/changed.png").read_bytes()
+                                       for folder in (baseline, current)))
+    written = (tmp_path / "out" / pair["images"]["current_thumbnail"]).read_bytes()
+    assert (code, written) == (1, comparison.current_thumbnail(240, effort=effort))
+
+
+@pytest.mark.parametrize("value", ["10", "-1", "fast", "1.5"])
+def test_thumbnail_effort_out_of_range_is_bad_usage(capsys, tmp_path, value):
+    code, _, err = run(capsys, "report", tmp_path, tmp_path, "-o", tmp_path / "out", "--thumbnail-effort", value)
+    assert code == 2 and f"argument --thumbnail-effort: must be 0 to 9 or 'default', not {value}" in err
 
 
 class References(html.parser.HTMLParser):

@@ -10,6 +10,7 @@ import pytest
 from PIL import Image
 
 import quorvane
+import screens
 from imaging import decode_webp, png_bytes, rgba_comparison
 
 Comparison = quorvane.Comparison
@@ -218,19 +219,135 @@ class TestErrors:
             quorvane.thumbnail(bytearray(png_bytes(gradient_rgba(2, 2))))
 
 
+class TestEffort:
+    # Every entry point that encodes a thumbnail, given the effort.
+    CALLS = {
+        "thumbnail": lambda pair, png, **effort: quorvane.thumbnail(png, 40, **effort),
+        "current_thumbnail": lambda pair, png, **effort: pair.current_thumbnail(40, **effort),
+        "baseline_thumbnail": lambda pair, png, **effort: pair.baseline_thumbnail(40, **effort),
+        "compare_batch": lambda pair, png, **effort: quorvane.compare_batch(
+            [(png, png)], thumbnail_width=40, **effort)[0][5],
+        "diff_image_and_thumbnail": lambda pair, png, **effort: pair.diff_image_and_thumbnail(
+            thumbnail_width=40, **effort)[1],
+    }
+
+    @pytest.fixture(scope="class")
+    def source(self):
+        rgba = random_rgba(90, 120, seed=11)
+        return pair_of(rgba, rgba), png_bytes(rgba)
+
+    @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+    def test_every_level_is_lossless_and_none_is_libwebps_default(self, source, call):
+        default = call(*source)
+        pixels = decode_webp(default)
+        for level in range(10):
+            assert np.array_equal(decode_webp(call(*source, effort=level)), pixels)
+        # Preset 6 is libwebp's default method (4) and quality (75).
+        assert call(*source, effort=None) == default == call(*source, effort=6)
+        assert call(*source, effort=0) != default
+
+    @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+    @pytest.mark.parametrize("effort, shown", [(10, "10"), (-1, "-1"), (2**70, str(2**70)), (1.0, "float"),
+                                               (True, "bool"), ("3", "str")])
+    def test_anything_but_none_or_0_to_9_is_refused(self, source, call, effort, shown):
+        with pytest.raises(ValueError) as raised:
+            call(*source, effort=effort)
+        assert str(raised.value) == f"argument 'effort': expected None or an integer from 0 to 9, got {shown}"
+
+    def test_effort_is_keyword_only(self, source):
+        pair, _ = source
+        with pytest.raises(TypeError, match=r"takes at most 4 positional arguments \(5 given\)"):
+            pair.current_thumbnail(40, None, None, None, 1)
+
+
+def test_baseline_at_its_own_size_is_the_thumbnail_of_its_png():
+    baseline, current = random_rgba(70, 260, seed=8), random_rgba(90, 300, seed=9)
+    pair = pair_of(baseline, current)
+    own = pair.baseline_thumbnail(width=120, own_size=True)
+    assert own == quorvane.thumbnail(png_bytes(baseline), 120)
+    assert decode_webp(pair.baseline_thumbnail(width=120)).shape[:2] == (36, 120)  # padded to 300 x 90
+    assert pair_of(baseline).baseline_thumbnail(own_size=True) == pair_of(baseline).baseline_thumbnail()
+
+
+class TestImageAndThumbnail:
+    """diff_image_and_thumbnail and aligned_diff_image_and_thumbnail: the PNG
+    is the plain method's, the thumbnail is the one of that PNG's pixels."""
+
+    @pytest.fixture(scope="class")
+    def shifted_pair(self):
+        base = screens.page(300, 160, seed=4)
+        current = screens.with_block(screens.shifted(base, at=100, rows=12), y=20, x=30, size=40)
+        pair = pair_of(base, current)
+        return pair, pair.row_alignment()
+
+    CALLS = {
+        "diff": lambda pair, alignment, **options: (
+            pair.diff_image(**options), pair.diff_image_and_thumbnail),
+        "aligned diff": lambda pair, alignment, **options: (
+            pair.aligned_diff_image(alignment, **options),
+            lambda **kw: pair.aligned_diff_image_and_thumbnail(alignment, **kw)),
+    }
+
+    @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+    @pytest.mark.parametrize("thumbnail", [{}, {"thumbnail_width": 64, "thumbnail_height": 50, "effort": 0},
+                                           {"thumbnail_width": 500}])
+    def test_png_is_the_plain_methods_and_thumbnail_is_of_its_pixels(self, shifted_pair, call, thumbnail):
+        options = {"threshold": 0.05, "alpha": 0.4, "diff_color": (0, 0, 255), "include_aa": True}
+        expected_png, method = call(*shifted_pair, **options)
+        png, webp = method(**options, **thumbnail)
+        assert png == expected_png
+        width, height = thumbnail.get("thumbnail_width", 200), thumbnail.get("thumbnail_height")
+        assert webp == quorvane.thumbnail(png, width, height, effort=thumbnail.get("effort"))
+
+    def test_thumbnail_errors_follow_the_image(self, shifted_pair):
+        pair, alignment = shifted_pair
+        with pytest.raises(ValueError, match="^thumbnail max_width must be > 0$"):
+            pair.diff_image_and_thumbnail(thumbnail_width=0)
+        with pytest.raises(ValueError, match="^thumbnail max_height must be > 0$"):
+            pair.aligned_diff_image_and_thumbnail(alignment, thumbnail_height=0)
+        foreign = pair_of(screens.page(300, 160, seed=5)).row_alignment()
+        with pytest.raises(ValueError, match="alignment"):
+            pair.aligned_diff_image_and_thumbnail(foreign, thumbnail_width=0)
+
+    BESIDE = ("once, and a thumbnail of the same pixels, made as `thumbnail()` makes one:\n"
+              "scaled down to `thumbnail_width`, cropped from the top to\n"
+              "`thumbnail_height` when set, encoded with `effort`.")
+    SHOWN = ("threshold=0.1, alpha=0.1, include_aa=False, diff_color=..., aa_color=..., diff_color_alt=None, "
+             "thumbnail_width=200, thumbnail_height=None, effort=None")
+
+    @pytest.mark.parametrize("method, signature, doc", [
+        (Comparison.diff_image_and_thumbnail, f"($self, *, {SHOWN})",
+         "Generate the diff image as PNG bytes and its lossless WebP thumbnail.\n\n"
+         "Returns (png_bytes, webp_bytes): the diff image of `diff_image()`, drawn\n" + BESIDE),
+        (Comparison.aligned_diff_image_and_thumbnail, f"($self, alignment, *, {SHOWN})",
+         "Generate the shift-aware diff image as PNG bytes and its lossless WebP thumbnail.\n\n"
+         "Returns (png_bytes, webp_bytes): the image of `aligned_diff_image()`, drawn\n" + BESIDE),
+    ])
+    def test_signatures_and_docstrings(self, method, signature, doc):
+        assert (method.__text_signature__, method.__doc__) == (signature, doc)
+
+
 class TestSurface:
+    EFFORT = ("`effort` selects libwebp's lossless preset of that level, from 0\n"
+              "(fastest) to 9 (smallest file); None keeps libwebp's default settings.")
+
     @pytest.mark.parametrize("function, signature, doc", [
-        (quorvane.thumbnail, "(png_bytes, width=200, height=None)",
+        (quorvane.thumbnail, "(png_bytes, width=200, height=None, *, effort=None)",
          "Create a lossless WebP thumbnail from a PNG image.\n\n"
          "Scales down to `width`, preserving aspect ratio. If `height` is set,\n"
          "crops from the top after resizing \u2014 useful for fixed-size grid cells.\n"
-         "Images already within bounds are re-encoded without resizing."),
-        (Comparison.current_thumbnail, "($self, width=200, height=None, min_width=None, min_height=None)",
+         "Images already within bounds are re-encoded without resizing.\n\n" + EFFORT),
+        (Comparison.current_thumbnail,
+         "($self, width=200, height=None, min_width=None, min_height=None, *, effort=None)",
          "Generate a lossless WebP thumbnail of the current image.\n\n"
          "When scaling would make either dimension smaller than `min_width` /\n"
-         "`min_height`, the original is top-left cropped instead (no upscaling)."),
-        (Comparison.baseline_thumbnail, "($self, width=200, height=None, min_width=None, min_height=None)",
-         "Generate a lossless WebP thumbnail of the baseline image."),
+         "`min_height`, the original is top-left cropped instead (no upscaling).\n\n" + EFFORT),
+        (Comparison.baseline_thumbnail,
+         "($self, width=200, height=None, min_width=None, min_height=None, *, effort=None, own_size=False)",
+         "Generate a lossless WebP thumbnail of the baseline image.\n\n"
+         "The baseline is shown as compared, padded with transparent black to the\n"
+         "common size; with `own_size`, at its own size. `effort` as in\n"
+         "`current_thumbnail()`."),
     ])
     def test_signatures_and_docstrings(self, function, signature, doc):
         assert (function.__text_signature__, function.__doc__) == (signature, doc)

@@ -1,0 +1,234 @@
+// Up and the filtering of whole rows have no dependency between neighbouring
+// bytes and are written as plain loops the compiler vectorises; undoing Sub,
+// Average and Paeth feeds each byte into the next pixel, so those stay scalar.
+#include "image_utils/png_filters.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace quorvane {
+namespace {
+
+enum Filter : u8 { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+
+// The neighbour among left (a), above (b) and upper left (c) closest to
+// a + b - c, ties going to a, then b. Written as selects, not branches: the
+// winner is data, and mispredicting it costs more than computing all three.
+inline int paeth(int a, int b, int c) {
+    const int to_a = std::abs(b - c);
+    const int to_b = std::abs(a - c);
+    const int to_c = std::abs(a + b - 2 * c);
+    const int nearer = to_b < to_a ? b : a;
+    const int nearest_distance = to_b < to_a ? to_b : to_a;
+    return to_c < nearest_distance ? c : nearer;
+}
+
+// Sixteen bytes at a time, each block read before it is written, so that the
+// row may sit just before its filtered bytes.
+void undo_up(const u8* filtered, u8* row, const u8* previous, u64 length) {
+    using Block = u8 __attribute__((vector_size(16)));
+    u64 i = 0;
+    for (; i + 16 <= length; i += 16) {
+        Block data;
+        Block above;
+        std::memcpy(&data, filtered + i, 16);
+        std::memcpy(&above, previous + i, 16);
+        data += above;
+        std::memcpy(row + i, &data, 16);
+    }
+    for (; i < length; ++i) row[i] = static_cast<u8>(filtered[i] + previous[i]);
+}
+
+// Sub, Average and Paeth carry each byte into the same channel of the next
+// pixel: a pixel's channels are independent chains, kept in registers.
+template <u8 Filter, unsigned Bpp>
+void undo_carried(const u8* filtered, u8* row, const u8* previous, u64 length) {
+    int left[Bpp] = {};
+    int upper_left[Bpp] = {};
+    for (u64 i = 0; i < length; i += Bpp) {
+        for (unsigned k = 0; k < Bpp; ++k) {
+            const int above = previous[i + k];
+            int predicted;
+            if constexpr (Filter == kSub) {
+                predicted = left[k];
+            } else if constexpr (Filter == kAverage) {
+                predicted = (left[k] + above) >> 1;
+            } else {
+                predicted = paeth(left[k], above, upper_left[k]);
+            }
+            const int value = (filtered[i + k] + predicted) & 0xff;
+            row[i + k] = static_cast<u8>(value);
+            left[k] = value;
+            upper_left[k] = above;
+        }
+    }
+}
+
+template <unsigned Bpp>
+void undo_carried(u8 filter, const u8* filtered, u8* row, const u8* previous, u64 length) {
+    if (filter == kSub) {
+        undo_carried<kSub, Bpp>(filtered, row, previous, length);
+    } else if (filter == kAverage) {
+        undo_carried<kAverage, Bpp>(filtered, row, previous, length);
+    } else {
+        undo_carried<kPaeth, Bpp>(filtered, row, previous, length);
+    }
+}
+
+void undo_bytewise(u8 filter, const u8* filtered, u8* row, const u8* previous, u64 length, u64 bpp) {
+    for (u64 i = 0; i < length; ++i) {
+        const int a = i < bpp ? 0 : row[i - bpp];
+        const int b = previous[i];
+        const int c = i < bpp ? 0 : previous[i - bpp];
+        const int predicted = filter == kSub ? a : filter == kAverage ? (a + b) >> 1 : paeth(a, b, c);
+        row[i] = static_cast<u8>(filtered[i] + predicted);
+    }
+}
+
+// |value| of a filtered byte taken as signed: min(v, 256 - v).
+inline unsigned magnitude(u8 value) { return value < 128 ? value : 256u - value; }
+
+// The predictor of one byte from its left (a), upper (b) and upper-left (c)
+// neighbours.
+inline int predict(u8 filter, int a, int b, int c) {
+    switch (filter) {
+        case kSub: return a;
+        case kUp: return b;
+        case kAverage: return (a + b) >> 1;
+        case kPaeth: return paeth(a, b, c);
+        default: return 0;
+    }
+}
+
+// Sixteen bytes side by side. Filtering has no carry between neighbouring
+// bytes, so each predictor is a handful of byte-wise vector operations.
+using Block = u8 __attribute__((vector_size(16)));
+using WideBlock = std::uint16_t __attribute__((vector_size(32)));
+
+Block block_at(const u8* at) {
+    Block block;
+    std::memcpy(&block, at, sizeof block);
+    return block;
+}
+
+Block absolute_difference(Block x, Block y) { return x > y ? x - y : y - x; }
+
+Block magnitude(Block value) {
+    const Block negated = -value;
+    return value < negated ? value : negated;
+}
+
+// (a + b) >> 1 without leaving eight bits.
+Block average(Block a, Block b) { return (a & b) + ((a ^ b) >> 1); }
+
+// Paeth in eight bits: |a + b - 2c| is |(b - c) + (a - c)|, the difference
+// of the two distances when b - c and a - c have opposite signs; with equal
+// signs it is their sum, never below either, so c cannot win and 255 stands
+// in for it.
+Block paeth(Block a, Block b, Block c) {
+    const Block to_a = absolute_difference(b, c);
+    const Block to_b = absolute_difference(a, c);
+    const Block same_side = (b >= c) == (a >= c);
+    const Block to_c = same_side ? Block{} - 1 : absolute_difference(to_a, to_b);
+    const Block nearer = to_b < to_a ? b : a;
+    const Block nearest_distance = to_b < to_a ? to_b : to_a;
+    return to_c < nearest_distance ? c : nearer;
+}
+
+Block predict(u8 filter, Block a, Block b, Block c) {
+    switch (filter) {
+        case kSub: return a;
+        case kUp: return b;
+        case kAverage: return average(a, b);
+        case kPaeth: return paeth(a, b, c);
+        default: return Block{};
+    }
+}
+
+// Bytes [begin, end) of the row filtered with `filter`, a scalar byte at a
+// time; the first pixel's left neighbours count as 0.
+void filter_bytes(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, u8* out) {
+    for (u64 i = begin; i < end; ++i) {
+        const int a = i < bpp ? 0 : row[i - bpp];
+        const int c = i < bpp ? 0 : previous[i - bpp];
+        out[i] = static_cast<u8>(row[i] - predict(filter, a, previous[i], c));
+    }
+}
+
+// The whole blocks after the first pixel, and where the scalar tail begins.
+u64 blocks_end(u64 bpp, u64 length) { return length < bpp ? bpp : bpp + (length - bpp) / 16 * 16; }
+
+}  // namespace
+
+void unfilter_row(u8 filter, const u8* filtered, u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel) {
+    if (filter == kNone) {
+        std::memmove(row, filtered, length);
+    } else if (filter == kUp) {
+        undo_up(filtered, row, previous, length);
+    } else if (bytes_per_pixel == 3 && length % 3 == 0) {
+        undo_carried<3>(filter, filtered, row, previous, length);
+    } else if (bytes_per_pixel == 4 && length % 4 == 0) {
+        undo_carried<4>(filter, filtered, row, previous, length);
+    } else {
+        undo_bytewise(filter, filtered, row, previous, length, bytes_per_pixel);
+    }
+}
+
+void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+    const u64 bpp = std::min<u64>(bytes_per_pixel, length);
+    const u64 vector_end = blocks_end(bpp, length);
+    filter_bytes(filter, row, previous, bpp, 0, bpp, out);
+    for (u64 i = bpp; i < vector_end; i += 16) {
+        const Block x = block_at(row + i);
+        const Block predicted = predict(filter, block_at(row + i - bpp), block_at(previous + i), block_at(previous + i - bpp));
+        const Block filtered = x - predicted;
+        std::memcpy(out + i, &filtered, sizeof filtered);
+    }
+    filter_bytes(filter, row, previous, bpp, vector_end, length, out);
+}
+
+void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+    const u64 bpp = std::min<u64>(bytes_per_pixel, length);
+    const u64 vector_end = blocks_end(bpp, length);
+    u64 sums[5] = {};
+    const auto add_scalar = [&](u64 begin, u64 end) {
+        for (u64 i = begin; i < end; ++i) {
+            const int a = i < bpp ? 0 : row[i - bpp];
+            const int c = i < bpp ? 0 : previous[i - bpp];
+            for (u8 filter = kNone; filter <= kPaeth; ++filter) {
+                sums[filter] += magnitude(static_cast<u8>(row[i] - predict(filter, a, previous[i], c)));
+            }
+        }
+    };
+    add_scalar(0, bpp);
+    // Sixteen-bit lanes hold the sums of up to 257 blocks; they are emptied
+    // into the totals every 256.
+    constexpr u64 kBlocksPerFlush = 256;
+    for (u64 begin = bpp; begin < vector_end; begin += 16 * kBlocksPerFlush) {
+        const u64 end = std::min(vector_end, begin + 16 * kBlocksPerFlush);
+        WideBlock lanes[5] = {};
+        for (u64 i = begin; i < end; i += 16) {
+            const Block x = block_at(row + i);
+            const Block a = block_at(row + i - bpp);
+            const Block b = block_at(previous + i);
+            const Block c = block_at(previous + i - bpp);
+            lanes[kNone] += __builtin_convertvector(magnitude(x), WideBlock);
+            lanes[kSub] += __builtin_convertvector(magnitude(x - a), WideBlock);
+            lanes[kUp] += __builtin_convertvector(magnitude(x - b), WideBlock);
+            lanes[kAverage] += __builtin_convertvector(magnitude(x - average(a, b)), WideBlock);
+            lanes[kPaeth] += __builtin_convertvector(magnitude(x - paeth(a, b, c)), WideBlock);
+        }
+        for (unsigned filter = 0; filter < 5; ++filter) {
+            for (unsigned lane = 0; lane < 16; ++lane) sums[filter] += lanes[filter][lane];
+        }
+    }
+    add_scalar(vector_end, length);
+
+    const u8 chosen = static_cast<u8>(std::min_element(sums, sums + 5) - sums);
+    out[0] = chosen;
+    apply_filter(chosen, row, previous, length, bytes_per_pixel, out + 1);
+}
+
+}  // namespace quorvane
