@@ -11,6 +11,7 @@ from quorvane_cli import analysis, cli, files, report
 from quorvane_pytest.naming import shown
 
 THUMBNAIL_WIDTH = 240  # as on the command's report page
+THUMBNAIL_EFFORT = report.THUMBNAIL_EFFORT
 # The images of a failure: key of the report page -> file name suffix.
 IMAGES = {"baseline": "expected", "current": "actual", "diff": "diff", "aligned_diff": "aligned-diff"}
 
@@ -33,14 +34,14 @@ def check(run, screenshot, shot, settings, limits):
         if run.update:
             return
         raise missing(run, screenshot, shot)
-    error = files.decode_error(baseline)
-    if error is not None:
+    settings = dataclasses.replace(settings, ignore=shot.regions)
+    try:  # the screenshot decodes and its regions are sound: the baseline is at fault
+        comparison = quorvane.Comparison(baseline, shot.png, **settings.region_options())
+    except ValueError as error:
         if run.update:
             write_baseline(run, screenshot, shot.png, "undecodable")
             return
-        raise undecodable(run, screenshot, error)
-    settings = dataclasses.replace(settings, ignore=shot.regions)
-    comparison = quorvane.Comparison(baseline, shot.png, **settings.region_options())
+        raise undecodable(run, screenshot, str(error)) from None
     figures, alignment = analysis.compared_figures(comparison, settings)
     failures = size_failures(figures, limits) + analysis.judge(figures, limits)
     if not failures:
@@ -76,7 +77,8 @@ def size_failures(figures, limits):
 def missing(run, screenshot, shot):
     """Records the failure for the report page; returns its AssertionError
     (as undecodable and beyond_limits do)."""
-    images = write_images(run, screenshot, {"current": shot.png})
+    images = write_images(run, screenshot, {"current": (shot.png, thumbnail(lambda **options: quorvane.thumbnail(
+        shot.png, **options)))})
     width, height = analysis.png_size(shot.png)
     failure = f"no baseline: written from this screenshot at {shown(screenshot.baseline, run.invocation_dir)}"
     figures = {"current": {"width": width, "height": height}, "status": "new"}
@@ -91,9 +93,12 @@ def undecodable(run, screenshot, error):
 
 
 def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings):
-    pngs = {"baseline": baseline, "current": shot.png, "diff": comparison.diff_image(**settings.drawing_options())}
+    drawing, thumbnails = settings.drawing_options(), {"thumbnail_width": THUMBNAIL_WIDTH, "effort": THUMBNAIL_EFFORT}
+    pngs = {"baseline": (baseline, thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))),
+            "current": (shot.png, thumbnail(comparison.current_thumbnail)),
+            "diff": report.images_of(comparison, drawing, thumbnails)}
     if figures["alignment"] is not None and figures["alignment"]["bands"]:
-        pngs["aligned_diff"] = comparison.aligned_diff_image(alignment, **settings.drawing_options())
+        pngs["aligned_diff"] = report.images_of(comparison, drawing, thumbnails, alignment)
     images = write_images(run, screenshot, pngs)
     run.failed.append(report.record(entry(run, screenshot), figures, images, failures))
     return AssertionError(failure_message(run, screenshot, figures, failures, pngs.keys()))
@@ -118,13 +123,18 @@ def image_file(screenshot, key, suffix):
     return screenshot.output / f"{screenshot.name[:-len('.png')]}-{IMAGES[key]}{suffix}"
 
 
+def thumbnail(make):
+    """make(width=..., effort=...) as the report makes its thumbnails, or None
+    where WebP cannot hold the thumbnail."""
+    return report.thumbnail_or_none(lambda: make(width=THUMBNAIL_WIDTH, effort=THUMBNAIL_EFFORT))
+
+
 def write_images(run, screenshot, pngs):
-    """Writes the PNGs and their thumbnails; returns their paths from the
+    """Writes the (PNG, thumbnail) of each key; returns their paths from the
     report page, under the keys the page takes."""
     run.make_output(screenshot.output)
     images = {}
-    for key, png in pngs.items():
-        thumbnail = report.thumbnail_or_none(lambda: quorvane.thumbnail(png, width=THUMBNAIL_WIDTH))
+    for key, (png, thumbnail) in pngs.items():
         for name, suffix, data in ((key, ".png", png), (f"{key}_thumbnail", ".webp", thumbnail)):
             if data is not None:
                 target = image_file(screenshot, key, suffix)

@@ -67,7 +67,7 @@ PyObject* diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
     const ImagePair& pair = *self.pair;
     auto images = without_gil([&]() -> Result<PngAndThumbnail> {
-        auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
+        auto image = render_pair_diff(pair.view(), options);
         if (!image) return std::move(image).error();
         return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
     });

@@ -65,6 +65,7 @@ def canvas_figures(comparison, colour=None):
     the oracle's diff image."""
     return {"count": comparison.diff_count(), "count_aa": comparison.diff_count(threshold=0.0, include_aa=True),
             "capped": comparison.diff_count_capped(40), "diff": drawn(comparison.diff_image(alpha=0.3), colour),
+            "diff_beside_thumbnail": drawn(comparison.diff_image_and_thumbnail(alpha=0.3)[0], colour),
             "ssim": comparison.ssim(), "clusters": cluster_figures(comparison.clusters(min_pixels=1, dilation=1)),
             "baseline_thumbnail": comparison.baseline_thumbnail(width=32)}
 
@@ -77,6 +78,7 @@ def own_figures(comparison, colour=None):
     if alignment.aligned:
         figures.update(aligned_ssim=comparison.aligned_ssim(alignment),
                        aligned_diff=drawn(comparison.aligned_diff_image(alignment), colour),
+                       aligned_beside_thumbnail=drawn(comparison.aligned_diff_image_and_thumbnail(alignment)[0], colour),
                        aligned_clusters=cluster_figures(comparison.aligned_clusters(alignment, min_pixels=1)))
     return figures
 
