@@ -27,6 +27,14 @@ def target_of(target, full_page):
     return None
 
 
+def check_masks(masks, expected, library, kind):
+    """Every mask an instance of expected: the element type of the target's own library."""
+    for mask in masks:
+        if not isinstance(mask, expected):
+            raise TypeError(f"assert_screenshot: mask of a {library} target takes {library} {kind}, "
+                            f"not {type(mask).__name__}")
+
+
 def milliseconds(seconds):
     return max(1, math.ceil(seconds * 1000))  # Playwright takes 0 for no timeout at all
 
@@ -40,11 +48,7 @@ class Playwright:
         return (sys.modules[PLAYWRIGHT].TimeoutError,)
 
     def check_masks(self, masks):
-        locator = sys.modules[PLAYWRIGHT].Locator
-        for mask in masks:
-            if not isinstance(mask, locator):
-                raise TypeError("assert_screenshot: mask of a Playwright target takes Playwright Locators, "
-                                f"not {type(mask).__name__}")
+        check_masks(masks, sys.modules[PLAYWRIGHT].Locator, "Playwright", "Locators")
 
     @staticmethod
     def boxes(masks):
@@ -97,11 +101,7 @@ class Selenium:
         return ()  # its captures take no timeout
 
     def check_masks(self, masks):
-        element = sys.modules[SELENIUM_ELEMENT].WebElement
-        for mask in masks:
-            if not isinstance(mask, element):
-                raise TypeError("assert_screenshot: mask of a Selenium target takes Selenium WebElements, "
-                                f"not {type(mask).__name__}")
+        check_masks(masks, sys.modules[SELENIUM_ELEMENT].WebElement, "Selenium", "WebElements")
 
     @staticmethod
     def geometry(driver, elements):

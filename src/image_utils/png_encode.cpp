@@ -136,6 +136,8 @@ std::array<u8, 2> zlib_header() {
     return {kMethodAndWindow, flags};
 }
 
+}  // namespace
+
 void put_be32(Bytes& out, u32 value) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<u8>(value >> shift));
 }
@@ -147,6 +149,8 @@ void put_chunk(Bytes& out, const char* type, ByteView data) {
     out.insert(out.end(), data.begin(), data.end());
     put_be32(out, static_cast<u32>(libdeflate_crc32(0, out.data() + start, 4 + data.size())));
 }
+
+namespace {
 
 // Writes the image data, handed over in pieces, as IDAT chunks of at most
 // kIdatBytes each.

@@ -18,6 +18,11 @@ u64 png_strip_rows(u64 width);
 // keeps its stored colour.
 Bytes drop_alpha(ByteView rgba);
 
+// A 32-bit big-endian value, and a whole chunk (length, type, data, CRC),
+// appended to a PNG file being written.
+void put_be32(Bytes& out, u32 value);
+void put_chunk(Bytes& out, const char* type, ByteView data);
+
 // The size checks every encoder shares: 64-bit overflow, exact length, then
 // width and height within 32 bits.
 Status check_encodable(ByteView rgba, u64 width, u64 height);

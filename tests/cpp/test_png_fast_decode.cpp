@@ -16,6 +16,7 @@
 #include "check.hpp"
 #include "image_utils/deflate_walk.hpp"
 #include "image_utils/png_decode.hpp"
+#include "image_utils/png_encode.hpp"
 #include "image_utils/png_fast_decode.hpp"
 #include "image_utils/png_filters.hpp"
 
@@ -281,18 +282,6 @@ Bytes deflated(ByteView data, int level, int strategy) {
 }
 
 // --- PNG files written chunk by chunk ----------------------------------------
-
-void put_be32(Bytes& out, u32 value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<u8>(value >> shift));
-}
-
-void put_chunk(Bytes& out, const char* type, ByteView data) {
-    put_be32(out, static_cast<u32>(data.size()));
-    const u64 start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    put_be32(out, static_cast<u32>(crc32(0, out.data() + start, static_cast<uInt>(4 + data.size()))));
-}
 
 // A byte-wise filter of one row, the PNG specification's definitions.
 int predict(u8 filter, int a, int b, int c) {
