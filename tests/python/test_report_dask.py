@@ -102,6 +102,28 @@ def when_a_chunk_runs(client, act):
     return thread
 
 
+@contextlib.contextmanager
+def held_chunks(client, seconds=1.0):
+    """Every chunk waits this long on its worker before it runs, so that a
+    test acts while one is held, however fast the comparing is. Defined here,
+    the patch reaches the worker processes by value."""
+    def hold(seconds):
+        from quorvane_cli import report as worker_report
+        records = worker_report.PairRun.__dict__["records"]
+        original = getattr(records, "held", records)
+
+        def held(self, entries, done=lambda: None):
+            time.sleep(seconds)
+            return original(self, entries, done)
+        held.held = original
+        worker_report.PairRun.records = held if seconds else original
+    client.run(hold, seconds)
+    try:
+        yield
+    finally:
+        client.run(hold, 0)
+
+
 def kill_worker(client, address):
     pid = client.run(os.getpid, workers=[address])[address]
     os.kill(pid, signal.SIGKILL)
@@ -120,12 +142,13 @@ def test_report_survives_a_worker_killed_while_it_holds_a_chunk(screenshots, das
     baseline, current, local_dir, local_status, local_err = screenshots
     cluster, client = dask_cluster
     killed = []
-    killer = when_a_chunk_runs(client, lambda worker: killed.append(kill_worker(client, worker)))
-    try:
-        code, _, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "-q",
-                           "--scheduler", cluster.scheduler_address)
-    finally:
-        killer.join()
+    with held_chunks(client):
+        killer = when_a_chunk_runs(client, lambda worker: killed.append(kill_worker(client, worker)))
+        try:
+            code, _, err = run(capsys, "report", baseline, current, "-o", tmp_path / "out", "-q",
+                               "--scheduler", cluster.scheduler_address)
+        finally:
+            killer.join()
     assert killed and (code, err) == (local_status, local_err)
     assert_same_report(output_files(tmp_path / "out"), output_files(local_dir))
 
@@ -133,12 +156,13 @@ def test_report_survives_a_worker_killed_while_it_holds_a_chunk(screenshots, das
 def test_chunk_dask_gives_up_on_becomes_error_records(changed_pairs, dask_cluster, tmp_path):
     cluster, client = dask_cluster
     cluster.scheduler.allowed_failures = 0  # the first worker lost with a chunk is the last
-    killer = when_a_chunk_runs(client, lambda worker: kill_worker(client, worker))
-    try:
-        result = report.run(*changed_pairs, tmp_path / "out", client, chunk_size=1)
-    finally:
-        killer.join()
-        cluster.scheduler.allowed_failures = 3
+    with held_chunks(client):
+        killer = when_a_chunk_runs(client, lambda worker: kill_worker(client, worker))
+        try:
+            result = report.run(*changed_pairs, tmp_path / "out", client, chunk_size=1)
+        finally:
+            killer.join()
+            cluster.scheduler.allowed_failures = 3
     lost = [pair for pair in result["pairs"] if pair["status"] == "error"]
     statuses = {pair["path"]: pair["status"] for pair in result["pairs"]}
     assert len(lost) == 1 and statuses == {"docs/banner.png": "shifted", "docs/paragraph.png": "changed",
@@ -153,12 +177,13 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(changed_pairs
     out_dir.mkdir()
     for stale in report.REPORT_FILES:
         (out_dir / stale).write_text("an earlier run's")
-    interrupter = when_a_chunk_runs(client, lambda _: os.kill(os.getpid(), signal.SIGINT))
-    try:
-        code, _, _ = run(capsys, "report", *changed_pairs, "-o", out_dir, "-q", "--scheduler",
-                         cluster.scheduler_address)
-    finally:
-        interrupter.join()
+    with held_chunks(client):
+        interrupter = when_a_chunk_runs(client, lambda _: os.kill(os.getpid(), signal.SIGINT))
+        try:
+            code, _, _ = run(capsys, "report", *changed_pairs, "-o", out_dir, "-q", "--scheduler",
+                             cluster.scheduler_address)
+        finally:
+            interrupter.join()
     assert code == 130
     assert not any((out_dir / name).exists() for name in report.REPORT_FILES)
     for _ in range(1000):  # the scheduler forgets cancelled tasks within moments
