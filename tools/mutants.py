@@ -86,7 +86,7 @@ class Tree:
             if status != 0:
                 failed = re.search(r"\d+ - (\S+) \(", output)
                 return f"ctest {failed.group(1)}" if failed else "ctest (hung or crashed)"
-        status, output = run([sys.executable, "-m", "pytest", "tests/python", "-x", "-q", "-rf",
+        status, output = run([sys.executable, "-m", "pytest", "tests/python", "-x", "-q", "-rf", "-n", "2",
                               "-p", "no:cacheprovider", *PYTEST_SKIP], self.root, self.env)
         if status in (0, 5):
             return None
