@@ -40,6 +40,9 @@ PAGES = {
 }
 
 
+WORKERS = 2
+
+
 def lay_out(root, pages):
     for path, sources in pages.items():
         for side, source in zip(("baseline", "current"), sources):
@@ -83,7 +86,7 @@ def dask_cluster():
     """A LocalCluster of two single-threaded worker processes, as deployed."""
     if distributed is None:
         pytest.skip("Dask is not installed: pip install 'quorvane[dask]'")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+    with distributed.LocalCluster(n_workers=WORKERS, threads_per_worker=1, processes=True, host="127.0.0.1",
                                   dashboard_address="127.0.0.1:0") as cluster, distributed.Client(cluster) as client:
         yield cluster, client
 
@@ -117,6 +120,7 @@ def held_chunks(client, seconds=1.0):
             return original(self, entries, done)
         held.held = original
         worker_report.PairRun.records = held if seconds else original
+    client.wait_for_workers(WORKERS)  # a worker killed by an earlier test is back, and gets the patch too
     client.run(hold, seconds)
     try:
         yield
