@@ -130,8 +130,11 @@ def main():
             copy_tree(root)
         tree = Tree(root)
         status, output = tree.compile()
-        if status != 0 or tree.first_failure(native=True) is not None:
-            sys.exit("the suite does not pass on the unchanged tree")
+        if status != 0:
+            sys.exit(f"the unchanged tree does not build\n{output[-3000:]}")
+        failure = tree.first_failure(native=True)
+        if failure is not None:
+            sys.exit(f"the suite does not pass on the unchanged tree: {failure}")
         outcomes = []
         for fault in faults:
             outcome = try_fault(tree, fault)
