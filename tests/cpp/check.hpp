@@ -1,11 +1,15 @@
 // A minimal unit-test harness: TEST cases register themselves, CHECK records
-// a failure with its location and goes on, REQUIRE stops the case.
+// a failure with its location and goes on, REQUIRE stops the case. Also the
+// few helpers every test file needs.
 #pragma once
 
 #include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "core/types.hpp"
 
 namespace check {
 
@@ -32,6 +36,31 @@ std::string describe(const char* expression, const A& a, const B& b) {
 }
 
 }  // namespace check
+
+// "ok", or the error text of a failed Result or Status.
+template <class R>
+std::string outcome(const R& result) {
+    return result ? std::string("ok") : result.error().text();
+}
+
+// Whether the call throws an E.
+template <class E, class F>
+bool throws(F&& call) {
+    try {
+        call();
+    } catch (const E&) {
+        return true;
+    }
+    return false;
+}
+
+// Uniformly random bytes, the same for the same seed.
+inline quorvane::Bytes random_bytes(quorvane::u64 length, unsigned seed) {
+    std::mt19937 generator(seed);
+    quorvane::Bytes bytes(length);
+    for (quorvane::u8& byte : bytes) byte = static_cast<quorvane::u8>(generator());
+    return bytes;
+}
 
 #define CHECK_CONCAT_(a, b) a##b
 #define CHECK_CONCAT(a, b) CHECK_CONCAT_(a, b)

@@ -1,4 +1,4 @@
-"""Prints the SipHash-1-3 vectors of tests/cpp/test_siphash.cpp.
+"""Prints the SipHash-1-3 vectors of tests/cpp/test_alignment.cpp.
 
 CPython 3.11 hashes a non-empty bytes object with SipHash-1-3; under
 PYTHONHASHSEED=0 both key words are zero, so hash() is the reference, read as

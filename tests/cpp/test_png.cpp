@@ -1,0 +1,475 @@
+// PNG reading and writing: the DEFLATE walk against zlib, the fast decoder
+// against libpng, the row filters against their definitions, and the encoder
+// through both decoders. Hand-made streams that libdeflate inflates but zlib
+// refuses must be refused by the walk; hand-made files reach each branch of
+// the fast path, which must take the plain ones, decode them exactly as
+// libpng does, and leave every other file to libpng.
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <optional>
+
+#include "check.hpp"
+#include "image_utils/deflate_walk.hpp"
+#include "image_utils/png_decode.hpp"
+#include "image_utils/png_encode.hpp"
+#include "image_utils/png_fast_decode.hpp"
+#include "image_utils/png_filters.hpp"
+
+using namespace quorvane;
+
+namespace {
+
+// --- DEFLATE streams written bit by bit -------------------------------------
+
+class BitWriter {
+public:
+    void bits(u32 value, unsigned count) {
+        for (unsigned i = 0; i < count; ++i) put((value >> i) & 1);
+    }
+    // Huffman codewords go most significant bit first.
+    void code(u32 codeword, unsigned length) {
+        for (unsigned i = length; i-- > 0;) put((codeword >> i) & 1);
+    }
+    Bytes bytes;
+
+private:
+    void put(u32 bit) {
+        if (used_ % 8 == 0) bytes.push_back(0);
+        bytes.back() = static_cast<u8>(bytes.back() | bit << (used_ % 8));
+        ++used_;
+    }
+    u64 used_ = 0;
+};
+
+// A canonical Huffman code given by its code lengths.
+struct Codes {
+    std::vector<unsigned> lengths;
+    std::vector<u32> codes;
+    explicit Codes(std::vector<unsigned> of) : lengths(std::move(of)), codes(lengths.size(), 0) {
+        std::vector<u32> count(16, 0), next(16, 0);
+        for (unsigned length : lengths) ++count[length];
+        count[0] = 0;
+        for (unsigned length = 1, code = 0; length < 16; ++length) next[length] = code = (code + count[length - 1]) << 1;
+        for (std::size_t s = 0; s < lengths.size(); ++s) {
+            if (lengths[s] != 0) codes[s] = next[lengths[s]]++;
+        }
+    }
+    void write(BitWriter& out, unsigned symbol) const { out.code(codes[symbol], lengths[symbol]); }
+};
+
+std::vector<unsigned> lengths_with(unsigned count, std::vector<std::pair<unsigned, unsigned>> set) {
+    std::vector<unsigned> lengths(count, 0);
+    for (auto [symbol, length] : set) lengths[symbol] = length;
+    return lengths;
+}
+
+// The header of a final dynamic block: the code lengths written with a
+// code-length code of lengths `precode` (symbols 0 to 18), as the symbols
+// `length_symbols` (a symbol, then its extra bits when it repeats).
+void dynamic_header(BitWriter& out, unsigned literal_count, unsigned distance_count,
+                    const std::vector<unsigned>& precode,
+                    const std::vector<std::pair<unsigned, u32>>& length_symbols) {
+    constexpr unsigned kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    out.bits(1, 1);
+    out.bits(2, 2);
+    out.bits(literal_count - 257, 5);
+    out.bits(distance_count - 1, 5);
+    out.bits(19 - 4, 4);
+    for (unsigned symbol : kOrder) out.bits(precode[symbol], 3);
+    const Codes lengths_code(precode);
+    for (const auto& [symbol, extra] : length_symbols) {
+        lengths_code.write(out, symbol);
+        if (symbol >= 16) out.bits(extra, symbol == 16 ? 2 : symbol == 17 ? 3 : 7);
+    }
+}
+
+// A final dynamic block's header with these code lengths spelled out one
+// symbol each (zeros in runs of code 18), with a complete code-length code of
+// every length 0 to 15 and the zero run; returns the literal/length code.
+Codes dynamic_block(BitWriter& out, const std::vector<unsigned>& literals, const std::vector<unsigned>& distances) {
+    std::vector<unsigned> all = literals;
+    all.insert(all.end(), distances.begin(), distances.end());
+    std::vector<std::pair<unsigned, u32>> symbols;
+    for (std::size_t i = 0; i < all.size();) {
+        std::size_t run = 0;
+        while (i + run < all.size() && all[i + run] == 0 && run < 138) ++run;
+        if (run < 11) {
+            symbols.emplace_back(all[i], 0);
+            run = 1;
+        } else {
+            symbols.emplace_back(18, static_cast<u32>(run - 11));
+        }
+        i += run;
+    }
+    std::vector<unsigned> precode = lengths_with(19, {{14, 5}, {15, 5}, {18, 4}});
+    for (unsigned s = 0; s < 14; ++s) precode[s] = 4;
+    dynamic_header(out, static_cast<unsigned>(literals.size()), static_cast<unsigned>(distances.size()), precode, symbols);
+    return Codes(literals);
+}
+
+// Four zero bytes and the end of the block: with a leading zero, 1 + 3k
+// bytes in all.
+Bytes four_zeros_and_end(BitWriter& out, const Codes& code) {
+    for (int i = 0; i < 4; ++i) code.write(out, 0);
+    code.write(out, 256);
+    return out.bytes;
+}
+
+// The fixed code's codewords.
+void fixed_literal(BitWriter& out, unsigned symbol) {
+    if (symbol < 144) out.code(0x30 + symbol, 8);
+    else if (symbol < 256) out.code(0x190 + symbol - 144, 9);
+    else if (symbol < 280) out.code(symbol - 256, 7);
+    else out.code(0xc0 + symbol - 280, 8);
+}
+
+// Streams that libdeflate inflates and zlib refuses, each one final block
+// that starts with a zero byte and inflates to 1 + 3k bytes, so that it can
+// stand as the image data of a one-row RGB image.
+std::vector<std::pair<const char*, Bytes>> lenient_streams() {
+    std::vector<std::pair<const char*, Bytes>> streams;
+    {
+        BitWriter out;
+        out.bits(3, 3);  // final, fixed
+        fixed_literal(out, 0);
+        fixed_literal(out, 286);
+        out.code(0, 5);
+        fixed_literal(out, 256);
+        streams.emplace_back("a fixed block using length symbol 286", out.bytes);
+    }
+    {
+        BitWriter out;
+        out.bits(3, 3);
+        fixed_literal(out, 0);
+        for (int i = 0; i < 100; ++i) {  // 25801 bytes: far enough back for 24577
+            fixed_literal(out, 285);
+            out.code(0, 5);
+        }
+        fixed_literal(out, 257);
+        out.code(30, 5);
+        out.bits(0, 13);
+        fixed_literal(out, 256);
+        streams.emplace_back("a fixed block using distance symbol 30", out.bytes);
+    }
+    {
+        BitWriter out;
+        const Codes code = dynamic_block(out, lengths_with(287, {{0, 1}, {256, 2}, {286, 2}}), {1, 1});
+        streams.emplace_back("287 literal and length code lengths", four_zeros_and_end(out, code));
+    }
+    {
+        BitWriter out;
+        const Codes code = dynamic_block(out, lengths_with(257, {{0, 1}, {256, 1}}), lengths_with(31, {{0, 1}, {30, 1}}));
+        streams.emplace_back("31 distance code lengths", four_zeros_and_end(out, code));
+    }
+    {
+        BitWriter out;  // code lengths 0, 1, 16 and 18 only, two bits each; the last 1 three times more
+        dynamic_header(out, 257, 2, lengths_with(19, {{0, 2}, {1, 2}, {16, 2}, {18, 2}}),
+                       {{1, 0}, {18, 138 - 11}, {18, 117 - 11}, {1, 0}, {1, 0}, {16, 0}});
+        const Codes code(lengths_with(257, {{0, 1}, {256, 1}}));
+        streams.emplace_back("a run of code lengths past their end", four_zeros_and_end(out, code));
+    }
+    for (const unsigned distance_length : {1u, 0u}) {
+        BitWriter out;
+        const Codes code = dynamic_block(out, lengths_with(258, {{0, 1}, {256, 2}, {257, 2}}), {distance_length});
+        code.write(out, 0);
+        code.write(out, 257);
+        out.code(distance_length, 1);  // only codeword 0 of a one-symbol code is assigned
+        code.write(out, 256);
+        streams.emplace_back(distance_length ? "the unused codeword of a one-symbol distance code"
+                                             : "a match with an empty distance code", out.bytes);
+    }
+    return streams;
+}
+
+// zlib's deflate, raw (window_bits -15) or in a zlib stream (15).
+Bytes deflated(ByteView data, int level, int strategy = Z_DEFAULT_STRATEGY, int window_bits = 15) {
+    z_stream stream{};
+    deflateInit2(&stream, level, Z_DEFLATED, window_bits, 8, strategy);
+    Bytes out(deflateBound(&stream, data.size()));
+    stream.next_in = const_cast<u8*>(data.data());
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// --- PNG files written chunk by chunk ----------------------------------------
+
+// A byte-wise filter of one row, the PNG specification's definitions.
+int predict(u8 filter, int a, int b, int c) {
+    switch (filter) {
+        case 1: return a;
+        case 2: return b;
+        case 3: return (a + b) / 2;
+        case 4: {
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        }
+        default: return 0;
+    }
+}
+
+struct Picture {
+    u32 width = 0, height = 0;
+    unsigned channels = 3;
+    Bytes samples;  // channels bytes a pixel
+};
+
+// Random samples with runs of repeated bytes, so that every kind of match occurs.
+Picture random_picture(u32 width, u32 height, unsigned channels, unsigned seed) {
+    Picture picture{width, height, channels, random_bytes(u64{width} * height * channels, seed)};
+    for (u64 i = 1; i < picture.samples.size(); ++i) {
+        if (picture.samples[i] % 4 == 0) picture.samples[i] = picture.samples[i - 1];
+    }
+    return picture;
+}
+
+// The rows, each behind its filter byte: row y gets filters[y % size].
+Bytes filtered_rows(const Picture& picture, const std::vector<u8>& filters) {
+    const u64 stride = u64{picture.width} * picture.channels;
+    const auto sample = [&](u64 row, u64 at) -> int { return picture.samples[row * stride + at]; };
+    Bytes out;
+    for (u64 y = 0; y < picture.height; ++y) {
+        const u8 filter = filters[y % filters.size()];
+        out.push_back(filter);
+        for (u64 i = 0; i < stride; ++i) {
+            const int a = i >= picture.channels ? sample(y, i - picture.channels) : 0;
+            const int b = y > 0 ? sample(y - 1, i) : 0;
+            const int c = y > 0 && i >= picture.channels ? sample(y - 1, i - picture.channels) : 0;
+            out.push_back(static_cast<u8>(sample(y, i) - predict(filter > 4 ? 0 : filter, a, b, c)));
+        }
+    }
+    return out;
+}
+
+using Chunks = std::vector<std::pair<const char*, Bytes>>;
+
+struct PngParts {
+    Picture picture;
+    std::vector<u8> filters{0, 1, 2, 3, 4};
+    Bytes stream;                  // the zlib stream; made from the rows when empty
+    std::vector<u64> idat_splits;  // offsets in the stream where a new IDAT starts
+    Chunks before_data;            // between IHDR and the first IDAT
+    Chunks after_data;             // between the last IDAT and IEND
+    bool iend = true;
+    Bytes trailing;
+    u8 interlace = 0;
+};
+
+// The zlib stream of the filtered rows, `extra` zero bytes longer (or shorter).
+Bytes rows_stream(const PngParts& parts, int level = 6, long extra = 0) {
+    Bytes rows = filtered_rows(parts.picture, parts.filters);
+    rows.resize(static_cast<u64>(static_cast<long>(rows.size()) + extra), 0);
+    return deflated(rows, level);
+}
+
+Bytes png_of(PngParts parts) {
+    if (parts.stream.empty()) parts.stream = rows_stream(parts);
+    Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    Bytes header;
+    put_be32(header, parts.picture.width);
+    put_be32(header, parts.picture.height);
+    header.insert(header.end(), {8, static_cast<u8>(parts.picture.channels == 3 ? 2 : 6), 0, 0, parts.interlace});
+    put_chunk(out, "IHDR", header);
+    for (const auto& [type, data] : parts.before_data) put_chunk(out, type, data);
+    std::vector<u64> cuts = parts.idat_splits;
+    cuts.push_back(parts.stream.size());
+    for (u64 from = 0; u64 cut : cuts) {
+        put_chunk(out, "IDAT", ByteView(parts.stream).subspan(from, cut - from));
+        from = cut;
+    }
+    for (const auto& [type, data] : parts.after_data) put_chunk(out, type, data);
+    if (parts.iend) put_chunk(out, "IEND", {});
+    out.insert(out.end(), parts.trailing.begin(), parts.trailing.end());
+    return out;
+}
+
+// Both paths agree: the fast path's image is libpng's, and decode_png gives
+// libpng's answer, image or error text alike. Returns whether the fast path
+// took the file.
+bool fast_path_takes(ByteView png) {
+    const auto fast = decode_png_fast(png);
+    const auto reference = decode_png_with_libpng(png);
+    const auto chosen = decode_png(png);
+    if (fast) {
+        REQUIRE(reference.ok());
+        CHECK(fast->width == reference->width && fast->height == reference->height);
+        CHECK(fast->pixels == reference->pixels);
+    }
+    CHECK_EQ(outcome(chosen), outcome(reference));
+    if (chosen && reference) CHECK(chosen->pixels == reference->pixels);
+    return fast.has_value();
+}
+
+PngParts plain(u32 width = 37, u32 height = 23, unsigned channels = 3) {
+    PngParts parts;
+    parts.picture = random_picture(width, height, channels, width * 31 + height);
+    return parts;
+}
+
+struct FileCase {
+    const char* name;
+    PngParts parts;
+    bool taken;
+};
+
+std::vector<FileCase> file_cases() {
+    const auto with = [](auto change, PngParts parts = plain()) {
+        change(parts);
+        return parts;
+    };
+    return {
+        {"RGB, every filter type", plain(), true},
+        {"RGBA, every filter type", plain(29, 17, 4), true},
+        {"one pixel", plain(1, 1), true},
+        {"a width of 333", plain(333, 5), true},
+        {"one column", plain(1, 40, 4), true},
+        {"stored blocks only", with([](PngParts& p) { p.stream = rows_stream(p, 0); }), true},
+        {"IDATs split at odd places, one of them empty", with([](PngParts& p) {
+             p.stream = rows_stream(p);
+             p.idat_splits = {1, 2, 2, 7, p.stream.size() - 3, p.stream.size() - 1};
+         }), true},
+        {"ancillary chunks before and after the image data", with([](PngParts& p) {
+             p.before_data = {{"gAMA", {0, 0, 0xb1, 0x8f}}, {"tEXt", {'k', 0, 'v'}}, {"prVt", {1, 2, 3}}};
+             p.after_data = {{"tIME", {7, 0xe8, 1, 2, 3, 4, 5}}};
+         }), true},
+        {"trailing data after IEND", with([](PngParts& p) { p.trailing = {'j', 'u', 'n', 'k'}; }), true},
+        {"a transparent colour", with([](PngParts& p) {
+             const u8* first = p.picture.samples.data();
+             p.before_data = {{"tRNS", {0, first[0], 0, first[1], 0, first[2]}}};
+         }), true},
+        {"a transparent colour beyond 8 bits", with([](PngParts& p) { p.before_data = {{"tRNS", {1, 0, 0, 0, 0, 0}}}; }),
+         false},
+        {"a transparent colour in an RGBA image",
+         with([](PngParts& p) { p.before_data = {{"tRNS", {0, 0, 0, 0, 0, 0}}}; }, plain(9, 9, 4)), false},
+        {"a suggested palette", with([](PngParts& p) { p.before_data = {{"PLTE", {1, 2, 3}}}; }), false},
+        {"an unknown critical chunk", with([](PngParts& p) { p.before_data = {{"CRIt", {}}}; }), false},
+        {"a critical chunk after the image data", with([](PngParts& p) { p.after_data = {{"CRIt", {}}}; }), true},
+        {"a filter type above 4", with([](PngParts& p) { p.filters = {0, 2, 5}; }), false},
+        {"an image data stream one row short", with([](PngParts& p) { p.stream = rows_stream(p, 6, -(37 * 3 + 1)); }),
+         false},
+        {"an image data stream one byte too long", with([](PngParts& p) { p.stream = rows_stream(p, 6, 1); }), false},
+        {"bytes after the end of the stream", with([](PngParts& p) { (p.stream = rows_stream(p)).push_back(0); }), false},
+        {"a wrong Adler-32", with([](PngParts& p) { (p.stream = rows_stream(p)).back() ^= 1; }), false},
+        {"a window smaller than 32 KiB", with([](PngParts& p) {
+             p.stream = rows_stream(p);
+             p.stream[0] = 0x58;  // 8 KiB; the check bits follow
+             p.stream[1] = static_cast<u8>(p.stream[1] - (0x5800 + p.stream[1]) % 31);
+         }), false},
+        {"no IEND", with([](PngParts& p) { p.iend = false; }), false},
+        {"IEND with data", with([](PngParts& p) { p.after_data = {{"IEND", {0}}}; }), false},
+        {"marked interlaced", with([](PngParts& p) { p.interlace = 1; }), false},
+        {"a text chunk", with([](PngParts& p) { p.before_data = {{"tEXt", {'k', 0, 'v'}}}; }), true},
+    };
+}
+
+}  // namespace
+
+TEST("the walk follows every stream zlib writes to its end, and no further than its limit") {
+    std::mt19937 generator(5);
+    Bytes data(100000);
+    for (u8& byte : data) byte = static_cast<u8>(generator() % 7 == 0 ? generator() : 'x');
+    for (int level : {0, 1, 6, 9}) {
+        for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
+            const Bytes raw = deflated(data, level, strategy, -15);
+            const auto layout = walk_deflate(raw, data.size());
+            REQUIRE(layout.has_value());
+            CHECK(layout->output_length == data.size() && (layout->end_bit + 7) / 8 == raw.size());
+            CHECK(!walk_deflate(raw, data.size() - 1));
+            CHECK(!walk_deflate(ByteView(raw).first(raw.size() - 1), data.size()));
+        }
+    }
+}
+
+TEST("streams that libdeflate inflates and zlib refuses are refused by the walk and left to libpng") {
+    std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    for (const auto& [name, raw] : lenient_streams()) {
+        Bytes rows(1 << 20);
+        std::size_t produced = 0;
+        const bool inflated = libdeflate_deflate_decompress(decompressor.get(), raw.data(), raw.size(), rows.data(),
+                                                            rows.size(), &produced) == LIBDEFLATE_SUCCESS;
+        PngParts parts;  // one row of RGB pixels behind filter type 0, in a zlib stream
+        parts.picture = Picture{static_cast<u32>(produced / 3), 1, 3, {}};
+        parts.stream = {0x78, 0x9c};
+        parts.stream.insert(parts.stream.end(), raw.begin(), raw.end());
+        put_be32(parts.stream, static_cast<u32>(adler32(1, rows.data(), static_cast<uInt>(produced))));
+        const Bytes png = png_of(parts);
+        const bool refused = !walk_deflate(raw, 1 << 20) && !fast_path_takes(png);
+        if (!inflated || decode_png_with_libpng(png) || !refused) check::record_failure(__FILE__, __LINE__, name);
+    }
+}
+
+TEST("the fast path takes plain files and leaves the rest to libpng, which agrees") {
+    for (const FileCase& file : file_cases()) {
+        const Bytes png = png_of(file.parts);
+        if (fast_path_takes(png) != file.taken) {
+            check::record_failure(__FILE__, __LINE__, std::string(file.name) + (file.taken ? ": left" : ": taken"));
+        }
+        if (std::string(file.name) != "a text chunk") continue;
+        // A wrong CRC in any chunk leaves the file to libpng.
+        for (const char* type : {"IHDR", "tEXt", "IDAT", "IEND"}) {
+            Bytes broken = png;
+            const u64 at = std::string(png.begin(), png.end()).find(type);
+            broken[at + 4 + (u64{png[at - 2]} << 8 | png[at - 1])] ^= 0x40;
+            CHECK(!fast_path_takes(broken));
+        }
+    }
+}
+
+TEST("each row filter is applied and undone as the PNG specification defines it") {
+    // Random rows, and rows of the values where the predictors turn, drawn
+    // at random so that each byte meets most combinations of them to its
+    // left, above and above left.
+    std::mt19937 generator(3);
+    const u8 values[] = {0, 1, 127, 128, 129, 254, 255};
+    for (unsigned channels : {3u, 4u}) {
+        for (u32 width : {1u, 5u, 6u, 700u}) {
+            Picture picture = random_picture(width, 60, channels, width + channels);
+            if (width == 700) {
+                for (u8& sample : picture.samples) sample = values[generator() % 7];
+            }
+            const u64 stride = u64{width} * channels;
+            for (u8 filter = 0; filter <= 4; ++filter) {
+                const Bytes expected = filtered_rows(picture, {filter});
+                Bytes previous(stride, 0), filtered(stride), undone(stride);
+                for (u64 y = 0; y < picture.height; ++y) {
+                    const u8* row = picture.samples.data() + y * stride;
+                    apply_filter(filter, row, previous.data(), stride, channels, filtered.data());
+                    CHECK(std::equal(filtered.begin(), filtered.end(), expected.begin() + y * (stride + 1) + 1));
+                    unfilter_row(filter, filtered.data(), undone.data(), previous.data(), stride, channels);
+                    CHECK(std::equal(undone.begin(), undone.end(), row));
+                    previous.assign(row, row + stride);
+                }
+            }
+        }
+    }
+}
+
+TEST("encode_png writes RGB that both decoders read back, alpha dropped unblended, in one strip, two or many") {
+    const u64 sizes[][2] = {{1, 1}, {3000, 1}, {1, 3000}, {61, 43}, {3000, png_strip_rows(3000) + 1},
+                            {2, 3 * png_strip_rows(2)}};
+    unsigned seed = 0;
+    for (const auto& [width, height] : sizes) {
+        for (bool smooth : {false, true}) {
+            // Noise with runs and any alpha, or ramps (so that every filter is chosen).
+            Bytes rgba = random_picture(static_cast<u32>(width), static_cast<u32>(height), 4, ++seed).samples;
+            for (u64 i = 0; smooth && i < rgba.size(); ++i) rgba[i] = static_cast<u8>(i % 4 * (i / 4 % width) + i / 4 / width);
+            auto png = encode_png(rgba, width, height);
+            REQUIRE(png.ok());
+            for (u64 i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+            const auto fast = decode_png_fast(*png);
+            const auto reference = decode_png_with_libpng(*png);
+            REQUIRE(fast && reference.ok());
+            CHECK(reference->width == width && reference->height == height);
+            CHECK(fast->pixels == rgba && reference->pixels == rgba);
+        }
+    }
+    CHECK(outcome(encode_png({}, 0, 3)).rfind("failed to encode PNG: ", 0) == 0);
+    CHECK(encode_png(Bytes(15), 2, 2).error().kind() == CompareError::Kind::InvalidBufferLength);
+    CHECK_EQ(outcome(encode_png({}, u64{1} << 32, 0)), std::string("image width is too large"));
+}
