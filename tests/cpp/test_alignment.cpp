@@ -1,9 +1,9 @@
 // The parts of row alignment that Python cannot see: SipHash-1-3, row hashes
-// and the pair fingerprint against CPython 3.11's hash() of the same bytes
-// under PYTHONHASHSEED=0 (from tools/siphash_vectors.py); the bounded trace,
-// the backtrack's tie rule and refined segments; the fingerprint cache, filled
-// once; the binding check field by field; the order of the checks of the
-// shift-aware methods; and the tiling they insist on before reading rows.
+// and the pair fingerprint against CPython's hash() of the same bytes; the
+// edit budget, the bounded trace, the backtrack's tie rule and refined
+// segments; the fingerprint cache, filled once; the binding check field by
+// field; the order of the checks of the shift-aware parts; and the tiling
+// they insist on before reading rows.
 #include <atomic>
 #include <barrier>
 #include <chrono>
@@ -23,7 +23,6 @@
 #include "alignment/tiling.hpp"
 #include "check.hpp"
 #include "clusters/aligned_clusters.hpp"
-#include "core/parallel.hpp"
 #include "image_utils/pair.hpp"
 #include "ssim/aligned_ssim.hpp"
 
@@ -61,6 +60,10 @@ using Kind = SegmentKind;
 
 }  // namespace
 
+// CPython 3.11 hashes bytes with SipHash-1-3, its key zero under
+// PYTHONHASHSEED=0: the vectors are hash(data) & (2**64 - 1) of the bytes a
+// row hash reads (transparent pixels as zeros), and of the fingerprint's
+// lengths and hashes packed as little-endian 64-bit words ("<Q2QQ3Q").
 TEST("siphash13, row_hash and pair_fingerprint match CPython's hash of the same bytes") {
     const std::pair<u64, u64> vectors[] = {  // the hash of bytes 0 .. n - 1
         {1, 0x68a914128e01e473ull},  {7, 0x2f098ab0c751325aull},  {8, 0xead411e67ebe2eeaull},
@@ -91,17 +94,6 @@ TEST("siphash13, row_hash and pair_fingerprint match CPython's hash of the same 
     CHECK_EQ(pair_fingerprint({}, {}), 0x76be999e3e25b2a0ull);
     // The lengths keep the boundary between the two lists.
     CHECK(pair_fingerprint(all.first(2), all.subspan(2)) != pair_fingerprint(all.first(3), all.subspan(3)));
-}
-
-TEST("hash_rows on the pool gives every row's own hash, in row order") {
-    const u64 width = 513, rows = 1100;  // past the size at which the rows are spread over the pool
-    REQUIRE(worth_splitting(width * rows));
-    Bytes pixels = random_bytes(width * rows * 4, 12345);
-    for (u8& byte : pixels) byte >>= 6;  // small values: many transparent pixels
-    const std::vector<u64> hashes = hash_rows(pixels, width, rows);
-    REQUIRE(hashes.size() == rows);
-    for (u64 y = 0; y < rows; ++y) CHECK_EQ(hashes[y], row_hash(pixels.data() + y * width * 4, width));
-    CHECK(hash_rows(pixels, width, 0).empty());
 }
 
 TEST("the edit budget is rounded up; the search gives up with bad_alloc once the trace would pass its bound") {

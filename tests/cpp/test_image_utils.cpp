@@ -3,7 +3,9 @@
 // encode_webp. The resampled values are checked against a reference from
 // Python, the error order of a pair and the canvas refusal too.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include "check.hpp"
 #include "image_utils/lanczos.hpp"
@@ -16,8 +18,10 @@ using namespace quorvane;
 
 namespace {
 
-bool inside(const Region& region, u64 x, u64 y) {
-    return x >= region.x && x - region.x < region.width && y >= region.y && y - region.y < region.height;
+bool covered(const IgnoreRegions& ignore, u64 x, u64 y) {
+    return std::any_of(ignore.regions.begin(), ignore.regions.end(), [&](const Region& r) {
+        return x >= r.x && x - r.x < r.width && y >= r.y && y - r.y < r.height;
+    });
 }
 
 // Each pixel of an image painted in the regions, checked against the
@@ -26,8 +30,9 @@ bool painted_as_expected(ByteView painted, Size canvas, const Image& source, con
     for (u64 y = 0; y < canvas.height; ++y) {
         for (u64 x = 0; x < canvas.width; ++x) {
             u8 expected[4] = {0, 0, 0, 0};
-            if (std::any_of(ignore.regions.begin(), ignore.regions.end(), [&](const Region& r) { return inside(r, x, y); })) {
-                expected[0] = ignore.color.r, expected[1] = ignore.color.g, expected[2] = ignore.color.b, expected[3] = 255;
+            if (covered(ignore, x, y)) {
+                const u8 mask[4] = {ignore.color.r, ignore.color.g, ignore.color.b, 255};
+                std::memcpy(expected, mask, 4);
             } else if (x < source.width && y < source.height) {
                 std::memcpy(expected, source.pixels.data() + (y * source.width + x) * 4, 4);
             }
@@ -59,18 +64,16 @@ TEST("a pair is padded to the common size on transparent black, its ignore regio
         auto pair = build_painted_pair({images[0], images[1]}, ignore);
         REQUIRE(pair.ok());
         const Size canvas{pair->width, pair->height};
-        CHECK(canvas == (Size{std::max(images[0].width, images[1].width), std::max(images[0].height, images[1].height)}));
+        CHECK(canvas.width == std::max(images[0].width, images[1].width) &&
+              canvas.height == std::max(images[0].height, images[1].height));
         CHECK(painted_as_expected(pair->baseline, canvas, images[0], ignore));
         CHECK(painted_as_expected(pair->current, canvas, images[1], ignore));
         CHECK(painted_as_expected(pair->current_own_pixels(), pair->current_size, images[1], ignore));
-        u64 covered = 0;
+        u64 pixels = 0;
         for (u64 y = 0; y < canvas.height; ++y) {
-            for (u64 x = 0; x < canvas.width; ++x) {
-                covered += std::any_of(ignore.regions.begin(), ignore.regions.end(),
-                                       [&](const Region& r) { return inside(r, x, y); });
-            }
+            for (u64 x = 0; x < canvas.width; ++x) pixels += covered(ignore, x, y);
         }
-        CHECK_EQ(pair->ignored_pixels, covered);
+        CHECK_EQ(pair->ignored_pixels, pixels);
         CHECK(pair->ignore.regions == ignore.regions);
         // Images of one size are kept as they are, not copied.
         auto unpainted = build_image_pair(std::move(images[0]), std::move(images[1]));
@@ -95,10 +98,9 @@ TEST("lanczos3_taps stay inside the source, move forward and sum to one") {
         REQUIRE(axis.first.size() == target && axis.weights.size() == target * axis.taps);
         CHECK(axis.taps >= 1 && axis.taps <= source);
         for (u64 o = 0; o < target; ++o) {
+            const float* weights = axis.weights.data() + o * axis.taps;
             CHECK(axis.first[o] + axis.taps <= source && (o == 0 || axis.first[o] >= axis.first[o - 1]));
-            double sum = 0.0;
-            for (u64 k = 0; k < axis.taps; ++k) sum += axis.weights[o * axis.taps + k];
-            CHECK(std::fabs(sum - 1.0) < 1e-5);
+            CHECK(std::fabs(std::accumulate(weights, weights + axis.taps, 0.0) - 1.0) < 1e-5);
         }
     }
 }

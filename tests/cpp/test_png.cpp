@@ -50,7 +50,9 @@ struct Codes {
         std::vector<u32> count(16, 0), next(16, 0);
         for (unsigned length : lengths) ++count[length];
         count[0] = 0;
-        for (unsigned length = 1, code = 0; length < 16; ++length) next[length] = code = (code + count[length - 1]) << 1;
+        for (unsigned length = 1, code = 0; length < 16; ++length) {
+            next[length] = code = (code + count[length - 1]) << 1;
+        }
         for (std::size_t s = 0; s < lengths.size(); ++s) {
             if (lengths[s] != 0) codes[s] = next[lengths[s]]++;
         }
@@ -104,7 +106,7 @@ Codes dynamic_block(BitWriter& out, const std::vector<unsigned>& literals, const
     }
     std::vector<unsigned> precode = lengths_with(19, {{14, 5}, {15, 5}, {18, 4}});
     for (unsigned s = 0; s < 14; ++s) precode[s] = 4;
-    dynamic_header(out, static_cast<unsigned>(literals.size()), static_cast<unsigned>(distances.size()), precode, symbols);
+    dynamic_header(out, unsigned(literals.size()), unsigned(distances.size()), precode, symbols);
     return Codes(literals);
 }
 
@@ -129,28 +131,20 @@ void fixed_literal(BitWriter& out, unsigned symbol) {
 // stand as the image data of a one-row RGB image.
 std::vector<std::pair<const char*, Bytes>> lenient_streams() {
     std::vector<std::pair<const char*, Bytes>> streams;
-    {
+    for (const bool far : {false, true}) {
         BitWriter out;
         out.bits(3, 3);  // final, fixed
         fixed_literal(out, 0);
-        fixed_literal(out, 286);
-        out.code(0, 5);
-        fixed_literal(out, 256);
-        streams.emplace_back("a fixed block using length symbol 286", out.bytes);
-    }
-    {
-        BitWriter out;
-        out.bits(3, 3);
-        fixed_literal(out, 0);
-        for (int i = 0; i < 100; ++i) {  // 25801 bytes: far enough back for 24577
+        for (int i = 0; far && i < 100; ++i) {  // 25801 bytes: far enough back for 24577
             fixed_literal(out, 285);
             out.code(0, 5);
         }
-        fixed_literal(out, 257);
-        out.code(30, 5);
-        out.bits(0, 13);
+        fixed_literal(out, far ? 257 : 286);
+        out.code(far ? 30 : 0, 5);
+        out.bits(0, far ? 13 : 0);
         fixed_literal(out, 256);
-        streams.emplace_back("a fixed block using distance symbol 30", out.bytes);
+        streams.emplace_back(far ? "a fixed block using distance symbol 30" : "a fixed block using length symbol 286",
+                             out.bytes);
     }
     {
         BitWriter out;
@@ -159,7 +153,8 @@ std::vector<std::pair<const char*, Bytes>> lenient_streams() {
     }
     {
         BitWriter out;
-        const Codes code = dynamic_block(out, lengths_with(257, {{0, 1}, {256, 1}}), lengths_with(31, {{0, 1}, {30, 1}}));
+        const auto literals = lengths_with(257, {{0, 1}, {256, 1}});
+        const Codes code = dynamic_block(out, literals, lengths_with(31, {{0, 1}, {30, 1}}));
         streams.emplace_back("31 distance code lengths", four_zeros_and_end(out, code));
     }
     {
@@ -246,46 +241,41 @@ Bytes filtered_rows(const Picture& picture, const std::vector<u8>& filters) {
     return out;
 }
 
-using Chunks = std::vector<std::pair<const char*, Bytes>>;
-
-struct PngParts {
-    Picture picture;
-    std::vector<u8> filters{0, 1, 2, 3, 4};
-    Bytes stream;                  // the zlib stream; made from the rows when empty
-    std::vector<u64> idat_splits;  // offsets in the stream where a new IDAT starts
-    Chunks before_data;            // between IHDR and the first IDAT
-    Chunks after_data;             // between the last IDAT and IEND
-    bool iend = true;
+// A PNG file as its chunks, written out in order, and anything after them.
+struct Png {
+    std::vector<std::pair<std::string, Bytes>> chunks;
     Bytes trailing;
-    u8 interlace = 0;
+
+    Bytes bytes() const {
+        Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+        for (const auto& [type, data] : chunks) put_chunk(out, type.c_str(), data);
+        out.insert(out.end(), trailing.begin(), trailing.end());
+        return out;
+    }
+    auto find(const std::string& type) {
+        return std::find_if(chunks.begin(), chunks.end(), [&](const auto& chunk) { return chunk.first == type; });
+    }
+    Bytes& data(const std::string& type) { return find(type)->second; }
+    void insert_before(const std::string& type, std::vector<std::pair<std::string, Bytes>> more) {
+        chunks.insert(find(type), more.begin(), more.end());
+    }
 };
 
-// The zlib stream of the filtered rows, `extra` zero bytes longer (or shorter).
-Bytes rows_stream(const PngParts& parts, int level = 6, long extra = 0) {
-    Bytes rows = filtered_rows(parts.picture, parts.filters);
+// The zlib stream of the picture's rows behind these filter types (row y gets
+// filters[y % size]), `extra` zero bytes longer (or shorter).
+Bytes rows_stream(const Picture& picture, std::vector<u8> filters = {0, 1, 2, 3, 4}, int level = 6, long extra = 0) {
+    Bytes rows = filtered_rows(picture, filters);
     rows.resize(static_cast<u64>(static_cast<long>(rows.size()) + extra), 0);
     return deflated(rows, level);
 }
 
-Bytes png_of(PngParts parts) {
-    if (parts.stream.empty()) parts.stream = rows_stream(parts);
-    Bytes out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+// A plain file of a random picture, or of the given image data.
+Png png_of(const Picture& picture, std::optional<Bytes> stream = {}) {
     Bytes header;
-    put_be32(header, parts.picture.width);
-    put_be32(header, parts.picture.height);
-    header.insert(header.end(), {8, static_cast<u8>(parts.picture.channels == 3 ? 2 : 6), 0, 0, parts.interlace});
-    put_chunk(out, "IHDR", header);
-    for (const auto& [type, data] : parts.before_data) put_chunk(out, type, data);
-    std::vector<u64> cuts = parts.idat_splits;
-    cuts.push_back(parts.stream.size());
-    for (u64 from = 0; u64 cut : cuts) {
-        put_chunk(out, "IDAT", ByteView(parts.stream).subspan(from, cut - from));
-        from = cut;
-    }
-    for (const auto& [type, data] : parts.after_data) put_chunk(out, type, data);
-    if (parts.iend) put_chunk(out, "IEND", {});
-    out.insert(out.end(), parts.trailing.begin(), parts.trailing.end());
-    return out;
+    put_be32(header, picture.width);
+    put_be32(header, picture.height);
+    header.insert(header.end(), {8, static_cast<u8>(picture.channels == 3 ? 2 : 6), 0, 0, 0});
+    return {{{"IHDR", header}, {"IDAT", stream ? *stream : rows_stream(picture)}, {"IEND", {}}}, {}};
 }
 
 // Both paths agree: the fast path's image is libpng's, and decode_png gives
@@ -305,65 +295,67 @@ bool fast_path_takes(ByteView png) {
     return fast.has_value();
 }
 
-PngParts plain(u32 width = 37, u32 height = 23, unsigned channels = 3) {
-    PngParts parts;
-    parts.picture = random_picture(width, height, channels, width * 31 + height);
-    return parts;
-}
-
 struct FileCase {
     const char* name;
-    PngParts parts;
+    Png png;
     bool taken;
 };
 
 std::vector<FileCase> file_cases() {
-    const auto with = [](auto change, PngParts parts = plain()) {
-        change(parts);
-        return parts;
+    const Picture picture = random_picture(37, 23, 3, 1);
+    const auto with = [&](auto change, const Picture& of = random_picture(37, 23, 3, 1)) {
+        Png png = png_of(of);
+        change(png);
+        return png;
     };
+    const auto with_stream = [&](Bytes stream) { return png_of(picture, stream); };
     return {
-        {"RGB, every filter type", plain(), true},
-        {"RGBA, every filter type", plain(29, 17, 4), true},
-        {"one pixel", plain(1, 1), true},
-        {"a width of 333", plain(333, 5), true},
-        {"one column", plain(1, 40, 4), true},
-        {"stored blocks only", with([](PngParts& p) { p.stream = rows_stream(p, 0); }), true},
-        {"IDATs split at odd places, one of them empty", with([](PngParts& p) {
-             p.stream = rows_stream(p);
-             p.idat_splits = {1, 2, 2, 7, p.stream.size() - 3, p.stream.size() - 1};
+        {"RGB, every filter type", png_of(picture), true},
+        {"RGBA, every filter type", png_of(random_picture(29, 17, 4, 2)), true},
+        {"one pixel", png_of(random_picture(1, 1, 3, 3)), true},
+        {"one column", png_of(random_picture(1, 40, 4, 4)), true},
+        {"stored blocks only", with_stream(rows_stream(picture, {0, 1, 2, 3, 4}, 0)), true},
+        {"IDATs split at odd places, one of them empty", with([](Png& png) {
+             const Bytes stream = png.data("IDAT");
+             png.chunks.erase(png.chunks.begin() + 1);
+             const u64 end = stream.size();
+             for (u64 from = 0; u64 cut : {u64{1}, u64{2}, u64{2}, u64{7}, end - 3, end - 1, end}) {
+                 png.insert_before("IEND", {{"IDAT", Bytes(stream.begin() + from, stream.begin() + cut)}});
+                 from = cut;
+             }
          }), true},
-        {"ancillary chunks before and after the image data", with([](PngParts& p) {
-             p.before_data = {{"gAMA", {0, 0, 0xb1, 0x8f}}, {"tEXt", {'k', 0, 'v'}}, {"prVt", {1, 2, 3}}};
-             p.after_data = {{"tIME", {7, 0xe8, 1, 2, 3, 4, 5}}};
+        {"ancillary chunks before and after the image data", with([](Png& png) {
+             png.insert_before("IDAT", {{"gAMA", {0, 0, 0xb1, 0x8f}}, {"tEXt", {'k', 0, 'v'}}, {"prVt", {1, 2, 3}}});
+             png.insert_before("IEND", {{"tIME", {7, 0xe8, 1, 2, 3, 4, 5}}});
          }), true},
-        {"trailing data after IEND", with([](PngParts& p) { p.trailing = {'j', 'u', 'n', 'k'}; }), true},
-        {"a transparent colour", with([](PngParts& p) {
-             const u8* first = p.picture.samples.data();
-             p.before_data = {{"tRNS", {0, first[0], 0, first[1], 0, first[2]}}};
+        {"trailing data after IEND", with([](Png& png) { png.trailing = {'j', 'u', 'n', 'k'}; }), true},
+        {"a transparent colour", with([&](Png& png) {
+             const u8* first = picture.samples.data();
+             png.insert_before("IDAT", {{"tRNS", {0, first[0], 0, first[1], 0, first[2]}}});
          }), true},
-        {"a transparent colour beyond 8 bits", with([](PngParts& p) { p.before_data = {{"tRNS", {1, 0, 0, 0, 0, 0}}}; }),
-         false},
+        {"a transparent colour beyond 8 bits",
+         with([](Png& png) { png.insert_before("IDAT", {{"tRNS", {1, 0, 0, 0, 0, 0}}}); }), false},
         {"a transparent colour in an RGBA image",
-         with([](PngParts& p) { p.before_data = {{"tRNS", {0, 0, 0, 0, 0, 0}}}; }, plain(9, 9, 4)), false},
-        {"a suggested palette", with([](PngParts& p) { p.before_data = {{"PLTE", {1, 2, 3}}}; }), false},
-        {"an unknown critical chunk", with([](PngParts& p) { p.before_data = {{"CRIt", {}}}; }), false},
-        {"a critical chunk after the image data", with([](PngParts& p) { p.after_data = {{"CRIt", {}}}; }), true},
-        {"a filter type above 4", with([](PngParts& p) { p.filters = {0, 2, 5}; }), false},
-        {"an image data stream one row short", with([](PngParts& p) { p.stream = rows_stream(p, 6, -(37 * 3 + 1)); }),
+         with([](Png& png) { png.insert_before("IDAT", {{"tRNS", {0, 0, 0, 0, 0, 0}}}); }, random_picture(9, 9, 4, 5)),
          false},
-        {"an image data stream one byte too long", with([](PngParts& p) { p.stream = rows_stream(p, 6, 1); }), false},
-        {"bytes after the end of the stream", with([](PngParts& p) { (p.stream = rows_stream(p)).push_back(0); }), false},
-        {"a wrong Adler-32", with([](PngParts& p) { (p.stream = rows_stream(p)).back() ^= 1; }), false},
-        {"a window smaller than 32 KiB", with([](PngParts& p) {
-             p.stream = rows_stream(p);
-             p.stream[0] = 0x58;  // 8 KiB; the check bits follow
-             p.stream[1] = static_cast<u8>(p.stream[1] - (0x5800 + p.stream[1]) % 31);
+        {"an unknown critical chunk", with([](Png& png) { png.insert_before("IDAT", {{"CRIt", {}}}); }), false},
+        {"a critical chunk after the image data", with([](Png& png) { png.insert_before("IEND", {{"CRIt", {}}}); }),
+         true},
+        {"a filter type above 4", with_stream(rows_stream(picture, {0, 2, 5})), false},
+        {"an image data stream one row short", with_stream(rows_stream(picture, {0, 1, 2, 3, 4}, 6, -(37 * 3 + 1))),
+         false},
+        {"an image data stream one byte too long", with_stream(rows_stream(picture, {0, 1, 2, 3, 4}, 6, 1)), false},
+        {"bytes after the end of the stream", with([](Png& png) { png.data("IDAT").push_back(0); }), false},
+        {"a wrong Adler-32", with([](Png& png) { png.data("IDAT").back() ^= 1; }), false},
+        {"a window smaller than 32 KiB", with([](Png& png) {
+             Bytes& stream = png.data("IDAT");
+             stream[0] = 0x58;  // 8 KiB; the check bits follow
+             stream[1] = static_cast<u8>(stream[1] - (0x5800 + stream[1]) % 31);
          }), false},
-        {"no IEND", with([](PngParts& p) { p.iend = false; }), false},
-        {"IEND with data", with([](PngParts& p) { p.after_data = {{"IEND", {0}}}; }), false},
-        {"marked interlaced", with([](PngParts& p) { p.interlace = 1; }), false},
-        {"a text chunk", with([](PngParts& p) { p.before_data = {{"tEXt", {'k', 0, 'v'}}}; }), true},
+        {"no IEND", with([](Png& png) { png.chunks.pop_back(); }), false},
+        {"IEND with data", with([](Png& png) { png.data("IEND") = {0}; }), false},
+        {"marked interlaced", with([](Png& png) { png.data("IHDR")[12] = 1; }), false},
+        {"a text chunk", with([](Png& png) { png.insert_before("IDAT", {{"tEXt", {'k', 0, 'v'}}}); }), true},
     };
 }
 
@@ -393,12 +385,10 @@ TEST("streams that libdeflate inflates and zlib refuses are refused by the walk 
         std::size_t produced = 0;
         const bool inflated = libdeflate_deflate_decompress(decompressor.get(), raw.data(), raw.size(), rows.data(),
                                                             rows.size(), &produced) == LIBDEFLATE_SUCCESS;
-        PngParts parts;  // one row of RGB pixels behind filter type 0, in a zlib stream
-        parts.picture = Picture{static_cast<u32>(produced / 3), 1, 3, {}};
-        parts.stream = {0x78, 0x9c};
-        parts.stream.insert(parts.stream.end(), raw.begin(), raw.end());
-        put_be32(parts.stream, static_cast<u32>(adler32(1, rows.data(), static_cast<uInt>(produced))));
-        const Bytes png = png_of(parts);
+        Bytes stream{0x78, 0x9c};  // one row of RGB pixels behind filter type 0, in a zlib stream
+        stream.insert(stream.end(), raw.begin(), raw.end());
+        put_be32(stream, static_cast<u32>(adler32(1, rows.data(), static_cast<uInt>(produced))));
+        const Bytes png = png_of(Picture{static_cast<u32>(produced / 3), 1, 3, {}}, stream).bytes();
         const bool refused = !walk_deflate(raw, 1 << 20) && !fast_path_takes(png);
         if (!inflated || decode_png_with_libpng(png) || !refused) check::record_failure(__FILE__, __LINE__, name);
     }
@@ -406,7 +396,7 @@ TEST("streams that libdeflate inflates and zlib refuses are refused by the walk 
 
 TEST("the fast path takes plain files and leaves the rest to libpng, which agrees") {
     for (const FileCase& file : file_cases()) {
-        const Bytes png = png_of(file.parts);
+        const Bytes png = file.png.bytes();
         if (fast_path_takes(png) != file.taken) {
             check::record_failure(__FILE__, __LINE__, std::string(file.name) + (file.taken ? ": left" : ": taken"));
         }
@@ -458,7 +448,9 @@ TEST("encode_png writes RGB that both decoders read back, alpha dropped unblende
         for (bool smooth : {false, true}) {
             // Noise with runs and any alpha, or ramps (so that every filter is chosen).
             Bytes rgba = random_picture(static_cast<u32>(width), static_cast<u32>(height), 4, ++seed).samples;
-            for (u64 i = 0; smooth && i < rgba.size(); ++i) rgba[i] = static_cast<u8>(i % 4 * (i / 4 % width) + i / 4 / width);
+            for (u64 i = 0; smooth && i < rgba.size(); ++i) {
+                rgba[i] = static_cast<u8>(i % 4 * (i / 4 % width) + i / 4 / width);
+            }
             auto png = encode_png(rgba, width, height);
             REQUIRE(png.ok());
             for (u64 i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
