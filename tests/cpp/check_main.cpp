@@ -4,9 +4,8 @@
 #include "check.hpp"
 
 namespace check {
-namespace {
+
 int failures = 0;
-}
 
 std::vector<Case>& registry() {
     static std::vector<Case> cases;
@@ -30,8 +29,9 @@ int main() {
         } catch (const std::exception& error) {
             check::record_failure(__FILE__, __LINE__, std::string("exception: ") + error.what());
         }
-        failed_cases += check::failures == before ? 0 : 1;
-        std::printf("%s %s\n", check::failures == before ? "ok  " : "FAIL", test.name);
+        const bool passed = check::failures == before;
+        failed_cases += passed ? 0 : 1;
+        std::printf("%s %s\n", passed ? "ok  " : "FAIL", test.name);
     }
     std::printf("%zu cases, %d failed\n", check::registry().size(), failed_cases);
     return failed_cases == 0 ? 0 : 1;

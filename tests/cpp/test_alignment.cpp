@@ -1,14 +1,12 @@
 // The parts of row alignment that Python cannot see: SipHash-1-3, row hashes
 // and the pair fingerprint against CPython's hash() of the same bytes; the
 // edit budget, the bounded trace, the backtrack's tie rule and refined
-// segments; the fingerprint cache, filled once; the binding check field by
-// field; the order of the checks of the shift-aware parts; and the tiling
-// they insist on before reading rows.
+// segments; the fingerprint cache, filled once; the binding check; and the
+// tiling the shift-aware parts insist on before reading rows.
 #include <atomic>
 #include <barrier>
 #include <chrono>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <thread>
 
@@ -169,10 +167,6 @@ TEST("the pair's fingerprint is cached from an aligned record, else by the first
     const AlignmentRecord record = align(pair);
     remember_pair_fingerprint(pair, record);
     CHECK(record.fingerprint == own && pair.fingerprint.peek() == std::optional<u64>(own));
-    AlignmentRecord other = record;  // once filled, the cell keeps its value
-    other.fingerprint = own + 1;
-    remember_pair_fingerprint(pair, other);
-    CHECK_EQ(cached_pair_fingerprint(pair), own);
 
     ImagePair widths = pair_of("abc", "abc", kWidth + 1);
     const AlignmentRecord failed = align(widths);
@@ -183,7 +177,7 @@ TEST("the pair's fingerprint is cached from an aligned record, else by the first
     CHECK(widths.fingerprint.peek().has_value());
 }
 
-TEST("the binding check refuses a failed alignment first, then a record of another pair, field by field") {
+TEST("the binding check refuses a failed alignment first, then a record of another pair") {
     const ImagePair pair = pair_of("abcd", "abxcd");
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(pair.view());
@@ -195,43 +189,9 @@ TEST("the binding check refuses a failed alignment first, then a record of anoth
     CHECK_EQ(outcome(check_alignment_binding(failed, pair.view(), fingerprint)),
              std::string("images could not be row-aligned"));
     CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint + 1)), foreign);
-    for (u64 AlignmentRecord::*field : {&AlignmentRecord::width, &AlignmentRecord::baseline_height,
-                                        &AlignmentRecord::current_height, &AlignmentRecord::fingerprint}) {
-        AlignmentRecord changed = record;
-        changed.*field += 1;
-        CHECK_EQ(outcome(check_alignment_binding(changed, pair.view(), fingerprint)), foreign);
-    }
-}
-
-TEST("the shift-aware parts check in their own order: alignment or ranges first, then the other") {
-    const ImagePair pair = pair_of("abcdef", "abXcdef");
-    const PairView view = pair.view();
-    const AlignmentRecord record = align(pair);
-    const u64 fingerprint = compute_pair_fingerprint(view);
-    AlignmentRecord failed = record;
-    failed.aligned = false;
-    DiffOptions bad_alpha, bad_threshold, threshold_and_alpha;
-    bad_alpha.alpha = 2.0;
-    bad_threshold.threshold = -0.5;
-    threshold_and_alpha.threshold = std::numeric_limits<double>::quiet_NaN();
-    threshold_and_alpha.alpha = 2.0;
-    const std::string not_aligned = "images could not be row-aligned", threshold(kThresholdRangeText),
-                      alpha(kAlphaRangeText), foreign = "alignment does not belong to this image pair";
-
-    CHECK_EQ(outcome(render_aligned_diff(view, fingerprint, failed, bad_alpha)), not_aligned);
-    CHECK_EQ(outcome(render_aligned_diff(view, fingerprint + 1, record, bad_threshold)), foreign);
-    CHECK_EQ(outcome(render_aligned_diff(view, fingerprint, record, bad_threshold)), threshold);
-    CHECK_EQ(outcome(render_aligned_diff(view, fingerprint, record, bad_alpha)), alpha);
-    CHECK_EQ(outcome(render_aligned_diff(view, fingerprint, record, DiffOptions{})), std::string("ok"));
-    CHECK_EQ(outcome(aligned_ssim(view, fingerprint, failed)), not_aligned);
-    CHECK_EQ(outcome(aligned_ssim(view, fingerprint + 1, record)), foreign);
-    CHECK_EQ(outcome(aligned_clusters(view, fingerprint, failed, bad_threshold, {})), threshold);
-    CHECK_EQ(outcome(aligned_clusters(view, fingerprint, failed, DiffOptions{}, {})), not_aligned);
-    CHECK_EQ(outcome(aligned_clusters(view, fingerprint + 1, record, DiffOptions{}, {})), foreign);
-    // align_rows: threshold, alpha, max_edit_ratio; -0.0 is in range.
-    CHECK_EQ(outcome(align_rows(view, threshold_and_alpha, 2.0, 10)), threshold);
-    CHECK_EQ(outcome(align_rows(view, bad_alpha, 2.0, 10)), alpha);
-    CHECK_EQ(outcome(align_rows(view, DiffOptions{}, -0.0, 10)), std::string("ok"));
+    AlignmentRecord taller = record;
+    taller.current_height += 1;
+    CHECK_EQ(outcome(check_alignment_binding(taller, pair.view(), fingerprint)), foreign);
 }
 
 TEST("segments that do not tile both images are a broken invariant, never read") {

@@ -84,10 +84,9 @@ TEST("a pair is padded to the common size on transparent black, its ignore regio
 }
 
 TEST("a canvas is affordable within the free budget or within twice the larger image") {
-    CHECK(canvas_affordable(kFreeCanvasBytes, 4));
-    CHECK(!canvas_affordable(kFreeCanvasBytes + 4, 4));
-    CHECK(canvas_affordable(4 * kFreeCanvasBytes, 2 * kFreeCanvasBytes));
-    CHECK(!canvas_affordable(4 * kFreeCanvasBytes + 4, 2 * kFreeCanvasBytes));
+    constexpr u64 kFree = kFreeCanvasBytes;
+    CHECK(canvas_affordable(kFree, 4) && canvas_affordable(4 * kFree, 2 * kFree));
+    CHECK(!canvas_affordable(kFree + 4, 4) && !canvas_affordable(4 * kFree + 4, 2 * kFree));
     CHECK(canvas_affordable(~u64{0} - 3, u64{1} << 63));  // no overflow at the top
 }
 

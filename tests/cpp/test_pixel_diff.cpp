@@ -5,11 +5,9 @@
 // render_diff_image against a walk over classify_pixel, on the calling thread
 // and on the pool, with and without a cap.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <numeric>
-#include <optional>
 
 #include "check.hpp"
 #include "core/parallel.hpp"
@@ -292,44 +290,25 @@ TEST("count, mask and diff image follow classify_pixel in every mode, on one thr
 }
 
 TEST("every entry checks threshold, alpha, size and lengths in that order") {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const std::string threshold(kThresholdRangeText), alpha(kAlphaRangeText), overflow("image dimensions overflowed");
     struct Case {
         u64 baseline_length, current_length, width, height;
         double threshold, alpha;
         std::string expected;
     };
     const Case cases[] = {
-        {15, 20, 1u << 31, 1u << 31, nan, -1.0, threshold}, {15, 20, u64{1} << 32, 1, 0.1, 1.5, alpha},
-        {15, 20, u64{1} << 32, u64{1} << 32, 0.1, 0.1, overflow},
-        {15, 20, u64{1} << 31, u64{1} << 31, 0.1, 0.1, overflow},  // the pixels fit, their bytes do not
+        {15, 20, 1u << 31, 1u << 31, std::numeric_limits<double>::quiet_NaN(), -1.0, std::string(kThresholdRangeText)},
+        {15, 20, 1u << 31, 1u << 31, 0.1, 1.5, std::string(kAlphaRangeText)},
+        {15, 20, 1u << 31, 1u << 31, 0.1, 0.1, "image dimensions overflowed"},
         {15, 20, 2, 2, 0.1, 0.1, "invalid RGBA buffer length: expected 16 bytes for 2x2, got 15"},
         {20, 16, 5, 1, 0.1, 0.1, "invalid RGBA buffer length: expected 20 bytes for 5x1, got 16"},
-        {16, 16, 2, 2, 1.0, 0.0, "ok"},
     };
     for (const Case& c : cases) {
         DiffOptions o;
         o.threshold = c.threshold;
         o.alpha = c.alpha;
         const Bytes b(c.baseline_length, 0), k(c.current_length, 0);
-        for (const std::string& got : {outcome(count_changed_pixels(b, k, c.width, c.height, o, {})),
-                                       outcome(build_diff_mask(b, k, c.width, c.height, o)),
-                                       outcome(render_diff_image(b, k, c.width, c.height, o))}) {
-            CHECK_EQ(got, c.expected);
-        }
+        CHECK_EQ(outcome(count_changed_pixels(b, k, c.width, c.height, o, {})), c.expected);
+        CHECK_EQ(outcome(build_diff_mask(b, k, c.width, c.height, o)), c.expected);
+        CHECK_EQ(outcome(render_diff_image(b, k, c.width, c.height, o)), c.expected);
     }
-}
-
-TEST("word views borrow aligned buffers and copy unaligned ones; both compare alike") {
-    const Pair pair = make_pair(611, 433, 10);
-    Bytes shifted_storage(pair.current.size() + 3);
-    std::memcpy(shifted_storage.data() + 3, pair.current.data(), pair.current.size());
-    const ByteView shifted(shifted_storage.data() + 3, pair.current.size());
-    const PixelWords aligned(pair.current), copied(shifted);
-    CHECK(aligned.borrowed() && reinterpret_cast<const u8*>(aligned.data()) == pair.current.data());
-    CHECK(!copied.borrowed() && copied.size() == aligned.size() &&
-          std::memcmp(aligned.data(), copied.data(), aligned.size() * 4) == 0);
-    const DiffOptions options = mode(0.1, false);
-    CHECK(build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, options)->mask ==
-          build_diff_mask(pair.baseline, shifted, pair.width, pair.height, options)->mask);
 }
