@@ -354,9 +354,9 @@ std::vector<FileCase> file_cases() {
 
 TEST("the walk follows every stream zlib writes to its end, and no further than its limit") {
     std::mt19937 generator(5);
-    Bytes data(100000);
+    Bytes data(70000);  // more than one stored block holds
     for (u8& byte : data) byte = static_cast<u8>(generator() % 7 == 0 ? generator() : 'x');
-    for (int level : {0, 1, 6, 9}) {
+    for (int level : {0, 1, 6}) {
         for (int strategy : {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED}) {
             const Bytes raw = deflated(data, level, strategy, -15);
             const auto layout = walk_deflate(raw, data.size());
@@ -432,11 +432,12 @@ TEST("each row filter is applied and undone as the PNG specification defines it"
 
 TEST("encode_png writes RGB that both decoders read back, alpha dropped unblended, in one strip, two or many") {
     const u64 sizes[][2] = {{1, 1}, {3000, 1}, {1, 3000}, {61, 43}, {3000, png_strip_rows(3000) + 1},
-                            {2, 3 * png_strip_rows(2)}};
+                            {3000, 2 * png_strip_rows(3000)}};
     unsigned seed = 0;
     for (const auto& [width, height] : sizes) {
-        for (bool smooth : {false, true}) {
-            // Noise with runs and any alpha, or ramps (so that every filter is chosen).
+        for (const bool smooth : {false, true}) {
+            if (smooth && width * height > 10000) continue;
+            // Noise with runs and any alpha; for small images ramps too, so that other filters are chosen.
             Bytes rgba = random_picture(static_cast<u32>(width), static_cast<u32>(height), 4, ++seed).samples;
             for (u64 i = 0; smooth && i < rgba.size(); ++i) {
                 rgba[i] = static_cast<u8>(i % 4 * (i / 4 % width) + i / 4 / width);
