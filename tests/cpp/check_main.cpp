@@ -5,13 +5,11 @@
 
 namespace check {
 
+int failures = 0;
+
 std::vector<Case>& registry() {
     static std::vector<Case> cases;
     return cases;
-}
-
-namespace {
-int failures = 0;
 }
 
 void record_failure(const char* file, int line, const std::string& what) {

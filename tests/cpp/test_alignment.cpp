@@ -1,39 +1,55 @@
-// The parts of row alignment that Python cannot see: the bounded trace, the
-// backtrack's tie rule, refined segments, the context rows of a segment's
-// mask, and the binding check field by field.
-#include <algorithm>
-#include <cmath>
+// The parts of row alignment that Python cannot see: SipHash-1-3, row hashes
+// and the pair fingerprint against CPython's hash() of the same bytes; the
+// edit budget, the bounded trace, the backtrack's tie rule and refined
+// segments; the fingerprint cache, filled once; the binding check; and the
+// tiling the shift-aware parts insist on before reading rows.
+#include <atomic>
+#include <barrier>
+#include <chrono>
 #include <cstring>
-#include <limits>
 #include <new>
-#include <string>
-#include <vector>
+#include <thread>
 
 #include "alignment/align_rows.hpp"
+#include "alignment/aligned_diff.hpp"
 #include "alignment/binding.hpp"
 #include "alignment/fingerprint.hpp"
 #include "alignment/myers.hpp"
 #include "alignment/refine.hpp"
-#include "alignment/segment_mask.hpp"
+#include "alignment/row_hash.hpp"
+#include "alignment/siphash.hpp"
+#include "alignment/tiling.hpp"
 #include "check.hpp"
-#include "letter_rows.hpp"
+#include "clusters/aligned_clusters.hpp"
 #include "image_utils/pair.hpp"
-#include "pixel_diff/mask.hpp"
+#include "ssim/aligned_ssim.hpp"
 
 using namespace quorvane;
 
 namespace {
 
-constexpr u64 kWidth = 6;
+// Rows of solid colours, one distinct colour a letter, so that a case reads
+// as two strings.
+Image letter_rows(const std::string& letters, u64 width) {
+    Image image{Bytes(width * letters.size() * 4), width, letters.size()};
+    for (u64 i = 0; i < image.pixels.size(); i += 4) {
+        const auto code = static_cast<u8>(letters[i / 4 / width]);
+        const u8 pixel[4] = {static_cast<u8>(code * 7), static_cast<u8>(code * 13), static_cast<u8>(code * 29), 255};
+        std::memcpy(&image.pixels[i], pixel, 4);
+    }
+    return image;
+}
 
-ImagePair pair_of(Image baseline, Image current) {
-    auto pair = build_image_pair(std::move(baseline), std::move(current));
+constexpr u64 kWidth = 3;
+
+ImagePair pair_of(const std::string& baseline, const std::string& current, u64 current_width = kWidth) {
+    auto pair = build_image_pair(letter_rows(baseline, kWidth), letter_rows(current, current_width));
     if (!pair) throw std::runtime_error(pair.error().text());
     return pair.take();
 }
 
-AlignmentRecord align(const ImagePair& pair, double ratio = 1.0, u64 max_rows = 2048) {
-    auto record = align_rows(pair.view(), DiffOptions{}, ratio, max_rows);
+AlignmentRecord align(const ImagePair& pair) {
+    auto record = align_rows(pair.view(), DiffOptions{}, 1.0, 2048);
     if (!record) throw std::runtime_error(record.error().text());
     return record.take();
 }
@@ -42,195 +58,166 @@ using Kind = SegmentKind;
 
 }  // namespace
 
-TEST("the search gives up with bad_alloc once the trace would pass its bound") {
-    const std::vector<u64> a = {1, 2, 3, 4, 5, 6};
-    const std::vector<u64> b = {7, 8, 9, 10, 11, 12};  // nothing in common: 12 edits
-    // Rounds 0 .. 12 keep 13^2 entries in all.
-    auto script = shortest_edit_script(a, b, 12, 13 * 13);
-    REQUIRE(script.has_value());
-    CHECK_EQ(script->distance, u64{12});
-    bool threw = false;
-    try {
-        (void)shortest_edit_script(a, b, 12, 13 * 13 - 1);
-    } catch (const std::bad_alloc&) {
-        threw = true;
+// CPython 3.11 hashes bytes with SipHash-1-3, its key zero under
+// PYTHONHASHSEED=0: the vectors are hash(data) & (2**64 - 1) of the bytes a
+// row hash reads (transparent pixels as zeros), and of the fingerprint's
+// lengths and hashes packed as little-endian 64-bit words ("<Q2QQ3Q").
+TEST("siphash13, row_hash and pair_fingerprint match CPython's hash of the same bytes") {
+    const std::pair<u64, u64> vectors[] = {  // the hash of bytes 0 .. n - 1
+        {1, 0x68a914128e01e473ull},  {7, 0x2f098ab0c751325aull},  {8, 0xead411e67ebe2eeaull},
+        {9, 0x75927f9d95124362ull},  {15, 0xf30eb725bb91c9eaull}, {16, 0x8972188433a5c5b7ull},
+        {17, 0x4883c49a2c009c1dull}, {63, 0x385d3e39e5f37359ull}, {64, 0x75e05fd5bbc870c6ull},
+        {256, 0x31ae646afba70308ull},
+    };
+    for (const auto& [length, hash] : vectors) {
+        Bytes bytes(length);
+        for (u64 i = 0; i < length; ++i) bytes[i] = static_cast<u8>(i);
+        CHECK_EQ(siphash13(bytes), hash);
     }
-    CHECK(threw);
-    // Under the budget the bound is never reached.
+    // Transparent pixels read as zeros; odd widths end in half a word.
+    const std::vector<std::vector<u8>> rows = {
+        {1, 2, 3, 255},
+        {10, 20, 30, 255, 40, 50, 60, 128},
+        {10, 20, 30, 255, 99, 98, 97, 0, 1, 1, 1, 1},
+        {0, 255, 0, 200, 40, 254, 1, 201, 80, 253, 2, 202, 120, 252, 3, 203, 160, 251, 4, 204},
+        {255, 255, 255, 0, 255, 255, 255, 0, 255, 255, 255, 0, 255, 255, 255, 0},
+    };
+    const u64 hashes[] = {0x6734208ad78e3d4dull, 0x448022ba7604d485ull, 0x412d23df843cc79cull, 0x7dc6427bd83e9c90ull,
+                          0x76be999e3e25b2a0ull};
+    for (std::size_t i = 0; i < rows.size(); ++i) CHECK_EQ(row_hash(rows[i].data(), rows[i].size() / 4), hashes[i]);
+    // Sixteen zero bytes either way: four transparent pixels, or two zero lengths.
+    CHECK_EQ(row_hash(rows[4].data(), 4), siphash13(Bytes(16, 0)));
+    const std::span<const u64> all(hashes);
+    CHECK_EQ(pair_fingerprint(all.first(2), all.subspan(2)), 0x91a0443a1e3cd02aull);
+    CHECK_EQ(pair_fingerprint({}, {}), 0x76be999e3e25b2a0ull);
+    // The lengths keep the boundary between the two lists.
+    CHECK(pair_fingerprint(all.first(2), all.subspan(2)) != pair_fingerprint(all.first(3), all.subspan(3)));
+}
+
+TEST("the edit budget is rounded up; the search gives up with bad_alloc once the trace would pass its bound") {
+    CHECK(align_rows(pair_of("abc", "abXc").view(), DiffOptions{}, 0.1, 2048)->aligned);  // ceil(0.7) edits
+
+    const std::vector<u64> a = {1, 2, 3, 4, 5, 6}, b = {7, 8, 9, 10, 11, 12};  // nothing in common: 12 edits
+    // Rounds 0 .. 12 keep 13^2 entries in all; under the budget the bound is never reached.
+    CHECK_EQ(shortest_edit_script(a, b, 12, 13 * 13)->distance, u64{12});
+    CHECK(throws<std::bad_alloc>([&] { (void)shortest_edit_script(a, b, 12, 13 * 13 - 1); }));
     CHECK(!shortest_edit_script(a, b, 11, 13 * 13 - 1).has_value());
-}
 
-TEST("a row changed in place is a deletion then an insertion") {
-    const std::vector<u64> a = {5, 1, 6};
-    const std::vector<u64> b = {5, 2, 6};
-    auto script = shortest_edit_script(a, b, 6);
+    // A row changed in place is a deletion, then an insertion.
+    auto script = shortest_edit_script(std::vector<u64>{5, 1, 6}, std::vector<u64>{5, 2, 6}, 6);
     REQUIRE(script.has_value());
-    const std::vector<EditOp> expected = {
-        {0, 0, EditKind::Match}, {1, 1, EditKind::Deletion}, {2, 1, EditKind::Insertion}, {2, 2, EditKind::Match}};
-    CHECK(script->operations == expected);
-    CHECK_EQ(script->distance, u64{2});
-}
-
-TEST("an alignment carries its refined segments: rows that share nothing collapse across a filler run") {
-    // The segments themselves are seen from Python.
-    const AlignmentRecord record = align(pair_of(letter_rows("pqWWDEFrs", kWidth), letter_rows("pqIJKWWrs", kWidth)));
-    const std::vector<RowSegment> refined = {{0, 0, 2, Kind::Equal}, {2, 2, 5, Kind::Replace}, {7, 7, 2, Kind::Equal}};
-    CHECK(record.refined_segments == refined);
+    CHECK(script->operations == (std::vector<EditOp>{{0, 0, EditKind::Match}, {1, 1, EditKind::Deletion},
+                                                     {2, 1, EditKind::Insertion}, {2, 2, EditKind::Match}}));
 }
 
 TEST("refinement collapses across fillers unless a deleted row reappears among the inserted ones") {
-    const std::vector<u64> a = {1, 2, 9, 9, 3, 4, 5};
-    const std::vector<u64> b = {1, 2, 6, 7, 9, 9, 5};
+    const std::vector<u64> a = {1, 2, 9, 9, 3, 4, 5}, b = {1, 2, 6, 7, 9, 9, 5};
     const std::vector<RowSegment> moved = {
         {0, 0, 2, Kind::Equal}, {2, 2, 2, Kind::Insert}, {2, 4, 2, Kind::Equal}, {4, 6, 2, Kind::Delete},
         {6, 6, 1, Kind::Equal}};
-    const std::vector<RowSegment> replaced = {{0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Equal}};
-    CHECK(refine_segments(moved, a, b) == replaced);
+    CHECK(refine_segments(moved, a, b) ==
+          (std::vector<RowSegment>{{0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Equal}}));
     // Deleted row 4 is inserted row 2: the content moved, so the shift stays.
-    const std::vector<u64> a2 = {1, 2, 9, 9, 6, 4, 5};
-    CHECK(refine_segments(moved, a2, b) == moved);
+    CHECK(refine_segments(moved, std::vector<u64>{1, 2, 9, 9, 6, 4, 5}, b) == moved);
     // A longer insert leaves an insert after the replace; the filler joins the replace.
-    const std::vector<u64> b3 = {1, 2, 6, 7, 8, 9, 9, 5};
-    // (the deleted rows 3 and 4 appear nowhere in the current image)
     const std::vector<RowSegment> longer = {
         {0, 0, 2, Kind::Equal}, {2, 2, 3, Kind::Insert}, {2, 5, 2, Kind::Equal}, {4, 7, 2, Kind::Delete},
         {6, 7, 1, Kind::Equal}};
-    const std::vector<RowSegment> collapsed = {
-        {0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Insert}, {6, 7, 1, Kind::Equal}};
-    CHECK(refine_segments(longer, a, b3) == collapsed);
+    CHECK(refine_segments(longer, a, std::vector<u64>{1, 2, 6, 7, 8, 9, 9, 5}) ==
+          (std::vector<RowSegment>{{0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Insert},
+                                   {6, 7, 1, Kind::Equal}}));
     // A filler after the window's last edit is not part of it.
-    const std::vector<u64> a4 = {1, 3, 9, 9, 5};
-    const std::vector<u64> b4 = {1, 6, 9, 9, 5};
     const std::vector<RowSegment> trailing = {
         {0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Delete}, {2, 1, 1, Kind::Insert}, {2, 2, 2, Kind::Equal},
         {4, 4, 1, Kind::Equal}};
-    const std::vector<RowSegment> trailing_refined = {
-        {0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Replace}, {2, 2, 2, Kind::Equal}, {4, 4, 1, Kind::Equal}};
-    CHECK(refine_segments(trailing, a4, b4) == trailing_refined);
+    CHECK(refine_segments(trailing, std::vector<u64>{1, 3, 9, 9, 5}, std::vector<u64>{1, 6, 9, 9, 5}) ==
+          (std::vector<RowSegment>{{0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Replace}, {2, 2, 2, Kind::Equal},
+                                   {4, 4, 1, Kind::Equal}}));
     CHECK(repeated_rows(std::vector<u64>{4, 1, 4, 2}, std::vector<u64>{1, 2, 3, 3}) == (std::vector<u64>{3, 4}));
 }
 
-namespace {
-
-// Soft-edged blocks on white, so that the anti-aliasing test matters at the
-// edge rows of a segment.
-Image blocks(u64 width, u64 height, u64 seed) {
-    Image image{Bytes(width * height * 4, 255), width, height};
-    u64 state = seed;
-    auto next = [&](u64 n) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return (state >> 33) % n;
-    };
-    for (int block = 0; block < 12; ++block) {
-        const u64 x0 = next(width - 4), y0 = next(height - 4), w = 2 + next(6), h = 2 + next(6);
-        const u8 shade = static_cast<u8>(next(200));
-        for (u64 y = y0; y < std::min(height, y0 + h); ++y) {
-            for (u64 x = x0; x < std::min(width, x0 + w); ++x) {
-                u8* pixel = &image.pixels[(y * width + x) * 4];
-                const bool edge = x == x0 || y == y0;
-                pixel[0] = pixel[1] = pixel[2] = edge ? static_cast<u8>(shade / 2 + 100) : shade;
-            }
+TEST("threads that find the fingerprint cell empty at once share one computation") {
+    for (int round = 0; round < 10; ++round) {
+        FingerprintCell cell;
+        constexpr int kThreads = 8;
+        std::barrier start(kThreads);
+        std::atomic<int> computations{0};
+        std::vector<u64> seen(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                seen[t] = cell.get_or_compute([&] {
+                    ++computations;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // let the others pile up
+                    return u64{0x5eed};
+                });
+            });
         }
+        for (auto& thread : threads) thread.join();
+        CHECK_EQ(computations.load(), 1);
+        CHECK(seen == std::vector<u64>(kThreads, 0x5eed));
     }
-    return image;
 }
 
-}  // namespace
+TEST("the pair's fingerprint is cached from an aligned record, else by the first shift-aware call") {
+    ImagePair pair = pair_of("abcdef", "abXcdef");
+    const u64 own = compute_pair_fingerprint(pair.view());
+    CHECK(!pair.fingerprint.peek().has_value());
+    const AlignmentRecord record = align(pair);
+    remember_pair_fingerprint(pair, record);
+    CHECK(record.fingerprint == own && pair.fingerprint.peek() == std::optional<u64>(own));
 
-TEST("a segment's mask matches the full mask wherever its rows see the same neighbourhood") {
-    // The anti-aliasing test reaches two rows away, so a segment's edge rows
-    // may differ from the full mask when a context row stands in for the
-    // image; every other row, and the rows at the images' own edges, agree.
-    const u64 width = 24, height = 20;
-    const Image baseline = blocks(width, height, 1);
-    const Image current = blocks(width, height, 2);
-    auto full = build_diff_mask(baseline.pixels, current.pixels, width, height, DiffOptions{});
-    REQUIRE(full.ok());
-    const ImagePair pair = pair_of(baseline, current);
-    for (const u64 start : {u64{0}, u64{5}, u64{16}}) {
-        for (const u64 len : {u64{1}, u64{3}, u64{4}}) {
-            const RowSegment segment{start, start, len, Kind::Replace};
-            auto mask = segment_change_mask(pair.view(), segment, DiffOptions{});
-            REQUIRE(mask.ok() && mask->size() == len * width);
-            for (u64 i = 0; i < len; ++i) {
-                const u64 y = start + i;
-                const bool edge_row = (i == 0 && y != 0) || (i + 1 == len && y + 1 != height);
-                if (edge_row) continue;
-                CHECK(std::equal(mask->begin() + static_cast<std::ptrdiff_t>(i * width),
-                                 mask->begin() + static_cast<std::ptrdiff_t>((i + 1) * width),
-                                 full->mask.begin() + static_cast<std::ptrdiff_t>(y * width)));
-            }
-        }
-    }
-    auto whole = segment_change_mask(pair.view(), RowSegment{0, 0, height, Kind::Replace}, DiffOptions{});
-    REQUIRE(whole.ok());
-    CHECK(std::equal(whole->begin(), whole->end(), full->mask.begin(), full->mask.end()));
-    CHECK(full->count > 0);
+    ImagePair widths = pair_of("abc", "abc", kWidth + 1);
+    const AlignmentRecord failed = align(widths);
+    CHECK(!failed.aligned);
+    remember_pair_fingerprint(widths, failed);
+    CHECK(!widths.fingerprint.peek().has_value());
+    CHECK_EQ(cached_pair_fingerprint(widths), compute_pair_fingerprint(widths.view()));
+    CHECK(widths.fingerprint.peek().has_value());
 }
 
-TEST("a shifted segment takes its context from each image's own neighbouring rows") {
-    const u64 width = 24;
-    const Image baseline = blocks(width, 20, 3);
-    const Image current = blocks(width, 22, 4);
-    const ImagePair pair = pair_of(baseline, current);
-    const RowSegment segment{6, 9, 5, Kind::Replace};
-    auto mask = segment_change_mask(pair.view(), segment, DiffOptions{});
-    REQUIRE(mask.ok());
-    // The same strips cut by hand: rows 5 .. 11 of the baseline, 8 .. 14 of the current.
-    const u64 stride = width * 4;
-    const ByteView strip_b = ByteView(baseline.pixels).subspan(5 * stride, 7 * stride);
-    const ByteView strip_c = ByteView(current.pixels).subspan(8 * stride, 7 * stride);
-    auto strip = build_diff_mask(strip_b, strip_c, width, 7, DiffOptions{});
-    REQUIRE(strip.ok());
-    CHECK(std::equal(mask->begin(), mask->end(), strip->mask.begin() + static_cast<std::ptrdiff_t>(width)));
-    // A segment reaching the baseline's last row has no row below.
-    auto bottom = segment_change_mask(pair.view(), RowSegment{17, 2, 3, Kind::Replace}, DiffOptions{});
-    REQUIRE(bottom.ok());
-    auto bottom_strip = build_diff_mask(ByteView(baseline.pixels).subspan(16 * stride, 4 * stride),
-                                        ByteView(current.pixels).subspan(1 * stride, 4 * stride), width, 4,
-                                        DiffOptions{});
-    REQUIRE(bottom_strip.ok());
-    CHECK(std::equal(bottom->begin(), bottom->end(), bottom_strip->mask.begin() + static_cast<std::ptrdiff_t>(width)));
-    DiffOptions bad;
-    bad.threshold = 2.0;
-    CHECK(!segment_change_mask(pair.view(), segment, bad).ok());
-}
-
-TEST("the binding check refuses a failed alignment first, then any other pair") {
-    const ImagePair pair = pair_of(letter_rows("abcd", kWidth), letter_rows("abxcd", kWidth));
+TEST("the binding check refuses a failed alignment first, then a record of another pair") {
+    const ImagePair pair = pair_of("abcd", "abxcd");
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(pair.view());
-    CHECK(check_alignment_binding(record, pair.view(), fingerprint).ok());
-
-    auto kind_of = [&](const AlignmentRecord& changed, u64 pair_fingerprint) {
-        auto status = check_alignment_binding(changed, pair.view(), pair_fingerprint);
-        return status.ok() ? std::string("ok") : status.error().text();
-    };
     const std::string foreign = "alignment does not belong to this image pair";
+    CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint)), std::string("ok"));
     AlignmentRecord failed = record;
     failed.aligned = false;
     failed.width = 99;
-    CHECK_EQ(kind_of(failed, fingerprint), std::string("images could not be row-aligned"));
-    CHECK_EQ(kind_of(record, fingerprint + 1), foreign);
-    for (u64 AlignmentRecord::*field : {&AlignmentRecord::width, &AlignmentRecord::baseline_height,
-                                        &AlignmentRecord::current_height, &AlignmentRecord::fingerprint}) {
-        AlignmentRecord changed = record;
-        changed.*field += 1;
-        CHECK_EQ(kind_of(changed, fingerprint), foreign);
-    }
+    CHECK_EQ(outcome(check_alignment_binding(failed, pair.view(), fingerprint)),
+             std::string("images could not be row-aligned"));
+    CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint + 1)), foreign);
+    AlignmentRecord taller = record;
+    taller.current_height += 1;
+    CHECK_EQ(outcome(check_alignment_binding(taller, pair.view(), fingerprint)), foreign);
 }
 
-TEST("align_rows checks threshold, alpha and max_edit_ratio, in that order; -0.0 is in range") {
-    // Python sees the threshold and the ratio; alpha sits between them.
-    const ImagePair pair = pair_of(letter_rows("ab", kWidth), letter_rows("ab", kWidth));
-    auto text_of = [&](double threshold, double alpha, double ratio) {
-        DiffOptions options;
-        options.threshold = threshold;
-        options.alpha = alpha;
-        auto record = align_rows(pair.view(), options, ratio, 10);
-        return record.ok() ? std::string("ok") : record.error().text();
+TEST("segments that do not tile both images are a broken invariant, never read") {
+    const ImagePair pair = pair_of("abcdef", "abXcdef");
+    const PairView view = pair.view();
+    const AlignmentRecord record = align(pair);
+    const u64 fingerprint = compute_pair_fingerprint(view);
+    CHECK(!throws<Panic>([&] { require_tiling(record.refined_segments, kWidth, 6, 7); }));
+    const std::vector<std::vector<RowSegment>> broken = {
+        {},                                                                         // no rows at all
+        {{0, 0, 6, Kind::Equal}},                                                   // short of the current rows
+        {{0, 0, 2, Kind::Equal}, {2, 3, 1, Kind::Insert}, {2, 3, 4, Kind::Equal}},  // a gap
+        {{0, 0, 7, Kind::Replace}},                                                 // past the baseline's rows
+        {{0, 0, 0, Kind::Equal}, {0, 0, 1, Kind::Insert}, {0, 1, 6, Kind::Equal}},  // an empty segment
+        {{0, 0, 2, Kind::Equal}, {2, 2, 1, Kind::Insert}, {2, 3, 4, Kind::Equal}, {6, 7, 1, Kind::Delete},
+         {7, 7, 1, Kind::Insert}},  // runs on past the end
     };
-    CHECK_EQ(text_of(std::numeric_limits<double>::quiet_NaN(), 2.0, 2.0), std::string(kThresholdRangeText));
-    CHECK_EQ(text_of(0.1, -0.5, 2.0), std::string(kAlphaRangeText));
-    CHECK_EQ(text_of(0.1, 0.1, -0.0), std::string("ok"));
+    for (const auto& segments : broken) {
+        AlignmentRecord forged = record;
+        forged.refined_segments = segments;
+        CHECK(throws<Panic>([&] { require_tiling(segments, kWidth, 6, 7); }));
+        CHECK(throws<Panic>([&] { (void)aligned_ssim(view, fingerprint, forged); }));
+        CHECK(throws<Panic>([&] { (void)render_aligned_diff(view, fingerprint, forged, DiffOptions{}); }));
+        CHECK(throws<Panic>([&] { (void)aligned_clusters(view, fingerprint, forged, DiffOptions{}, {}); }));
+    }
+    // A pair without columns has no rows to tile.
+    CHECK(!throws<Panic>([&] { require_tiling({}, 0, 4, 9); }));
+    CHECK(throws<Panic>([&] { require_tiling(record.refined_segments, 0, 6, 7); }));
 }

@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::ifstream file(argv[1], std::ios::binary);
-    const quorvane::Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto image = quorvane::decode_png(png);
+    auto image = quorvane::decode_png(quorvane::Bytes(std::istreambuf_iterator<char>(file), {}));
     if (!image) {
         std::fprintf(stderr, "%s\n", image.error().text().c_str());
         return 2;
