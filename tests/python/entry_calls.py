@@ -39,7 +39,7 @@ def make_inputs(height=12, width=8):
         "baseline_png": png_bytes(baseline), "current_png": png_bytes(current), "narrow_png": png_bytes(baseline[:, 3:]),
         "baseline_rgba": baseline.tobytes(), "current_rgba": current.tobytes(), "short_rgba": baseline.tobytes()[:-1],
         "sizes": (Index(width), Index(height), width, Index(height + 2)),
-        "junk": b"this is not a png file", "cap": Index(3), "effort": Index(1),
+        "junk": b"this is not a png file", "cap": Index(height * width), "effort": Index(1),
         "alt_color": (0, Index(0), 255), "wide_color": (256, 0, 0), "list_color": [255, 0, 0],
         "regions": [(Index(1), 1, 3, 3), [0, 5, 20, 2]], "bad_regions": [(1, 1, 3, 3), (0, -1, 2, 2)],
         "sequence_pairs": [(bytearray(tiny), [Index(byte) for byte in tiny]), (memoryview(tiny), tuple(tiny))],
