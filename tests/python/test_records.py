@@ -1,0 +1,89 @@
+"""The result objects: RowAlignment, RowSegment, ShiftBand, ClustersResult,
+Cluster and BoundingBox as Python objects, and the Comparison's properties."""
+
+import gc
+import sys
+
+import numpy as np
+import pytest
+
+import quorvane
+from imaging import rgba_comparison, rows_image
+
+
+def records():
+    """One object of each kind, the alignment inserted at the top, changed in
+    place and deleted at the bottom; the clusters of one changed pixel and of
+    four pixels whose mean position is (2.25, 7.75)."""
+    pair = rgba_comparison(rows_image("abcdef"), rows_image("XabYde"))
+    alignment = pair.row_alignment(max_edit_ratio=1.0)
+    mask = np.zeros((30, 40), bool)
+    mask[10, 10] = mask[8, 1:4] = mask[7, 3] = True
+    white = np.full((30, 40, 4), 255, np.uint8)
+    marked = white.copy()
+    marked[mask] = (0, 0, 0, 255)
+    clusters = rgba_comparison(white, marked).clusters(include_aa=True, dilation=0, min_pixels=1)
+    return pair, alignment, clusters
+
+
+def test_reprs_and_fields():
+    pair, alignment, clusters = records()
+    assert repr(alignment) == ("RowAlignment(edit_distance=4, inserted_rows=1, deleted_rows=1, changed_rows=1, "
+                               "residual_count=2)")
+    assert [repr(segment) for segment in alignment.segments] == [
+        "RowSegment(kind=insert, baseline_start=0, current_start=0, len=1)",
+        "RowSegment(kind=equal, baseline_start=0, current_start=1, len=2)",
+        "RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
+        "RowSegment(kind=equal, baseline_start=3, current_start=4, len=2)",
+        "RowSegment(kind=delete, baseline_start=5, current_start=6, len=1)",
+    ]
+    assert [repr(band) for band in alignment.bands] == [
+        "ShiftBand(kind=inserted, y=0, rows=1)", "ShiftBand(kind=deleted, y=6, rows=1)"]
+    segment, band = alignment.segments[2], alignment.bands[1]
+    assert (segment.kind, segment.baseline_start, segment.current_start, segment.len) == ("replace", 2, 3, 1)
+    assert (band.kind, band.y, band.rows, alignment.aligned) == ("deleted", 6, 1, True)
+    # Records outlive their result; a centroid's repr rounds halves to even.
+    cluster = clusters.clusters[0]
+    assert (repr(clusters), clusters.total_clusters, clusters.truncated) == ("ClustersResult(2)", 2, False)
+    del pair, alignment, clusters
+    gc.collect()
+    assert (cluster.centroid, cluster.pixel_count, cluster.merged_from) == ((2.25, 7.75), 4, 1)
+    assert repr(cluster) == "Cluster(pixel_count=4, centroid=(2.2, 7.8), merged_from=1)"
+    assert repr(cluster.bbox) == "BoundingBox(x=1, y=7, width=3, height=2)"
+
+
+def test_lists_are_new_on_every_read_and_hold_the_same_objects():
+    _, alignment, clusters = records()
+    for owner, name in [(alignment, "segments"), (alignment, "bands"), (clusters, "clusters")]:
+        first, second = getattr(owner, name), getattr(owner, name)
+        assert type(first) is list and first is not second and first
+        assert all(a is b for a, b in zip(first, second))
+        first.clear()  # a caller's list is its own
+        assert getattr(owner, name) == second
+    assert clusters.clusters[0].bbox is clusters.clusters[0].bbox
+
+
+@pytest.mark.parametrize("name", ["Comparison", "RowAlignment", "RowSegment", "ShiftBand", "ClustersResult",
+                                  "Cluster", "BoundingBox"])
+def test_records_cannot_be_constructed_or_changed(name):
+    pair, alignment, clusters = records()
+    instance = {"Comparison": pair, "RowAlignment": alignment, "RowSegment": alignment.segments[0],
+                "ShiftBand": alignment.bands[0], "ClustersResult": clusters, "Cluster": clusters.clusters[0],
+                "BoundingBox": clusters.clusters[0].bbox}[name]
+    assert type(instance) is getattr(quorvane, name) and type(instance).__module__ == "quorvane"
+    if name != "Comparison":
+        with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
+            type(instance)()
+    for attribute in [a for a in dir(instance) if not a.startswith("_")] + ["something_new"]:
+        if not callable(getattr(instance, attribute, None)):
+            with pytest.raises(AttributeError):
+                setattr(instance, attribute, getattr(instance, attribute, 1))
+
+
+def test_an_alignment_keeps_no_reference_to_its_comparison():
+    comparison = rgba_comparison(rows_image("abc"), rows_image("ac"))
+    before = sys.getrefcount(comparison)
+    alignment = comparison.row_alignment(max_edit_ratio=1.0)
+    assert sys.getrefcount(comparison) == before
+    del comparison
+    assert repr(alignment.segments[-1]) == "RowSegment(kind=equal, baseline_start=2, current_start=1, len=1)"
