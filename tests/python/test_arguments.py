@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import quorvane
+import screens
 from imaging import png_bytes, rgba_comparison, rows_image
 
 Comparison = quorvane.Comparison
@@ -136,20 +137,26 @@ def test_refused_arguments_name_themselves(call, error, message):
         call()
 
 
-@pytest.mark.parametrize("effort, shown", [(10, "10"), (-1, "-1"), (2**70, str(2**70)), (1.0, "float"),
-                                           (True, "bool"), ("3", "str")])
+PAGE = screens.page(60, 80)
+NOISE = rgba_comparison(PAGE, screens.with_block(PAGE))
+NOISE_PNG = png_bytes(PAGE)
+
+
 @pytest.mark.parametrize("call", [
-    lambda effort: quorvane.thumbnail(PNG, effort=effort),
-    lambda effort: PAIR.current_thumbnail(effort=effort),
-    lambda effort: PAIR.baseline_thumbnail(effort=effort),
-    lambda effort: PAIR.diff_image_and_thumbnail(effort=effort),
-    lambda effort: PAIR.aligned_diff_image_and_thumbnail(ALIGNMENT, effort=effort),
-    lambda effort: quorvane.compare_batch([(PNG, PNG)], thumbnail_width=40, effort=effort),
+    lambda effort: quorvane.thumbnail(NOISE_PNG, 40, effort=effort),
+    lambda effort: NOISE.current_thumbnail(40, effort=effort),
+    lambda effort: NOISE.baseline_thumbnail(40, effort=effort),
+    lambda effort: NOISE.diff_image_and_thumbnail(thumbnail_width=40, effort=effort),
+    lambda effort: NOISE.aligned_diff_image_and_thumbnail(NOISE.row_alignment(), thumbnail_width=40, effort=effort),
+    lambda effort: quorvane.compare_batch([(NOISE_PNG, NOISE_PNG)], thumbnail_width=40, effort=effort),
 ])
-def test_effort_is_none_or_0_to_9(call, effort, shown):
-    with pytest.raises(ValueError) as raised:
-        call(effort)
-    assert str(raised.value) == f"argument 'effort': expected None or an integer from 0 to 9, got {shown}"
+def test_effort_is_none_or_0_to_9_and_none_is_libwebps_default(call):
+    for effort, shown in [(10, "10"), (-1, "-1"), (2**70, str(2**70)), (1.0, "float"), (True, "bool"), ("3", "str")]:
+        with pytest.raises(ValueError) as raised:
+            call(effort)
+        assert str(raised.value) == f"argument 'effort': expected None or an integer from 0 to 9, got {shown}"
+    # Preset 6 is libwebp's default method (4) and quality (75).
+    assert call(None) == call(6) != call(0)
 
 
 def test_accepted_forms():

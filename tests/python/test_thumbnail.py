@@ -173,28 +173,6 @@ def shifted_pair():
     return pair, pair.row_alignment()
 
 
-# Every entry point that encodes a thumbnail, given the effort.
-EFFORT_CALLS = {
-    "thumbnail": lambda pair, alignment, **effort: quorvane.thumbnail(pair.diff_image(), 40, **effort),
-    "current_thumbnail": lambda pair, alignment, **effort: pair.current_thumbnail(40, **effort),
-    "baseline_thumbnail": lambda pair, alignment, **effort: pair.baseline_thumbnail(40, **effort),
-    "compare_batch": lambda pair, alignment, **effort: quorvane.compare_batch(
-        [(png_bytes(screens.page(90, 120)),) * 2], thumbnail_width=40, **effort)[0][5],
-    "diff_image_and_thumbnail": lambda pair, alignment, **effort: pair.diff_image_and_thumbnail(
-        thumbnail_width=40, **effort)[1],
-    "aligned_diff_image_and_thumbnail": lambda pair, alignment, **effort: pair.aligned_diff_image_and_thumbnail(
-        alignment, thumbnail_width=40, **effort)[1],
-}
-
-
-@pytest.mark.parametrize("call", EFFORT_CALLS.values(), ids=EFFORT_CALLS.keys())
-def test_effort_is_passed_and_none_is_libwebps_default(shifted_pair, call):
-    default = call(*shifted_pair)
-    # Preset 6 is libwebp's default method (4) and quality (75).
-    assert call(*shifted_pair, effort=None) == default == call(*shifted_pair, effort=6)
-    assert call(*shifted_pair, effort=0) != default
-
-
 def test_every_effort_level_is_lossless(shifted_pair):
     pair, _ = shifted_pair
     expected = pixels(pair.current_thumbnail(40))
