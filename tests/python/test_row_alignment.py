@@ -1,6 +1,6 @@
 """Comparison.row_alignment: the worked layouts whose segments are known,
 the edit budget, shortest scripts against a brute-force LCS on random row
-sequences, and the example screenshots against diff_count."""
+sequences, and a trace that cannot be allocated."""
 
 import os
 import random
@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import quorvane
-from imaging import rgba_comparison, rows_image, screen_rgba
+from imaging import rgba_comparison, rows_image
 
 
 def align(baseline_rows, current_rows, **options):
@@ -84,15 +84,14 @@ def test_edit_budget(rows, options, aligned):
     alignment = align(*rows, **options)
     assert alignment.aligned is aligned
     if not aligned:
-        assert described(alignment) == NOTHING
+        assert (repr(alignment), described(alignment)) == ("RowAlignment(aligned=False)", NOTHING)
 
 
 @pytest.mark.parametrize("baseline_size, current_size", [((4, 3), (5, 3)), ((4, 3), (5, 9)), ((0, 2), (1, 2))])
 def test_different_widths_are_not_aligned(baseline_size, current_size):
     (bw, bh), (cw, ch) = baseline_size, current_size
     alignment = quorvane.Comparison.from_rgba(bytes(bw * bh * 4), bw, bh, bytes(cw * ch * 4), cw, ch).row_alignment()
-    assert (alignment.aligned, repr(alignment), described(alignment)) == (
-        False, "RowAlignment(aligned=False)", NOTHING)
+    assert (alignment.aligned, repr(alignment), described(alignment)) == (False, "RowAlignment(aligned=False)", NOTHING)
 
 
 def test_padding_rows_are_not_part_of_the_shorter_image():
@@ -136,37 +135,6 @@ def test_random_row_sequences_against_a_brute_force_lcs():
         assert edits == alignment.edit_distance
         assert sum(band.rows for band in alignment.bands) <= alignment.inserted_rows + alignment.deleted_rows
         assert all(band.kind in ("inserted", "deleted") for band in alignment.bands)
-
-
-def test_inserted_banner_is_a_shift():
-    baseline, current = screen_rgba("page_baseline.png"), screen_rgba("page_inserted_banner.png")
-    pair = rgba_comparison(baseline, current)
-    alignment = pair.row_alignment()
-    inserted = [band for band in alignment.bands if band.kind == "inserted"]
-    assert alignment.aligned and inserted[0].y == int(np.argmax((baseline != current).any(axis=(1, 2))))
-    # The screenshots have one height, so what the banner pushed below the
-    # bottom went missing there.
-    assert described(alignment)[2][-1] == ("deleted", current.shape[0], alignment.inserted_rows)
-    assert alignment.inserted_rows == alignment.deleted_rows == sum(band.rows for band in inserted)
-    assert alignment.changed_rows == alignment.residual_count == 0
-    # Once the baseline is moved as the alignment says, nothing is left to count.
-    moved = current.copy()
-    for segment in alignment.segments:
-        if segment.kind in ("equal", "replace"):
-            moved[segment.current_start:segment.current_start + segment.len] = baseline[
-                segment.baseline_start:segment.baseline_start + segment.len]
-    assert pair.diff_count() > 0 == rgba_comparison(moved, current).diff_count()
-
-
-def test_changes_in_place_are_counted_like_diff_count():
-    # Text changed in place: each changed row is counted with its own
-    # neighbouring rows as context, so the pair's count agrees.
-    baseline, current = screen_rgba("table_1080p.png"), screen_rgba("table_1080p_padded.png")
-    pair = rgba_comparison(baseline, current)
-    alignment = pair.row_alignment()
-    assert alignment.bands == [] and alignment.inserted_rows == alignment.deleted_rows == 0
-    assert alignment.changed_rows == int((baseline != current).any(axis=(1, 2)).sum())
-    assert alignment.residual_count == pair.diff_count() > 0
 
 
 # Runs in a child process with its address space capped: a trace that cannot
