@@ -28,21 +28,18 @@ def named(argument):
     return f"^argument '{argument}': "
 
 
-# Every method and function that takes a threshold, on identical images:
-# a range is checked even where there is nothing to compare.
+# Methods and functions that take a threshold, on identical images or on
+# PNGs that do not decode: a range is checked before any work.
 WITH_THRESHOLD = {
     "diff_count": lambda **kw: IDENTICAL.diff_count(**kw),
-    "diff_count_capped": lambda **kw: IDENTICAL.diff_count_capped(10, **kw),
     "diff_count_capped(0)": lambda **kw: IDENTICAL.diff_count_capped(0, **kw),
     "diff_image": lambda **kw: IDENTICAL.diff_image(**kw),
-    "clusters": lambda **kw: IDENTICAL.clusters(**kw),
     "row_alignment": lambda **kw: IDENTICAL.row_alignment(**kw),
     "aligned_clusters": lambda **kw: IDENTICAL.aligned_clusters(IDENTICAL.row_alignment(), **kw),
-    # Before a refused alignment, and before any decoding.
+    # Before a refused alignment.
     "aligned_diff_image": lambda **kw: UNALIGNED.aligned_diff_image(UNALIGNED.row_alignment(), **kw),
     "aligned_diff_image_and_thumbnail": lambda **kw: PAIR.aligned_diff_image_and_thumbnail(FOREIGN, **kw),
     "diff_batch": lambda **kw: quorvane.diff_batch([(b"junk", b"junk")], **kw),
-    "diff_count_batch": lambda **kw: quorvane.diff_count_batch([(b"junk", b"junk")], **kw),
     "compare_batch": lambda **kw: quorvane.compare_batch([(b"junk", b"junk")], thumbnail_width=0, **kw),
 }
 WITH_ALPHA = ["diff_image", "aligned_diff_image", "aligned_diff_image_and_thumbnail", "diff_batch", "compare_batch"]
@@ -76,7 +73,6 @@ def test_alpha_out_of_range(name, alpha):
     (lambda: PAIR.diff_image(include_aa=None), TypeError, named("include_aa")),
     (lambda: PAIR.diff_image(diff_color=[255, 0, 0], threshold=5.0), TypeError, named("diff_color")),
     (lambda: PAIR.diff_image(diff_color=(255, 0)), TypeError, named("diff_color")),
-    (lambda: PAIR.diff_image(diff_color=(255, 0, 0, 0)), TypeError, named("diff_color")),
     (lambda: PAIR.diff_image(diff_color=(255.0, 0, 0)), TypeError, named("diff_color")),
     (lambda: PAIR.diff_image(aa_color=None), TypeError, named("aa_color")),
     (lambda: PAIR.diff_image(diff_color_alt=[0, 0, 0]), TypeError, named("diff_color_alt")),
@@ -88,17 +84,14 @@ def test_alpha_out_of_range(name, alpha):
     (lambda: PAIR.diff_count_capped(-1), OverflowError, named("max_diffs")),
     (lambda: PAIR.diff_count_capped(2**64), OverflowError, named("max_diffs")),
     (lambda: PAIR.diff_count_capped(1.0), TypeError, named("max_diffs")),
-    (lambda: PAIR.diff_count_capped(None), TypeError, named("max_diffs")),
     (lambda: PAIR.clusters(threshold=2.0, max_clusters=-1), OverflowError, named("max_clusters")),
     (lambda: PAIR.clusters(max_clusters="3"), TypeError, named("max_clusters")),
     (lambda: PAIR.clusters(dilation=2**64), OverflowError, named("dilation")),
     (lambda: PAIR.clusters(merge_gap=1.0), TypeError, named("merge_gap")),
-    (lambda: PAIR.clusters(min_pixels=-1), OverflowError, named("min_pixels")),
     (lambda: PAIR.clusters(merge_overlap="0.5"), TypeError, named("merge_overlap")),
     (lambda: PAIR.row_alignment(max_edit_rows=2**64), OverflowError, named("max_edit_rows")),
     (lambda: PAIR.row_alignment(max_edit_rows=1.5), TypeError, named("max_edit_rows")),
     (lambda: PAIR.current_thumbnail(width=None), TypeError, named("width")),
-    (lambda: PAIR.current_thumbnail(height=-5), OverflowError, named("height")),
     (lambda: PAIR.current_thumbnail(min_width="3"), TypeError, named("min_width")),
     (lambda: PAIR.baseline_thumbnail(min_height=2**64), OverflowError, named("min_height")),
     (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), -1, 1), OverflowError, named("current_width")),

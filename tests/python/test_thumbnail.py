@@ -194,14 +194,3 @@ def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_i
     assert png == expected
     width, height = thumbnail.get("thumbnail_width", 200), thumbnail.get("thumbnail_height")
     assert webp == quorvane.thumbnail(png, width, height, effort=thumbnail.get("effort"))
-
-
-def test_beside_a_diff_image_thumbnail_sizes_are_checked_after_the_alignment(shifted_pair):
-    pair, alignment = shifted_pair
-    with pytest.raises(ValueError, match="^thumbnail max_width must be > 0$"):
-        pair.diff_image_and_thumbnail(thumbnail_width=0)
-    with pytest.raises(ValueError, match="^thumbnail max_height must be > 0$"):
-        pair.aligned_diff_image_and_thumbnail(alignment, thumbnail_height=0)
-    foreign = pair_of(screens.page(300, 160, seed=5)).row_alignment()
-    with pytest.raises(ValueError, match="^alignment does not belong to this image pair$"):
-        pair.aligned_diff_image_and_thumbnail(foreign, thumbnail_width=0)
