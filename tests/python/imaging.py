@@ -82,5 +82,3 @@ def png_claiming(width, height, idat=b""):
     return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", idat)
             + png_chunk(b"IEND", b""))
 
-
-decode_webp = pixels

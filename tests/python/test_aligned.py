@@ -155,22 +155,6 @@ def test_inserted_banner_is_a_shift_and_nothing_changed():
     assert pair.aligned_clusters(alignment).total_clusters == 0
 
 
-def test_a_collapsed_window_is_drawn_scored_and_clustered_as_one_replace():
-    baseline, current = rows_image("pqWWDEFrs"), rows_image("pqIJKWWrs")
-    pair = rgba_comparison(baseline, current)
-    alignment = pair.row_alignment(max_edit_ratio=1.0)
-    # The list keeps the inserts and deletes; the shift-aware methods follow
-    # the window collapsed into one replace, and no band is drawn for it.
-    assert [s.kind for s in alignment.segments] == ["equal", "insert", "equal", "delete", "equal"]
-    refined = [("equal", 0, 0, 2), ("replace", 2, 2, 5), ("equal", 7, 7, 2)]
-    assert alignment.bands == []
-    np.testing.assert_array_equal(pixels(pair.aligned_diff_image(alignment, diff_color_alt=GREY_FREE_ALT)),
-                                  expected_aligned_diff(baseline, current, refined, diff_color_alt=GREY_FREE_ALT))
-    assert pair.aligned_ssim(alignment) == expected_aligned_ssim(baseline, current, refined) < 1.0
-    assert described(pair.aligned_clusters(alignment, dilation=1)) == expected_aligned_clusters(
-        baseline, current, refined, dilation=1)
-
-
 @pytest.mark.parametrize("pair", [
     rgba_comparison(rows_image(""), rows_image("ab")),
     rgba_comparison(rows_image("ab"), rows_image("")),

@@ -78,37 +78,25 @@ def figures(canvas, own, colour=None):
     return result
 
 
-def keywords(colour):
-    return {"ignore": REGIONS} if colour is None else {"ignore": REGIONS, "mask_color": colour}
-
-
 @pytest.mark.parametrize("colour", COLOURS)
 @pytest.mark.parametrize("name", PAIRS)
 def test_every_figure_is_that_of_the_pair_painted_beforehand(name, colour):
     baseline, current = PAIRS[name]
     expected = figures(*oracles(baseline, current, colour or (255, 0, 255)), colour or (255, 0, 255))
-    for comparison in (Comparison(png_bytes(baseline), png_bytes(current), **keywords(colour)),
-                       rgba_comparison(baseline, current, **keywords(colour))):
+    options = {"ignore": REGIONS} if colour is None else {"ignore": REGIONS, "mask_color": colour}
+    pngs = [(png_bytes(baseline), png_bytes(current))]
+    (decoded,), (diff,), (count,), (score,), (compared,) = (
+        Comparison.batch(pngs, **options), quorvane.diff_batch(pngs, alpha=0.3, **options),
+        quorvane.diff_count_batch(pngs, **options), quorvane.ssim_batch(pngs, **options),
+        quorvane.compare_batch(pngs, alpha=0.3, return_diff=True, thumbnail_width=32, **options))
+    for comparison in (Comparison(*pngs[0], **options), rgba_comparison(baseline, current, **options), decoded):
         assert figures(comparison, comparison) == expected
         assert comparison.ignored_pixels == covered((comparison.height, comparison.width)).sum()
-
-
-@pytest.mark.parametrize("colour", COLOURS)
-def test_batches_paint_every_pair(colour):
-    pngs = [(png_bytes(baseline), png_bytes(current)) for baseline, current in PAIRS.values()]
-    options = keywords(colour)
-    results = zip(quorvane.diff_batch(pngs, alpha=0.3, **options), quorvane.diff_count_batch(pngs, **options),
-                  quorvane.ssim_batch(pngs, **options), Comparison.batch(pngs, **options),
-                  quorvane.compare_batch(pngs, alpha=0.3, return_diff=True, thumbnail_width=32, **options))
-    for (baseline, current), (diff, count, score, comparison, compared) in zip(PAIRS.values(), results):
-        canvas, own = oracles(baseline, current, colour or (255, 0, 255))
-        expected = figures(canvas, own, colour or (255, 0, 255))
-        size = (canvas.width, canvas.height)
-        assert (drawn(diff[0]), *diff[1:]) == (expected["diff"], expected["count"], *size)
-        assert (count, score) == ((expected["count"], *size), expected["ssim"])
-        assert (*compared[:4], drawn(compared[4]), compared[5]) == (
-            expected["count"], expected["ssim"], *size, expected["diff"], expected["current_thumbnail"])
-        assert figures(comparison, comparison) == expected
+    size = (decoded.width, decoded.height)
+    assert (drawn(diff[0]), *diff[1:]) == (expected["diff"], expected["count"], *size)
+    assert (count, score) == ((expected["count"], *size), expected["ssim"])
+    assert (*compared[:4], drawn(compared[4]), compared[5]) == (
+        expected["count"], expected["ssim"], *size, expected["diff"], expected["current_thumbnail"])
 
 
 def test_an_alignment_belongs_only_to_pairs_painted_alike():

@@ -143,17 +143,14 @@ CAPPED_TRACE = r"""
 import resource
 import quorvane
 
-def vm_size():
-    with open("/proc/self/status") as lines:
-        return next(int(line.split()[1]) * 1024 for line in lines if line.startswith("VmSize:"))
-
 rows = 2000
 baseline = b"".join(i.to_bytes(3, "little") + b"\xff" for i in range(rows))
 current = b"".join((i + rows).to_bytes(3, "little") + b"\xff" for i in range(rows))
 pair = quorvane.Comparison.from_rgba(baseline, 1, rows, current, 1, rows)
 assert pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=100).aligned is False  # the pool is up
 soft, hard = resource.getrlimit(resource.RLIMIT_AS)
-resource.setrlimit(resource.RLIMIT_AS, (vm_size() + 32 * 2**20, hard))
+vm_size = next(int(line.split()[1]) * 1024 for line in open("/proc/self/status") if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (vm_size + 32 * 2**20, hard))
 try:
     pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=2 * rows)  # needs a 122 MiB trace
 except MemoryError:

@@ -82,7 +82,6 @@ def test_output_is_a_simple_lossless_webp_without_metadata():
 
 @pytest.mark.parametrize("source, options, expected", [
     ((400, 1200), {}, (200, 600)),
-    ((400, 1200), {"height": 5000}, (200, 600)),
     ((1000, 2), {}, (200, 1)),
     ((400, 200), {"width": 200, "min_width": 200}, (200, 100)),
     ((400, 1200), {"min_height": 601}, (200, 1200)),
@@ -90,7 +89,6 @@ def test_output_is_a_simple_lossless_webp_without_metadata():
     ((150, 80), {"width": 100, "min_height": 60}, (100, 80)),
     ((150, 80), {"width": 400, "min_width": 500, "min_height": 10}, (150, 80)),
     ((201, 100), {}, (200, 100)),
-    ((400, 1), {"width": 3}, (3, 1)),
     # 1.5 rows become 2 and 2.5 rows 3: halfway cases round away from zero.
     ((200, 3), {"width": 100}, (100, 2)),
     ((200, 5), {"width": 100}, (100, 3)),
