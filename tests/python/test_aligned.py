@@ -8,7 +8,9 @@ import pytest
 
 import quorvane
 import screens
+from entry_calls import comparable
 from imaging import pixels, rgba_comparison, rows_image, screen_rgba
+from test_clusters import clusters_of_mask
 
 RED = (255, 0, 0)
 GREY_FREE_ALT = (0, 0, 255)
@@ -55,24 +57,14 @@ def expected_aligned_ssim(baseline, current, segments):
                            np.concatenate([current[c:c + n] for _, _, c, n in paired])).ssim()
 
 
-def described(result):
-    return [(repr(c.bbox), c.pixel_count, c.centroid, c.merged_from) for c in result.clusters], result.total_clusters, \
-        result.truncated
-
-
 def expected_aligned_clusters(baseline, current, segments, threshold=0.1, include_aa=False, **cluster_options):
-    """The changed pixels of the replace rows, read off the expected diff
-    image (red there, where grey never is), clustered as a pair that differs
-    exactly there, whose every differing pixel counts."""
+    """The clusters of the changed pixels of the replace rows, read off the
+    expected diff image (red there, where grey never is)."""
     drawn = expected_aligned_diff(baseline, current, segments, threshold=threshold, include_aa=include_aa)
     replaced = np.zeros(len(current), bool)
     for kind, _, c, n in segments:
         replaced[c:c + n] |= kind == "replace"
-    black = np.zeros((*current.shape[:2], 4), np.uint8)
-    black[..., 3] = 255
-    white = black.copy()
-    white[(drawn == RED).all(axis=2) & replaced[:, None]] = 255
-    return described(rgba_comparison(black, white).clusters(include_aa=True, **cluster_options))
+    return comparable(clusters_of_mask((drawn == RED).all(axis=2) & replaced[:, None], **cluster_options))
 
 
 def with_inserted_rows(image, at, count, seed=7):
@@ -129,7 +121,7 @@ def test_shift_aware_methods_against_strips_and_stacks(name):
                                       expected_aligned_diff(baseline, current, segments, **options))
     assert pair.aligned_ssim(alignment) == expected_aligned_ssim(baseline, current, segments)
     for options in CLUSTER_OPTIONS:
-        assert described(pair.aligned_clusters(alignment, **options)) == expected_aligned_clusters(
+        assert comparable(pair.aligned_clusters(alignment, **options)) == expected_aligned_clusters(
             baseline, current, segments, **options)
 
 
@@ -170,7 +162,7 @@ def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
 @pytest.mark.parametrize("call", [
     lambda pair, alignment: pair.aligned_diff_image(alignment),
     lambda pair, alignment: pair.aligned_ssim(alignment),
-    lambda pair, alignment: described(pair.aligned_clusters(alignment)),
+    lambda pair, alignment: comparable(pair.aligned_clusters(alignment)),
 ])
 def test_an_alignment_binds_to_its_images_only(call):
     pair = rgba_comparison(rows_image("abcdef"), rows_image("abXcdYf"))
