@@ -63,18 +63,15 @@ def test_alpha_out_of_range(name, alpha):
 @pytest.mark.parametrize("call, error, message", [
     # Reals, flags and colours; a conversion comes before every range check.
     (lambda: PAIR.diff_image(threshold="0.1", alpha=5.0), TypeError, named("threshold")),
-    (lambda: PAIR.diff_count(threshold=None), TypeError, named("threshold")),
     *((lambda ratio=ratio: PAIR.row_alignment(max_edit_ratio=ratio), ValueError, RATIO)
       for ratio in (1.01, -0.01, float("nan"), float("inf"))),
     (lambda: PAIR.row_alignment(max_edit_ratio="0.5"), TypeError, named("max_edit_ratio")),
     (lambda: PAIR.row_alignment(max_edit_ratio=2.0, include_aa=0), TypeError, named("include_aa")),
     (lambda: PAIR.diff_count(include_aa=1, threshold=5.0), TypeError, named("include_aa")),
     (lambda: PAIR.clusters(include_aa=np.bool_(True)), TypeError, named("include_aa")),
-    (lambda: PAIR.diff_image(include_aa=None), TypeError, named("include_aa")),
     (lambda: PAIR.diff_image(diff_color=[255, 0, 0], threshold=5.0), TypeError, named("diff_color")),
     (lambda: PAIR.diff_image(diff_color=(255, 0)), TypeError, named("diff_color")),
     (lambda: PAIR.diff_image(diff_color=(255.0, 0, 0)), TypeError, named("diff_color")),
-    (lambda: PAIR.diff_image(aa_color=None), TypeError, named("aa_color")),
     (lambda: PAIR.diff_image(diff_color_alt=[0, 0, 0]), TypeError, named("diff_color_alt")),
     (lambda: PAIR.diff_image(diff_color=(256, 0, 0)), OverflowError, named("diff_color")),
     (lambda: PAIR.diff_image(diff_color=(0, -1, 0)), OverflowError, named("diff_color")),
@@ -82,7 +79,6 @@ def test_alpha_out_of_range(name, alpha):
     (lambda: quorvane.diff_batch([], diff_color_alt=(0, 0, 256)), OverflowError, named("diff_color_alt")),
     # Counts: unsigned 64-bit integers, or None where that means no limit.
     (lambda: PAIR.diff_count_capped(-1), OverflowError, named("max_diffs")),
-    (lambda: PAIR.diff_count_capped(2**64), OverflowError, named("max_diffs")),
     (lambda: PAIR.diff_count_capped(1.0), TypeError, named("max_diffs")),
     (lambda: PAIR.clusters(threshold=2.0, max_clusters=-1), OverflowError, named("max_clusters")),
     (lambda: PAIR.clusters(max_clusters="3"), TypeError, named("max_clusters")),
@@ -90,9 +86,7 @@ def test_alpha_out_of_range(name, alpha):
     (lambda: PAIR.clusters(merge_gap=1.0), TypeError, named("merge_gap")),
     (lambda: PAIR.clusters(merge_overlap="0.5"), TypeError, named("merge_overlap")),
     (lambda: PAIR.row_alignment(max_edit_rows=2**64), OverflowError, named("max_edit_rows")),
-    (lambda: PAIR.row_alignment(max_edit_rows=1.5), TypeError, named("max_edit_rows")),
     (lambda: PAIR.current_thumbnail(width=None), TypeError, named("width")),
-    (lambda: PAIR.current_thumbnail(min_width="3"), TypeError, named("min_width")),
     (lambda: PAIR.baseline_thumbnail(min_height=2**64), OverflowError, named("min_height")),
     (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), -1, 1), OverflowError, named("current_width")),
     (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), 1, "1"), TypeError, named("current_height")),
@@ -112,8 +106,7 @@ def test_alpha_out_of_range(name, alpha):
             ([(PNG, [1.0])], TypeError), (None, TypeError), ({(PNG, PNG)}, TypeError)])),
     # The alignment: a RowAlignment, checked before the ranges.
     (lambda: PAIR.aligned_ssim("not an alignment"), TypeError, named("alignment")),
-    (lambda: PAIR.aligned_clusters(None, threshold=2.0), TypeError, named("alignment")),
-    (lambda: PAIR.aligned_diff_image(PAIR.clusters(), threshold=2.0), TypeError, named("alignment")),
+    (lambda: PAIR.aligned_clusters(PAIR.clusters(), threshold=2.0), TypeError, named("alignment")),
     # Binding.
     (lambda: PAIR.diff_count(alpha=0.1), TypeError, r"^diff_count\(\) got an unexpected keyword argument 'alpha'$"),
     (lambda: PAIR.diff_count(0.1, False, 3), TypeError,
