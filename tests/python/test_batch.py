@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import quorvane
-from imaging import ROOT, pixels, png_bytes, screen_rgba
+from imaging import ROOT, pixels, png_bytes, random_rgba, screen_rgba
 
 Comparison = quorvane.Comparison
 BATCHES = [quorvane.diff_batch, quorvane.diff_count_batch, quorvane.ssim_batch, quorvane.compare_batch,
@@ -22,19 +22,13 @@ def pairs():
     """Small pairs of assorted sizes: some equal, some edited in a block, some
     of different sizes, some with translucent pixels; and one pair large
     enough for the pool to split its pixel work."""
-    rng = np.random.default_rng(7)
-    pairs = []
+    rng, pairs = np.random.default_rng(7), []
     for number in range(24):
-        height, width = rng.integers(1, 40, 2)
-        baseline = rng.integers(0, 256, (height, width, 4), dtype=np.uint8)
-        if number % 3 == 0:
-            baseline[..., 3] = 255
-        current = baseline.copy()
+        baseline = random_rgba(*rng.integers(1, 40, 2), seed=number, opaque=number % 3 == 0)
+        current = random_rgba(*rng.integers(1, 40, 2), seed=100 + number) if number % 4 == 2 else baseline.copy()
         if number % 4 == 1:
-            top, left = rng.integers(0, height), rng.integers(0, width)
+            top, left = rng.integers(0, baseline.shape[0]), rng.integers(0, baseline.shape[1])
             current[top:top + 5, left:left + 7] = rng.integers(0, 256, 4, dtype=np.uint8)
-        elif number % 4 == 2:
-            current = rng.integers(0, 256, (*rng.integers(1, 40, 2), 4), dtype=np.uint8)
         pairs.append((png_bytes(baseline), png_bytes(current)))
     box = (slice(0, 520), slice(250, 770))
     return pairs + [(png_bytes(screen_rgba("page_baseline.png")[box]),
