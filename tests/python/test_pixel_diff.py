@@ -16,35 +16,28 @@ from imaging import pixels, rgba_comparison, screen_rgba
 WIDTH, HEIGHT, SCALE = 41, 29, 4
 
 
-def random_colour(rng, transparent):
-    return (rng.randrange(256), rng.randrange(256), rng.randrange(256),
-            rng.choice([0, 0, 90, 200, 255]) if transparent else 255)
-
-
-def draw_shapes(draw, rng, count, transparent):
-    for _ in range(count):
-        x0, y0 = rng.randrange(WIDTH * SCALE), rng.randrange(HEIGHT * SCALE)
-        box = [x0, y0, x0 + rng.randrange(8, 70), y0 + rng.randrange(8, 50)]
-        fill = random_colour(rng, transparent)
-        shape = rng.choice(["ellipse", "rectangle", "line", "polygon"])
-        if shape == "line":
-            draw.line(box, fill=fill, width=rng.randrange(2, 9))
-        elif shape == "polygon":
-            draw.polygon([(x0, y0), (box[2], y0 + 5), (x0 + 9, box[3])], fill=fill)
-        else:
-            getattr(draw, shape)(box, fill=fill)
-
-
 def scene_pair(seed, transparent):
     """A baseline and a current image that shares most of its shapes."""
     rng = random.Random(seed)
-    big = Image.new("RGBA", (WIDTH * SCALE, HEIGHT * SCALE),
-                    random_colour(rng, transparent) if transparent else (255, 255, 255, 255))
-    draw_shapes(ImageDraw.Draw(big), rng, 6, transparent)
-    changed = big.copy()
-    draw_shapes(ImageDraw.Draw(changed), rng, 3, transparent)
+
+    def colour():
+        alpha = rng.choice([0, 0, 90, 200, 255]) if transparent else 255
+        return rng.randrange(256), rng.randrange(256), rng.randrange(256), alpha
+
+    image = Image.new("RGBA", (WIDTH * SCALE, HEIGHT * SCALE), colour() if transparent else (255, 255, 255, 255))
     pair = []
-    for image in (big, changed):
+    for count in (6, 3):  # the current image has three shapes more
+        draw = ImageDraw.Draw(image)
+        for _ in range(count):
+            x0, y0 = rng.randrange(WIDTH * SCALE), rng.randrange(HEIGHT * SCALE)
+            box = [x0, y0, x0 + rng.randrange(8, 70), y0 + rng.randrange(8, 50)]
+            shape = rng.choice(["ellipse", "rectangle", "line", "polygon"])
+            if shape == "line":
+                draw.line(box, fill=colour(), width=rng.randrange(2, 9))
+            elif shape == "polygon":
+                draw.polygon([(x0, y0), (box[2], y0 + 5), (x0 + 9, box[3])], fill=colour())
+            else:
+                getattr(draw, shape)(box, fill=colour())
         small = image.resize((WIDTH, HEIGHT), Image.Resampling.BOX)  # anti-aliased edges
         if seed % 3 == 0:
             small = small.filter(ImageFilter.GaussianBlur(0.8))
