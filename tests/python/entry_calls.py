@@ -1,9 +1,7 @@
 """Every public entry point of the module as a catalogue of single calls,
-failing calls included, for the leak and concurrency tests and
-tools/leak_check.py. A failing call swallows only the exception it is meant
-to raise; the others return what the module gave. Arguments come in every
-form the module converts: bytes, bytearray, memoryview and sequences of
-integers, tuples and lists, ints and objects with __index__."""
+failing calls included, with arguments in every form the module converts,
+for the leak and concurrency tests and tools/leak_check.py. A failing call
+swallows only the exception it is meant to raise."""
 
 import sys
 
