@@ -121,9 +121,9 @@ def entry_calls(inputs):
         "batch undecodable pair": lambda: fails(ValueError, Comparison.batch, i["bad_pairs"]),
         "batch mistyped pair": lambda: fails(TypeError, Comparison.batch, i["mistyped_pairs"]),
         # Properties and representations.
-        "properties": lambda: (pair.width, pair.height, pair.size_mismatch, pair.baseline_size, pair.current_size),
-        "repr": lambda: (repr(pair), repr(alignment), repr(i["unaligned"]), repr(clusters), repr(cluster),
-                         repr(cluster.bbox), repr(segment), repr(band)),
+        "properties and reprs": lambda: (pair.width, pair.height, pair.size_mismatch, pair.baseline_size,
+                                         pair.current_size, repr(pair), repr(alignment), repr(i["unaligned"]),
+                                         repr(clusters), repr(cluster), repr(cluster.bbox), repr(segment), repr(band)),
         # Pixel differences.
         "diff_count": lambda: pair.diff_count(threshold=0.05, include_aa=True),
         "diff_count threshold out of range": lambda: fails(ValueError, pair.diff_count, threshold=2.0),

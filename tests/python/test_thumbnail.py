@@ -3,6 +3,7 @@ here, the effort levels, and the thumbnails made beside a diff image. Every
 output is decoded with Pillow."""
 
 import ctypes
+import functools
 import math
 import struct
 
@@ -54,9 +55,7 @@ def resample(source, target_length):
         left = min(max(math.floor(centre - F(3) * scale), 0), length - 1)
         right = min(max(math.ceil(centre + F(3) * scale), left + 1), length)
         weights = [lanczos3(F(F(F(i) - F(centre - F(0.5))) / scale)) for i in range(left, right)]
-        total = F(0)
-        for weight in weights:
-            total = F(total + weight)
+        total = functools.reduce(lambda total, weight: F(total + weight), weights, F(0))
         row = np.zeros(source.shape[1:], F)
         for k, weight in enumerate(weights):
             row = row + source[left + k] * F(weight / total)
