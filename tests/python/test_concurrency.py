@@ -4,6 +4,7 @@ point lets other Python threads run while it works."""
 import sys
 import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import quorvane
 from entry_calls import comparable, entry_calls, make_inputs
@@ -19,23 +20,17 @@ def test_threads_on_shared_and_own_comparisons_with_batches_match_sequential_ans
     # the fingerprint cache while others wait for it.
     shared = entry_calls(dict(inputs, pair=quorvane.Comparison(inputs["baseline_png"], inputs["current_png"])))
     start = threading.Barrier(THREADS)
-    mismatches = []
 
-    def worker(number):
+    def mismatches(number):
         pair = entry_calls(inputs)["from_rgba" if number % 4 == 3 else "Comparison"]()
         calls = entry_calls(dict(inputs, pair=pair)) if number % 2 else shared
         names = list(calls)
         start.wait()
-        for name in names[number * 7:] + names[:number * 7]:
-            if comparable(calls[name]()) != expected[name]:
-                mismatches.append((number, name))
+        return [(number, name) for name in names[number * 7:] + names[:number * 7]
+                if comparable(calls[name]()) != expected[name]]
 
-    threads = [threading.Thread(target=worker, args=(number,)) for number in range(THREADS)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    assert mismatches == []
+    with ThreadPoolExecutor(THREADS) as pool:
+        assert sum(pool.map(mismatches, range(THREADS)), []) == []
 
 
 def advances_during(call, attempts=200):
