@@ -72,13 +72,9 @@ def rgba_comparison(baseline, current, **options):
                                          current.tobytes(), current.shape[1], current.shape[0], **options)
 
 
-def png_chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-
 def png_claiming(width, height, idat=b""):
     """A PNG header that claims a size, followed by whatever image data."""
-    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", idat)
-            + png_chunk(b"IEND", b""))
+    chunks = [(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)), (b"IDAT", idat), (b"IEND", b"")]
+    return b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(data)) + kind + data
+                                        + struct.pack(">I", zlib.crc32(kind + data)) for kind, data in chunks)
 

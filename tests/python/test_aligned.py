@@ -72,14 +72,9 @@ def with_inserted_rows(image, at, count, seed=7):
 
 
 def painted(image, rows, columns, colour=(20, 120, 220, 255)):
+    """The image with a block painted, or without a colour moved one column right."""
     image = image.copy()
-    image[rows, columns] = colour
-    return image
-
-
-def nudged(image, first_row, end_row):
-    image = image.copy()
-    image[first_row:end_row] = np.roll(image[first_row:end_row], 1, axis=1)
+    image[rows, columns] = colour if colour else np.roll(image[rows, columns], 1, axis=1)
     return image
 
 
@@ -102,7 +97,7 @@ LAYOUTS = {
     # Glyph edges cut by the replace rows: the context rows decide which edge
     # pixels are anti-aliased.
     "text rows nudged sideways below inserted rows": lambda page: (
-        page, with_inserted_rows(nudged(page, 52, 57), 10, 4), None),
+        page, with_inserted_rows(painted(page, slice(52, 57), slice(None), None), 10, 4), None),
 }
 DIFF_OPTIONS = [{}, {"alpha": 0.6, "diff_color": (0, 200, 0), "diff_color_alt": GREY_FREE_ALT},
                 {"threshold": 0.0, "include_aa": True, "aa_color": (1, 2, 3)}]

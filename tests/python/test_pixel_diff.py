@@ -1,7 +1,7 @@
 """diff_count and diff_image against the brute-force reference in
 pixel_rule.py, on small random scenes with anti-aliased edges (shapes drawn
 large and scaled down, or blurred) and with transparency; and at the
-surface: capped counts, padding, and the count and the image on the pool."""
+surface: capped counts, and the count and the image on the pool."""
 
 import random
 
@@ -10,7 +10,6 @@ import pytest
 from PIL import Image, ImageDraw, ImageFilter
 
 import pixel_rule
-import quorvane
 from imaging import pixels, rgba_comparison, screen_rgba
 
 WIDTH, HEIGHT, SCALE = 41, 29, 4
@@ -98,16 +97,6 @@ def test_capped_count_stops_in_row_order(threshold, cap, expected):
     current = baseline.copy()
     current[1:4, 2:6] = current[5:7, 7:9] = (0, 0, 0, 255)  # solid blocks are never anti-aliased
     assert rgba_comparison(baseline, current).diff_count_capped(cap, threshold=threshold) == expected
-
-
-def test_padding_is_transparent_black_and_an_empty_pair_has_no_png():
-    # 1x2 against 2x1, both black: the two cells where one image is padded
-    # differ; the corner padded in both does not, and is drawn white.
-    comparison = quorvane.Comparison.from_rgba(bytes((0, 0, 0, 255)) * 2, 1, 2, bytes((0, 0, 0, 255)) * 2, 2, 1)
-    assert [comparison.diff_count(threshold=0.0, include_aa=aa) for aa in (False, True)] == [2, 2]
-    assert pixels(comparison.diff_image(threshold=0.0, alpha=1.0))[1, 1].tolist() == [255, 255, 255]
-    with pytest.raises(ValueError, match="^failed to encode PNG: "):
-        quorvane.Comparison.from_rgba(b"", 0, 0, b"", 0, 0).diff_image()
 
 
 @pytest.mark.parametrize("include_aa", [False, True])
