@@ -12,7 +12,7 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"))
 
-from entry_calls import entry_calls, make_inputs  # noqa: E402
+from entry_calls import entry_calls, make_inputs, reference_counts  # noqa: E402
 from memory_use import Snapshot, growth_over  # noqa: E402
 
 
@@ -23,7 +23,7 @@ def kib(value):
 def main():
     calls = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000
     inputs = make_inputs()
-    references = {key: sys.getrefcount(value) for key, value in inputs.items()}
+    references = reference_counts(inputs)
     start_all = Snapshot()
     print(f"{'entry point':42} {'calls':>6} {'RSS KiB':>9} {'heap KiB':>9} {'blocks':>7} {'us/call':>8}")
     worst = {"resident": 0, "heap": 0, "blocks": 0}
@@ -37,7 +37,7 @@ def main():
             if growth[key] is not None:
                 worst[key] = max(worst[key], growth[key])
     total = Snapshot().growth_since(start_all)
-    changed = [key for key, value in inputs.items() if sys.getrefcount(value) != references[key]]
+    changed = sorted({str(key[0]) for key, count in reference_counts(inputs).items() if count != references[key]})
     print(f"largest growth of one entry point: RSS {kib(worst['resident'])} KiB, heap {kib(worst['heap'])} KiB,"
           f" {worst['blocks']:+} blocks")
     print(f"whole run: RSS {kib(total['resident'])} KiB, heap {kib(total['heap'])} KiB, {total['blocks']:+} blocks")

@@ -1,6 +1,7 @@
 """Shared helpers of the test suite: paths, PNG files made with pypng or
-by hand, WebP decoding, and Comparisons of pixel arrays."""
+by hand, PNG and WebP decoding, and images and Comparisons of pixel arrays."""
 
+import functools
 import io
 import pathlib
 import struct
@@ -33,29 +34,47 @@ def pypng_rgba(data):
     return np.array([np.frombuffer(bytes(row), dtype=np.uint8) for row in rows]).reshape(height, width, 4)
 
 
+def pixels(data, mode="RGB"):
+    """A PNG or WebP file's pixels as decoded by Pillow, in `mode`."""
+    with Image.open(io.BytesIO(data)) as image:
+        assert image.format in ("PNG", "WEBP")
+        return np.asarray(image.convert(mode))
+
+
+
 def screen(name):
     return (SCREENS / name).read_bytes()
 
 
-def rgba_comparison(baseline, current):
+@functools.cache
+def screen_rgba(name):
+    """An example screenshot's pixels, decoded once per run."""
+    return pixels(screen(name), "RGBA")
+
+
+def random_rgba(height, width, seed, opaque=False):
+    rgba = np.random.default_rng(seed).integers(0, 256, (height, width, 4), dtype=np.uint8)
+    if opaque:
+        rgba[..., 3] = 255
+    return rgba
+
+
+def rows_image(letters, width=4):
+    """A (height, width, 4) image whose rows are solid, one colour a letter."""
+    codes = np.array([ord(letter) for letter in letters], dtype=np.int64).reshape(-1, 1)
+    colours = np.concatenate([codes & 255, codes >> 8 & 255, (codes * 37 + 11) & 255, np.full_like(codes, 255)], 1)
+    return np.repeat(colours.astype(np.uint8)[:, None], width, axis=1)
+
+
+def rgba_comparison(baseline, current, **options):
     """A Comparison of two (height, width, 4) uint8 arrays, made with from_rgba."""
     return quorvane.Comparison.from_rgba(baseline.tobytes(), baseline.shape[1], baseline.shape[0],
-                                         current.tobytes(), current.shape[1], current.shape[0])
-
-
-def png_chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+                                         current.tobytes(), current.shape[1], current.shape[0], **options)
 
 
 def png_claiming(width, height, idat=b""):
     """A PNG header that claims a size, followed by whatever image data."""
-    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) + png_chunk(b"IDAT", idat)
-            + png_chunk(b"IEND", b""))
+    chunks = [(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)), (b"IDAT", idat), (b"IEND", b"")]
+    return b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(data)) + kind + data
+                                        + struct.pack(">I", zlib.crc32(kind + data)) for kind, data in chunks)
 
-
-def decode_webp(data):
-    """The RGB pixels of a WebP file, as a (height, width, 3) array."""
-    with Image.open(io.BytesIO(data)) as image:
-        assert image.format == "WEBP"
-        return np.asarray(image.convert("RGB"))

@@ -1,5 +1,5 @@
-"""Measures of what a process holds, for the leak tests and
-tools/leak_check.py: resident memory, bytes in use in the C heap and blocks
+"""Measures of what a process holds, for the leak tests, the limit tests,
+tools and benchmarks: resident memory, bytes in use in the C heap and blocks
 held by Python's own allocator."""
 
 import ctypes
@@ -9,13 +9,11 @@ import sys
 
 
 class _MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in
-                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
-                 "keepcost")]
+    _fields_ = [(name, ctypes.c_size_t) for name in ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks",
+                                                     "fsmblks", "uordblks", "fordblks", "keepcost")]
 
 
-_libc = ctypes.CDLL(None)
-_mallinfo2 = getattr(_libc, "mallinfo2", None)
+_mallinfo2 = getattr(ctypes.CDLL(None), "mallinfo2", None)
 if _mallinfo2 is not None:
     _mallinfo2.restype = _MallInfo2
 
@@ -32,16 +30,13 @@ def heap_bytes():
     if _mallinfo2 is None:
         return None
     info = _mallinfo2()
-    in_use = info.uordblks + info.hblkhd
-    return in_use or None
+    return info.uordblks + info.hblkhd or None
 
 
 class Snapshot:
     def __init__(self):
         gc.collect()
-        self.resident = resident_bytes()
-        self.heap = heap_bytes()
-        self.blocks = sys.getallocatedblocks()
+        self.resident, self.heap, self.blocks = resident_bytes(), heap_bytes(), sys.getallocatedblocks()
 
     def growth_since(self, earlier):
         heap = None if self.heap is None or earlier.heap is None else self.heap - earlier.heap
@@ -72,14 +67,12 @@ def peak_growth(call):
     try:
         with open("/proc/self/clear_refs", "w") as clear:
             clear.write("5")
+        resettable = True
     except OSError:
         resettable = False
-    else:
-        resettable = True
     start = _status_kib("VmRSS")
     try:
         outcome = call()
     except Exception as error:  # noqa: BLE001 - the caller inspects what was raised
         outcome = error
-    peak = _status_kib("VmHWM")
-    return ((peak - start) * 1024 if resettable else None), outcome
+    return ((_status_kib("VmHWM") - start) * 1024 if resettable else None), outcome

@@ -46,23 +46,17 @@ class Image:
         return self.data[k:k + 4]
 
     def neighbours(self, x, y):
-        """Neighbour coordinates column by column, and the border's zero."""
+        """Neighbour coordinates column by column, and the zero the image's
+        border counts for."""
         x0, x2 = max(x - 1, 0), min(x + 1, self.width - 1)
         y0, y2 = max(y - 1, 0), min(y + 1, self.height - 1)
-        border = 1 if x in (x0, x2) or y in (y0, y2) else 0
         cells = [(nx, ny) for nx in range(x0, x2 + 1) for ny in range(y0, y2 + 1) if (nx, ny) != (x, y)]
-        return cells, border
+        return cells, 1 if x in (x0, x2) or y in (y0, y2) else 0
 
 
 def has_many_siblings(image, x, y):
     cells, zeroes = image.neighbours(x, y)
-    centre = image.pixel(x, y)
-    for nx, ny in cells:
-        if image.pixel(nx, ny) == centre:
-            zeroes += 1
-            if zeroes > 2:
-                return True
-    return False
+    return zeroes + sum(image.pixel(nx, ny) == image.pixel(x, y) for nx, ny in cells) > 2
 
 
 def antialiased(image, other, x, y):
@@ -82,8 +76,7 @@ def antialiased(image, other, x, y):
             high, high_at = d, (nx, ny)
     if low == 0 or high == 0:
         return False
-    return ((has_many_siblings(image, *low_at) and has_many_siblings(other, *low_at))
-            or (has_many_siblings(image, *high_at) and has_many_siblings(other, *high_at)))
+    return any(has_many_siblings(image, *at) and has_many_siblings(other, *at) for at in (low_at, high_at))
 
 
 def classify(baseline, current, x, y, threshold, include_aa):
@@ -100,22 +93,15 @@ def classify(baseline, current, x, y, threshold, include_aa):
 
 
 def count(baseline, current, threshold, include_aa):
-    if max_delta(threshold) == 0.0 and not include_aa:
-        return sum(baseline.pixel(x, y) != current.pixel(x, y)
-                   for y in range(baseline.height) for x in range(baseline.width))
-    return sum(classify(baseline, current, x, y, threshold, include_aa)[0] == "changed"
-               for y in range(baseline.height) for x in range(baseline.width))
-
-
-def gray(r, g, b, a, alpha):
-    y = (r * 0.29889531 + g * 0.58662247) + b * 0.11448223
-    v = 255.0 + (a / 255.0) * (alpha * (y - 255.0))
-    return int(min(max(v, 0.0), 255.0))
+    cells = [(x, y) for y in range(baseline.height) for x in range(baseline.width)]
+    if max_delta(threshold) == 0.0 and not include_aa:  # exact mode: the stored words
+        return sum(baseline.pixel(x, y) != current.pixel(x, y) for x, y in cells)
+    return sum(classify(baseline, current, x, y, threshold, include_aa)[0] == "changed" for x, y in cells)
 
 
 def diff_image(baseline, current, threshold, alpha, include_aa, diff_color, aa_color, diff_color_alt):
-    """The diff image as rows of RGB tuples, and its changed-pixel count."""
-    rows, changed = [], 0
+    """The diff image as rows of RGB tuples."""
+    rows = []
     for y in range(baseline.height):
         row = []
         for x in range(baseline.width):
@@ -123,10 +109,10 @@ def diff_image(baseline, current, threshold, alpha, include_aa, diff_color, aa_c
             if kind == "aa":
                 row.append(tuple(aa_color))
             elif kind == "changed":
-                changed += 1
                 row.append(tuple(diff_color_alt if diff_color_alt is not None and delta < 0 else diff_color))
             else:
-                level = gray(*baseline.pixel(x, y), alpha)
-                row.append((level, level, level))
+                r, g, b, a = baseline.pixel(x, y)
+                level = 255.0 + (a / 255.0) * (alpha * ((r * 0.29889531 + g * 0.58662247) + b * 0.11448223 - 255.0))
+                row.append((int(min(max(level, 0.0), 255.0)),) * 3)
         rows.append(row)
-    return rows, changed
+    return rows

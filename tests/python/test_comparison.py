@@ -1,109 +1,122 @@
+"""Building a Comparison: the common canvas of two sizes, PNG and RGBA
+inputs padded alike, the errors of inputs that are not a pair of images; and
+the objects its methods return: RowAlignment, RowSegment, ShiftBand,
+ClustersResult, Cluster and BoundingBox."""
+
+import gc
+import sys
 import zlib
 
 import numpy as np
 import pytest
 
 import quorvane
-from imaging import png_bytes, png_claiming, screen
+from imaging import png_bytes, png_claiming, random_rgba, rgba_comparison, rows_image
+from test_clusters import clusters_of_mask
 
 Comparison = quorvane.Comparison
 
 
-def rgba(width, height, value=0):
-    return bytes([value]) * (width * height * 4)
-
-
-class TestConstruction:
-    def test_png_pair_reports_own_and_common_sizes(self):
-        comparison = Comparison(screen("page_baseline.png"), screen("page_taller.png"))
-        assert (comparison.width, comparison.height, comparison.size_mismatch) == (1366, 3200, True)
-        assert (comparison.baseline_size, comparison.current_size) == ((1366, 3000), (1366, 3200))
-        assert repr(comparison) == "Comparison(1366x3200, 4371200 pixels)"
-
-    @pytest.mark.parametrize("baseline, current, canvas, mismatch", [
-        ((5, 3), (5, 3), (5, 3), False),
-        ((2, 1), (1, 2), (2, 2), True),  # transposed sizes meet on the larger canvas
-        ((0, 0), (0, 0), (0, 0), False),
-    ])
-    def test_rgba_pair_sizes(self, baseline, current, canvas, mismatch):
-        comparison = Comparison.from_rgba(rgba(*baseline), *baseline, rgba(*current), *current)
-        assert (comparison.baseline_size, comparison.current_size) == (baseline, current)
-        assert (comparison.width, comparison.height, comparison.size_mismatch) == (*canvas, mismatch)
-
-    @pytest.mark.parametrize("baseline, current", [((40, 30), (40, 50)), ((40, 50), (40, 30)), ((30, 50), (40, 30)),
-                                                   ((40, 30), (30, 50))])
-    def test_png_pairs_are_padded_as_the_same_pixels_given_as_rgba(self, baseline, current):
-        # A PNG image as wide as the canvas is padded below in its own buffer;
-        # RGBA buffers are copied onto a canvas. Both must give one pair.
-        rng = np.random.default_rng(sum(baseline + current))
-        first, second = (rng.integers(0, 256, (height, width, 4), dtype=np.uint8) for width, height in (baseline,
-                                                                                                        current))
+@pytest.mark.parametrize("baseline, current, canvas", [
+    ((5, 3), (5, 3), (5, 3)),
+    ((2, 1), (1, 2), (2, 2)),  # transposed sizes meet on the larger canvas
+    ((40, 30), (40, 50), (40, 50)),
+    ((40, 50), (40, 30), (40, 50)),
+    ((30, 50), (40, 30), (40, 50)),
+    ((0, 0), (0, 0), (0, 0)),
+])
+def test_pairs_meet_on_the_larger_canvas_padded_alike_from_png_and_rgba(baseline, current, canvas):
+    # A PNG image as wide as the canvas is padded below in its own buffer;
+    # RGBA buffers are copied onto a canvas. Both must give one pair.
+    first, second = (random_rgba(height, width, seed=width) for width, height in (baseline, current))
+    from_rgba = rgba_comparison(first, second)
+    assert (from_rgba.baseline_size, from_rgba.current_size) == (baseline, current)
+    assert (from_rgba.width, from_rgba.height, from_rgba.size_mismatch) == (*canvas, baseline != current)
+    assert repr(from_rgba) == f"Comparison({canvas[0]}x{canvas[1]}, {canvas[0] * canvas[1]} pixels)"
+    if 0 in canvas:  # PNG has no empty images
+        with pytest.raises(ValueError, match="^failed to encode PNG: "):
+            from_rgba.diff_image()
+    else:
         from_png = Comparison(png_bytes(first), png_bytes(second))
-        from_rgba = Comparison.from_rgba(first.tobytes(), *baseline, second.tobytes(), *current)
         for method in ("diff_image", "baseline_thumbnail", "current_thumbnail"):
             assert getattr(from_png, method)() == getattr(from_rgba, method)(), method
         assert from_png.baseline_thumbnail(own_size=True) == from_rgba.baseline_thumbnail(own_size=True)
 
-    def test_keyword_arguments_and_index_objects(self):
-        comparison = Comparison.from_rgba(current_height=np.int64(1), current_width=1, current_rgba=rgba(1, 1),
-                                          baseline_rgba=rgba(1, 1), baseline_width=True, baseline_height=1)
-        assert comparison.baseline_size == (1, 1)
 
-    def test_properties_are_read_only(self):
-        comparison = Comparison.from_rgba(rgba(1, 1), 1, 1, rgba(1, 1), 1, 1)
-        with pytest.raises(AttributeError):
-            comparison.width = 3
-        assert isinstance(comparison.baseline_size, tuple)
-        assert comparison.baseline_size is not comparison.baseline_size
+def test_undecodable_pngs_fail_the_baseline_first():
+    good = png_bytes(np.zeros((2, 2, 4), np.uint8))
+    truncated = good[:40]
+    errors = []
+    for pair in [(good, b"this is not a png file"), (truncated, good), (truncated, b"this is not a png file"),
+                 (png_claiming(8000, 8000, zlib.compress(bytes(1000))), good)]:  # 256 MB claimed, rows missing
+        with pytest.raises(ValueError, match="^failed to decode PNG: ") as raised:
+            Comparison(*pair)
+        errors.append(str(raised.value))
+    assert errors[2] == errors[1] != errors[0]
 
 
-class TestErrors:
-    def test_buffer_length_names_expected_and_actual_baseline_first(self):
-        with pytest.raises(ValueError, match=r"^invalid RGBA buffer length: expected 16 bytes for 2x2, got 15$"):
-            Comparison.from_rgba(b"\0" * 15, 2, 2, rgba(1, 1), 1, 1)
-        with pytest.raises(ValueError, match="expected 16 bytes for 2x2, got 15"):
-            Comparison.from_rgba(b"\0" * 15, 2, 2, b"\0" * 3, 1, 1)
+def records():
+    """One object of each kind, the alignment inserted at the top, changed in
+    place and deleted at the bottom; the clusters of one changed pixel and of
+    four pixels whose mean position is (2.25, 7.75)."""
+    pair = rgba_comparison(rows_image("abcdef"), rows_image("XabYde"))
+    references = sys.getrefcount(pair)
+    alignment = pair.row_alignment(max_edit_ratio=1.0)
+    assert sys.getrefcount(pair) == references  # an alignment keeps no reference to its pair
+    mask = np.zeros((30, 40), bool)
+    mask[10, 10] = mask[8, 1:4] = mask[7, 3] = True
+    return pair, alignment, clusters_of_mask(mask, dilation=0, min_pixels=1)
 
-    @pytest.mark.parametrize("bad", [bytearray(4), memoryview(b"\0" * 4), "abcd", None, [0, 0, 0, 0]])
-    def test_rgba_buffers_must_be_bytes(self, bad):
-        with pytest.raises(TypeError, match="argument 'baseline_rgba': "):
-            Comparison.from_rgba(bad, 1, 1, rgba(1, 1), 1, 1)
 
-    @pytest.mark.parametrize("bad, error", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError),
-                                            ("1", TypeError)])
-    def test_sizes_must_be_unsigned_64_bit_ints(self, bad, error):
-        with pytest.raises(error, match="argument 'current_width': "):
-            Comparison.from_rgba(rgba(1, 1), 1, 1, rgba(1, 1), bad, 1)
+def test_reprs_and_fields():
+    pair, alignment, clusters = records()
+    assert repr(alignment) == ("RowAlignment(edit_distance=4, inserted_rows=1, deleted_rows=1, changed_rows=1, "
+                               "residual_count=2)")
+    assert [repr(segment) for segment in alignment.segments] == [
+        "RowSegment(kind=insert, baseline_start=0, current_start=0, len=1)",
+        "RowSegment(kind=equal, baseline_start=0, current_start=1, len=2)",
+        "RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
+        "RowSegment(kind=equal, baseline_start=3, current_start=4, len=2)",
+        "RowSegment(kind=delete, baseline_start=5, current_start=6, len=1)",
+    ]
+    assert [repr(band) for band in alignment.bands] == [
+        "ShiftBand(kind=inserted, y=0, rows=1)", "ShiftBand(kind=deleted, y=6, rows=1)"]
+    segment, band = alignment.segments[2], alignment.bands[1]
+    assert (segment.kind, segment.baseline_start, segment.current_start, segment.len, band.kind, band.y, band.rows,
+            alignment.aligned) == ("replace", 2, 3, 1, "deleted", 6, 1, True)
+    # Records outlive their result; a centroid's repr rounds halves to even.
+    cluster = clusters.clusters[0]
+    assert (repr(clusters), clusters.total_clusters, clusters.truncated) == ("ClustersResult(2)", 2, False)
+    del pair, alignment, clusters
+    gc.collect()
+    assert (cluster.centroid, cluster.pixel_count, cluster.merged_from) == ((2.25, 7.75), 4, 1)
+    assert repr(cluster) == "Cluster(pixel_count=4, centroid=(2.2, 7.8), merged_from=1)"
+    assert repr(cluster.bbox) == "BoundingBox(x=1, y=7, width=3, height=2)"
 
-    def test_binding_errors_name_the_callable(self):
-        with pytest.raises(TypeError, match="missing required argument 'current_height'"):
-            Comparison.from_rgba(b"", 0, 0, b"", 0)
-        with pytest.raises(TypeError, match="unexpected keyword argument 'depth'"):
-            Comparison.from_rgba(b"", 0, 0, b"", 0, 0, depth=8)
-        with pytest.raises(TypeError, match="takes at most 6 positional arguments"):
-            Comparison.from_rgba(b"", 0, 0, b"", 0, 0, 0)
-        with pytest.raises(TypeError, match="multiple values for argument 'baseline_rgba'"):
-            Comparison.from_rgba(b"", 0, 0, b"", 0, 0, baseline_rgba=b"")
 
-    def test_png_arguments_must_be_bytes(self):
-        good = png_bytes(np.zeros((1, 1, 4), np.uint8))
-        with pytest.raises(TypeError, match="argument 'baseline_png': "):
-            Comparison(bytearray(good), good)
-        with pytest.raises(TypeError, match="argument 'current_png': "):
-            Comparison(good, bytearray(good))
+def test_lists_are_new_on_every_read_and_hold_the_same_objects():
+    _, alignment, clusters = records()
+    for owner, name in [(alignment, "segments"), (alignment, "bands"), (clusters, "clusters")]:
+        first, second = getattr(owner, name), getattr(owner, name)
+        assert type(first) is list and first is not second and first
+        assert all(a is b for a, b in zip(first, second))
+        first.clear()  # a caller's list is its own
+        assert getattr(owner, name) == second
+    assert clusters.clusters[0].bbox is clusters.clusters[0].bbox
 
-    def test_undecodable_png_and_baseline_precedence(self):
-        good = png_bytes(np.zeros((2, 2, 4), np.uint8))
-        truncated = good[:40]
-        with pytest.raises(ValueError, match="^failed to decode PNG: ") as only_current:
-            Comparison(good, b"this is not a png file")
-        with pytest.raises(ValueError, match="^failed to decode PNG: ") as only_baseline:
-            Comparison(truncated, good)
-        with pytest.raises(ValueError) as both:
-            Comparison(truncated, b"this is not a png file")
-        assert str(both.value) == str(only_baseline.value) != str(only_current.value)
 
-    def test_size_within_budget_with_missing_rows_fails_cleanly(self):
-        data = png_claiming(8000, 8000, zlib.compress(b"\0" * 1000))  # 256 MB claimed, rows missing
-        with pytest.raises(ValueError, match="^failed to decode PNG: "):
-            Comparison(data, data)
+@pytest.mark.parametrize("name", ["Comparison", "RowAlignment", "RowSegment", "ShiftBand", "ClustersResult",
+                                  "Cluster", "BoundingBox"])
+def test_records_cannot_be_constructed_or_changed(name):
+    pair, alignment, clusters = records()
+    instance = {"Comparison": pair, "RowAlignment": alignment, "RowSegment": alignment.segments[0],
+                "ShiftBand": alignment.bands[0], "ClustersResult": clusters, "Cluster": clusters.clusters[0],
+                "BoundingBox": clusters.clusters[0].bbox}[name]
+    assert type(instance) is getattr(quorvane, name) and type(instance).__module__ == "quorvane"
+    if name != "Comparison":
+        with pytest.raises(TypeError, match=f"^No constructor defined for {name}$"):
+            type(instance)()
+    for attribute in [a for a in dir(instance) if not a.startswith("_")] + ["something_new"]:
+        if not callable(getattr(instance, attribute, None)):
+            with pytest.raises(AttributeError):
+                setattr(instance, attribute, getattr(instance, attribute, 1))

@@ -1,4 +1,5 @@
-"""The PNG decoder against pypng, an independent pure-Python decoder."""
+"""The PNG decoder against pypng, an independent pure-Python decoder, pixel
+for pixel; other formats and damaged files fail with the decoder's text."""
 
 import io
 import struct
@@ -8,13 +9,12 @@ import numpy as np
 import pytest
 from PIL import Image
 
-import quorvane
 from conftest import BUILD_DIR
 from imaging import PNG_DATA, pypng_rgba, png_bytes
 
 TOOL = BUILD_DIR / "tools" / "png_to_rgba"
+# Damaged files are replayed by the fuzz targets' regression runs.
 VALID = sorted(p for p in PNG_DATA.rglob("*.png") if p.parent.name not in ("crashers", "badpal"))
-HOSTILE = sorted(p for p in PNG_DATA.rglob("*.png") if p.parent.name in ("crashers", "badpal"))
 
 pytestmark = pytest.mark.skipif(not TOOL.exists(), reason="the png_to_rgba test tool is not built")
 
@@ -34,23 +34,8 @@ def test_every_valid_image_decodes_like_pypng(path):
     data = path.read_bytes()
     ours = decode(data)
     assert not isinstance(ours, str), ours
-    reference = pypng_rgba(data)
-    assert ours.shape == reference.shape
-    # Reducing 16 bits to 8 may round differently by one.
-    difference = np.abs(ours.astype(int) - reference.astype(int)).max()
-    assert difference <= (1 if data[24] == 16 else 0)  # IHDR bit depth
-
-
-@pytest.mark.parametrize("path", HOSTILE, ids=lambda p: p.name)
-def test_damaged_files_decode_or_fail_cleanly(path):
-    data = path.read_bytes()
-    result = decode(data)
-    if isinstance(result, str):
-        assert result.startswith("failed to decode PNG: ")
-    try:
-        quorvane.Comparison(data, data)
-    except ValueError as error:
-        assert str(error).startswith("failed to decode PNG: ")
+    # 16-bit samples are scaled to 8 bits with rounding, as pypng does.
+    np.testing.assert_array_equal(ours, pypng_rgba(data))
 
 
 def refused_inputs():
