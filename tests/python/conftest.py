@@ -1,6 +1,11 @@
+import contextlib
+import io
+import json
 import os
 import pathlib
+import shutil
 import sys
+import types
 
 import pytest
 
@@ -14,39 +19,53 @@ if (BUILD_DIR / "quorvane.abi3.so").exists():
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 sys.path.insert(0, str(ROOT / "python"))  # the command's package, from the source tree
 
-
-class ScreenshotTester:
-    """pytester running the quorvane pytest plugin from the source tree, in
-    its own runs and in their pytest-xdist workers. Plugins are not loaded by
-    their entry points, so an installed quorvane's plugin stays out and the
-    runs do not pay for every other plugin of the machine."""
-
-    def __init__(self, pytester):
-        self.pytester, self.path = pytester, pytester.path
-
-    def png(self, name, image):
-        """Writes an image as a PNG file in the run's folder; returns its bytes."""
-        from imaging import png_bytes
-        data = png_bytes(image)
-        target = self.path / name
-        target.parent.mkdir(parents=True, exist_ok=True)
-        target.write_bytes(data)
-        return data
-
-    def run(self, *args, ini="", workers=0):
-        """A run in this process; with workers, a run of its own with as many
-        pytest-xdist workers (which take the sys.path of the process that
-        first imported xdist)."""
-        self.pytester.makeini(f"[pytest]\n{ini}\n")
-        args = ("-p", "quorvane_pytest.plugin", "-p", "no:cacheprovider", *args)
-        if workers:
-            return self.pytester.runpytest_subprocess("-p", "xdist.plugin", "-n", str(workers), *args)
-        return self.pytester.runpytest(*args)
+CHROMIUM = next(filter(None, map(shutil.which, ("chromium", "chromium-browser", "google-chrome"))), None)
+# Set for the interpreter by the sanitized test run; the browser is not ours
+# to check and does not start with the sanitizer runtime preloaded.
+SANITIZER_VARIABLES = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
 
 
-@pytest.fixture
-def screenshot_tester(pytester, monkeypatch):
-    paths = [str(BUILD_DIR), str(ROOT / "python"), os.environ.get("PYTHONPATH", "")]
-    monkeypatch.setenv("PYTHONPATH", os.pathsep.join(path for path in paths if path))
-    monkeypatch.setenv("PYTEST_DISABLE_PLUGIN_AUTOLOAD", "1")
-    return ScreenshotTester(pytester)
+def browser_environment():
+    return {name: value for name, value in os.environ.items() if name not in SANITIZER_VARIABLES}
+
+
+@pytest.fixture(scope="session")
+def chromium():
+    """Debian's Chromium, launched once through Playwright's executable_path."""
+    if CHROMIUM is None:
+        pytest.skip("no Chromium browser installed (Debian's chromium package; make test installs it)")
+    sync_api = pytest.importorskip("playwright.sync_api", reason="Playwright is not installed")
+    with pytest.MonkeyPatch.context() as patch:  # its driver and the browser are not ours to sanitize
+        for name in SANITIZER_VARIABLES:
+            patch.delenv(name, raising=False)
+        playwright = sync_api.sync_playwright().start()
+    browser = playwright.chromium.launch(executable_path=CHROMIUM)
+    yield browser
+    browser.close()
+    playwright.stop()
+
+
+# Ignored on the docs pages, above the changed block and the inserted rows.
+IGNORED = [30, 4, 12, 10]
+
+
+@pytest.fixture(scope="session")
+def suite_report(tmp_path_factory):
+    """`quorvane report` of screens.suite(), made once: with an ignore file
+    (one key naming no file), --ignore beside it and a thumbnail effort."""
+    import screens
+    from quorvane_cli import main
+    root = tmp_path_factory.mktemp("suite")
+    pages = screens.suite()
+    baseline, current = screens.write_suite(root, pages)
+    regions = root / "regions.json"
+    regions.write_text(json.dumps({"docs/*": [IGNORED], "docs/changed.png": [[0, 0, 2, 2], IGNORED],
+                                   "changed.png": [[0, 0, 1, 1]]}))
+    options = ["--ignore-file", str(regions), "--ignore", "40,0,8,1", "--thumbnail-effort", "0", "-q"]
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        status = main(["report", str(baseline), str(current), "-o", str(root / "report"), *options])
+    return types.SimpleNamespace(
+        pages=pages, baseline=baseline, current=current, regions=regions, options=options, out=root / "report",
+        data=json.loads((root / "report" / "report.json").read_text()), status=status, stdout=out.getvalue(),
+        stderr=err.getvalue())

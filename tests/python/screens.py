@@ -1,6 +1,6 @@
-"""Synthetic screenshot pairs for the command-line tests: pages of noise, so
-that every row is distinct and the row alignment of a pair is unambiguous;
-and the command run in the test's own process."""
+"""Synthetic screenshot pairs: pages of noise, so that every row is distinct
+and the row alignment of a pair is unambiguous; a suite of them as a test
+suite keeps its screenshots; and the command run in the test's own process."""
 
 import numpy as np
 
@@ -39,34 +39,25 @@ def shifted(image, at=40, rows=6, seed=9):
     return np.concatenate([image[:at], inserted, image[at:len(image) - rows]])
 
 
-def replaced_across_blank_rows(width=48):
-    """Five rows deleted and five other rows inserted on either side of blank
-    rows that stay. The alignment takes the pair for one block changed in
-    place, and its residual_count and shift bands both stay empty."""
-    top, bottom = page(10, width, 2), page(10, width, 3)
-    old, new = page(5, width, 4), page(5, width, 5)
-    blank = np.full((6, width, 4), 255, dtype=np.uint8)
-    return np.concatenate([top, old, blank, bottom]), np.concatenate([top, blank, new, bottom])
-
-
 def write(path, image):
+    """Writes an image (or bytes as they are) to a file, its folder made."""
     path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_bytes(png_bytes(image))
+    path.write_bytes(image if isinstance(image, bytes) else png_bytes(image))
     return path
 
 
-# A suite of pages in two directories, as a test suite keeps its screenshots:
-# relative path -> (baseline image or None, current image or None, status).
 def suite():
-    base = page()
-    twice = page(64, 40, 4)
+    """Relative path -> (baseline or None, current or None, status): every
+    status, in two levels of folders, one file named in upper case."""
+    base, twice = page(), page(64, 40, 4)
     return {
         "home.png": (base, base, "unchanged"),
         "docs/changed.png": (base, with_block(base), "changed"),
         "docs/shifted.png": (base, shifted(base), "shifted"),
         "new.png": (None, page(80, 48, 5), "new"),
         "old.png": (page(72, 48, 3), None, "missing"),
-        "same/twice.png": (twice, twice, "unchanged"),
+        "same/Twice.PNG": (twice, twice, "unchanged"),
+        "broken.png": (base, b"not a png", "error"),
     }
 
 

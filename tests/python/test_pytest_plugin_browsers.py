@@ -1,21 +1,21 @@
 """assert_screenshot on real browsers at device scale factor 2: Playwright
-driving Debian's Chromium through executable_path, and Selenium with
-Debian's chromedriver. A page with a clock redrawn on every frame: masked,
-it settles and passes; unmasked, it never settles; a changed element fails
-with its cluster where the element is, and the mask is painted exactly over
-the clock, on a scrolled page, a full page and an element target."""
+driving Debian's Chromium, and Selenium with Debian's chromedriver. A page
+with a clock redrawn on every frame: masked, it settles and passes;
+unmasked, it never settles; a changed element fails with its cluster where
+the element is, and the mask is painted exactly over the clock, on a
+scrolled page, a full page and an element target."""
 
 import base64
 import shutil
+import types
 
 import numpy as np
 import pytest
 
-from browser import SANITIZER_VARIABLES, browser_environment, find_chromium
+from conftest import CHROMIUM, browser_environment
 from imaging import pypng_rgba
 from quorvane_pytest import assertion, naming, session
 
-CHROMIUM = find_chromium()
 CHROMEDRIVER = shutil.which("chromedriver")
 SCALE = 2
 SCROLL = 700
@@ -38,69 +38,46 @@ const clock = document.getElementById("clock");
 </body>"""
 
 
-class Playwright:
-    full_page = True  # Playwright captures a full page; chromedriver does not offer it
+def playwright(request):
+    context = request.getfixturevalue("chromium").new_context(viewport={"width": 500, "height": 400},
+                                                               device_scale_factor=SCALE)
 
-    def __init__(self):
-        sync_api = pytest.importorskip("playwright.sync_api", reason="Playwright is not installed")
-        with pytest.MonkeyPatch.context() as patch:  # its driver and the browser are not ours to sanitize
-            for name in SANITIZER_VARIABLES:
-                patch.delenv(name, raising=False)
-            self.playwright = sync_api.sync_playwright().start()
-        self.browser = self.playwright.chromium.launch(executable_path=CHROMIUM)
-
-    def open(self, html):
-        context = self.browser.new_context(viewport={"width": 500, "height": 400}, device_scale_factor=SCALE)
+    def open(html):
+        for earlier in context.pages:  # its clock stops
+            earlier.close()
         page = context.new_page()
         page.set_content(html)
         return page
-
-    def find(self, page, selector):
-        return page.locator(selector)
-
-    def run(self, page, script):
-        page.evaluate(script)
-
-    def close(self):
-        self.browser.close()
-        self.playwright.stop()
+    # Playwright captures a full page; chromedriver does not offer it.
+    return types.SimpleNamespace(full_page=True, open=open, find=lambda page, css: page.locator(css),
+                                 run=lambda page, script: page.evaluate(script), close=context.close)
 
 
-class Selenium:
-    full_page = False
+def selenium(request):
+    webdriver = pytest.importorskip("selenium.webdriver", reason="Selenium is not installed")
+    if CHROMEDRIVER is None:
+        pytest.skip("no chromedriver (Debian's chromium-driver package; make test installs it)")
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--hide-scrollbars", "--window-size=500,400", f"--force-device-scale-factor={SCALE}"):
+        options.add_argument(argument)
+    service = webdriver.ChromeService(CHROMEDRIVER, env=browser_environment())
+    driver = webdriver.Chrome(options=options, service=service)
 
-    def __init__(self):
-        webdriver = pytest.importorskip("selenium.webdriver", reason="Selenium is not installed")
-        if CHROMEDRIVER is None:
-            pytest.skip("no chromedriver (Debian's chromium-driver package; make test installs it)")
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                         "--hide-scrollbars", "--window-size=500,400", f"--force-device-scale-factor={SCALE}"):
-            options.add_argument(argument)
-        service = webdriver.ChromeService(CHROMEDRIVER, env=browser_environment())
-        self.driver = webdriver.Chrome(options=options, service=service)
-
-    def open(self, html):
-        self.driver.get("data:text/html;base64," + base64.b64encode(html.encode()).decode())
-        return self.driver
-
-    def find(self, driver, selector):
-        from selenium.webdriver.common.by import By
-        return driver.find_element(By.CSS_SELECTOR, selector)
-
-    def run(self, driver, script):
-        driver.execute_script(script)
-
-    def close(self):
-        self.driver.quit()
+    def open(html):
+        driver.get("data:text/html;base64," + base64.b64encode(html.encode()).decode())
+        return driver
+    return types.SimpleNamespace(full_page=False, open=open, close=driver.quit,
+                                 find=lambda driver, css: driver.find_element("css selector", css),
+                                 run=lambda driver, script: driver.execute_script(script))
 
 
-@pytest.fixture(scope="module", params=[Playwright, Selenium], ids=["playwright", "selenium"])
+@pytest.fixture(scope="module", params=[playwright, selenium])
 def browser(request):
     if CHROMIUM is None:
         pytest.skip("no Chromium browser installed (Debian's chromium package; make test installs it)")
-    opened = request.param()
+    opened = request.param(request)
     yield opened
     opened.close()
 
