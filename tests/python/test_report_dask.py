@@ -46,50 +46,65 @@ def dask_cluster():
         yield cluster, client
 
 
+@pytest.fixture
+def gate(tmp_path_factory):
+    """A file that lets held chunks go once it exists."""
+    return tmp_path_factory.mktemp("gate") / "open"
+
+
 @contextlib.contextmanager
-def when_a_chunk_is_held(client, act, seconds=1.0):
-    """Every chunk waits `seconds` on its worker before it runs, and a thread
-    calls act(address of the worker) once one holds a chunk: the test acts
-    while one is held, however fast the comparing is. Defined here, the
-    patch reaches the worker processes by value."""
-    def hold(seconds):
+def when_a_chunk_is_held(client, act, gate, release_after_act=True):
+    """Every chunk waits on its worker until the file `gate` exists (a
+    minute at most), and a thread calls act(address of a worker) once one
+    holds a chunk, then opens the gate (or leaves that to the end of the
+    block): the test acts while a chunk is held, however loaded the machine.
+    Defined here, the patch reaches the worker processes by value."""
+    def hold(gate):
         from quorvane_cli import report as worker_report
         records = worker_report.PairRun.__dict__["records"]
         original = getattr(records, "held", records)
 
         def held(self, entries, done=lambda: None):
-            time.sleep(seconds)
+            for _ in range(6000):
+                if os.path.exists(gate):
+                    break
+                time.sleep(0.01)
             return original(self, entries, done)
         held.held = original
-        worker_report.PairRun.records = held if seconds else original
+        worker_report.PairRun.records = held if gate else original
 
     def watch():
-        for _ in range(6000):  # at most a minute
-            busy = [worker for worker, keys in client.processing().items() if keys]
-            if busy:
-                return act(busy[0])
-            time.sleep(0.01)
+        try:
+            for _ in range(6000):
+                busy = [worker for worker, keys in client.processing().items() if keys]
+                if busy:
+                    return act(busy[0])
+                time.sleep(0.01)
+        finally:
+            if release_after_act:
+                gate.touch()
     client.wait_for_workers(WORKERS)  # a worker killed by an earlier test is back, and gets the patch too
-    client.run(hold, seconds)
+    client.run(hold, str(gate))
     thread = threading.Thread(target=watch)
     thread.start()
     try:
         yield
     finally:
+        gate.touch()
         thread.join()
-        client.run(hold, 0)
+        client.run(hold, None)
 
 
 def kill_worker(client, address):
     os.kill(client.run(os.getpid, workers=[address])[address], signal.SIGKILL)
 
 
-def test_report_survives_a_worker_killed_while_it_holds_a_chunk(suite_report, dask_cluster, tmp_path, capsys):
+def test_report_survives_a_worker_killed_while_it_holds_a_chunk(suite_report, dask_cluster, gate, tmp_path, capsys):
     # The chunk of the killed worker runs again elsewhere and comes back
     # after later ones: the records stay in the order of the pairs.
     cluster, client = dask_cluster
     killed = []
-    with when_a_chunk_is_held(client, lambda worker: killed.append(kill_worker(client, worker))):
+    with when_a_chunk_is_held(client, lambda worker: killed.append(kill_worker(client, worker)), gate):
         code, out, err = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path,
                              *suite_report.options, "--scheduler", cluster.scheduler_address)
     assert killed and (code, out.replace(str(tmp_path), str(suite_report.out)), err) == (
@@ -98,11 +113,11 @@ def test_report_survives_a_worker_killed_while_it_holds_a_chunk(suite_report, da
     assert client.status == "running"
 
 
-def test_chunk_dask_gives_up_on_becomes_error_records(suite_report, dask_cluster, tmp_path):
+def test_chunk_dask_gives_up_on_becomes_error_records(suite_report, dask_cluster, gate, tmp_path):
     cluster, client = dask_cluster
     cluster.scheduler.allowed_failures = 0  # the first worker lost with a chunk is the last
     try:
-        with when_a_chunk_is_held(client, lambda worker: kill_worker(client, worker)):
+        with when_a_chunk_is_held(client, lambda worker: kill_worker(client, worker), gate):
             result = report.run(suite_report.baseline, suite_report.current, tmp_path, client, chunk_size=4)
     finally:
         cluster.scheduler.allowed_failures = 3
@@ -113,11 +128,13 @@ def test_chunk_dask_gives_up_on_becomes_error_records(suite_report, dask_cluster
         path: "error" if path in lost else page[2] for path, page in suite_report.pages.items()}
 
 
-def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report, dask_cluster, tmp_path, capsys):
+def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report, dask_cluster, gate, tmp_path,
+                                                                   capsys):
     cluster, client = dask_cluster
     for stale in report.REPORT_FILES:
         (tmp_path / stale).write_text("an earlier run's")
-    with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT)):
+    with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT), gate,
+                              release_after_act=False):
         code, _, _ = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path, "-q",
                          "--scheduler", cluster.scheduler_address)
     assert code == 130 and not any((tmp_path / name).exists() for name in report.REPORT_FILES)
