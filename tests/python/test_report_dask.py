@@ -33,15 +33,12 @@ def assert_same_report(ours, local):
     assert [name for name in ours if ours[name].replace(*times) != local[name]] == []
 
 
-WORKERS = 2
-
-
 @pytest.fixture(scope="module")
 def dask_cluster():
     """A LocalCluster of two single-threaded worker processes, as deployed."""
     if distributed is None:
         pytest.skip("Dask is not installed: pip install 'quorvane[dask]'")
-    with distributed.LocalCluster(n_workers=WORKERS, threads_per_worker=1, processes=True, host="127.0.0.1",
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                                   dashboard_address="127.0.0.1:0") as cluster, distributed.Client(cluster) as client:
         yield cluster, client
 
@@ -58,20 +55,26 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
     minute at most), and a thread calls act(address of a worker) once one
     holds a chunk, then opens the gate (or leaves that to the end of the
     block): the test acts while a chunk is held, however loaded the machine.
-    Defined here, the patch reaches the worker processes by value."""
-    def hold(gate):
-        from quorvane_cli import report as worker_report
-        records = worker_report.PairRun.__dict__["records"]
-        original = getattr(records, "held", records)
+    A worker plugin holds the chunks, so a worker that starts later (one
+    killed by a test comes back) holds them too."""
+    class HeldChunks(distributed.WorkerPlugin):
+        name = "held-chunks"
 
-        def held(self, entries, done=lambda: None):
-            for _ in range(6000):
-                if os.path.exists(gate):
-                    break
-                time.sleep(0.01)
-            return original(self, entries, done)
-        held.held = original
-        worker_report.PairRun.records = held if gate else original
+        def setup(self, worker):
+            from quorvane_cli import report as worker_report
+            self.original = original = worker_report.PairRun.records
+
+            def held(run, entries, done=lambda: None):
+                for _ in range(6000):
+                    if os.path.exists(gate):
+                        break
+                    time.sleep(0.01)
+                return original(run, entries, done)
+            worker_report.PairRun.records = held
+
+        def teardown(self, worker):
+            from quorvane_cli import report as worker_report
+            worker_report.PairRun.records = self.original
 
     def watch():
         try:
@@ -83,8 +86,8 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
         finally:
             if release_after_act:
                 gate.touch()
-    client.wait_for_workers(WORKERS)  # a worker killed by an earlier test is back, and gets the patch too
-    client.run(hold, str(gate))
+    client.wait_for_workers(2)  # a worker killed by an earlier test is back: the chunks go to both
+    client.register_plugin(HeldChunks())
     thread = threading.Thread(target=watch)
     thread.start()
     try:
@@ -92,7 +95,7 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
     finally:
         gate.touch()
         thread.join()
-        client.run(hold, None)
+        client.unregister_worker_plugin(HeldChunks.name)
 
 
 def kill_worker(client, address):
