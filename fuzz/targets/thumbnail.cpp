@@ -23,14 +23,6 @@ namespace {
 // Lossless WebP of large sources is slow enough to stall the search.
 constexpr u64 kMaxThumbnailSourcePixels = u64{1} << 14;
 
-struct ThumbnailSizes {
-    u64 width = 0;
-    std::optional<u64> height;
-    std::optional<u64> min_width;
-    std::optional<u64> min_height;
-    std::optional<int> effort;
-};
-
 // A byte of 0 leaves an optional size out; any other byte gives a size,
 // the refused size 0 and the extremes included.
 std::optional<u64> optional_size(u8 byte) {
@@ -45,7 +37,7 @@ struct Expected {
 };
 
 // The sizing rules, written out again from their description.
-Expected expected_size(u64 source_width, u64 source_height, const ThumbnailSizes& sizes) {
+Expected expected_size(u64 source_width, u64 source_height, const ThumbnailOptions& sizes) {
     const u64 crop = sizes.height.value_or(source_height);
     u64 width = source_width;
     u64 height = source_height;
@@ -62,9 +54,8 @@ Expected expected_size(u64 source_width, u64 source_height, const ThumbnailSizes
     return {width, std::min(height, crop), resampled};
 }
 
-void check_thumbnail(const Image& source, const ThumbnailSizes& sizes) {
-    auto webp = make_thumbnail(source.pixels, source.width, source.height,
-                               {sizes.width, sizes.height, sizes.min_width, sizes.min_height, sizes.effort});
+void check_thumbnail(const Image& source, const ThumbnailOptions& sizes) {
+    auto webp = make_thumbnail(source.pixels, source.width, source.height, sizes);
     if (sizes.width == 0 || (sizes.height && *sizes.height == 0)) {
         FUZZ_REQUIRE(!webp && webp.error().kind() == CompareError::Kind::Message);
         return;
@@ -97,7 +88,7 @@ void check_thumbnail(const Image& source, const ThumbnailSizes& sizes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quorvane;
     fuzz::InputReader input(data, size);
-    fuzz::ThumbnailSizes sizes;
+    ThumbnailOptions sizes;
     sizes.width = fuzz::count_option(input.byte(), 256);
     sizes.height = fuzz::optional_size(input.byte());
     sizes.min_width = fuzz::optional_size(input.byte());
