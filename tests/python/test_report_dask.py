@@ -136,10 +136,16 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report,
     cluster, client = dask_cluster
     for stale in report.REPORT_FILES:
         (tmp_path / stale).write_text("an earlier run's")
-    with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT), gate,
-                              release_after_act=False):
-        code, _, _ = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path, "-q",
-                         "--scheduler", cluster.scheduler_address)
+    # Ctrl-C as in a terminal: a process started in the background (as CI
+    # may start the suite) inherits SIGINT ignored.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    try:
+        with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT), gate,
+                                  release_after_act=False):
+            code, _, _ = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path, "-q",
+                             "--scheduler", cluster.scheduler_address)
+    finally:
+        signal.signal(signal.SIGINT, previous)
     assert code == 130 and not any((tmp_path / name).exists() for name in report.REPORT_FILES)
     for _ in range(1000):  # the scheduler forgets cancelled tasks within moments
         if not cluster.scheduler.tasks:
