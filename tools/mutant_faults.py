@@ -25,8 +25,9 @@ FAULTS = [
           "if (!error_) error_.emplace(std::move(error));", "error_.emplace(std::move(error));"),
 
     # src/image_utils
-    Fault("Paeth ties go to b", "src/image_utils/png_filters.cpp",
-          "const int nearer = to_b < to_a ? b : a;", "const int nearer = to_b <= to_a ? b : a;"),
+    Fault("Paeth ties go to c", "src/image_utils/png_filters.cpp",
+          "const int nearest_distance = to_b < to_a ? to_b : to_a;\n    return to_c < nearest_distance",
+          "const int nearest_distance = to_b < to_a ? to_b : to_a;\n    return to_c <= nearest_distance"),
     Fault("fast decoder ignores chunk checksums", "src/image_utils/png_fast_decode.cpp",
           "if (crc != read_be32(type + 4 + length)) return std::nullopt;", ""),
     Fault("thumbnail minimum width compared inclusively", "src/image_utils/thumbnail.cpp",

@@ -81,7 +81,7 @@ class Tree:
         """The first failing test of the suite, or None when it passes. A
         fault in Python code cannot change what the C++ tests see."""
         if native:
-            status, output = run(["ctest", "--test-dir", "build", "--stop-on-failure", "-Q",
+            status, output = run(["ctest", "--test-dir", "build", "--stop-on-failure",
                                   "--output-on-failure"], self.root)
             if status != 0:
                 failed = re.search(r"\d+ - (\S+) \(", output)
