@@ -110,6 +110,8 @@ def try_fault(tree, fault):
         failure = tree.first_failure(native)
     finally:
         file.write_text(original)
+        if native:  # the next fault, in Python code, must meet the unchanged build
+            tree.compile()
     return Outcome(fault.name, failure is not None, failure or "-", time.monotonic() - started)
 
 
