@@ -105,10 +105,6 @@ def test_long_test_ids_get_folders_of_their_own():
     assert all(len(naming.output_folder(nodeid)) == 100 for nodeid in (first, second))
 
 
-def taller(image, rows=6, at=40):
-    return np.concatenate([image[:at], screens.page(rows, image.shape[1], 9), image[at:]])
-
-
 @pytest.mark.parametrize("ini, current, arguments, failure", [
     ("", CHANGED, "", "{pixels} pixels changed, more than 0"),  # no limit anywhere: any changed pixel fails
     ("screenshot_max_diff_pixels = {pixels}", CHANGED, "", None),
@@ -122,9 +118,9 @@ def taller(image, rows=6, at=40):
     ("screenshot_threshold = 1", CHANGED, ", threshold=0.1", "more than 0"),
     ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
     ("", CHANGED, ", ignore=[(0, 0, 8, 8)]", "more than 0"),
-    ("", taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
-    ("screenshot_allow_shifts = true", taller(BASE), "", None),  # content pushed down: a shift
-    ("", taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
+    ("", screens.taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
+    ("screenshot_allow_shifts = true", screens.taller(BASE), "", None),  # content pushed down: a shift
+    ("", screens.taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
     # Rows of another width never align.
     ("", np.concatenate([BASE, BASE[:, :4]], axis=1), ", allow_shifts=True", "the screenshot is 52x96, its baseline"),
     ("", BASE, ", mask=[object()]", "TypeError: assert_screenshot: mask takes elements of a Playwright or Selenium"),
