@@ -92,7 +92,8 @@ def fails(error, call, *args, **kwargs):
 
 
 def entry_calls(inputs):
-    """Name -> a callable making one call. The names group by entry point."""
+    """Name -> a callable making one call. The names group by entry point;
+    the plain call of each computing entry point bears its name alone."""
     i = inputs
     pair, alignment, clusters = i["pair"], i["alignment"], i["clusters"]
     cluster, segment, band = clusters.clusters[0], alignment.segments[0], alignment.bands[0]
