@@ -148,15 +148,11 @@ def test_resampled_halves_round_away_from_zero():
 
 
 def test_errors():
-    comparison, png = pair_of(gradient_rgba(4, 4)), png_bytes(gradient_rgba(4, 4))
-    for call in (comparison.current_thumbnail, comparison.baseline_thumbnail, lambda **kw: quorvane.thumbnail(png, **kw)):
-        for options, message in [({"width": 0}, "thumbnail max_width must be > 0"),
-                                 ({"height": 0}, "thumbnail max_height must be > 0")]:
-            with pytest.raises(ValueError) as raised:
-                call(**options)
-            assert str(raised.value) == message
-    with pytest.raises(ValueError, match="^failed to decode PNG: "):
-        quorvane.thumbnail(b"GIF89a not a png")
+    pair, png = pair_of(gradient_rgba(4, 4)), png_bytes(gradient_rgba(4, 4))
+    for call in (pair.current_thumbnail, pair.baseline_thumbnail, functools.partial(quorvane.thumbnail, png)):
+        for side in ("width", "height"):
+            with pytest.raises(ValueError, match=f"^thumbnail max_{side} must be > 0$"):
+                call(**{side: 0})
     for shape, width in [((0, 0), 200), ((1, 20000), 30000), ((20000, 1), 200)]:
         with pytest.raises(ValueError, match="^failed to encode WebP: "):
             pair_of(np.zeros(shape + (4,), np.uint8)).current_thumbnail(width=width)
