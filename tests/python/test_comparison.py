@@ -72,16 +72,10 @@ def test_reprs_and_fields():
     pair, alignment, clusters = records()
     assert repr(alignment) == ("RowAlignment(edit_distance=4, inserted_rows=1, deleted_rows=1, changed_rows=1, "
                                "residual_count=2)")
-    assert [repr(segment) for segment in alignment.segments] == [
-        "RowSegment(kind=insert, baseline_start=0, current_start=0, len=1)",
-        "RowSegment(kind=equal, baseline_start=0, current_start=1, len=2)",
-        "RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
-        "RowSegment(kind=equal, baseline_start=3, current_start=4, len=2)",
-        "RowSegment(kind=delete, baseline_start=5, current_start=6, len=1)",
-    ]
-    assert [repr(band) for band in alignment.bands] == [
-        "ShiftBand(kind=inserted, y=0, rows=1)", "ShiftBand(kind=deleted, y=6, rows=1)"]
+    # The kinds of every segment and band are the row alignment tests'.
     segment, band = alignment.segments[2], alignment.bands[1]
+    assert (repr(segment), repr(band)) == ("RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
+                                           "ShiftBand(kind=deleted, y=6, rows=1)")
     assert (segment.kind, segment.baseline_start, segment.current_start, segment.len, band.kind, band.y, band.rows,
             alignment.aligned) == ("replace", 2, 3, 1, "deleted", 6, 1, True)
     # Records outlive their result; a centroid's repr rounds halves to even.
