@@ -11,16 +11,7 @@ import quorvane
 from imaging import png_bytes, random_rgba
 
 Comparison = quorvane.Comparison
-
-
-class Index:
-    """An integer given through __index__, as numpy's are."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
+Index = np.int64  # an integer given through __index__, not an int
 
 
 def make_inputs(height=12, width=8):
@@ -144,7 +135,6 @@ def entry_calls(inputs):
         # Row alignment and the shift-aware methods.
         "row_alignment": lambda: pair.row_alignment(include_aa=True),
         "row_alignment not aligned": lambda: pair.row_alignment(max_edit_rows=0),
-        "row_alignment ratio out of range": lambda: fails(ValueError, pair.row_alignment, max_edit_ratio=1.5),
         "alignment records": lambda: (alignment.segments, alignment.bands, alignment.edit_distance,
                                       alignment.residual_count, segment.kind, segment.len, band.kind, band.y),
         "aligned_ssim": lambda: pair.aligned_ssim(alignment),
@@ -154,7 +144,6 @@ def entry_calls(inputs):
         "aligned_diff_image not an alignment": lambda: fails(TypeError, pair.aligned_diff_image, clusters),
         "aligned_diff_image_and_thumbnail": lambda: pair.aligned_diff_image_and_thumbnail(alignment, effort=0),
         "aligned_clusters": lambda: pair.aligned_clusters(alignment, min_pixels=1),
-        "aligned_clusters foreign": lambda: fails(ValueError, pair.aligned_clusters, i["foreign_alignment"]),
         "result class constructors": lambda: fails(TypeError, type(alignment)),
         # Thumbnails.
         "thumbnail": lambda: quorvane.thumbnail(cur, width=5, height=3),
@@ -163,7 +152,6 @@ def entry_calls(inputs):
         "thumbnail effort out of range": lambda: fails(ValueError, quorvane.thumbnail, cur, effort=10),
         "current_thumbnail": lambda: pair.current_thumbnail(width=7, min_height=4),
         "baseline_thumbnail": lambda: pair.baseline_thumbnail(width=20, effort=i["effort"]),
-        "baseline_thumbnail zero height": lambda: fails(ValueError, pair.baseline_thumbnail, height=0),
         "baseline_thumbnail own size": lambda: pair.baseline_thumbnail(width=20, own_size=True),
         # Batch functions.
         "diff_batch": lambda: quorvane.diff_batch(i["pairs"], diff_color_alt=colour),
