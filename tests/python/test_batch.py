@@ -2,6 +2,7 @@
 give, in input order, the first failure is the whole answer, as the pair's
 construction would fail, and forked children can use the pool."""
 
+import collections
 import os
 import subprocess
 import sys
@@ -66,14 +67,8 @@ def test_every_batch_gives_what_the_per_pair_methods_give(pairs, options):
 def test_compare_batch_makes_the_images_asked_for_from_any_byte_sequences(pairs):
     (baseline, current), expected = pairs[-1], quorvane.compare_batch(pairs[-1:], return_diff=True)
 
-    class Pairs:  # a sequence that is neither a list nor a tuple
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, index):
-            return [(bytearray(baseline), memoryview(current))][index]
-
-    assert quorvane.compare_batch(Pairs(), return_diff=True) == expected
+    sequence = collections.UserList([(bytearray(baseline), memoryview(current))])  # neither a list nor a tuple
+    assert quorvane.compare_batch(sequence, return_diff=True) == expected
     assert [result[4:] for result in quorvane.compare_batch([(list(baseline), current)], thumbnail_height=8)] == [
         (None, None)]
     (result,) = quorvane.compare_batch([(baseline, tuple(current))], thumbnail_width=64)
