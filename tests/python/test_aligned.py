@@ -89,7 +89,6 @@ LAYOUTS = {
     "rows deleted at the bottom": lambda page: (page, page[:-30], None),
     "rows inserted at the top and changed at the bottom edge": lambda page: (
         page, painted(screens.taller(page, 0, 10), slice(505, 510), slice(0, 400)), None),
-    "identical": lambda page: (page, page, None),
     # Glyph edges cut by the replace rows: the context rows decide which edge
     # pixels are anti-aliased.
     "text rows nudged sideways below inserted rows": lambda page: (

@@ -41,7 +41,6 @@ def test_a_claimed_size_is_a_decode_error_without_the_memory(width, height):
     (100000, 100000, "invalid RGBA buffer length: expected 40000000000 bytes for 100000x100000, got 16"),
     (2**31, 2**31, "image dimensions overflowed"),  # the pixels fit in 64 bits, their bytes do not
     (2**32, 2**32, "image dimensions overflowed"),
-    (2**64 - 1, 2, "image dimensions overflowed"),
 ])
 def test_from_rgba_with_huge_sizes_and_a_short_buffer_is_a_value_error(width, height, expected):
     for arguments in [(bytes(16), width, height, bytes(16), 2, 2), (bytes(16), 2, 2, bytes(16), width, height)]:

@@ -123,7 +123,6 @@ def test_baseline_is_shown_padded_or_at_its_own_size_and_thumbnail_decodes_its_p
     assert np.array_equal(pixels(pair.baseline_thumbnail(width=300)), padded)
     assert pair.baseline_thumbnail(width=120, own_size=True) == quorvane.thumbnail(png_bytes(baseline), 120)
     assert quorvane.thumbnail(png_bytes(current), 120, 20) == pair.current_thumbnail(width=120, height=20)
-    assert pair_of(baseline).baseline_thumbnail(own_size=True) == pair_of(baseline).baseline_thumbnail()
 
 
 # Sizes in both directions, odd ratios, windows cut by the edges, one image
