@@ -25,14 +25,14 @@ def make_inputs(height=12, width=8):
     other[0, 0] = (1, 2, 3, 4)
     tiny = png_bytes(baseline[:1, :1])
     inputs = {
-        "baseline_png": png_bytes(baseline), "current_png": png_bytes(current), "narrow_png": png_bytes(baseline[:, 3:]),
+        "baseline_png": png_bytes(baseline), "current_png": png_bytes(current),
         "baseline_rgba": baseline.tobytes(), "current_rgba": current.tobytes(), "short_rgba": baseline.tobytes()[:-1],
         "sizes": (Index(width), Index(height), width, Index(height + 2)),
         "junk": b"this is not a png file", "cap": Index(height * width), "effort": Index(1),
         "alt_color": (0, Index(0), 255), "wide_color": (256, 0, 0), "list_color": [255, 0, 0],
         "regions": [(Index(1), 1, 3, 3), [0, 5, 20, 2]], "bad_regions": [(1, 1, 3, 3), (0, -1, 2, 2)],
         "sequence_pairs": [(bytearray(tiny), [Index(byte) for byte in tiny]), (memoryview(tiny), tuple(tiny))],
-        "bad_sequence_pairs": [(tiny, [137, 80, 1000])],
+        "bad_sequence_pairs": [(tiny, [137, 80, 1000])], "narrow_png": png_bytes(baseline[:, 3:]),
     }
     inputs["pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["current_png"], inputs["narrow_png"])]
     inputs["bad_pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["baseline_png"], inputs["junk"])]
@@ -129,7 +129,6 @@ def entry_calls(inputs):
         "diff_image_and_thumbnail": lambda: pair.diff_image_and_thumbnail(thumbnail_width=5, effort=i["effort"]),
         "ssim": lambda: pair.ssim(),
         "clusters": lambda: pair.clusters(min_pixels=1, max_clusters=2, merge_gap=2),
-        "clusters negative": lambda: fails(OverflowError, pair.clusters, dilation=-1),
         "cluster records": lambda: (clusters.clusters, clusters.total_clusters, clusters.truncated, cluster.bbox,
                                     cluster.centroid, cluster.pixel_count, cluster.merged_from, cluster.bbox.x),
         # Row alignment and the shift-aware methods.
@@ -155,9 +154,7 @@ def entry_calls(inputs):
         "baseline_thumbnail own size": lambda: pair.baseline_thumbnail(width=20, own_size=True),
         # Batch functions.
         "diff_batch": lambda: quorvane.diff_batch(i["pairs"], diff_color_alt=colour),
-        "diff_batch undecodable pair": lambda: fails(ValueError, quorvane.diff_batch, i["bad_pairs"]),
         "diff_count_batch": lambda: quorvane.diff_count_batch(i["pairs"], include_aa=True, ignore=i["regions"]),
-        "diff_count_batch mistyped pair": lambda: fails(TypeError, quorvane.diff_count_batch, i["mistyped_pairs"]),
         "diff_count_batch byte out of range": lambda: fails(OverflowError, quorvane.diff_count_batch,
                                                             i["bad_sequence_pairs"]),
         "ssim_batch": lambda: quorvane.ssim_batch(i["pairs"]),
