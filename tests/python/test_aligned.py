@@ -51,8 +51,6 @@ def expected_aligned_diff(baseline, current, segments, alpha=0.1, diff_color=RED
 
 def expected_aligned_ssim(baseline, current, segments):
     paired = [s for s in segments if s[0] in ("equal", "replace")]
-    if baseline.shape[1] == 0 or not paired:
-        return 1.0
     return rgba_comparison(np.concatenate([baseline[b:b + n] for _, b, _, n in paired]),
                            np.concatenate([current[c:c + n] for _, _, c, n in paired])).ssim()
 

@@ -20,8 +20,6 @@ def unclamped_reference(baseline, current):
     mirrored box filter for the windowed path, numpy's whole-image means for
     images narrower or shorter than the window."""
     x, y = luminance(baseline), luminance(current)
-    if x.size == 0:
-        return 1.0
     mean = (lambda m: m.mean()) if min(x.shape) < 11 else (lambda m: uniform_filter(m, size=11, mode="mirror"))
     mean_x, mean_y = mean(x), mean(y)
     var_x, var_y = mean(x * x) - mean_x**2, mean(y * y) - mean_y**2
