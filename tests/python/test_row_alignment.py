@@ -122,8 +122,6 @@ def test_random_row_sequences_against_a_brute_force_lcs():
         # Pairing turns an insertion and a deletion into one changed row.
         edits = alignment.inserted_rows + alignment.deleted_rows + 2 * alignment.changed_rows
         assert edits == alignment.edit_distance
-        assert sum(band.rows for band in alignment.bands) <= alignment.inserted_rows + alignment.deleted_rows
-        assert all(band.kind in ("inserted", "deleted") for band in alignment.bands)
 
 
 # Runs in a child process with its address space capped: a trace that cannot
