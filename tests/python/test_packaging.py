@@ -1,7 +1,8 @@
-"""The wheel (built once per run by scripts/build_wheel.py, which reuses one
-in dist/ built from the same sources) in a new virtual environment, run
-where Debian's copies of the libraries it bundles cannot load; its types;
-and the source build's message when libraries are missing."""
+"""The extension module as built, and the wheel (built once per run by
+scripts/build_wheel.py, which reuses one in dist/ built from the same
+sources) in a new virtual environment, run where Debian's copies of the
+libraries it bundles cannot load; its types; and the source build's message
+when libraries are missing."""
 
 import __future__
 import inspect
@@ -29,6 +30,21 @@ EXAMPLE = ROOT / "examples" / "typed_usage.py"
 STUBS = ROOT / "python" / "quorvane-stubs" / "__init__.pyi"
 BUILD_DIR = pathlib.Path(quorvane.__file__).parent
 PAIR = (SCREENS / "page_baseline.png", SCREENS / "page_inserted_banner.png")
+
+
+def test_version_is_the_packages():
+    declared = re.search(r'^version = "(.*)"$', (ROOT / "pyproject.toml").read_text(), re.MULTILINE)
+    assert quorvane.__version__ == declared.group(1)
+
+
+def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
+    assert quorvane.__file__.endswith("quorvane.abi3.so")
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    listing = subprocess.run([nm, "-D", "--defined-only", quorvane.__file__], capture_output=True, text=True,
+                             check=True).stdout
+    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_quorvane"]
 
 
 def clean_env(**extra):
