@@ -160,21 +160,15 @@ def test_errors():
             pair_of(np.zeros(shape + (4,), np.uint8)).current_thumbnail(width=width)
 
 
-@pytest.fixture(scope="module")
-def shifted_pair():
-    base = screens.page(300, 160, seed=4)
-    pair = pair_of(base, screens.with_block(screens.shifted(base, at=100, rows=12), y=20, x=30, size=40))
-    return pair, pair.row_alignment()
-
-
 @pytest.mark.parametrize("aligned", [False, True])
 @pytest.mark.parametrize("thumbnail", [{}, {"thumbnail_width": 64, "thumbnail_height": 50, "effort": 0},
                                        {"thumbnail_width": 500}])
-def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_its_pixels(
-        shifted_pair, aligned, thumbnail):
-    pair, alignment = shifted_pair
+def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_its_pixels(aligned, thumbnail):
+    base = screens.page(300, 160, seed=4)
+    pair = pair_of(base, screens.with_block(screens.shifted(base, at=100, rows=12), y=20, x=30, size=40))
     options = {"threshold": 0.05, "alpha": 0.4, "diff_color": (0, 0, 255), "include_aa": True}
     if aligned:
+        alignment = pair.row_alignment()
         expected = pair.aligned_diff_image(alignment, **options)
         png, webp = pair.aligned_diff_image_and_thumbnail(alignment, **options, **thumbnail)
     else:
