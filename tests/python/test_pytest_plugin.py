@@ -18,6 +18,7 @@ pytest_plugins = ["pytester"]
 
 BASE = screens.page()  # 48x96 of noise: every row distinct, so rows align unambiguously
 CHANGED = screens.with_block(BASE)  # an 8x8 black square at (10, 20)
+PIXELS = quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_count()  # changed in CHANGED
 OUTPUT = "test-results/screenshots"
 
 ONE_CALL = """
@@ -62,10 +63,6 @@ def one_call(tester, baseline, current, arguments=""):
     tester.png("current.png", current)
     tester.pytester.makepyfile(test_one=ONE_CALL.format(arguments=arguments))
     return baseline_path
-
-
-def changed_pixels(baseline, current, **options):
-    return quorvane.Comparison(png_bytes(baseline), png_bytes(current)).diff_count(**options)
 
 
 NAMES = """
@@ -129,8 +126,7 @@ def test_long_test_ids_get_folders_of_their_own():
     ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a positive number"),
 ])
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
-    pixels = changed_pixels(BASE, CHANGED)
-    values = {"pixels": pixels, "below": pixels - 1, "ratio": 1.001 * pixels / BASE[..., 0].size}
+    values = {"pixels": PIXELS, "below": PIXELS - 1, "ratio": 1.001 * PIXELS / BASE[..., 0].size}
     one_call(tester, BASE, current, arguments.format(**values))
     result = tester.run(ini=ini.format(**values))
     result.assert_outcomes(passed=int(failure is None), failed=int(failure is not None))
@@ -201,7 +197,7 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
             "missing.png; the next run compares with it") in text
     assert ("screenshot undecodable.png: the baseline __screenshots__/test_all/undecodable.png does not decode: "
             "failed to decode PNG") in text
-    assert f"changed.png differs from its baseline: {changed_pixels(BASE, CHANGED)} pixels changed, more than 0" in text
+    assert f"changed.png differs from its baseline: {PIXELS} pixels changed, more than 0" in text
     x, y, width, height = map(int, re.search(r"(\d+)x(\d+) at \((\d+), (\d+)\)", text).group(3, 4, 1, 2))
     assert x <= 10 and y <= 20 and x + width >= 18 and y + height >= 28  # the cluster holds the square
     diff = pypng_rgba(quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_image())
