@@ -74,8 +74,8 @@ def test_reprs_and_fields():
     assert repr(cluster.bbox) == "BoundingBox(x=1, y=7, width=3, height=2)"
 
 
-def test_lists_are_new_on_every_read_and_hold_the_same_objects():
-    _, alignment, clusters = records()
+def test_records_cannot_be_constructed_or_changed_and_their_lists_are_new_on_every_read():
+    pair, alignment, clusters = records()
     for owner, name in [(alignment, "segments"), (alignment, "bands"), (clusters, "clusters")]:
         first, second = getattr(owner, name), getattr(owner, name)
         assert type(first) is list and first is not second and first
@@ -83,10 +83,6 @@ def test_lists_are_new_on_every_read_and_hold_the_same_objects():
         first.clear()  # a caller's list is its own
         assert getattr(owner, name) == second
     assert clusters.clusters[0].bbox is clusters.clusters[0].bbox
-
-
-def test_records_cannot_be_constructed_or_changed():
-    pair, alignment, clusters = records()
     for instance in (pair, alignment, alignment.segments[0], alignment.bands[0], clusters, clusters.clusters[0],
                      clusters.clusters[0].bbox):
         kind = type(instance)
