@@ -24,7 +24,7 @@ def reference(mask, dilation=4, min_pixels=16, min_side=0):
     """{(x, y, width, height, pixel_count, centroid_x, centroid_y)} by scipy."""
     grown = mask.astype(bool)
     for structure in ((1, 2 * dilation + 1), (2 * dilation + 1, 1)):  # a square is a row then a column
-        grown = ndimage.binary_dilation(grown, structure=np.ones(structure, bool)) if dilation and grown.any() else grown
+        grown = ndimage.binary_dilation(grown, structure=np.ones(structure, bool))
     labels, _ = ndimage.label(grown, structure=np.ones((3, 3), dtype=int))
     counts = np.bincount(labels.ravel())
     rows, columns = np.indices(labels.shape)
@@ -92,7 +92,8 @@ def test_truncation_keeps_the_largest_and_counts_all():
     # Boxes one above the other sharing 10 of the narrower 20 columns, 3 rows
     # apart, merge across a gap of 3 when half the columns may do.
     ([(0, 0, 20, 10), (10, 13, 30, 5)], {"merge_gap": 3}, [(0, 0, 40, 18, 2)]),
-    ([(0, 0, 20, 10), (10, 13, 30, 5)], {"merge_gap": 3, "merge_overlap": 0.6}, [(0, 0, 20, 10, 1), (10, 13, 30, 5, 1)]),
+    ([(0, 0, 20, 10), (10, 13, 30, 5)], {"merge_gap": 3, "merge_overlap": 0.6},
+     [(0, 0, 20, 10, 1), (10, 13, 30, 5, 1)]),
     # 16 pixels and 4 one column away merge; 25 pixels were the largest
     # before merging and come second after.
     ([(0, 0, 4, 4), (5, 0, 2, 2), (30, 10, 5, 5)], {"merge_gap": 1}, [(30, 10, 5, 5, 1), (0, 0, 7, 4, 2)]),

@@ -25,9 +25,9 @@ def fails_within_bound(call, error, text):
 def pair_calls(baseline, current):
     """Every entry point that decodes a pair of PNGs."""
     pairs = [(SMALL, SMALL), (baseline, current)]
-    return [lambda: Comparison(baseline, current), lambda: Comparison.batch(pairs),
-            lambda: quorvane.diff_batch(pairs), lambda: quorvane.diff_count_batch(pairs),
-            lambda: quorvane.ssim_batch(pairs), lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=10)]
+    return [lambda: Comparison(baseline, current), lambda: Comparison.batch(pairs), lambda: quorvane.diff_batch(pairs),
+            lambda: quorvane.diff_count_batch(pairs), lambda: quorvane.ssim_batch(pairs),
+            lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=10)]
 
 
 @pytest.mark.parametrize("width, height", [(100000, 100000), (12000, 12000)])  # 40 GB; 576 MB, over the 512 MiB budget
