@@ -199,9 +199,8 @@ def test_stub_result_types_are_what_the_module_returns():
     exec(compile(STUBS.read_text(), str(STUBS), "exec", flags=__future__.annotations.compiler_flag), stubs)
     inputs = make_inputs()
     pair, alignment, clusters = inputs["pair"], inputs["alignment"], inputs["clusters"]
-    instances = {"Comparison": pair, "RowAlignment": alignment, "RowSegment": alignment.segments[0],
-                 "ShiftBand": alignment.bands[0], "ClustersResult": clusters, "Cluster": clusters.clusters[0],
-                 "BoundingBox": clusters.clusters[0].bbox}
+    instances = {type(instance).__name__: instance for instance in (pair, alignment, alignment.segments[0],
+                 alignment.bands[0], clusters, clusters.clusters[0], clusters.clusters[0].bbox)}
     arguments = {**inputs, "png_bytes": inputs["baseline_png"], "max_diffs": 5, "baseline_width": 8,
                  "baseline_height": 12, "current_width": 8, "current_height": 14}
 
