@@ -11,16 +11,7 @@ import quorvane
 from imaging import png_bytes, random_rgba
 
 Comparison = quorvane.Comparison
-
-
-class Index:
-    """An integer given through __index__, as numpy's are."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
+Index = np.int64  # an integer given through __index__, not an int
 
 
 def make_inputs(height=12, width=8):
@@ -34,14 +25,14 @@ def make_inputs(height=12, width=8):
     other[0, 0] = (1, 2, 3, 4)
     tiny = png_bytes(baseline[:1, :1])
     inputs = {
-        "baseline_png": png_bytes(baseline), "current_png": png_bytes(current), "narrow_png": png_bytes(baseline[:, 3:]),
+        "baseline_png": png_bytes(baseline), "current_png": png_bytes(current),
         "baseline_rgba": baseline.tobytes(), "current_rgba": current.tobytes(), "short_rgba": baseline.tobytes()[:-1],
         "sizes": (Index(width), Index(height), width, Index(height + 2)),
         "junk": b"this is not a png file", "cap": Index(height * width), "effort": Index(1),
         "alt_color": (0, Index(0), 255), "wide_color": (256, 0, 0), "list_color": [255, 0, 0],
         "regions": [(Index(1), 1, 3, 3), [0, 5, 20, 2]], "bad_regions": [(1, 1, 3, 3), (0, -1, 2, 2)],
         "sequence_pairs": [(bytearray(tiny), [Index(byte) for byte in tiny]), (memoryview(tiny), tuple(tiny))],
-        "bad_sequence_pairs": [(tiny, [137, 80, 1000])],
+        "bad_sequence_pairs": [(tiny, [137, 80, 1000])], "narrow_png": png_bytes(baseline[:, 3:]),
     }
     inputs["pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["current_png"], inputs["narrow_png"])]
     inputs["bad_pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["baseline_png"], inputs["junk"])]
@@ -92,7 +83,8 @@ def fails(error, call, *args, **kwargs):
 
 
 def entry_calls(inputs):
-    """Name -> a callable making one call. The names group by entry point."""
+    """Name -> a callable making one call. The names group by entry point;
+    the plain call of each computing entry point bears its name alone."""
     i = inputs
     pair, alignment, clusters = i["pair"], i["alignment"], i["clusters"]
     cluster, segment, band = clusters.clusters[0], alignment.segments[0], alignment.bands[0]
@@ -101,7 +93,6 @@ def entry_calls(inputs):
     return {
         # Construction.
         "Comparison": lambda: Comparison(base, cur),
-        "Comparison of different sizes": lambda: Comparison(base, i["narrow_png"]),
         "Comparison undecodable": lambda: fails(ValueError, Comparison, base, junk),
         "Comparison not bytes": lambda: fails(TypeError, Comparison, bytearray(3), cur),
         "Comparison missing argument": lambda: fails(TypeError, Comparison, base),
@@ -137,13 +128,11 @@ def entry_calls(inputs):
         "diff_image_and_thumbnail": lambda: pair.diff_image_and_thumbnail(thumbnail_width=5, effort=i["effort"]),
         "ssim": lambda: pair.ssim(),
         "clusters": lambda: pair.clusters(min_pixels=1, max_clusters=2, merge_gap=2),
-        "clusters negative": lambda: fails(OverflowError, pair.clusters, dilation=-1),
         "cluster records": lambda: (clusters.clusters, clusters.total_clusters, clusters.truncated, cluster.bbox,
                                     cluster.centroid, cluster.pixel_count, cluster.merged_from, cluster.bbox.x),
         # Row alignment and the shift-aware methods.
         "row_alignment": lambda: pair.row_alignment(include_aa=True),
         "row_alignment not aligned": lambda: pair.row_alignment(max_edit_rows=0),
-        "row_alignment ratio out of range": lambda: fails(ValueError, pair.row_alignment, max_edit_ratio=1.5),
         "alignment records": lambda: (alignment.segments, alignment.bands, alignment.edit_distance,
                                       alignment.residual_count, segment.kind, segment.len, band.kind, band.y),
         "aligned_ssim": lambda: pair.aligned_ssim(alignment),
@@ -153,7 +142,6 @@ def entry_calls(inputs):
         "aligned_diff_image not an alignment": lambda: fails(TypeError, pair.aligned_diff_image, clusters),
         "aligned_diff_image_and_thumbnail": lambda: pair.aligned_diff_image_and_thumbnail(alignment, effort=0),
         "aligned_clusters": lambda: pair.aligned_clusters(alignment, min_pixels=1),
-        "aligned_clusters foreign": lambda: fails(ValueError, pair.aligned_clusters, i["foreign_alignment"]),
         "result class constructors": lambda: fails(TypeError, type(alignment)),
         # Thumbnails.
         "thumbnail": lambda: quorvane.thumbnail(cur, width=5, height=3),
@@ -162,13 +150,10 @@ def entry_calls(inputs):
         "thumbnail effort out of range": lambda: fails(ValueError, quorvane.thumbnail, cur, effort=10),
         "current_thumbnail": lambda: pair.current_thumbnail(width=7, min_height=4),
         "baseline_thumbnail": lambda: pair.baseline_thumbnail(width=20, effort=i["effort"]),
-        "baseline_thumbnail zero height": lambda: fails(ValueError, pair.baseline_thumbnail, height=0),
         "baseline_thumbnail own size": lambda: pair.baseline_thumbnail(width=20, own_size=True),
         # Batch functions.
         "diff_batch": lambda: quorvane.diff_batch(i["pairs"], diff_color_alt=colour),
-        "diff_batch undecodable pair": lambda: fails(ValueError, quorvane.diff_batch, i["bad_pairs"]),
         "diff_count_batch": lambda: quorvane.diff_count_batch(i["pairs"], include_aa=True, ignore=i["regions"]),
-        "diff_count_batch mistyped pair": lambda: fails(TypeError, quorvane.diff_count_batch, i["mistyped_pairs"]),
         "diff_count_batch byte out of range": lambda: fails(OverflowError, quorvane.diff_count_batch,
                                                             i["bad_sequence_pairs"]),
         "ssim_batch": lambda: quorvane.ssim_batch(i["pairs"]),

@@ -41,15 +41,10 @@ def pixels(data, mode="RGB"):
         return np.asarray(image.convert(mode))
 
 
-
-def screen(name):
-    return (SCREENS / name).read_bytes()
-
-
 @functools.cache
 def screen_rgba(name):
     """An example screenshot's pixels, decoded once per run."""
-    return pixels(screen(name), "RGBA")
+    return pixels((SCREENS / name).read_bytes(), "RGBA")
 
 
 def random_rgba(height, width, seed, opaque=False):

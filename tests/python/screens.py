@@ -4,7 +4,7 @@ suite keeps its screenshots; and the command run in the test's own process."""
 
 import numpy as np
 
-from imaging import png_bytes
+from imaging import png_bytes, random_rgba
 from quorvane_cli import main
 
 
@@ -20,9 +20,7 @@ def run(capsys, *args):
 
 def page(height=96, width=48, seed=1):
     """An opaque page of random pixels."""
-    pixels = np.random.default_rng(seed).integers(0, 256, (height, width, 4), dtype=np.uint8)
-    pixels[..., 3] = 255
-    return pixels
+    return random_rgba(height, width, seed, opaque=True)
 
 
 def with_block(image, y=20, x=10, size=8):
@@ -32,11 +30,15 @@ def with_block(image, y=20, x=10, size=8):
     return changed
 
 
+def taller(image, at=40, rows=6, seed=9):
+    """The image with new rows of noise inserted at row `at`."""
+    return np.concatenate([image[:at], page(rows, image.shape[1], seed), image[at:]])
+
+
 def shifted(image, at=40, rows=6, seed=9):
-    """The image with new rows inserted at row `at`, its bottom rows pushed
-    out so the size stays: content moved down, nothing changed in place."""
-    inserted = page(rows, image.shape[1], seed)
-    return np.concatenate([image[:at], inserted, image[at:len(image) - rows]])
+    """The image taller, its bottom rows pushed out so the size stays:
+    content moved down, nothing changed in place."""
+    return taller(image, at, rows, seed)[:len(image)]
 
 
 def write(path, image):

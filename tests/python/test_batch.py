@@ -1,16 +1,19 @@
 """The batch functions: each pair's result equals what the per-pair methods
-give, in input order, the first failure is the whole answer, and forked
-children can use the pool."""
+give, in input order, the first failure is the whole answer, as the pair's
+construction would fail, and forked children can use the pool."""
 
+import collections
 import os
 import subprocess
 import sys
+import zlib
 
 import numpy as np
 import pytest
 
 import quorvane
-from imaging import ROOT, pixels, png_bytes, random_rgba, screen_rgba
+from entry_calls import comparable
+from imaging import ROOT, pixels, png_bytes, png_claiming, random_rgba, screen_rgba
 
 Comparison = quorvane.Comparison
 BATCHES = [quorvane.diff_batch, quorvane.diff_count_batch, quorvane.ssim_batch, quorvane.compare_batch,
@@ -56,9 +59,7 @@ def test_every_batch_gives_what_the_per_pair_methods_give(pairs, options):
         assert scores[i] == comparison.ssim()
         assert compared[i] == (count, scores[i], *size, diff, comparison.current_thumbnail(16, 12, effort=2))
         assert diffs[i][0] == diff
-        assert (decoded[i].baseline_size, decoded[i].current_size) == (comparison.baseline_size,
-                                                                       comparison.current_size)
-        assert decoded[i].diff_count() == comparison.diff_count()
+        assert comparable(decoded[i]) == comparable(comparison)
     assert [len(results) for results in (counted, diffs, scores, compared, decoded)] == [len(pairs)] * 5
     assert all(batch([]) == [] == batch(()) for batch in BATCHES)
 
@@ -66,14 +67,8 @@ def test_every_batch_gives_what_the_per_pair_methods_give(pairs, options):
 def test_compare_batch_makes_the_images_asked_for_from_any_byte_sequences(pairs):
     (baseline, current), expected = pairs[-1], quorvane.compare_batch(pairs[-1:], return_diff=True)
 
-    class Pairs:  # a sequence that is neither a list nor a tuple
-        def __len__(self):
-            return 1
-
-        def __getitem__(self, index):
-            return [(bytearray(baseline), memoryview(current))][index]
-
-    assert quorvane.compare_batch(Pairs(), return_diff=True) == expected
+    sequence = collections.UserList([(bytearray(baseline), memoryview(current))])  # neither a list nor a tuple
+    assert quorvane.compare_batch(sequence, return_diff=True) == expected
     assert [result[4:] for result in quorvane.compare_batch([(list(baseline), current)], thumbnail_height=8)] == [
         (None, None)]
     (result,) = quorvane.compare_batch([(baseline, tuple(current))], thumbnail_width=64)
@@ -85,12 +80,16 @@ def test_one_undecodable_pair_fails_the_whole_call_as_its_construction_would(pai
     good = pairs[0][0]
     with pytest.raises(ValueError, match="^failed to decode PNG: "):
         batch(pairs[:10] + [(good, b"not a png")] + pairs[10:])
-    for pair in [(b"", good[:40]), (good[:40], b""), (good, good[:40])]:
-        with pytest.raises(ValueError) as constructed:
+    errors = []
+    for pair in [(b"", b"not a png"), (b"not a png", b""), (good, good[:40]),
+                 (png_claiming(8000, 8000, zlib.compress(bytes(1000))), good)]:  # 256 MB claimed, rows missing
+        with pytest.raises(ValueError, match="^failed to decode PNG: ") as constructed:
             Comparison(*pair)
         with pytest.raises(ValueError) as batched:
             batch([pair])
         assert str(batched.value) == str(constructed.value)
+        errors.append(str(constructed.value))
+    assert errors[0] == errors[2] != errors[1]  # of two bad PNGs, the baseline's error is the one
 
 
 # Prints "ok" from every forked child that got the parent's answers: two

@@ -27,7 +27,7 @@ def pair_files(tmp_path_factory):
     top, bottom, old, new = (screens.page(rows, 48, seed) for rows, seed in ((10, 2), (10, 3), (5, 4), (5, 5)))
     blank = np.full((6, 48, 4), 255, dtype=np.uint8)
     files = {"base": base, "changed": screens.with_block(base), "shifted": screens.shifted(base),
-             "wider": screens.page(96, 64), "taller": np.concatenate([base, screens.page(8, 48, 7)]),
+             "wider": screens.page(96, 64), "taller": screens.taller(base, 96, 8, 7),
              "replaced": np.concatenate([top, old, blank, bottom]),
              "replacement": np.concatenate([top, blank, new, bottom]), "text": b"not an image\n"}
     paths = {name: screens.write(folder / f"{name}.png", image) for name, image in files.items()}

@@ -25,7 +25,6 @@ PAIRS = {
     "transposed sizes": (page(60, 40, seed=2), page(40, 60, seed=2)),
     "translucent": tuple(np.dstack([image[..., :3], TRANSLUCENT]) for image in (page(), with_block(page()))),
 }
-COLOURS = [None, (10, 200, 30)]
 
 
 def covered(canvas):
@@ -78,7 +77,7 @@ def figures(canvas, own, colour=None):
     return result
 
 
-@pytest.mark.parametrize("colour", COLOURS)
+@pytest.mark.parametrize("colour", [None, (10, 200, 30)])
 @pytest.mark.parametrize("name", PAIRS)
 def test_every_figure_is_that_of_the_pair_painted_beforehand(name, colour):
     baseline, current = PAIRS[name]
@@ -134,7 +133,8 @@ COLOUR = "argument 'mask_color': colour "
 
 
 @pytest.mark.parametrize("options, error, message", [
-    ({"ignore": [(0, 0, 4, 4), (1, 2, 3)]}, ValueError, RECTANGLE + "(1, 2, 3) is not four integers (x, y, width, height)"),
+    ({"ignore": [(0, 0, 4, 4), (1, 2, 3)]}, ValueError,
+     RECTANGLE + "(1, 2, 3) is not four integers (x, y, width, height)"),
     ({"ignore": [[0, 0, 4.0, 4]]}, ValueError, RECTANGLE + "[0, 0, 4.0, 4] is not four integers (x, y, width, height)"),
     ({"ignore": [(0, -1, 4, 4)]}, ValueError, RECTANGLE + "(0, -1, 4, 4) has a negative y"),
     ({"ignore": [(2**64, 0, 4, 4)]}, ValueError, RECTANGLE + f"({2**64}, 0, 4, 4) has an x beyond 64 bits"),

@@ -25,9 +25,9 @@ def fails_within_bound(call, error, text):
 def pair_calls(baseline, current):
     """Every entry point that decodes a pair of PNGs."""
     pairs = [(SMALL, SMALL), (baseline, current)]
-    return [lambda: Comparison(baseline, current), lambda: Comparison.batch(pairs),
-            lambda: quorvane.diff_batch(pairs), lambda: quorvane.diff_count_batch(pairs),
-            lambda: quorvane.ssim_batch(pairs), lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=10)]
+    return [lambda: Comparison(baseline, current), lambda: Comparison.batch(pairs), lambda: quorvane.diff_batch(pairs),
+            lambda: quorvane.diff_count_batch(pairs), lambda: quorvane.ssim_batch(pairs),
+            lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=10)]
 
 
 @pytest.mark.parametrize("width, height", [(100000, 100000), (12000, 12000)])  # 40 GB; 576 MB, over the 512 MiB budget
@@ -41,7 +41,6 @@ def test_a_claimed_size_is_a_decode_error_without_the_memory(width, height):
     (100000, 100000, "invalid RGBA buffer length: expected 40000000000 bytes for 100000x100000, got 16"),
     (2**31, 2**31, "image dimensions overflowed"),  # the pixels fit in 64 bits, their bytes do not
     (2**32, 2**32, "image dimensions overflowed"),
-    (2**64 - 1, 2, "image dimensions overflowed"),
 ])
 def test_from_rgba_with_huge_sizes_and_a_short_buffer_is_a_value_error(width, height, expected):
     for arguments in [(bytes(16), width, height, bytes(16), 2, 2), (bytes(16), 2, 2, bytes(16), width, height)]:

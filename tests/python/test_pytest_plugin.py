@@ -18,6 +18,7 @@ pytest_plugins = ["pytester"]
 
 BASE = screens.page()  # 48x96 of noise: every row distinct, so rows align unambiguously
 CHANGED = screens.with_block(BASE)  # an 8x8 black square at (10, 20)
+PIXELS = quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_count()  # changed in CHANGED
 OUTPUT = "test-results/screenshots"
 
 ONE_CALL = """
@@ -64,10 +65,6 @@ def one_call(tester, baseline, current, arguments=""):
     return baseline_path
 
 
-def changed_pixels(baseline, current, **options):
-    return quorvane.Comparison(png_bytes(baseline), png_bytes(current)).diff_count(**options)
-
-
 NAMES = """
 import pytest
 
@@ -105,10 +102,6 @@ def test_long_test_ids_get_folders_of_their_own():
     assert all(len(naming.output_folder(nodeid)) == 100 for nodeid in (first, second))
 
 
-def taller(image, rows=6, at=40):
-    return np.concatenate([image[:at], screens.page(rows, image.shape[1], 9), image[at:]])
-
-
 @pytest.mark.parametrize("ini, current, arguments, failure", [
     ("", CHANGED, "", "{pixels} pixels changed, more than 0"),  # no limit anywhere: any changed pixel fails
     ("screenshot_max_diff_pixels = {pixels}", CHANGED, "", None),
@@ -122,9 +115,9 @@ def taller(image, rows=6, at=40):
     ("screenshot_threshold = 1", CHANGED, ", threshold=0.1", "more than 0"),
     ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
     ("", CHANGED, ", ignore=[(0, 0, 8, 8)]", "more than 0"),
-    ("", taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
-    ("screenshot_allow_shifts = true", taller(BASE), "", None),  # content pushed down: a shift
-    ("", taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
+    ("", screens.taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
+    ("screenshot_allow_shifts = true", screens.taller(BASE), "", None),  # content pushed down: a shift
+    ("", screens.taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
     # Rows of another width never align.
     ("", np.concatenate([BASE, BASE[:, :4]], axis=1), ", allow_shifts=True", "the screenshot is 52x96, its baseline"),
     ("", BASE, ", mask=[object()]", "TypeError: assert_screenshot: mask takes elements of a Playwright or Selenium"),
@@ -133,8 +126,7 @@ def taller(image, rows=6, at=40):
     ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a positive number"),
 ])
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
-    pixels = changed_pixels(BASE, CHANGED)
-    values = {"pixels": pixels, "below": pixels - 1, "ratio": 1.001 * pixels / BASE[..., 0].size}
+    values = {"pixels": PIXELS, "below": PIXELS - 1, "ratio": 1.001 * PIXELS / BASE[..., 0].size}
     one_call(tester, BASE, current, arguments.format(**values))
     result = tester.run(ini=ini.format(**values))
     result.assert_outcomes(passed=int(failure is None), failed=int(failure is not None))
@@ -205,7 +197,7 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
             "missing.png; the next run compares with it") in text
     assert ("screenshot undecodable.png: the baseline __screenshots__/test_all/undecodable.png does not decode: "
             "failed to decode PNG") in text
-    assert f"changed.png differs from its baseline: {changed_pixels(BASE, CHANGED)} pixels changed, more than 0" in text
+    assert f"changed.png differs from its baseline: {PIXELS} pixels changed, more than 0" in text
     x, y, width, height = map(int, re.search(r"(\d+)x(\d+) at \((\d+), (\d+)\)", text).group(3, 4, 1, 2))
     assert x <= 10 and y <= 20 and x + width >= 18 and y + height >= 28  # the cluster holds the square
     diff = pypng_rgba(quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_image())

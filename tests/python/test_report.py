@@ -15,8 +15,7 @@ from screens import run
 
 def test_pairs_by_relative_path_with_their_statuses_and_regions(suite_report):
     pairs, pages, option = suite_report.data["pairs"], suite_report.pages, [40, 0, 8, 1]
-    assert [pair["path"] for pair in pairs] == sorted(pages)
-    assert {pair["path"]: pair["status"] for pair in pairs} == {path: page[2] for path, page in pages.items()}
+    assert [(pair["path"], pair["status"]) for pair in pairs] == sorted((path, page[2]) for path, page in pages.items())
     assert suite_report.data["summary"] == {"pairs": 7, "unchanged": 2, "changed": 1, "shifted": 1, "new": 1,
                                             "missing": 1, "error": 1, "failed": 5}
     # An unreadable pair is reported, the others compared; and exit status 2.
@@ -107,7 +106,6 @@ def test_report_written_inside_the_current_directory_is_not_compared_next_time(c
      '{regions}: expected an object {{"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}}'),
     ("baseline", '{"*": [[0, 0, 4, 4]], "home.png": [[0, 0, 4]]}',
      '{regions}: "home.png": rectangle [0, 0, 4] is not four integers (x, y, width, height)'),
-    ("baseline", '{"*": [[0, -2, 4, 4]]}', '{regions}: "*": rectangle [0, -2, 4, 4] has a negative y'),
     ("baseline", '{"*": 4}', '{regions}: "*": expected a sequence of (x, y, width, height) rectangles, got int'),
 ])
 def test_unusable_directory_or_ignore_file_exits_2_in_one_line(capsys, tmp_path, baseline, regions, message):

@@ -20,8 +20,6 @@ def unclamped_reference(baseline, current):
     mirrored box filter for the windowed path, numpy's whole-image means for
     images narrower or shorter than the window."""
     x, y = luminance(baseline), luminance(current)
-    if x.size == 0:
-        return 1.0
     mean = (lambda m: m.mean()) if min(x.shape) < 11 else (lambda m: uniform_filter(m, size=11, mode="mirror"))
     mean_x, mean_y = mean(x), mean(y)
     var_x, var_y = mean(x * x) - mean_x**2, mean(y * y) - mean_y**2
@@ -47,11 +45,6 @@ def test_matches_scipy_reference(width, height):
     expected = unclamped_reference(baseline, current)
     assert 0.0 < expected < 1.0
     assert rgba_comparison(baseline, current).ssim() == pytest.approx(expected, rel=1e-12, abs=0)
-    # A smaller current image is compared on the transparent canvas.
-    canvas = np.zeros_like(baseline)
-    canvas[:height * 4 // 5, :width * 4 // 5] = current[:height * 4 // 5, :width * 4 // 5]
-    score = rgba_comparison(baseline, current[:height * 4 // 5, :width * 4 // 5]).ssim()
-    assert score == pytest.approx(np.clip(unclamped_reference(baseline, canvas), 0.0, 1.0), rel=1e-12, abs=0)
 
 
 @pytest.mark.parametrize("width, height", [(11, 11), (10, 1000), (1, 1), (700, 400), (0, 0), (0, 5), (7, 0)])

@@ -70,13 +70,16 @@ def reference_thumbnail(rgba, width):
     return (whole + (resized - whole >= F(0.5))).astype(np.uint8)[..., :3]
 
 
-def test_output_is_a_simple_lossless_webp_without_metadata():
-    data = pair_of(gradient_rgba(30, 40)).current_thumbnail()
-    riff, size, webp, chunk, chunk_size = struct.unpack("<4sI4s4sI", data[:20])
-    assert (riff, webp, size) == (b"RIFF", b"WEBP", len(data) - 8)
-    # One lossless image chunk and nothing else: no extended header, no
-    # alpha, EXIF or XMP chunk.
-    assert chunk == b"VP8L" and 20 + chunk_size + (chunk_size & 1) == len(data)
+def test_output_is_a_simple_lossless_webp_without_metadata_at_every_effort():
+    rgba = random_rgba(30, 40, seed=5)  # noise, shown unscaled
+    for effort in (None, *range(10)):
+        data = pair_of(rgba).current_thumbnail(effort=effort)
+        riff, size, webp, chunk, chunk_size = struct.unpack("<4sI4s4sI", data[:20])
+        assert (riff, webp, size) == (b"RIFF", b"WEBP", len(data) - 8)
+        # One lossless image chunk and nothing else: no extended header, no
+        # alpha, EXIF or XMP chunk.
+        assert chunk == b"VP8L" and 20 + chunk_size + (chunk_size & 1) == len(data)
+        assert np.array_equal(pixels(data), rgba[..., :3])
 
 
 @pytest.mark.parametrize("source, options, expected", [
@@ -109,10 +112,6 @@ def test_unscaled_images_round_trip_and_crops_keep_the_top_or_the_top_left():
     for height in (None, 100):
         data = pair_of(rgba).current_thumbnail(width=200, height=height, min_width=300)
         assert np.array_equal(pixels(data), rgba[:height or 500, :200, :3])
-    comparison = pair_of(random_rgba(300, 100, seed=2))
-    whole = pixels(comparison.current_thumbnail(width=40))
-    assert whole.shape[:2] == (120, 40)
-    assert np.array_equal(pixels(comparison.current_thumbnail(width=40, height=15)), whole[:15])
 
 
 def test_baseline_is_shown_padded_or_at_its_own_size_and_thumbnail_decodes_its_png():
@@ -123,7 +122,6 @@ def test_baseline_is_shown_padded_or_at_its_own_size_and_thumbnail_decodes_its_p
     assert np.array_equal(pixels(pair.baseline_thumbnail(width=300)), padded)
     assert pair.baseline_thumbnail(width=120, own_size=True) == quorvane.thumbnail(png_bytes(baseline), 120)
     assert quorvane.thumbnail(png_bytes(current), 120, 20) == pair.current_thumbnail(width=120, height=20)
-    assert pair_of(baseline).baseline_thumbnail(own_size=True) == pair_of(baseline).baseline_thumbnail()
 
 
 # Sizes in both directions, odd ratios, windows cut by the edges, one image
@@ -148,41 +146,25 @@ def test_resampled_halves_round_away_from_zero():
 
 
 def test_errors():
-    comparison, png = pair_of(gradient_rgba(4, 4)), png_bytes(gradient_rgba(4, 4))
-    for call in (comparison.current_thumbnail, comparison.baseline_thumbnail, lambda **kw: quorvane.thumbnail(png, **kw)):
-        for options, message in [({"width": 0}, "thumbnail max_width must be > 0"),
-                                 ({"height": 0}, "thumbnail max_height must be > 0")]:
-            with pytest.raises(ValueError) as raised:
-                call(**options)
-            assert str(raised.value) == message
-    with pytest.raises(ValueError, match="^failed to decode PNG: "):
-        quorvane.thumbnail(b"GIF89a not a png")
+    pair, png = pair_of(gradient_rgba(4, 4)), png_bytes(gradient_rgba(4, 4))
+    for call in (pair.current_thumbnail, pair.baseline_thumbnail, functools.partial(quorvane.thumbnail, png)):
+        for side in ("width", "height"):
+            with pytest.raises(ValueError, match=f"^thumbnail max_{side} must be > 0$"):
+                call(**{side: 0})
     for shape, width in [((0, 0), 200), ((1, 20000), 30000), ((20000, 1), 200)]:
         with pytest.raises(ValueError, match="^failed to encode WebP: "):
             pair_of(np.zeros(shape + (4,), np.uint8)).current_thumbnail(width=width)
 
 
-@pytest.fixture(scope="module")
-def shifted_pair():
-    base = screens.page(300, 160, seed=4)
-    pair = pair_of(base, screens.with_block(screens.shifted(base, at=100, rows=12), y=20, x=30, size=40))
-    return pair, pair.row_alignment()
-
-
-def test_every_effort_level_is_lossless(shifted_pair):
-    pair, _ = shifted_pair
-    expected = pixels(pair.current_thumbnail(40))
-    assert all(np.array_equal(pixels(pair.current_thumbnail(40, effort=level)), expected) for level in range(10))
-
-
 @pytest.mark.parametrize("aligned", [False, True])
 @pytest.mark.parametrize("thumbnail", [{}, {"thumbnail_width": 64, "thumbnail_height": 50, "effort": 0},
                                        {"thumbnail_width": 500}])
-def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_its_pixels(
-        shifted_pair, aligned, thumbnail):
-    pair, alignment = shifted_pair
+def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_its_pixels(aligned, thumbnail):
+    base = screens.page(300, 160, seed=4)
+    pair = pair_of(base, screens.with_block(screens.shifted(base, at=100, rows=12), y=20, x=30, size=40))
     options = {"threshold": 0.05, "alpha": 0.4, "diff_color": (0, 0, 255), "include_aa": True}
     if aligned:
+        alignment = pair.row_alignment()
         expected = pair.aligned_diff_image(alignment, **options)
         png, webp = pair.aligned_diff_image_and_thumbnail(alignment, **options, **thumbnail)
     else:
