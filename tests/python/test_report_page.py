@@ -7,7 +7,8 @@ import pytest
 VISIBLE = "element => element.getClientRects().length > 0"
 LOADED = """async image => {
     image.scrollIntoView();  // lazily loaded images load once in view
-    if (!image.complete) await new Promise(done => { image.onload = image.onerror = done; });
+    // One that never loads reads as width 0 after a while, not as a hang.
+    if (!image.complete) await new Promise(done => { image.onload = image.onerror = done; setTimeout(done, 20000); });
     return image.naturalWidth;
 }"""
 # Each mark of a kind in an article, as ["image-alt mark-classes", left, top,
