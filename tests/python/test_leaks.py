@@ -26,8 +26,9 @@ def test_ten_thousand_calls_leave_memory_and_references_as_they_were(name):
     if SANITIZED:
         return
     # The smallest block the C heap hands out leaked once a call would show
-    # as 160 KB; a leaked Python object a call as ten thousand blocks.
+    # as 160 KB; a leaked Python object a call as ten thousand blocks, where
+    # the interpreter's free lists filling up account for up to about a hundred.
     if growth["heap"] is not None:
         assert growth["heap"] < 64 * 1024, growth
-    assert growth["blocks"] < 100, growth
+    assert growth["blocks"] < 1000, growth
     assert growth["resident"] < 4 * 2**20, growth
