@@ -9,11 +9,20 @@ import sys
 
 import numpy as np
 import pytest
+from PIL import Image, ImageDraw
 
 import quorvane
 import screens
 from conftest import BUILD_DIR, ROOT
+from imaging import SCREENS
 from screens import run
+
+
+def with_clock(time):
+    """A shared screenshot with a live clock in its top bar."""
+    image = Image.open(SCREENS / "page_baseline.png").convert("RGBA")
+    ImageDraw.Draw(image).text((1150, 16), time, fill=(60, 60, 60))
+    return np.asarray(image)
 
 
 @pytest.fixture(scope="module")
@@ -29,7 +38,8 @@ def pair_files(tmp_path_factory):
     files = {"base": base, "changed": screens.with_block(base), "shifted": screens.shifted(base),
              "wider": screens.page(96, 64), "taller": screens.taller(base, 96, 8, 7),
              "replaced": np.concatenate([top, old, blank, bottom]),
-             "replacement": np.concatenate([top, blank, new, bottom]), "text": b"not an image\n"}
+             "replacement": np.concatenate([top, blank, new, bottom]), "text": b"not an image\n",
+             "clock": with_clock("12:34:56"), "clock_later": with_clock("12:35:07")}
     paths = {name: screens.write(folder / f"{name}.png", image) for name, image in files.items()}
     return {**paths, "absent": folder / "absent.png", "unwritable": folder / "missing-folder" / "diff.png"}
 
@@ -61,6 +71,8 @@ def compare(capsys, pair_files, *args):
     ("base taller --allow-shifts", 0, ["sizes      differ: compared on 48x104", "8 rows inserted at row 96",
                                        "status     shifted"]),
     ("replaced replacement --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
+    ("clock clock_later", 1, ["status     changed"]),
+    ("clock clock_later --ignore 1140,8,110,30", 0, ["ignored    3300 pixels left out", "status     unchanged"]),
     ("base changed --ignore 8,18,12,12 --ignore 0,0,2,2", 0, ["ignored    148 pixels left out (3.21%), in 2 regions",
                                                             "status     unchanged"]),
     # Limits pass at the figure and fail past it; given, they replace the default "no changed pixel".
