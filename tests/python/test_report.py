@@ -67,6 +67,33 @@ def test_images_are_the_sources_and_the_modules(suite_report):
     assert [name for name, path in pairs["home.png"]["images"].items() if path] == ["current", "current_thumbnail"]
 
 
+def test_every_file_is_decoded_once_and_no_written_png_again(capsys, tmp_path, monkeypatch):
+    """The PNG bytes handed to every decoding entry point of the module are
+    the input files, each once: thumbnails of diff images come from their
+    pixels, not from decoding the PNGs just written."""
+    # Pairs that decode (a failing pair's baseline is decoded again to name
+    # the file at fault), one of them of two sizes.
+    pages = {path: page for path, page in screens.suite().items() if page[2] != "error"}
+    pages["tall.png"] = (screens.page(60, 30), screens.page(80, 40), "changed")
+    baseline, current = screens.write_suite(tmp_path, pages)
+    decoded = []
+
+    def recording(function, pngs_of):
+        def call(*args, **kwargs):
+            decoded.extend(pngs_of(*args))
+            return function(*args, **kwargs)
+        return call
+
+    monkeypatch.setattr(quorvane, "Comparison", recording(quorvane.Comparison, lambda *pngs: pngs))
+    monkeypatch.setattr(quorvane, "thumbnail", recording(quorvane.thumbnail, lambda png, *_: [png]))
+    for name in ("diff_batch", "diff_count_batch", "ssim_batch", "compare_batch"):
+        monkeypatch.setattr(quorvane, name, recording(getattr(quorvane, name),
+                                                      lambda pairs, *_: [png for pair in pairs for png in pair]))
+    assert run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--quiet")[0] == 1
+    inputs = [file.read_bytes() for folder in (baseline, current) for file in folder.rglob("*") if file.is_file()]
+    assert sorted(decoded) == sorted(inputs)
+
+
 def test_page_loads_nothing_from_the_network_and_every_file_it_names_exists(suite_report):
     references = re.findall(r'(?:src|href)="([^"#][^"]*)"', (suite_report.out / "index.html").read_text())
     assert references and all("//" not in ref and ":" not in ref for ref in references)
