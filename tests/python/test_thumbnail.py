@@ -80,6 +80,9 @@ def test_output_is_a_simple_lossless_webp_without_metadata_at_every_effort():
         # alpha, EXIF or XMP chunk.
         assert chunk == b"VP8L" and 20 + chunk_size + (chunk_size & 1) == len(data)
         assert np.array_equal(pixels(data), rgba[..., :3])
+    # None is libwebp's default configuration: preset 6 has its default method and quality.
+    by_effort = {effort: pair_of(rgba).current_thumbnail(effort=effort) for effort in (None, 0, 6)}
+    assert by_effort[None] == by_effort[6] != by_effort[0]
 
 
 @pytest.mark.parametrize("source, options, expected", [
