@@ -61,6 +61,8 @@ def effort(text):
 
 # The defaults of the comparison options, declared once in Settings.
 DEFAULTS = analysis.Settings()
+
+
 def add_comparison_options(parser):
     pixels = parser.add_argument_group("how pixels are compared")
     pixels.add_argument("--threshold", type=unit_interval, default=DEFAULTS.threshold,
@@ -266,8 +268,8 @@ def build_parser():
     make_report.add_argument("current_dir", metavar="CURRENT_DIR")
     make_report.add_argument("-o", "--output", required=True, metavar="OUT_DIR",
                              help="directory for index.html, report.json and the images (created when missing)")
-    make_report.add_argument("--thumbnail-width", type=positive, default=240, metavar="N",
-                             help="width of the thumbnails on the page (default 240)")
+    make_report.add_argument("--thumbnail-width", type=positive, default=report.THUMBNAIL_WIDTH, metavar="N",
+                             help="width of the thumbnails on the page (default %(default)s)")
     make_report.add_argument("--thumbnail-effort", type=effort, default=report.THUMBNAIL_EFFORT, metavar="E",
                              help="WebP effort of the thumbnails, 0 (fastest) to 9 (smallest files), or 'default' "
                                   "for libwebp's default settings (default %(default)s)")

@@ -13,11 +13,17 @@ from quorvane_cli.files import CliError, read_file
 FILE_SHAPE = '{"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}'
 
 
+def check_with_module(rectangles):
+    """Raises the module's TypeError or ValueError ("argument 'ignore': ...")
+    for the first bad rectangle: an empty pair takes any sound ones."""
+    quorvane.Comparison.from_rgba(b"", 0, 0, b"", 0, 0, ignore=rectangles)
+
+
 def checked(rectangles):
     """The rectangles as a tuple of 4-tuples, or the module's TypeError or
     ValueError for the first bad one, without its "argument 'ignore': "."""
     try:
-        quorvane.Comparison.from_rgba(b"", 0, 0, b"", 0, 0, ignore=rectangles)
+        check_with_module(rectangles)
     except (TypeError, ValueError) as error:
         raise type(error)(str(error).removeprefix("argument 'ignore': ")) from None
     return tuple(tuple(rectangle) for rectangle in rectangles)

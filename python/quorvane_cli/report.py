@@ -269,13 +269,14 @@ def report_data(baseline_dir, current_dir, settings, limits, records, ignore_fil
 # The report makes many thumbnails: libwebp's fast preset 1 writes them
 # several times faster than its default settings, about a tenth larger.
 THUMBNAIL_EFFORT = 1
+THUMBNAIL_WIDTH = 240
 
 # Written last, each whole or not at all; an earlier run's are removed first.
 REPORT_FILES = ("report.json", "index.html")
 
 
 def run(baseline, current, out, client=None, *, settings=analysis.Settings(), limits=analysis.Limits(),
-        thumbnail_width=240, thumbnail_effort=THUMBNAIL_EFFORT, ignore_file=None, progress=False, chunk_size=None):
+        thumbnail_width=THUMBNAIL_WIDTH, thumbnail_effort=THUMBNAIL_EFFORT, ignore_file=None, progress=False, chunk_size=None):
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
     report.json and the images) and returns it: what report.json holds.

@@ -10,7 +10,7 @@ import time
 
 import quorvane
 
-from quorvane_cli import files
+from quorvane_cli import files, regions
 from quorvane_pytest import browsers
 
 
@@ -28,7 +28,7 @@ def actual_shot(target, ignore, mask, full_page, timeout):
     __tracebackhide__ = True  # the error is the caller's
     ignore = tuple(tuple(region) for region in ignore)
     mask = tuple(mask)
-    check_regions(ignore)
+    regions.check_with_module(ignore)
     if not (isinstance(timeout, (int, float)) and math.isfinite(timeout) and timeout > 0):
         raise ValueError(f"assert_screenshot: timeout must be a positive number of seconds, not {timeout!r}")
     if isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike)):
@@ -59,15 +59,6 @@ def png_of(target):
     if error is not None:
         raise ValueError(f"assert_screenshot: {source}: {error}")
     return png
-
-
-# The smallest image the module takes: the regions are checked by its own rules.
-ONE_PIXEL = bytes(4)
-
-
-def check_regions(ignore):
-    __tracebackhide__ = True  # the error is the caller's
-    quorvane.Comparison.from_rgba(ONE_PIXEL, 1, 1, ONE_PIXEL, 1, 1, ignore=ignore)
 
 
 def pixel_regions(boxes, origin, scale):

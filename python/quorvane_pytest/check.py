@@ -10,8 +10,7 @@ import quorvane
 from quorvane_cli import analysis, cli, files, report
 from quorvane_pytest.naming import shown
 
-THUMBNAIL_WIDTH = 240  # as on the command's report page
-THUMBNAIL_EFFORT = report.THUMBNAIL_EFFORT
+THUMBNAIL_WIDTH, THUMBNAIL_EFFORT = report.THUMBNAIL_WIDTH, report.THUMBNAIL_EFFORT  # as on the report page
 # The images of a failure: key of the report page -> file name suffix.
 IMAGES = {"baseline": "expected", "current": "actual", "diff": "diff", "aligned_diff": "aligned-diff"}
 

@@ -53,12 +53,8 @@ std::string regions_text(const std::vector<Region>& regions) {
     std::string text = "[";
     for (const Region& region : regions) {
         if (text.size() > 1) text += ", ";
-        const u64 fields[] = {region.x, region.y, region.width, region.height};
-        for (std::size_t i = 0; i < 4; ++i) {
-            text += i == 0 ? "(" : ", ";
-            text += std::to_string(fields[i]);
-        }
-        text += ')';
+        text += "(" + std::to_string(region.x) + ", " + std::to_string(region.y) + ", " +
+                std::to_string(region.width) + ", " + std::to_string(region.height) + ")";
     }
     text += ']';
     return text;
