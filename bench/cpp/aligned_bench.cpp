@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "bench_support.hpp"
 #include "alignment/align_rows.hpp"
 #include "alignment/aligned_diff.hpp"
+#include "bench_support.hpp"
 #include "image_utils/pair.hpp"
 #include "image_utils/png_decode.hpp"
 #include "pixel_diff/render.hpp"
@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
 
     volatile u64 sink = 0;
     volatile double score = 0.0;
-    const double aligned_render_ms = bench::best_ms(
-        [&] { sink = render_aligned_diff(view, record.fingerprint, record, options)->pixels.size(); });
+    const double aligned_render_ms =
+        bench::best_ms([&] { sink = render_aligned_diff(view, record.fingerprint, record, options)->pixels.size(); });
     const double render_ms = bench::best_ms(
         [&] { sink = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options)->count; });
     const double aligned_ssim_ms = bench::best_ms([&] { score = *aligned_ssim(view, record.fingerprint, record); }, 7);
@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
     std::printf("%llux%llu, %zu shift bands, %llu changed rows\n", static_cast<unsigned long long>(pair.width),
                 static_cast<unsigned long long>(pair.height), record.bands.size(),
                 static_cast<unsigned long long>(record.changed_rows));
-    std::printf("  render_aligned_diff %.2f ms vs render_diff_image %.2f ms -> %.2fx\n", aligned_render_ms,
-                render_ms, aligned_render_ms / render_ms);
+    std::printf("  render_aligned_diff %.2f ms vs render_diff_image %.2f ms -> %.2fx\n", aligned_render_ms, render_ms,
+                aligned_render_ms / render_ms);
     std::printf("  aligned_ssim %.2f ms vs ssim_rgba %.2f ms -> %.2fx\n", aligned_ssim_ms, ssim_ms,
                 aligned_ssim_ms / ssim_ms);
     return 0;

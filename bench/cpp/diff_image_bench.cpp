@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     const double count_ms = bench::best_ms(
         [&] { sink = *count_changed_pixels(baseline.pixels, current.pixels, width, height, options, std::nullopt); });
     DiffImage image;
-    const double render_ms =
-        bench::best_ms([&] { image = render_diff_image(baseline.pixels, current.pixels, width, height, options).take(); });
+    const double render_ms = bench::best_ms(
+        [&] { image = render_diff_image(baseline.pixels, current.pixels, width, height, options).take(); });
     const double encode_ms = bench::best_ms([&] { sink = encode_png(image.pixels, width, height)->size(); }, 5);
     const Bytes rgb = drop_alpha(image.pixels);
     const double deflate_ms = bench::best_ms([&] { sink = bench::deflated_length(rgb); }, 5);

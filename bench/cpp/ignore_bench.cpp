@@ -37,19 +37,24 @@ int main(int argc, char** argv) {
         const char* label;
         const std::vector<Region>* regions;
     };
-    for (const Case& run : {Case{"one rectangle over the image", &whole},
-                            Case{"64 overlapping strips and the image", &strips}}) {
+    for (const Case& run :
+         {Case{"one rectangle over the image", &whole}, Case{"64 overlapping strips and the image", &strips}}) {
         u64 covered = 0;
         for (const Region& region : *run.regions) {
             covered += region.width * (std::min(region.y + region.height, height) - region.y);
         }
         const double paint_ms = bench::best_ms(
-            [&] { paint_regions(image.pixels, {width, height}, *run.regions, kDefaultMaskColor); }, 30);
-        const double fill_ms = bench::best_ms([&] {
-            for (u64 done = 0; done < covered; done += words.size()) {
-                std::fill_n(words.data(), std::min<u64>(words.size(), covered - done), colour);
-            }
-        }, 30);
+            [&] {
+                paint_regions(image.pixels, {width, height}, *run.regions, kDefaultMaskColor);
+            },
+            30);
+        const double fill_ms = bench::best_ms(
+            [&] {
+                for (u64 done = 0; done < covered; done += words.size()) {
+                    std::fill_n(words.data(), std::min<u64>(words.size(), covered - done), colour);
+                }
+            },
+            30);
         std::printf("  %s (%.2f images of rectangles): %.2f ms vs %.2f ms -> %.2fx\n", run.label,
                     static_cast<double>(covered) / static_cast<double>(width * height), paint_ms, fill_ms,
                     paint_ms / fill_ms);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench_support.hpp"
 #include "alignment/row_hash.hpp"
+#include "bench_support.hpp"
 #include "image_utils/png_decode.hpp"
 
 using namespace quorvane;
@@ -31,10 +31,11 @@ int main(int argc, char** argv) {
     });
     const double pooled = bench::best_ms([&] { sink = hash_rows(image.pixels, image.width, image.height).back(); });
     const double mib = static_cast<double>(image.pixels.size()) / (1 << 20);
-    std::printf("row_hash of %llux%llu rows, one thread: %.2f ms (%.0f MiB/s) vs summing its 64-bit words %.2f ms "
-                "-> %.2fx\n",
-                static_cast<unsigned long long>(image.width), static_cast<unsigned long long>(image.height), serial,
-                mib / serial * 1e3, words, serial / words);
+    std::printf(
+        "row_hash of %llux%llu rows, one thread: %.2f ms (%.0f MiB/s) vs summing its 64-bit words %.2f ms "
+        "-> %.2fx\n",
+        static_cast<unsigned long long>(image.width), static_cast<unsigned long long>(image.height), serial,
+        mib / serial * 1e3, words, serial / words);
     std::printf("hash_rows on the pool: %.2f ms -> %.2fx of one thread\n", pooled, pooled / serial);
     return 0;
 }

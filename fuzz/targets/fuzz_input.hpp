@@ -24,12 +24,12 @@ inline constexpr u64 kMaxAnalysedPixels = u64{1} << 16;
 
 // A promise of the code under test that the input broke: report it and stop
 // the way a sanitizer does, so the fuzzer keeps the input.
-#define FUZZ_REQUIRE(condition)                                                                  \
-    do {                                                                                         \
-        if (!(condition)) {                                                                      \
+#define FUZZ_REQUIRE(condition)                                                                    \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
             std::fprintf(stderr, "broken promise: %s at %s:%d\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                        \
-        }                                                                                        \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)
 
 // Consumes an input from the front. Past the end every byte reads as 0 and
@@ -73,9 +73,7 @@ inline bool is_decode_failure(const CompareError& error) {
     return error.kind() == CompareError::Kind::PngDecode || error.kind() == CompareError::Kind::DimensionsOverflow;
 }
 
-inline u32 read_be32(const u8* at) {
-    return (u32{at[0]} << 24) | (u32{at[1]} << 16) | (u32{at[2]} << 8) | u32{at[3]};
-}
+inline u32 read_be32(const u8* at) { return (u32{at[0]} << 24) | (u32{at[1]} << 16) | (u32{at[2]} << 8) | u32{at[3]}; }
 
 // A copy of `png` in which every complete chunk carries the right CRC, so a
 // mutation inside a chunk (a new width, palette or compressed row) reaches

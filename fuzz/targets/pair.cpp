@@ -134,8 +134,8 @@ void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim,
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
     FUZZ_REQUIRE(compared->count == diff_image_count && compared->ssim == ssim);
-    FUZZ_REQUIRE(compared->diff_png && std::equal(compared->diff_png->begin(), compared->diff_png->end(),
-                                                  diff_png.begin(), diff_png.end()));
+    FUZZ_REQUIRE(compared->diff_png &&
+                 std::equal(compared->diff_png->begin(), compared->diff_png->end(), diff_png.begin(), diff_png.end()));
     FUZZ_REQUIRE(compared->thumbnail.has_value() == input.thumbnail_width.has_value());
 }
 
@@ -150,8 +150,8 @@ std::optional<ImagePair> build_pair(const PairInput& input) {
     }
     const Image& baseline = images->baseline;
     const Image& current = images->current;
-    const auto canvas = checked_rgba_length(std::max(baseline.width, current.width),
-                                            std::max(baseline.height, current.height));
+    const auto canvas =
+        checked_rgba_length(std::max(baseline.width, current.width), std::max(baseline.height, current.height));
     if (!canvas || *canvas > kMaxAnalysedPixels * kBytesPerPixel) {
         const bool sizes_differ = baseline.width != current.width || baseline.height != current.height;
         const u64 larger = std::max(baseline.pixels.size(), current.pixels.size());

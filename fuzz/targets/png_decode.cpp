@@ -9,8 +9,8 @@
 #include "core/checked.hpp"
 #include "fuzz_input.hpp"
 #include "image_utils/png_decode.hpp"
-#include "image_utils/png_fast_decode.hpp"
 #include "image_utils/png_encode.hpp"
+#include "image_utils/png_fast_decode.hpp"
 
 namespace quorvane::fuzz {
 namespace {

@@ -43,8 +43,8 @@ Expected expected_size(u64 source_width, u64 source_height, const ThumbnailOptio
     u64 height = source_height;
     if (source_width > sizes.width) {
         width = sizes.width;
-        const double exact = static_cast<double>(source_height) * static_cast<double>(sizes.width) /
-                             static_cast<double>(source_width);
+        const double exact =
+            static_cast<double>(source_height) * static_cast<double>(sizes.width) / static_cast<double>(source_width);
         height = std::max<u64>(1, static_cast<u64>(std::round(exact)));
     }
     if ((sizes.min_width && *sizes.min_width > width) || (sizes.min_height && *sizes.min_height > height)) {

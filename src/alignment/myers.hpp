@@ -26,7 +26,7 @@ struct EditOp {
 };
 
 struct EditScript {
-    u64 distance = 0;  // insertions plus deletions
+    u64 distance = 0;                // insertions plus deletions
     std::vector<EditOp> operations;  // top to bottom
 };
 

@@ -28,8 +28,8 @@ std::vector<RowSegment> pair_edits(std::span<const RowSegment> runs) {
         segments.push_back({first.baseline_start, first.current_start, paired, SegmentKind::Replace});
         if (first.len != second.len) {
             const RowSegment& longer = first.len > second.len ? first : second;
-            segments.push_back({first.baseline_start + paired, first.current_start + paired,
-                                longer.len - paired, longer.kind});
+            segments.push_back(
+                {first.baseline_start + paired, first.current_start + paired, longer.len - paired, longer.kind});
         }
         i += 2;
     }

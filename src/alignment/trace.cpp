@@ -36,9 +36,8 @@ void SearchTrace::append_round(u64 d, const std::int64_t* from_minus_d) {
 void SearchTrace::grow(u64 entries) {
     const u64 page = page_bytes();
     const u64 bytes = (entries * sizeof(std::int64_t) + page - 1) / page * page;
-    void* block = entries_ == nullptr
-                      ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-                      : mremap(entries_, mapped_bytes_, bytes, MREMAP_MAYMOVE);
+    void* block = entries_ == nullptr ? mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                                      : mremap(entries_, mapped_bytes_, bytes, MREMAP_MAYMOVE);
     if (block == MAP_FAILED) throw std::bad_alloc();  // the old block, if any, is still ours
     entries_ = static_cast<std::int64_t*>(block);
     mapped_bytes_ = bytes;

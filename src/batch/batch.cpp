@@ -7,8 +7,8 @@
 namespace quorvane {
 
 Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore) {
-    return parallel_map<ImagePair>(
-        pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });
+    return parallel_map<ImagePair>(pairs.size(),
+                                   [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });
 }
 
 Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options,

@@ -27,7 +27,7 @@ constexpr Param kAlignment = object_param("alignment", &row_alignment_class);
 // and its record never changes, so it is read in place without the lock.
 const AlignmentRecord& record_of(const Args& args) { return alignment_record(args.object(kAlignment.name)); }
 
-constexpr Param kAlignedClustersParams[] = {kAlignment, kThreshold,   kIncludeAa, kMinPixels,    kMinSide,
+constexpr Param kAlignedClustersParams[] = {kAlignment, kThreshold,   kIncludeAa, kMinPixels,   kMinSide,
                                             kDilation,  kMaxClusters, kMergeGap,  kMergeOverlap};
 
 PyObject* aligned_clusters(ComparisonObject& self, Args& args) {
@@ -40,16 +40,15 @@ PyObject* aligned_clusters(ComparisonObject& self, Args& args) {
     return deliver(std::move(list), [](ClusterList value) { return clusters_to_python(std::move(value)); });
 }
 
-constexpr Method kAlignedClusters{
-    "aligned_clusters",
-    "Cluster the changed content, ignoring the shifted rows.\n\n"
-    "The mask holds the changed content only, drawn like `aligned_diff_image`.\n"
-    "The shift bands are the other half of the answer: read `alignment.bands`\n"
-    "to decide whether to absorb a shift or flag it. Raises if the alignment\n"
-    "failed or came from another image pair.",
-    kAlignedClustersParams, aligned_clusters};
+constexpr Method kAlignedClusters{"aligned_clusters",
+                                  "Cluster the changed content, ignoring the shifted rows.\n\n"
+                                  "The mask holds the changed content only, drawn like `aligned_diff_image`.\n"
+                                  "The shift bands are the other half of the answer: read `alignment.bands`\n"
+                                  "to decide whether to absorb a shift or flag it. Raises if the alignment\n"
+                                  "failed or came from another image pair.",
+                                  kAlignedClustersParams, aligned_clusters};
 
-constexpr Param kAlignedDiffImageParams[] = {kAlignment, kThreshold, kAlpha,        kIncludeAa,
+constexpr Param kAlignedDiffImageParams[] = {kAlignment, kThreshold, kAlpha,       kIncludeAa,
                                              kDiffColor, kAaColor,   kDiffColorAlt};
 
 Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& record, const DiffOptions& options) {
@@ -72,21 +71,28 @@ PyObject* aligned_diff_image(ComparisonObject& self, Args& args) {
     return deliver(std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
 }
 
-constexpr Method kAlignedDiffImage{
-    "aligned_diff_image", "Generate the shift-aware diff image as PNG bytes, in current-image coordinates.",
-    kAlignedDiffImageParams, aligned_diff_image};
+constexpr Method kAlignedDiffImage{"aligned_diff_image",
+                                   "Generate the shift-aware diff image as PNG bytes, in current-image coordinates.",
+                                   kAlignedDiffImageParams, aligned_diff_image};
 
 constexpr Param kAlignedDiffImageAndThumbnailParams[] = {
-    kAlignment, keyword_only(kThreshold), kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt,
-    kBesideThumbnailWidth, kBesideThumbnailHeight, kEffort,
+    kAlignment,
+    keyword_only(kThreshold),
+    kAlpha,
+    kIncludeAa,
+    kDiffColor,
+    kAaColor,
+    kDiffColorAlt,
+    kBesideThumbnailWidth,
+    kBesideThumbnailHeight,
+    kEffort,
 };
 
 PyObject* aligned_diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
     const AlignmentRecord& record = record_of(args);
-    auto images =
-        without_gil([&] { return aligned_diff_png_and_thumbnail(*self.pair, record, options, thumbnail); });
+    auto images = without_gil([&] { return aligned_diff_png_and_thumbnail(*self.pair, record, options, thumbnail); });
     return deliver(std::move(images), png_and_thumbnail_tuple);
 }
 

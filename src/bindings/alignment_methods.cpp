@@ -35,13 +35,12 @@ PyObject* row_alignment(ComparisonObject& self, Args& args) {
     return deliver(std::move(record), [](AlignmentRecord value) { return new_row_alignment(std::move(value)); });
 }
 
-constexpr Method kRowAlignment{
-    "row_alignment",
-    "Align the rows of the two images to tell a vertical shift from real changes.\n\n"
-    "`aligned` is False when the pair could not be aligned \u2014 the edit budget\n"
-    "was exceeded, or the widths differ, since alignment is vertical only.\n"
-    "Every other field is then zero or empty.",
-    kRowAlignmentParams, row_alignment};
+constexpr Method kRowAlignment{"row_alignment",
+                               "Align the rows of the two images to tell a vertical shift from real changes.\n\n"
+                               "`aligned` is False when the pair could not be aligned \u2014 the edit budget\n"
+                               "was exceeded, or the widths differ, since alignment is vertical only.\n"
+                               "Every other field is then zero or empty.",
+                               kRowAlignmentParams, row_alignment};
 
 }  // namespace
 

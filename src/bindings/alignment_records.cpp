@@ -49,9 +49,8 @@ PyObject* segment_kind(PyObject* self, void*) {
 PyObject* segment_repr(PyObject* self) {
     const RowSegment& segment = record_value<RowSegment>(self);
     return to_python_text(std::string("RowSegment(kind=") + kind_text(segment.kind) +
-                ", baseline_start=" + std::to_string(segment.baseline_start) +
-                ", current_start=" + std::to_string(segment.current_start) + ", len=" + std::to_string(segment.len) +
-                ")");
+                          ", baseline_start=" + std::to_string(segment.baseline_start) + ", current_start=" +
+                          std::to_string(segment.current_start) + ", len=" + std::to_string(segment.len) + ")");
 }
 
 PyGetSetDef segment_attributes[] = {
@@ -71,7 +70,7 @@ PyObject* band_kind(PyObject* self, void*) {
 PyObject* band_repr(PyObject* self) {
     const ShiftBand& band = record_value<ShiftBand>(self);
     return to_python_text(std::string("ShiftBand(kind=") + kind_text(band.kind) + ", y=" + std::to_string(band.y) +
-                ", rows=" + std::to_string(band.rows) + ")");
+                          ", rows=" + std::to_string(band.rows) + ")");
 }
 
 PyGetSetDef band_attributes[] = {
@@ -100,10 +99,10 @@ PyObject* alignment_repr(PyObject* self) {
     const AlignmentRecord& record = alignment_value(self).record;
     if (!record.aligned) return PyUnicode_FromString("RowAlignment(aligned=False)");
     return to_python_text("RowAlignment(edit_distance=" + std::to_string(record.edit_distance) +
-                ", inserted_rows=" + std::to_string(record.inserted_rows) +
-                ", deleted_rows=" + std::to_string(record.deleted_rows) +
-                ", changed_rows=" + std::to_string(record.changed_rows) +
-                ", residual_count=" + std::to_string(record.residual_count) + ")");
+                          ", inserted_rows=" + std::to_string(record.inserted_rows) +
+                          ", deleted_rows=" + std::to_string(record.deleted_rows) +
+                          ", changed_rows=" + std::to_string(record.changed_rows) +
+                          ", residual_count=" + std::to_string(record.residual_count) + ")");
 }
 
 PyGetSetDef alignment_attributes[] = {

@@ -162,12 +162,11 @@ PyObject* compare_batch(Args& args) {
                    [](std::vector<ComparePairResult> records) { return list_of(records, compare_element); });
 }
 
-constexpr Function kCompareBatch{
-    "compare_batch",
-    "Compare multiple image pairs in parallel (diff count + SSIM per pair).\n\n"
-    "Batch version of `compare()`. Set `thumbnail_width` to generate a\n"
-    "thumbnail per pair; `effort` as in `thumbnail()`.",
-    kCompareBatchParams, compare_batch};
+constexpr Function kCompareBatch{"compare_batch",
+                                 "Compare multiple image pairs in parallel (diff count + SSIM per pair).\n\n"
+                                 "Batch version of `compare()`. Set `thumbnail_width` to generate a\n"
+                                 "thumbnail per pair; `effort` as in `thumbnail()`.",
+                                 kCompareBatchParams, compare_batch};
 
 PyObject* comparison_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");

@@ -21,9 +21,8 @@ PyObject* panic_exception_type() { return panic_type; }
 
 bool create_panic_exception_type() {
     if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc("quorvane.PanicException",
-                                               "An internal invariant of quorvane was broken.", PyExc_BaseException,
-                                               nullptr);
+        panic_type = PyErr_NewExceptionWithDoc(
+            "quorvane.PanicException", "An internal invariant of quorvane was broken.", PyExc_BaseException, nullptr);
     }
     return panic_type != nullptr;
 }
@@ -31,7 +30,8 @@ bool create_panic_exception_type() {
 PyObject* to_python(u64 value) { return PyLong_FromUnsignedLongLong(value); }
 PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
 PyObject* to_python_bytes(ByteView bytes) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<Py_ssize_t>(bytes.size()));
 }
 
 PyObject* to_python_text(std::string_view text) {

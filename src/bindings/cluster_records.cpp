@@ -49,7 +49,7 @@ std::string one_decimal(double value) {
 PyObject* box_repr(PyObject* self) {
     const BoxValue& box = record_value<BoxValue>(self);
     return to_python_text("BoundingBox(x=" + std::to_string(box.x) + ", y=" + std::to_string(box.y) +
-                      ", width=" + std::to_string(box.width) + ", height=" + std::to_string(box.height) + ")");
+                          ", width=" + std::to_string(box.width) + ", height=" + std::to_string(box.height) + ")");
 }
 
 PyGetSetDef box_attributes[] = {
@@ -73,8 +73,8 @@ PyObject* cluster_centroid(PyObject* self, void*) {
 PyObject* cluster_repr(PyObject* self) {
     const ClusterValue& cluster = record_value<ClusterValue>(self);
     return to_python_text("Cluster(pixel_count=" + std::to_string(cluster.pixel_count) + ", centroid=(" +
-                      one_decimal(cluster.centroid_x) + ", " + one_decimal(cluster.centroid_y) +
-                      "), merged_from=" + std::to_string(cluster.merged_from) + ")");
+                          one_decimal(cluster.centroid_x) + ", " + one_decimal(cluster.centroid_y) +
+                          "), merged_from=" + std::to_string(cluster.merged_from) + ")");
 }
 
 PyGetSetDef cluster_attributes[] = {
@@ -112,12 +112,10 @@ PyGetSetDef result_attributes[] = {
 };
 
 PyRef new_cluster(const ClusterRecord& record) {
-    PyRef box = PyRef::steal(
-        new_record(bounding_box_type, BoxValue{record.x, record.y, record.width, record.height}));
+    PyRef box = PyRef::steal(new_record(bounding_box_type, BoxValue{record.x, record.y, record.width, record.height}));
     if (!box) return {};
-    return PyRef::steal(new_record(
-        cluster_type, ClusterValue{std::move(box), record.pixel_count, record.centroid_x, record.centroid_y,
-                                   record.merged_from}));
+    return PyRef::steal(new_record(cluster_type, ClusterValue{std::move(box), record.pixel_count, record.centroid_x,
+                                                              record.centroid_y, record.merged_from}));
 }
 
 }  // namespace

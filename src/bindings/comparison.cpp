@@ -53,8 +53,8 @@ std::string regions_text(const std::vector<Region>& regions) {
     std::string text = "[";
     for (const Region& region : regions) {
         if (text.size() > 1) text += ", ";
-        text += "(" + std::to_string(region.x) + ", " + std::to_string(region.y) + ", " +
-                std::to_string(region.width) + ", " + std::to_string(region.height) + ")";
+        text += "(" + std::to_string(region.x) + ", " + std::to_string(region.y) + ", " + std::to_string(region.width) +
+                ", " + std::to_string(region.height) + ")";
     }
     text += ']';
     return text;
@@ -90,10 +90,14 @@ PyGetSetDef properties[] = {
 // from_rgba: the buffers are checked before they are copied, so a wrong
 // length never costs a copy of a large buffer.
 constexpr Param kFromRgbaParams[] = {
-    required("baseline_rgba", ParamKind::Rgba), required("baseline_width", ParamKind::Count),
-    required("baseline_height", ParamKind::Count), required("current_rgba", ParamKind::Rgba),
-    required("current_width", ParamKind::Count), required("current_height", ParamKind::Count),
-    kIgnore, kMaskColor,
+    required("baseline_rgba", ParamKind::Rgba),
+    required("baseline_width", ParamKind::Count),
+    required("baseline_height", ParamKind::Count),
+    required("current_rgba", ParamKind::Rgba),
+    required("current_width", ParamKind::Count),
+    required("current_height", ParamKind::Count),
+    kIgnore,
+    kMaskColor,
 };
 
 Result<ImagePair> pair_from_rgba(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
@@ -136,7 +140,9 @@ PyObject* new_comparison(ImagePair pair) {
     return object;
 }
 
-void add_construction_methods(std::vector<PyMethodDef>& methods) { methods.push_back(describe<kFromRgba>(METH_STATIC)); }
+void add_construction_methods(std::vector<PyMethodDef>& methods) {
+    methods.push_back(describe<kFromRgba>(METH_STATIC));
+}
 
 bool register_comparison(PyObject* module) {
     std::vector<PyMethodDef> methods;
@@ -160,8 +166,8 @@ bool register_comparison(PyObject* module) {
         {Py_tp_doc, const_cast<char*>(doc.c_str())},
         {0, nullptr},
     };
-    PyType_Spec spec{"quorvane.Comparison", sizeof(ComparisonObject), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    PyType_Spec spec{"quorvane.Comparison", sizeof(ComparisonObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+                     slots};
     type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     if (type_object == nullptr) return false;
     Py_INCREF(type_object);

@@ -7,8 +7,7 @@
 namespace quorvane::py {
 
 struct ComparisonObject {
-    PyObject_HEAD
-    ImagePair* pair;  // owned; freed with the object
+    PyObject_HEAD ImagePair* pair;  // owned; freed with the object
 };
 
 PyTypeObject* comparison_type();

@@ -208,8 +208,7 @@ std::string repr_of(PyObject* object) {
 // Python ints; nothing when the object is anything else.
 template <std::size_t N>
 std::optional<std::array<PyRef, N>> integer_items(PyObject* object) {
-    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) ||
-        !PySequence_Check(object)) {
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object) || !PySequence_Check(object)) {
         return std::nullopt;
     }
     const Py_ssize_t length = PySequence_Size(object);
@@ -266,8 +265,8 @@ std::optional<Region> to_region(PyObject* object, const Param& param) {
         const char* with_article;
         bool extent;  // a width or height: at least 1, where a position may be 0
     };
-    constexpr Field kFields[] = {{"x", "an x", false}, {"y", "a y", false}, {"width", "a width", true},
-                                 {"height", "a height", true}};
+    constexpr Field kFields[] = {
+        {"x", "an x", false}, {"y", "a y", false}, {"width", "a width", true}, {"height", "a height", true}};
     u64 values[4] = {};
     for (std::size_t i = 0; i < 4; ++i) {
         const Field& field = kFields[i];
@@ -400,8 +399,8 @@ std::optional<Value> convert(PyObject* object, const Param& param) {
             return std::nullopt;
         case ParamKind::Object:
             if (!PyObject_TypeCheck(object, *param.object_type)) {
-                PyRef name = PyRef::steal(
-                    PyObject_GetAttrString(reinterpret_cast<PyObject*>(*param.object_type), "__name__"));
+                PyRef name =
+                    PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(*param.object_type), "__name__"));
                 const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
                 if (text == nullptr) PyErr_Clear();
                 fail_expected(param, std::string("expected ") + (text ? text : "object"), object);
@@ -494,8 +493,8 @@ bool collect(std::string_view callable, std::span<const Param> params, PyObject*
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (slots[i] == nullptr && params[i].shown_default == nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", name.c_str(),
-                         params[i].name, i + 1);
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", name.c_str(), params[i].name,
+                         i + 1);
             return false;
         }
     }
@@ -563,8 +562,7 @@ std::optional<Args> bind_arguments(std::string_view callable, std::span<const Pa
     return bound;
 }
 
-std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
-                      bool with_self) {
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary, bool with_self) {
     std::string text(name);
     text += '(';
     bool first = true;

@@ -73,21 +73,23 @@ constexpr Param keyword_only(Param param) {
 inline constexpr Param kThreshold = real_param("threshold", 0.1, "0.1");
 inline constexpr Param kAlpha = real_param("alpha", 0.1, "0.1");
 inline constexpr Param kIncludeAa = flag_param("include_aa", false);
-inline constexpr Param kDiffColor{.name = "diff_color", .kind = ParamKind::Color, .shown_default = "...",
-                                  .color = {255, 0, 0}};
-inline constexpr Param kAaColor{.name = "aa_color", .kind = ParamKind::Color, .shown_default = "...",
-                                .color = {255, 255, 0}};
-inline constexpr Param kDiffColorAlt{.name = "diff_color_alt", .kind = ParamKind::OptionalColor,
-                                     .shown_default = "None"};
+inline constexpr Param kDiffColor{
+    .name = "diff_color", .kind = ParamKind::Color, .shown_default = "...", .color = {255, 0, 0}};
+inline constexpr Param kAaColor{
+    .name = "aa_color", .kind = ParamKind::Color, .shown_default = "...", .color = {255, 255, 0}};
+inline constexpr Param kDiffColorAlt{
+    .name = "diff_color_alt", .kind = ParamKind::OptionalColor, .shown_default = "None"};
 inline constexpr Param kPairs = required("pairs", ParamKind::Pairs);
 // Keyword-only, last: the regions painted into both images of every pair.
-inline constexpr Param kIgnore{.name = "ignore", .kind = ParamKind::Regions, .shown_default = "()",
-                               .keyword_only = true};
-inline constexpr Param kMaskColor{.name = "mask_color", .kind = ParamKind::MaskColor,
-                                  .shown_default = "(255, 0, 255)", .color = kDefaultMaskColor,
+inline constexpr Param kIgnore{
+    .name = "ignore", .kind = ParamKind::Regions, .shown_default = "()", .keyword_only = true};
+inline constexpr Param kMaskColor{.name = "mask_color",
+                                  .kind = ParamKind::MaskColor,
+                                  .shown_default = "(255, 0, 255)",
+                                  .color = kDefaultMaskColor,
                                   .keyword_only = true};
-inline constexpr Param kEffort{.name = "effort", .kind = ParamKind::Effort, .shown_default = "None",
-                               .keyword_only = true};
+inline constexpr Param kEffort{
+    .name = "effort", .kind = ParamKind::Effort, .shown_default = "None", .keyword_only = true};
 
 using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
@@ -134,7 +136,6 @@ std::optional<Args> bind_arguments(std::string_view callable, std::span<const Pa
                                    PyObject* kwargs);
 
 // "name(params)\n--\n\nsummary", with "$self, " first for methods.
-std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
-                      bool with_self);
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary, bool with_self);
 
 }  // namespace quorvane::py

@@ -58,8 +58,8 @@ PyObject* diff_image(ComparisonObject& self, Args& args) {
 constexpr Method kDiffImage{"diff_image", "Generate the diff image as PNG bytes.", kDiffImageParams, diff_image};
 
 constexpr Param kDiffImageAndThumbnailParams[] = {
-    keyword_only(kThreshold), kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt,
-    kBesideThumbnailWidth,    kBesideThumbnailHeight, kEffort,
+    keyword_only(kThreshold), kAlpha,  kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt, kBesideThumbnailWidth,
+    kBesideThumbnailHeight,   kEffort,
 };
 
 PyObject* diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
@@ -74,14 +74,13 @@ PyObject* diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     return deliver(std::move(images), png_and_thumbnail_tuple);
 }
 
-constexpr Method kDiffImageAndThumbnail{
-    "diff_image_and_thumbnail",
-    "Generate the diff image as PNG bytes and its lossless WebP thumbnail.\n\n"
-    "Returns (png_bytes, webp_bytes): the diff image of `diff_image()`, drawn\n"
-    "once, and a thumbnail of the same pixels, made as `thumbnail()` makes one:\n"
-    "scaled down to `thumbnail_width`, cropped from the top to\n"
-    "`thumbnail_height` when set, encoded with `effort`.",
-    kDiffImageAndThumbnailParams, diff_image_and_thumbnail};
+constexpr Method kDiffImageAndThumbnail{"diff_image_and_thumbnail",
+                                        "Generate the diff image as PNG bytes and its lossless WebP thumbnail.\n\n"
+                                        "Returns (png_bytes, webp_bytes): the diff image of `diff_image()`, drawn\n"
+                                        "once, and a thumbnail of the same pixels, made as `thumbnail()` makes one:\n"
+                                        "scaled down to `thumbnail_width`, cropped from the top to\n"
+                                        "`thumbnail_height` when set, encoded with `effort`.",
+                                        kDiffImageAndThumbnailParams, diff_image_and_thumbnail};
 
 }  // namespace
 

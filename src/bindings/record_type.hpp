@@ -13,8 +13,7 @@ namespace quorvane::py {
 
 template <class T>
 struct RecordObject {
-    PyObject_HEAD
-    T value;
+    PyObject_HEAD T value;
 };
 
 template <class T>

@@ -41,15 +41,14 @@ PyObject* thumbnail(Args& args) {
     return deliver(std::move(webp), webp_bytes);
 }
 
-constexpr Function kThumbnail{
-    "thumbnail",
-    "Create a lossless WebP thumbnail from a PNG image.\n\n"
-    "Scales down to `width`, preserving aspect ratio. If `height` is set,\n"
-    "crops from the top after resizing \u2014 useful for fixed-size grid cells.\n"
-    "Images already within bounds are re-encoded without resizing.\n\n"
-    "`effort` selects libwebp's lossless preset of that level, from 0\n"
-    "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
-    kThumbnailParams, thumbnail};
+constexpr Function kThumbnail{"thumbnail",
+                              "Create a lossless WebP thumbnail from a PNG image.\n\n"
+                              "Scales down to `width`, preserving aspect ratio. If `height` is set,\n"
+                              "crops from the top after resizing \u2014 useful for fixed-size grid cells.\n"
+                              "Images already within bounds are re-encoded without resizing.\n\n"
+                              "`effort` selects libwebp's lossless preset of that level, from 0\n"
+                              "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
+                              kThumbnailParams, thumbnail};
 
 constexpr Param kMethodParams[] = {
     kThumbnailWidth,
@@ -100,22 +99,20 @@ PyObject* baseline_thumbnail(ComparisonObject& self, Args& args) {
     return deliver(std::move(webp), webp_bytes);
 }
 
-constexpr Method kCurrentThumbnail{
-    "current_thumbnail",
-    "Generate a lossless WebP thumbnail of the current image.\n\n"
-    "When scaling would make either dimension smaller than `min_width` /\n"
-    "`min_height`, the original is top-left cropped instead (no upscaling).\n\n"
-    "`effort` selects libwebp's lossless preset of that level, from 0\n"
-    "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
-    kMethodParams, current_thumbnail};
+constexpr Method kCurrentThumbnail{"current_thumbnail",
+                                   "Generate a lossless WebP thumbnail of the current image.\n\n"
+                                   "When scaling would make either dimension smaller than `min_width` /\n"
+                                   "`min_height`, the original is top-left cropped instead (no upscaling).\n\n"
+                                   "`effort` selects libwebp's lossless preset of that level, from 0\n"
+                                   "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
+                                   kMethodParams, current_thumbnail};
 
-constexpr Method kBaselineThumbnail{
-    "baseline_thumbnail",
-    "Generate a lossless WebP thumbnail of the baseline image.\n\n"
-    "The baseline is shown as compared, padded with transparent black to the\n"
-    "common size; with `own_size`, at its own size. `effort` as in\n"
-    "`current_thumbnail()`.",
-    kBaselineMethodParams, baseline_thumbnail};
+constexpr Method kBaselineThumbnail{"baseline_thumbnail",
+                                    "Generate a lossless WebP thumbnail of the baseline image.\n\n"
+                                    "The baseline is shown as compared, padded with transparent black to the\n"
+                                    "common size; with `own_size`, at its own size. `effort` as in\n"
+                                    "`current_thumbnail()`.",
+                                    kBaselineMethodParams, baseline_thumbnail};
 
 }  // namespace
 

@@ -47,8 +47,7 @@ bool dilate_row(const u8* in, u8* out, u64 width, u64 radius) {
 // output row whose window holds no marked row is cleared without looking at
 // the counts. `Count` holds the largest window length.
 template <class Count>
-void dilate_columns(const Bytes& rows, const std::vector<u8>& row_marked, u8* out, u64 width, u64 height,
-                    u64 radius) {
+void dilate_columns(const Bytes& rows, const std::vector<u8>& row_marked, u8* out, u64 width, u64 height, u64 radius) {
     std::vector<Count> counts(width, 0);
     u64 marked_in_window = 0;
     auto enter = [&](u64 row) {

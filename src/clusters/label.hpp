@@ -27,7 +27,6 @@ inline constexpr u64 kMaxComponentLabel = std::numeric_limits<u32>::max();
 // it takes the first one's label and joins the others' to it; with none it
 // gets a new label. Labels are 32-bit: a mask that needs a label above
 // `label_limit` is refused with an error instead of wrapping around.
-Result<ComponentLabels> label_components(ByteView mask, u64 width, u64 height,
-                                         u64 label_limit = kMaxComponentLabel);
+Result<ComponentLabels> label_components(ByteView mask, u64 width, u64 height, u64 label_limit = kMaxComponentLabel);
 
 }  // namespace quorvane

@@ -74,7 +74,7 @@ struct ImagePair {
     u64 height = 0;
     Size baseline_size;
     Size current_size;
-    IgnoreRegions ignore;     // the regions as given and their colour
+    IgnoreRegions ignore;    // the regions as given and their colour
     u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
 

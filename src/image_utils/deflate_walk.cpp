@@ -173,9 +173,11 @@ int decode(const Code& code, BitReader& in) {
 constexpr u16 kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr u8 kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr u16 kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                   193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr u8 kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr u16 kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr u8 kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                   6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 constexpr unsigned kLiteralSymbols = 288;
 constexpr unsigned kDistanceSymbols = 32;
@@ -302,8 +304,8 @@ std::optional<DeflateLayout> walk_deflate(ByteView data, u64 max_output) {
                 walked = walk_stored(in, layout.output_length, max_output);
                 break;
             case 1:
-                walked = walk_codes(in, fixed_codes().literals, fixed_codes().distances, layout.output_length,
-                                    max_output);
+                walked =
+                    walk_codes(in, fixed_codes().literals, fixed_codes().distances, layout.output_length, max_output);
                 break;
             case 2:
                 walked = read_dynamic_codes(in, literals, distances) &&

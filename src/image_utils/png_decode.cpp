@@ -75,8 +75,9 @@ void read_from_memory(png_structp png, png_bytep data, png_size_t length) {
 
 // Ancillary chunks that never change the pixels we produce: colour
 // management, text, time and the like are skipped, not interpreted.
-constexpr png_byte kIgnoredChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0"
-                                      "tEXt\0tIME\0zTXt\0";
+constexpr png_byte kIgnoredChunks[] =
+    "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0"
+    "tEXt\0tIME\0zTXt\0";
 
 void request_rgba8(png_structp png, png_infop info) {
     const int color_type = png_get_color_type(png, info);
@@ -180,7 +181,9 @@ Result<Image> decode_png(ByteView png, u64 capacity) {
 std::optional<Size> png_claimed_size(ByteView png) {
     constexpr u8 kStart[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
     if (png.size() < 24 || !std::equal(kStart, kStart + 16, png.begin())) return std::nullopt;
-    const auto be32 = [&](u64 at) { return u64{png[at]} << 24 | u64{png[at + 1]} << 16 | u64{png[at + 2]} << 8 | png[at + 3]; };
+    const auto be32 = [&](u64 at) {
+        return u64{png[at]} << 24 | u64{png[at + 1]} << 16 | u64{png[at + 2]} << 8 | png[at + 3];
+    };
     return Size{be32(16), be32(20)};
 }
 

@@ -70,9 +70,9 @@ bool is_ancillary(const Chunk& chunk) { return (chunk.type[0] & 0x20) != 0; }
 struct PlainPng {
     u64 width = 0;
     u64 height = 0;
-    unsigned channels = 0;  // 3 or 4
+    unsigned channels = 0;                         // 3 or 4
     std::optional<std::array<u8, 3>> transparent;  // the tRNS colour of an RGB image
-    std::vector<ByteView> image_data;               // the IDAT chunks, in order
+    std::vector<ByteView> image_data;              // the IDAT chunks, in order
 };
 
 std::optional<PlainPng> read_header(const Chunk& chunk) {
@@ -83,7 +83,8 @@ std::optional<PlainPng> read_header(const Chunk& chunk) {
     png.height = read_be32(fields + 4);
     const u8 depth = fields[8];
     const u8 colour = fields[9];
-    const bool plain = fields[10] == 0 && fields[11] == 0 && fields[12] == 0;  // deflate, filter method 0, no interlacing
+    const bool plain =
+        fields[10] == 0 && fields[11] == 0 && fields[12] == 0;  // deflate, filter method 0, no interlacing
     if (png.width == 0 || png.width > kMaxChunkLength || png.height == 0 || png.height > kMaxChunkLength ||
         depth != 8 || (colour != kTruecolour && colour != kTruecolourAlpha) || !plain) {
         return std::nullopt;
@@ -129,8 +130,8 @@ std::optional<PlainPng> read_chunks(ByteView file) {
 bool within_budget(u64 rgba_length, u64 buffers, u64 width) {
     constexpr u64 kFixedCosts = u64{1} << 20;
     const u64 rows = width * 32 + kFixedCosts;
-    return buffers <= kPngDecodeBudget && rows <= kPngDecodeBudget &&
-           rgba_length <= kPngDecodeBudget - rows && buffers <= kPngDecodeBudget - rows;
+    return buffers <= kPngDecodeBudget && rows <= kPngDecodeBudget && rgba_length <= kPngDecodeBudget - rows &&
+           buffers <= kPngDecodeBudget - rows;
 }
 
 struct DecompressorDeleter {

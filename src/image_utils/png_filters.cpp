@@ -94,11 +94,16 @@ inline unsigned magnitude(u8 value) { return value < 128 ? value : 256u - value;
 // neighbours.
 inline int predict(u8 filter, int a, int b, int c) {
     switch (filter) {
-        case kSub: return a;
-        case kUp: return b;
-        case kAverage: return (a + b) >> 1;
-        case kPaeth: return paeth(a, b, c);
-        default: return 0;
+        case kSub:
+            return a;
+        case kUp:
+            return b;
+        case kAverage:
+            return (a + b) >> 1;
+        case kPaeth:
+            return paeth(a, b, c);
+        default:
+            return 0;
     }
 }
 
@@ -139,11 +144,16 @@ Block paeth(Block a, Block b, Block c) {
 
 Block predict(u8 filter, Block a, Block b, Block c) {
     switch (filter) {
-        case kSub: return a;
-        case kUp: return b;
-        case kAverage: return average(a, b);
-        case kPaeth: return paeth(a, b, c);
-        default: return Block{};
+        case kSub:
+            return a;
+        case kUp:
+            return b;
+        case kAverage:
+            return average(a, b);
+        case kPaeth:
+            return paeth(a, b, c);
+        default:
+            return Block{};
     }
 }
 
@@ -182,7 +192,8 @@ void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsi
     filter_bytes(filter, row, previous, bpp, 0, bpp, out);
     for (u64 i = bpp; i < vector_end; i += 16) {
         const Block x = block_at(row + i);
-        const Block predicted = predict(filter, block_at(row + i - bpp), block_at(previous + i), block_at(previous + i - bpp));
+        const Block predicted =
+            predict(filter, block_at(row + i - bpp), block_at(previous + i), block_at(previous + i - bpp));
         const Block filtered = x - predicted;
         std::memcpy(out + i, &filtered, sizeof filtered);
     }

@@ -17,8 +17,8 @@ namespace {
 
 Size scaled_size(u64 source_width, u64 source_height, u64 width) {
     if (source_width <= width) return {source_width, source_height};
-    const double height = std::round(static_cast<double>(source_height) * static_cast<double>(width) /
-                                     static_cast<double>(source_width));
+    const double height =
+        std::round(static_cast<double>(source_height) * static_cast<double>(width) / static_cast<double>(source_width));
     return {width, std::max<u64>(1, static_cast<u64>(height))};
 }
 

@@ -147,8 +147,7 @@ bool has_many_siblings(const u32* words, u64 x1, u64 y1, u64 width, u64 height) 
     return false;
 }
 
-bool antialiased(const u8* image, u64 x1, u64 y1, u64 width, u64 height, const u32* own_words,
-                 const u32* other_words) {
+bool antialiased(const u8* image, u64 x1, u64 y1, u64 width, u64 height, const u32* own_words, const u32* other_words) {
     if (inside(x1, y1, width, height)) return antialiased_inside(image, x1, y1, width, height, own_words, other_words);
     const Neighbourhood around = neighbourhood(x1, y1, width, height);
     unsigned zeroes = around.border_zeroes;

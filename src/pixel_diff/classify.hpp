@@ -19,8 +19,8 @@ struct ClassifiedPixel {
 // Pixel (x, y) of the pair, baseline first. With include_aa every pixel over
 // the limit is Changed; otherwise an anti-aliased edge in either image is not.
 inline ClassifiedPixel classify_pixel(const u8* baseline, const u8* current, const u32* baseline_words,
-                                      const u32* current_words, u64 x, u64 y, u64 width, u64 height,
-                                      double max_delta, bool include_aa) {
+                                      const u32* current_words, u64 x, u64 y, u64 width, u64 height, double max_delta,
+                                      bool include_aa) {
     const u64 i = y * width + x;
     if (baseline_words[i] == current_words[i]) return {PixelClass::Unchanged, 0.0};
     const u64 k = i * kBytesPerPixel;

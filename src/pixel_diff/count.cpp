@@ -56,8 +56,8 @@ u64 count_rows_on_pool(const ComparedPair& pair, std::optional<u64> cap) {
 
 }  // namespace
 
-Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width, u64 height,
-                                 const DiffOptions& options, std::optional<u64> cap) {
+Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width, u64 height, const DiffOptions& options,
+                                 std::optional<u64> cap) {
     if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
         return std::move(checked).error();
     }

@@ -12,7 +12,7 @@ namespace quorvane {
 // The number of Changed pixels. With a cap, counting stops early once the
 // count has reached it: the answer is exact below the cap and at least the
 // cap otherwise. A cap of 0 answers 0 without reading a pixel.
-Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width, u64 height,
-                                 const DiffOptions& options, std::optional<u64> cap);
+Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width, u64 height, const DiffOptions& options,
+                                 std::optional<u64> cap);
 
 }  // namespace quorvane

@@ -8,7 +8,7 @@
 namespace quorvane {
 
 struct DiffMask {
-    Bytes mask;  // width * height bytes, row-major; 1 for Changed, else 0
+    Bytes mask;     // width * height bytes, row-major; 1 for Changed, else 0
     u64 count = 0;  // the number of 1 bytes
     u64 width = 0;
     u64 height = 0;

@@ -38,8 +38,8 @@ u64 draw_rows(const ComparedPair& pair, const DiffOptions& options, u8* out, u64
                     return;
                 case PixelClass::Changed:
                     // A negative delta: the current image got darker here.
-                    paint(out, i, options.diff_color_alt && pixel.delta < 0.0 ? *options.diff_color_alt
-                                                                              : options.diff_color);
+                    paint(out, i,
+                          options.diff_color_alt && pixel.delta < 0.0 ? *options.diff_color_alt : options.diff_color);
                     ++count;
                     return;
             }
@@ -60,7 +60,7 @@ u64 sum_over_bands(u64 width, u64 height, Body&& body) {
 }  // namespace
 
 Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 width, u64 height,
-                                   const DiffOptions& options) {
+                                    const DiffOptions& options) {
     if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
         return std::move(checked).error();
     }
@@ -76,9 +76,8 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
     }
 
     const ComparedPair pair(baseline, current, width, height, options);
-    image.count = sum_over_bands(width, height, [&](u64 first_row, u64 end_row) {
-        return draw_rows(pair, options, out, first_row, end_row);
-    });
+    image.count = sum_over_bands(
+        width, height, [&](u64 first_row, u64 end_row) { return draw_rows(pair, options, out, first_row, end_row); });
     return image;
 }
 

@@ -10,7 +10,7 @@
 namespace quorvane {
 
 struct DiffImage {
-    Bytes pixels;  // width * height * 4 bytes of RGBA, every pixel opaque
+    Bytes pixels;   // width * height * 4 bytes of RGBA, every pixel opaque
     u64 count = 0;  // pixels drawn as changed
     u64 width = 0;
     u64 height = 0;
@@ -18,7 +18,7 @@ struct DiffImage {
 
 // Always by the full changed-pixel rule, also at threshold 0.
 Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 width, u64 height,
-                                   const DiffOptions& options);
+                                    const DiffOptions& options);
 
 // The diff image of a pair, its ignore regions drawn over it in their colour:
 // faded grey there would say the pixels were compared and found equal.

@@ -115,9 +115,8 @@ void BoxMeanStream::write_means(u64 y, double* out) {
 
 DoubleMap box_mean(std::span<const double> map, u64 width, u64 height, u64 window) {
     if (map.size() != width * height) throw Panic("box_mean map does not match its size");
-    BoxMeanStream stream(width, height, window, [&](u64 row, double* out) {
-        std::copy_n(map.data() + row * width, width, out);
-    });
+    BoxMeanStream stream(width, height, window,
+                         [&](u64 row, double* out) { std::copy_n(map.data() + row * width, width, out); });
     DoubleMap means(map.size());
     stream.next_rows(height, means.data());
     return means;

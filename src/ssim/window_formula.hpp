@@ -16,8 +16,7 @@ struct WindowTerms {
     double denominator;
 };
 
-inline WindowTerms window_terms(double mean_x, double mean_y, double variance_x, double variance_y,
-                                double covariance) {
+inline WindowTerms window_terms(double mean_x, double mean_y, double variance_x, double variance_y, double covariance) {
     return {(2.0 * mean_x * mean_y + kSsimC1) * (2.0 * covariance + kSsimC2),
             (mean_x * mean_x + mean_y * mean_y + kSsimC1) * (variance_x + variance_y + kSsimC2)};
 }

@@ -26,9 +26,8 @@ struct MeanBand {
 };
 
 BoxMeanStream means_of(std::span<const double> map, u64 width, u64 height) {
-    return BoxMeanStream(width, height, kSsimWindow, [map, width](u64 row, double* out) {
-        std::copy_n(map.data() + row * width, width, out);
-    });
+    return BoxMeanStream(width, height, kSsimWindow,
+                         [map, width](u64 row, double* out) { std::copy_n(map.data() + row * width, width, out); });
 }
 
 BoxMeanStream means_of_product(std::span<const double> a, std::span<const double> b, u64 width, u64 height) {
@@ -58,8 +57,9 @@ public:
         auto xx_means = [&] { xx_.next_rows(rows, band.xx.data()); };
         auto yy_means = [&] { yy_.next_rows(rows, band.yy.data()); };
         auto xy_means = [&] { xy_.next_rows(rows, band.xy.data()); };
-        fork_join_if(split_, [&] { fork_join_if(split_, x_means, y_means); },
-                     [&] { fork_join_if(split_, xx_means, [&] { fork_join_if(split_, yy_means, xy_means); }); });
+        fork_join_if(
+            split_, [&] { fork_join_if(split_, x_means, y_means); },
+            [&] { fork_join_if(split_, xx_means, [&] { fork_join_if(split_, yy_means, xy_means); }); });
     }
 
 private:
@@ -114,8 +114,9 @@ double windowed_ssim(std::span<const double> x, std::span<const double> y, u64 w
         if (first + band_rows >= height) {
             total = add_band(bands[current], pixels, total);
         } else {
-            fork_join_if(split, [&] { means.fill(bands[current ^ 1], band_rows); },
-                         [&] { total = add_band(bands[current], pixels, total); });
+            fork_join_if(
+                split, [&] { means.fill(bands[current ^ 1], band_rows); },
+                [&] { total = add_band(bands[current], pixels, total); });
         }
     }
     return total / static_cast<double>(width * height);

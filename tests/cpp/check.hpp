@@ -44,8 +44,8 @@ void check_equal(const char* file, int line, const char* expression, const A& a,
 
 #define CHECK_CONCAT_(a, b) a##b
 #define CHECK_CONCAT(a, b) CHECK_CONCAT_(a, b)
-#define TEST(name)                                                                                           \
-    static void CHECK_CONCAT(test_body_, __LINE__)();                                                        \
+#define TEST(name)                                                                                             \
+    static void CHECK_CONCAT(test_body_, __LINE__)();                                                          \
     static check::Registrar CHECK_CONCAT(test_registrar_, __LINE__)(name, CHECK_CONCAT(test_body_, __LINE__)); \
     static void CHECK_CONCAT(test_body_, __LINE__)()
 #define CHECK(condition) ((condition) ? void() : check::record_failure(__FILE__, __LINE__, #condition))

@@ -63,10 +63,11 @@ using Kind = SegmentKind;
 // row hash reads (transparent pixels as zeros), and of the fingerprint's
 // lengths and hashes packed as little-endian 64-bit words ("<Q2QQ3Q").
 TEST("siphash13, row_hash and pair_fingerprint match CPython's hash of the same bytes") {
-    const std::pair<u64, u64> vectors[] = {  // the hash of bytes 0 .. n - 1
-        {1, 0x68a914128e01e473ull},  {7, 0x2f098ab0c751325aull},  {8, 0xead411e67ebe2eeaull},
-        {9, 0x75927f9d95124362ull},  {15, 0xf30eb725bb91c9eaull}, {16, 0x8972188433a5c5b7ull},
-        {17, 0x4883c49a2c009c1dull}, {63, 0x385d3e39e5f37359ull}, {64, 0x75e05fd5bbc870c6ull},
+    const std::pair<u64, u64> vectors[] = {
+        // the hash of bytes 0 .. n - 1
+        {1, 0x68a914128e01e473ull},   {7, 0x2f098ab0c751325aull},  {8, 0xead411e67ebe2eeaull},
+        {9, 0x75927f9d95124362ull},   {15, 0xf30eb725bb91c9eaull}, {16, 0x8972188433a5c5b7ull},
+        {17, 0x4883c49a2c009c1dull},  {63, 0x385d3e39e5f37359ull}, {64, 0x75e05fd5bbc870c6ull},
         {256, 0x31ae646afba70308ull},
     };
     for (const auto& [length, hash] : vectors) {
@@ -106,33 +107,41 @@ TEST("the edit budget is rounded up; the search gives up with bad_alloc once the
     // A row changed in place is a deletion, then an insertion.
     auto script = shortest_edit_script(std::vector<u64>{5, 1, 6}, std::vector<u64>{5, 2, 6}, 6);
     REQUIRE(script.has_value());
-    CHECK(script->operations == (std::vector<EditOp>{{0, 0, EditKind::Match}, {1, 1, EditKind::Deletion},
-                                                     {2, 1, EditKind::Insertion}, {2, 2, EditKind::Match}}));
+    CHECK(script->operations == (std::vector<EditOp>{{0, 0, EditKind::Match},
+                                                     {1, 1, EditKind::Deletion},
+                                                     {2, 1, EditKind::Insertion},
+                                                     {2, 2, EditKind::Match}}));
 }
 
 TEST("refinement collapses across fillers unless a deleted row reappears among the inserted ones") {
     const std::vector<u64> a = {1, 2, 9, 9, 3, 4, 5}, b = {1, 2, 6, 7, 9, 9, 5};
-    const std::vector<RowSegment> moved = {
-        {0, 0, 2, Kind::Equal}, {2, 2, 2, Kind::Insert}, {2, 4, 2, Kind::Equal}, {4, 6, 2, Kind::Delete},
-        {6, 6, 1, Kind::Equal}};
+    const std::vector<RowSegment> moved = {{0, 0, 2, Kind::Equal},
+                                           {2, 2, 2, Kind::Insert},
+                                           {2, 4, 2, Kind::Equal},
+                                           {4, 6, 2, Kind::Delete},
+                                           {6, 6, 1, Kind::Equal}};
     CHECK(refine_segments(moved, a, b) ==
           (std::vector<RowSegment>{{0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Equal}}));
     // Deleted row 4 is inserted row 2: the content moved, so the shift stays.
     CHECK(refine_segments(moved, std::vector<u64>{1, 2, 9, 9, 6, 4, 5}, b) == moved);
     // A longer insert leaves an insert after the replace; the filler joins the replace.
-    const std::vector<RowSegment> longer = {
-        {0, 0, 2, Kind::Equal}, {2, 2, 3, Kind::Insert}, {2, 5, 2, Kind::Equal}, {4, 7, 2, Kind::Delete},
-        {6, 7, 1, Kind::Equal}};
+    const std::vector<RowSegment> longer = {{0, 0, 2, Kind::Equal},
+                                            {2, 2, 3, Kind::Insert},
+                                            {2, 5, 2, Kind::Equal},
+                                            {4, 7, 2, Kind::Delete},
+                                            {6, 7, 1, Kind::Equal}};
     CHECK(refine_segments(longer, a, std::vector<u64>{1, 2, 6, 7, 8, 9, 9, 5}) ==
-          (std::vector<RowSegment>{{0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Insert},
-                                   {6, 7, 1, Kind::Equal}}));
+          (std::vector<RowSegment>{
+              {0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Insert}, {6, 7, 1, Kind::Equal}}));
     // A filler after the window's last edit is not part of it.
-    const std::vector<RowSegment> trailing = {
-        {0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Delete}, {2, 1, 1, Kind::Insert}, {2, 2, 2, Kind::Equal},
-        {4, 4, 1, Kind::Equal}};
+    const std::vector<RowSegment> trailing = {{0, 0, 1, Kind::Equal},
+                                              {1, 1, 1, Kind::Delete},
+                                              {2, 1, 1, Kind::Insert},
+                                              {2, 2, 2, Kind::Equal},
+                                              {4, 4, 1, Kind::Equal}};
     CHECK(refine_segments(trailing, std::vector<u64>{1, 3, 9, 9, 5}, std::vector<u64>{1, 6, 9, 9, 5}) ==
-          (std::vector<RowSegment>{{0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Replace}, {2, 2, 2, Kind::Equal},
-                                   {4, 4, 1, Kind::Equal}}));
+          (std::vector<RowSegment>{
+              {0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Replace}, {2, 2, 2, Kind::Equal}, {4, 4, 1, Kind::Equal}}));
     CHECK(repeated_rows(std::vector<u64>{4, 1, 4, 2}, std::vector<u64>{1, 2, 3, 3}) == (std::vector<u64>{3, 4}));
 }
 
@@ -206,7 +215,10 @@ TEST("segments that do not tile both images are a broken invariant, never read")
         {{0, 0, 2, Kind::Equal}, {2, 3, 1, Kind::Insert}, {2, 3, 4, Kind::Equal}},  // a gap
         {{0, 0, 7, Kind::Replace}},                                                 // past the baseline's rows
         {{0, 0, 0, Kind::Equal}, {0, 0, 1, Kind::Insert}, {0, 1, 6, Kind::Equal}},  // an empty segment
-        {{0, 0, 2, Kind::Equal}, {2, 2, 1, Kind::Insert}, {2, 3, 4, Kind::Equal}, {6, 7, 1, Kind::Delete},
+        {{0, 0, 2, Kind::Equal},
+         {2, 2, 1, Kind::Insert},
+         {2, 3, 4, Kind::Equal},
+         {6, 7, 1, Kind::Delete},
          {7, 7, 1, Kind::Insert}},  // runs on past the end
     };
     for (const auto& segments : broken) {

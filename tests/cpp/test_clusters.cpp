@@ -144,14 +144,14 @@ TEST("merge test: intersection, gaps against the overlap fraction, and NaN") {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const Case cases[] = {
-        {box(0, 0, 10, 10), box(5, 5, 10, 10), 0, nan, true},      // intersecting boxes merge whatever the overlap
-        {box(0, 0, 10, 10), box(10, 0, 10, 10), 1, 2.0, false},    // touching is not intersecting
-        {box(0, 0, 10, 10), box(10, 0, 10, 10), 1, 1.0, true},     // rows overlap fully, no gap between columns
-        {box(0, 0, 10, 10), box(5, 13, 20, 5), 3, 0.5, true},      // half the narrower width over a 3-row gap
+        {box(0, 0, 10, 10), box(5, 5, 10, 10), 0, nan, true},    // intersecting boxes merge whatever the overlap
+        {box(0, 0, 10, 10), box(10, 0, 10, 10), 1, 2.0, false},  // touching is not intersecting
+        {box(0, 0, 10, 10), box(10, 0, 10, 10), 1, 1.0, true},   // rows overlap fully, no gap between columns
+        {box(0, 0, 10, 10), box(5, 13, 20, 5), 3, 0.5, true},    // half the narrower width over a 3-row gap
         {box(0, 0, 10, 10), box(5, 13, 20, 5), 2, 0.5, false},
-        {box(0, 0, 10, 10), box(6, 13, 20, 5), 3, 0.5, false},     // only 4 of 10 columns shared
-        {box(5, 13, 20, 5), box(0, 0, 10, 10), 3, 0.5, true},      // the test is symmetric
-        {box(0, 0, 10, 10), box(510, 0, 10, 10), 5, 0.0, true},    // overlap 0: a row gap of 0 is enough
+        {box(0, 0, 10, 10), box(6, 13, 20, 5), 3, 0.5, false},   // only 4 of 10 columns shared
+        {box(5, 13, 20, 5), box(0, 0, 10, 10), 3, 0.5, true},    // the test is symmetric
+        {box(0, 0, 10, 10), box(510, 0, 10, 10), 5, 0.0, true},  // overlap 0: a row gap of 0 is enough
         {box(0, 0, 10, 10), box(510, 0, 10, 10), 5, -1.0, true},
         {box(0, 0, 10, 10), box(510, 0, 10, 10), 5, nan, false},
         {box(0, 0, 10, 10), box(0, 20, 10, 10), 10, nan, false},

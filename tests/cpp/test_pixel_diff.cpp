@@ -34,7 +34,8 @@ TEST("colour deltas, the distance limit and the grey level have their published 
         {{255, 255, 255, 255}, {0, 0, 0, 255}, true, 255.00000255},
         {{255, 0, 0, 255}, {0, 0, 255, 255}, false, -17620.62777490937},  // red the brighter by the luma weights
         {{255, 255, 255, 255}, {0, 0, 0, 0}, false, -21651.600133032},    // blended onto the background at 0
-        {{10, 20, 30, 40}, {10, 20, 30, 40}, false, 0.0}, {{10, 20, 30, 40}, {10, 20, 30, 40}, true, 0.0},
+        {{10, 20, 30, 40}, {10, 20, 30, 40}, false, 0.0},
+        {{10, 20, 30, 40}, {10, 20, 30, 40}, true, 0.0},
         {{255, 0, 0, 0}, {0, 255, 7, 0}, false, 0.0},  // fully transparent: any colour
     };
     for (const Delta& d : deltas) CHECK_EQ(color_delta(d.first, d.second, 0, 0, d.y_only), d.expected);
@@ -55,8 +56,8 @@ TEST("colour deltas, the distance limit and the grey level have their published 
     };
     const Gray grays[] = {
         {0, 0, 0, 255, 0.1, 229},  // 229.5, truncated
-        {0, 0, 0, 255, 1.0, 0}, {0, 0, 0, 255, 0.0, 255}, {255, 255, 255, 255, 0.3, 255}, {0, 0, 0, 0, 0.3, 255},
-        {17, 200, 3, 0, 1.0, 255}, {100, 100, 100, 255, 1.0, 100},  // brightness 100.000001
+        {0, 0, 0, 255, 1.0, 0},   {0, 0, 0, 255, 0.0, 255},  {255, 255, 255, 255, 0.3, 255},
+        {0, 0, 0, 0, 0.3, 255},   {17, 200, 3, 0, 1.0, 255}, {100, 100, 100, 255, 1.0, 100},  // brightness 100.000001
         {0, 0, 0, 128, 1.0, 127},  // half opacity halves the fade
         {0, 0, 0, 180, 0.9, 93},   // exactly 93.0 when alpha scales the brightness before the opacity does
     };

@@ -71,8 +71,7 @@ std::vector<unsigned> lengths_with(unsigned count, std::vector<std::pair<unsigne
 // code-length code of lengths `precode` (symbols 0 to 18), as the symbols
 // `length_symbols` (a symbol, then its extra bits when it repeats).
 void dynamic_header(BitWriter& out, unsigned literal_count, unsigned distance_count,
-                    const std::vector<unsigned>& precode,
-                    const std::vector<std::pair<unsigned, u32>>& length_symbols) {
+                    const std::vector<unsigned>& precode, const std::vector<std::pair<unsigned, u32>>& length_symbols) {
     constexpr unsigned kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     out.bits(1, 1);
     out.bits(2, 2);
@@ -111,10 +110,14 @@ Bytes four_zeros_and_end(BitWriter& out, const Codes& code) {
 
 // The fixed code's codewords.
 void fixed_literal(BitWriter& out, unsigned symbol) {
-    if (symbol < 144) out.code(0x30 + symbol, 8);
-    else if (symbol < 256) out.code(0x190 + symbol - 144, 9);
-    else if (symbol < 280) out.code(symbol - 256, 7);
-    else out.code(0xc0 + symbol - 280, 8);
+    if (symbol < 144)
+        out.code(0x30 + symbol, 8);
+    else if (symbol < 256)
+        out.code(0x190 + symbol - 144, 9);
+    else if (symbol < 280)
+        out.code(symbol - 256, 7);
+    else
+        out.code(0xc0 + symbol - 280, 8);
 }
 
 // Streams that libdeflate inflates and zlib refuses, each one final block
@@ -163,7 +166,8 @@ std::vector<std::pair<const char*, Bytes>> lenient_streams() {
         out.code(distance_length, 1);  // only codeword 0 of a one-symbol code is assigned
         code.write(out, 256);
         streams.emplace_back(distance_length ? "the unused codeword of a one-symbol distance code"
-                                             : "a match with an empty distance code", out.bytes);
+                                             : "a match with an empty distance code",
+                             out.bytes);
     }
     return streams;
 }
@@ -188,14 +192,18 @@ Bytes deflated(ByteView data, int level, int strategy = Z_DEFAULT_STRATEGY, int 
 // A byte-wise filter of one row, the PNG specification's definitions.
 int predict(u8 filter, int a, int b, int c) {
     switch (filter) {
-        case 1: return a;
-        case 2: return b;
-        case 3: return (a + b) / 2;
+        case 1:
+            return a;
+        case 2:
+            return b;
+        case 3:
+            return (a + b) / 2;
         case 4: {
             const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
             return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
         }
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
@@ -314,23 +322,40 @@ std::vector<FileCase> file_cases() {
                  png.insert_before("IEND", {{"IDAT", Bytes(stream.begin() + from, stream.begin() + cut)}});
                  from = cut;
              }
-         }), true},
+         }),
+         true},
         {"ancillary chunks before and after the image data", with([](Png& png) {
              png.insert_before("IDAT", {{"gAMA", {0, 0, 0xb1, 0x8f}}, {"tEXt", {'k', 0, 'v'}}, {"prVt", {1, 2, 3}}});
              png.insert_before("IEND", {{"tIME", {7, 0xe8, 1, 2, 3, 4, 5}}});
-         }), true},
-        {"trailing data after IEND", with([](Png& png) { png.trailing = {'j', 'u', 'n', 'k'}; }), true},
+         }),
+         true},
+        {"trailing data after IEND", with([](Png& png) {
+             png.trailing = {'j', 'u', 'n', 'k'};
+         }),
+         true},
         {"a transparent colour", with([&](Png& png) {
              const u8* first = picture.samples.data();
              png.insert_before("IDAT", {{"tRNS", {0, first[0], 0, first[1], 0, first[2]}}});
-         }), true},
-        {"a transparent colour beyond 8 bits",
-         with([](Png& png) { png.insert_before("IDAT", {{"tRNS", {1, 0, 0, 0, 0, 0}}}); }), false},
-        {"a transparent colour in an RGBA image",
-         with([](Png& png) { png.insert_before("IDAT", {{"tRNS", {0, 0, 0, 0, 0, 0}}}); }, random_picture(9, 9, 4, 5)),
+         }),
+         true},
+        {"a transparent colour beyond 8 bits", with([](Png& png) {
+             png.insert_before("IDAT", {{"tRNS", {1, 0, 0, 0, 0, 0}}});
+         }),
          false},
-        {"an unknown critical chunk", with([](Png& png) { png.insert_before("IDAT", {{"CRIt", {}}}); }), false},
-        {"a critical chunk after the image data", with([](Png& png) { png.insert_before("IEND", {{"CRIt", {}}}); }),
+        {"a transparent colour in an RGBA image",
+         with(
+             [](Png& png) {
+                 png.insert_before("IDAT", {{"tRNS", {0, 0, 0, 0, 0, 0}}});
+             },
+             random_picture(9, 9, 4, 5)),
+         false},
+        {"an unknown critical chunk", with([](Png& png) {
+             png.insert_before("IDAT", {{"CRIt", {}}});
+         }),
+         false},
+        {"a critical chunk after the image data", with([](Png& png) {
+             png.insert_before("IEND", {{"CRIt", {}}});
+         }),
          true},
         {"a filter type above 4", with_stream(rows_stream(picture, {0, 2, 5})), false},
         {"an image data stream one row short", with_stream(rows_stream(picture, {0, 1, 2, 3, 4}, 6, -(37 * 3 + 1))),
@@ -342,11 +367,15 @@ std::vector<FileCase> file_cases() {
              Bytes& stream = png.data("IDAT");
              stream[0] = 0x58;  // 8 KiB; the check bits follow
              stream[1] = static_cast<u8>(stream[1] - (0x5800 + stream[1]) % 31);
-         }), false},
+         }),
+         false},
         {"no IEND", with([](Png& png) { png.chunks.pop_back(); }), false},
         {"IEND with data", with([](Png& png) { png.data("IEND") = {0}; }), false},
         {"marked interlaced", with([](Png& png) { png.data("IHDR")[12] = 1; }), false},
-        {"a text chunk", with([](Png& png) { png.insert_before("IDAT", {{"tEXt", {'k', 0, 'v'}}}); }), true},
+        {"a text chunk", with([](Png& png) {
+             png.insert_before("IDAT", {{"tEXt", {'k', 0, 'v'}}});
+         }),
+         true},
     };
 }
 
@@ -431,8 +460,8 @@ TEST("each row filter is applied and undone as the PNG specification defines it"
 }
 
 TEST("encode_png writes RGB that both decoders read back, alpha dropped unblended, in one strip, two or many") {
-    const u64 sizes[][2] = {{1, 1}, {3000, 1}, {1, 3000}, {61, 43}, {3000, png_strip_rows(3000) + 1},
-                            {3000, 2 * png_strip_rows(3000)}};
+    const u64 sizes[][2] = {
+        {1, 1}, {3000, 1}, {1, 3000}, {61, 43}, {3000, png_strip_rows(3000) + 1}, {3000, 2 * png_strip_rows(3000)}};
     unsigned seed = 0;
     for (const auto& [width, height] : sizes) {
         for (const bool smooth : {false, true}) {

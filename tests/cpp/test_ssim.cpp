@@ -11,11 +11,11 @@
 using namespace quorvane;
 
 TEST("reflect_index mirrors about the edge pixel without repeating it") {
-    const std::int64_t cases[][3] = {  // index, extent, expected
-        {0, 5, 0}, {4, 5, 4}, {-1, 5, 1}, {-2, 5, 2}, {-5, 5, 3}, {5, 5, 3}, {6, 5, 2}, {9, 5, 1},
-        {-1, 2, 1}, {2, 2, 0}, {-3, 2, 1}, {5, 2, 1},
-        {-7, 3, 1}, {7, 3, 1}, {-4, 3, 0},  // several bounces
-        {-5, 1, 0}, {0, 1, 0}, {5, 1, 0},   // a single row or column
+    const std::int64_t cases[][3] = {
+        // index, extent, expected
+        {0, 5, 0},  {4, 5, 4}, {-1, 5, 1}, {-2, 5, 2}, {-5, 5, 3}, {5, 5, 3}, {6, 5, 2},  {9, 5, 1},
+        {-1, 2, 1}, {2, 2, 0}, {-3, 2, 1}, {5, 2, 1},  {-7, 3, 1}, {7, 3, 1}, {-4, 3, 0},  // several bounces
+        {-5, 1, 0}, {0, 1, 0}, {5, 1, 0},                                                  // a single row or column
     };
     for (const auto& [index, extent, expected] : cases) CHECK_EQ(reflect_index(index, u64(extent)), u64(expected));
 }
