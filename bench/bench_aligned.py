@@ -7,8 +7,9 @@ and on the edited paragraph, whose changed rows are drawn as strips."""
 
 import subprocess
 
-import quorvane
 import timing
+
+import quorvane
 
 
 def main():
@@ -17,13 +18,31 @@ def main():
     comparison = quorvane.Comparison(baseline, current)
     alignment = comparison.row_alignment()
     label = "page_baseline against page_inserted_banner"
-    timing.compare(f"aligned_diff_image, {label}", lambda: comparison.aligned_diff_image(alignment),
-                   comparison.diff_image, "diff_image", repeats=7, target=1.5)
-    timing.compare(f"aligned_ssim, {label}", lambda: comparison.aligned_ssim(alignment), comparison.ssim, "ssim",
-                   repeats=7, target=1.5)
+    timing.compare(
+        f"aligned_diff_image, {label}",
+        lambda: comparison.aligned_diff_image(alignment),
+        comparison.diff_image,
+        "diff_image",
+        repeats=7,
+        target=1.5,
+    )
+    timing.compare(
+        f"aligned_ssim, {label}",
+        lambda: comparison.aligned_ssim(alignment),
+        comparison.ssim,
+        "ssim",
+        repeats=7,
+        target=1.5,
+    )
     for name in ("page_inserted_banner.png", "page_edited_paragraph.png"):
-        subprocess.run([str(timing.BUILD / "bench" / "aligned_bench"), str(timing.SCREENS / "page_baseline.png"),
-                        str(timing.SCREENS / name)], check=True)
+        subprocess.run(
+            [
+                str(timing.BUILD / "bench" / "aligned_bench"),
+                str(timing.SCREENS / "page_baseline.png"),
+                str(timing.SCREENS / name),
+            ],
+            check=True,
+        )
 
 
 if __name__ == "__main__":

@@ -53,9 +53,21 @@ if sys.argv[5] == "loop":
 
 def run_child(cpus, repeats, against_loop=False):
     child = subprocess.run(
-        [sys.executable, "-c", CHILD, ",".join(map(str, cpus)), str(timing.ROOT / "bench"), repr(PAIRS),
-         str(repeats), "loop" if against_loop else "-"],
-        check=True, capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=str(timing.BUILD)))
+        [
+            sys.executable,
+            "-c",
+            CHILD,
+            ",".join(map(str, cpus)),
+            str(timing.ROOT / "bench"),
+            repr(PAIRS),
+            str(repeats),
+            "loop" if against_loop else "-",
+        ],
+        check=True,
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PYTHONPATH=str(timing.BUILD)),
+    )
     best, *report = child.stdout.splitlines()
     return float(best), report
 
@@ -74,9 +86,11 @@ def main():
         two_cpus.append(run_child(both, 3)[0])
     single, double = min(one_cpu), min(two_cpus)
     speedup = single / double
-    print(f"compare_batch(return_diff=True), {len(PAIRS)} pairs: 1 CPU {single * 1e3:.0f} ms, "
-          f"2 CPUs {double * 1e3:.0f} ms -> {speedup:.2f}x faster "
-          f"(target >= 1.80x: {'met' if speedup >= 1.8 else 'MISSED'})")
+    print(
+        f"compare_batch(return_diff=True), {len(PAIRS)} pairs: 1 CPU {single * 1e3:.0f} ms, "
+        f"2 CPUs {double * 1e3:.0f} ms -> {speedup:.2f}x faster "
+        f"(target >= 1.80x: {'met' if speedup >= 1.8 else 'MISSED'})"
+    )
     for cpu_set in (one, both):
         for line in run_child(cpu_set, 2, against_loop=True)[1]:
             print(line)

@@ -5,19 +5,32 @@ dilation at two radii."""
 
 import subprocess
 
-import quorvane
 import timing
+
+import quorvane
 
 
 def main():
-    comparison = quorvane.Comparison((timing.SCREENS / "page_baseline.png").read_bytes(),
-                                     (timing.SCREENS / "page_edited_paragraph.png").read_bytes())
+    comparison = quorvane.Comparison(
+        (timing.SCREENS / "page_baseline.png").read_bytes(), (timing.SCREENS / "page_edited_paragraph.png").read_bytes()
+    )
     found = comparison.clusters()
-    timing.compare(f"clusters, page_baseline against page_edited_paragraph ({len(found.clusters)} clusters, "
-                   f"{comparison.diff_count()} changed pixels)", comparison.clusters, comparison.diff_count,
-                   "diff_count", target=3.0)
-    subprocess.run([str(timing.BUILD / "bench" / "clusters_bench"), str(timing.SCREENS / "page_baseline.png"),
-                    str(timing.SCREENS / "page_edited_paragraph.png")], check=True)
+    timing.compare(
+        f"clusters, page_baseline against page_edited_paragraph ({len(found.clusters)} clusters, "
+        f"{comparison.diff_count()} changed pixels)",
+        comparison.clusters,
+        comparison.diff_count,
+        "diff_count",
+        target=3.0,
+    )
+    subprocess.run(
+        [
+            str(timing.BUILD / "bench" / "clusters_bench"),
+            str(timing.SCREENS / "page_baseline.png"),
+            str(timing.SCREENS / "page_edited_paragraph.png"),
+        ],
+        check=True,
+    )
 
 
 if __name__ == "__main__":

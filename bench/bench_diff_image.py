@@ -5,10 +5,10 @@ times rendering and encoding separately."""
 import io
 import subprocess
 
+import timing
 from PIL import Image
 
 import quorvane
-import timing
 
 
 def main():
@@ -20,10 +20,21 @@ def main():
     def pillow_png():
         drawn.save(io.BytesIO(), format="PNG")
 
-    timing.compare("diff_image, page_baseline against page_edited_paragraph (render + encode)",
-                   comparison.diff_image, pillow_png, "Pillow saving the same-size RGB PNG", repeats=5)
-    subprocess.run([str(timing.BUILD / "bench" / "diff_image_bench"), str(timing.SCREENS / "page_baseline.png"),
-                    str(timing.SCREENS / "page_edited_paragraph.png")], check=True)
+    timing.compare(
+        "diff_image, page_baseline against page_edited_paragraph (render + encode)",
+        comparison.diff_image,
+        pillow_png,
+        "Pillow saving the same-size RGB PNG",
+        repeats=5,
+    )
+    subprocess.run(
+        [
+            str(timing.BUILD / "bench" / "diff_image_bench"),
+            str(timing.SCREENS / "page_baseline.png"),
+            str(timing.SCREENS / "page_edited_paragraph.png"),
+        ],
+        check=True,
+    )
 
 
 if __name__ == "__main__":

@@ -5,8 +5,9 @@ the same pixels (the C++ benchmark, which links libpng, weighs that)."""
 import subprocess
 import tempfile
 
-import quorvane
 import timing
+
+import quorvane
 
 PAIRS = [
     ("page_baseline.png", "page_inserted_banner.png"),
@@ -17,10 +18,16 @@ PAIRS = [
 
 def main():
     for baseline, current in PAIRS:
-        comparison = quorvane.Comparison((timing.SCREENS / baseline).read_bytes(),
-                                         (timing.SCREENS / current).read_bytes())
-        timing.compare(f"diff_image of {baseline} against {current} (render + encode)", comparison.diff_image,
-                       timing.pillow_decode(baseline, current), "Pillow decoding both", repeats=9)
+        comparison = quorvane.Comparison(
+            (timing.SCREENS / baseline).read_bytes(), (timing.SCREENS / current).read_bytes()
+        )
+        timing.compare(
+            f"diff_image of {baseline} against {current} (render + encode)",
+            comparison.diff_image,
+            timing.pillow_decode(baseline, current),
+            "Pillow decoding both",
+            repeats=9,
+        )
         with tempfile.NamedTemporaryFile(suffix=".png") as diff:
             diff.write(comparison.diff_image())
             diff.flush()

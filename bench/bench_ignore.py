@@ -19,8 +19,9 @@ import timing
 
 
 def painting():
-    subprocess.run([str(timing.BUILD / "bench" / "ignore_bench"), str(timing.SCREENS / "page_baseline.png")],
-                   check=True)
+    subprocess.run(
+        [str(timing.BUILD / "bench" / "ignore_bench"), str(timing.SCREENS / "page_baseline.png")], check=True
+    )
 
 
 # One comparison of the example pair, timed in a child process that imports
@@ -47,10 +48,22 @@ print(timing.best_of(work, 3))
 
 
 def child(build, extra):
-    run = subprocess.run([sys.executable, "-c", WORKLOAD, str(build), str(timing.ROOT / "bench"),
-                          str(timing.SCREENS / "page_baseline.png"), str(timing.SCREENS / "page_edited_paragraph.png"),
-                          repr(extra)], check=True, capture_output=True, text=True,
-                         env={k: v for k, v in os.environ.items() if k != "PYTHONPATH"})
+    run = subprocess.run(
+        [
+            sys.executable,
+            "-c",
+            WORKLOAD,
+            str(build),
+            str(timing.ROOT / "bench"),
+            str(timing.SCREENS / "page_baseline.png"),
+            str(timing.SCREENS / "page_edited_paragraph.png"),
+            repr(extra),
+        ],
+        check=True,
+        capture_output=True,
+        text=True,
+        env={k: v for k, v in os.environ.items() if k != "PYTHONPATH"},
+    )
     return float(run.stdout)
 
 
@@ -65,9 +78,11 @@ def by_turns(first, second, turns=3):
 
 
 def line(label, ours, theirs, their_label):
-    print(f"{label}: {min(ours) * 1e3:.1f} ms (median {statistics.median(ours) * 1e3:.1f}) vs {their_label} "
-          f"{min(theirs) * 1e3:.1f} ms (median {statistics.median(theirs) * 1e3:.1f}) -> "
-          f"{min(ours) / min(theirs):.3f}x")
+    print(
+        f"{label}: {min(ours) * 1e3:.1f} ms (median {statistics.median(ours) * 1e3:.1f}) vs {their_label} "
+        f"{min(theirs) * 1e3:.1f} ms (median {statistics.median(theirs) * 1e3:.1f}) -> "
+        f"{min(ours) / min(theirs):.3f}x"
+    )
 
 
 def empty_ignore():

@@ -14,6 +14,7 @@ import tempfile
 import time
 
 import timing
+
 from quorvane_cli import main
 
 # Unchanged, shifted, edited, shifted and edited, taller, edited table.
@@ -62,11 +63,19 @@ def main_bench():
                 report(one / "baseline", one / "current", root / "out-one" / str(index))
 
         processors = len(os.sched_getaffinity(0))
-        timing.compare(f"report of {PAIRS} pairs on {processors} processor(s)", all_pairs, one_at_a_time,
-                       f"{PAIRS} one-pair reports", repeats=2, target=0.65)
+        timing.compare(
+            f"report of {PAIRS} pairs on {processors} processor(s)",
+            all_pairs,
+            one_at_a_time,
+            f"{PAIRS} one-pair reports",
+            repeats=2,
+            target=0.65,
+        )
         wall, cpu = min(busy)
-        print(f"fastest report of {PAIRS} pairs: {wall:.1f} s, {cpu:.1f} s of processor time: "
-              f"{cpu / wall:.2f} of {processors} processors busy")
+        print(
+            f"fastest report of {PAIRS} pairs: {wall:.1f} s, {cpu:.1f} s of processor time: "
+            f"{cpu / wall:.2f} of {processors} processors busy"
+        )
         processor_time_per_pair(root)
 
 
@@ -74,8 +83,11 @@ def main_bench():
 # and the table pair both ways.
 PAGES = ["page_baseline.png", "page_inserted_banner.png", "page_edited_paragraph.png", "page_deleted_block.png"]
 CHANGED = list(itertools.permutations(PAGES, 2)) + [
-    ("page_baseline.png", "page_taller.png"), ("page_taller.png", "page_baseline.png"),
-    ("table_1080p.png", "table_1080p_padded.png"), ("table_1080p_padded.png", "table_1080p.png")]
+    ("page_baseline.png", "page_taller.png"),
+    ("page_taller.png", "page_baseline.png"),
+    ("table_1080p.png", "table_1080p_padded.png"),
+    ("table_1080p_padded.png", "table_1080p.png"),
+]
 
 
 def processor_time_per_pair(root, repeats=3):
@@ -94,9 +106,11 @@ def processor_time_per_pair(root, repeats=3):
     per_pair = cpu / len(CHANGED)
     ratio = per_pair / decode
     processors = len(os.sched_getaffinity(0))
-    print(f"report of {len(CHANGED)} changed pairs: {per_pair * 1e3:.0f} ms of processor time per pair vs Pillow "
-          f"decoding a pair {decode * 1e3:.1f} ms -> {ratio:.2f}x (target <= 8x: {'met' if ratio <= 8 else 'MISSED'}); "
-          f"{wall:.2f} s, {cpu / wall:.2f} of {processors} processors busy")
+    print(
+        f"report of {len(CHANGED)} changed pairs: {per_pair * 1e3:.0f} ms of processor time per pair vs Pillow "
+        f"decoding a pair {decode * 1e3:.1f} ms -> {ratio:.2f}x (target <= 8x: {'met' if ratio <= 8 else 'MISSED'}); "
+        f"{wall:.2f} s, {cpu / wall:.2f} of {processors} processors busy"
+    )
 
 
 if __name__ == "__main__":

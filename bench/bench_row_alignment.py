@@ -6,6 +6,7 @@ and the peak memory of an alignment that uses its whole default edit budget
 import subprocess
 
 import timing
+
 import quorvane
 
 BASELINE = timing.SCREENS / "page_baseline.png"
@@ -35,16 +36,23 @@ def main():
     comparison = quorvane.Comparison(BASELINE.read_bytes(), CURRENT.read_bytes())
     alignment = comparison.row_alignment()
     print(f"{alignment!r}, bands {[(band.kind, band.y, band.rows) for band in alignment.bands]}")
-    timing.compare("row_alignment(), page_baseline against page_inserted_banner", comparison.row_alignment,
-                   comparison.diff_count, "diff_count() of the same pair", target=2.0)
+    timing.compare(
+        "row_alignment(), page_baseline against page_inserted_banner",
+        comparison.row_alignment,
+        comparison.diff_count,
+        "diff_count() of the same pair",
+        target=2.0,
+    )
 
     subprocess.run([str(timing.BUILD / "bench" / "row_hash_bench"), str(BASELINE)], check=True)
 
     grown, aligned, elapsed = timing.memory_probe(MEMORY_PROBE)
     trace_mib = 2049**2 * 8 / 2**20
-    print(f"row_alignment() through the whole default budget (2048 edits, not aligned: {aligned == 'False'}): "
-          f"{float(elapsed) * 1e3:.0f} ms, peak RSS growth {int(grown) / 2**20:.1f} MiB "
-          f"(trace {trace_mib:.1f} MiB + row hashes)")
+    print(
+        f"row_alignment() through the whole default budget (2048 edits, not aligned: {aligned == 'False'}): "
+        f"{float(elapsed) * 1e3:.0f} ms, peak RSS growth {int(grown) / 2**20:.1f} MiB "
+        f"(trace {trace_mib:.1f} MiB + row hashes)"
+    )
 
 
 if __name__ == "__main__":

@@ -5,10 +5,10 @@ that one ssim() call adds, measured in a fresh child process."""
 import io
 
 import numpy as np
+import timing
 from PIL import Image
 from skimage.metrics import structural_similarity
 
-import timing
 import quorvane
 
 BASELINE = timing.SCREENS / "table_1080p.png"
@@ -36,18 +36,27 @@ print(grown, comparison.width * comparison.height)
 
 comparison = quorvane.Comparison(BASELINE.read_bytes(), CURRENT.read_bytes())
 x, y = luminance(BASELINE), luminance(CURRENT)
-print(f"ssim {comparison.ssim():.6f}; scikit-image (sample covariance, border cropped) "
-      f"{structural_similarity(x, y, win_size=11, gaussian_weights=False, data_range=255):.6f}")
-timing.compare("ssim() 1920x1080", comparison.ssim,
-               lambda: structural_similarity(x, y, win_size=11, gaussian_weights=False, data_range=255),
-               "scikit-image structural_similarity", repeats=7, target=0.2)
+print(
+    f"ssim {comparison.ssim():.6f}; scikit-image (sample covariance, border cropped) "
+    f"{structural_similarity(x, y, win_size=11, gaussian_weights=False, data_range=255):.6f}"
+)
+timing.compare(
+    "ssim() 1920x1080",
+    comparison.ssim,
+    lambda: structural_similarity(x, y, win_size=11, gaussian_weights=False, data_range=255),
+    "scikit-image structural_similarity",
+    repeats=7,
+    target=0.2,
+)
 
 grown, pixels = map(int, timing.memory_probe(MEMORY_PROBE, BASELINE, CURRENT))
 width, height = comparison.width, comparison.height
 full_maps = 10 * pixels * 8
 per_running_mean = ((width + 10) * (height + 10) + (width + 11) * (height + 11)) * 8
 mib = 1024 * 1024
-print(f"ssim() peak RSS growth {grown / mib:.1f} MiB; bound: ten maps {full_maps / mib:.1f} MiB "
-      f"+ {per_running_mean / mib:.1f} MiB per running window mean "
-      f"({(full_maps + 5 * per_running_mean) / mib:.1f} MiB with all five running) -> "
-      f"{'within' if grown <= full_maps + 5 * per_running_mean else 'OVER'}")
+print(
+    f"ssim() peak RSS growth {grown / mib:.1f} MiB; bound: ten maps {full_maps / mib:.1f} MiB "
+    f"+ {per_running_mean / mib:.1f} MiB per running window mean "
+    f"({(full_maps + 5 * per_running_mean) / mib:.1f} MiB with all five running) -> "
+    f"{'within' if grown <= full_maps + 5 * per_running_mean else 'OVER'}"
+)

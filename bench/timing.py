@@ -20,8 +20,13 @@ def memory_probe(source, *args):
     """What a fresh Python process running `source` prints, split into words:
     a process of its own, so that the peak memory it measures is the probe's.
     It imports the built module and the test suite's helpers."""
-    probe = subprocess.run([sys.executable, "-c", source, *map(str, args)], check=True, capture_output=True,
-                           text=True, env={"PYTHONPATH": os.pathsep.join([str(BUILD), str(TEST_HELPERS)])})
+    probe = subprocess.run(
+        [sys.executable, "-c", source, *map(str, args)],
+        check=True,
+        capture_output=True,
+        text=True,
+        env={"PYTHONPATH": os.pathsep.join([str(BUILD), str(TEST_HELPERS)])},
+    )
     return probe.stdout.split()
 
 
@@ -36,6 +41,7 @@ def pillow_decode(*names):
         for path in paths:
             with Image.open(path) as image:
                 image.load()
+
     return decode
 
 
@@ -57,6 +63,6 @@ def compare(label, ours, yardstick, yardstick_label, repeats=15, target=None):
         yard_times.append(best_of(yardstick, 1))
     mine, theirs = min(ours_times), min(yard_times)
     ratio = mine / theirs
-    verdict = "" if target is None else (" (target <= %.2fx: %s)" % (target, "met" if ratio <= target else "MISSED"))
+    verdict = "" if target is None else f" (target <= {target:.2f}x: {'met' if ratio <= target else 'MISSED'})"
     print(f"{label}: {mine * 1e3:.2f} ms vs {yardstick_label} {theirs * 1e3:.2f} ms -> {ratio:.3f}x{verdict}")
     return ratio

@@ -60,8 +60,16 @@ def main():
 
     # One pair: content pushed down by a banner fails a plain comparison
     # and passes once shifts are allowed.
-    run("compare", baseline / "docs/banner.png", current / "docs/banner.png", "--allow-shifts",
-        "--diff", OUTPUT / "banner_diff.png", "--aligned-diff", OUTPUT / "banner_aligned_diff.png")
+    run(
+        "compare",
+        baseline / "docs/banner.png",
+        current / "docs/banner.png",
+        "--allow-shifts",
+        "--diff",
+        OUTPUT / "banner_diff.png",
+        "--aligned-diff",
+        OUTPUT / "banner_aligned_diff.png",
+    )
 
     # The whole suite: every pair on all processors, into a report page.
     report = OUTPUT / "report"

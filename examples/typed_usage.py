@@ -40,12 +40,14 @@ def band_text(band: quorvane.ShiftBand) -> str:
 def alignment_lines(comparison: quorvane.Comparison, alignment: quorvane.RowAlignment) -> list[str]:
     if not alignment.aligned:
         return ["rows: not aligned"]
-    return [f"rows: {alignment.inserted_rows} inserted, {alignment.deleted_rows} deleted, "
-            f"{alignment.changed_rows} changed in place",
-            *map(segment_text, alignment.segments),
-            *map(band_text, alignment.bands),
-            f"SSIM of the matched rows: {comparison.aligned_ssim(alignment):.6f}",
-            *cluster_lines(comparison.aligned_clusters(alignment))]
+    return [
+        f"rows: {alignment.inserted_rows} inserted, {alignment.deleted_rows} deleted, "
+        f"{alignment.changed_rows} changed in place",
+        *map(segment_text, alignment.segments),
+        *map(band_text, alignment.bands),
+        f"SSIM of the matched rows: {comparison.aligned_ssim(alignment):.6f}",
+        *cluster_lines(comparison.aligned_clusters(alignment)),
+    ]
 
 
 def main(baseline_path: pathlib.Path, current_path: pathlib.Path, out_dir: pathlib.Path) -> int:

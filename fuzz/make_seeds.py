@@ -46,13 +46,41 @@ def with_transparency(image):
     return Image.fromarray(rgba, "RGBA")
 
 
-def pair_options(threshold=26, alpha=26, include_aa=False, alt=False, batch=False, thumbnails=False,
-                 dilation=4, min_pixels=16, min_side=0, max_clusters=None, merge_gap=0, overlap=100,
-                 edit_ratio=64, edit_rows=200, cap=50):
+def pair_options(
+    threshold=26,
+    alpha=26,
+    include_aa=False,
+    alt=False,
+    batch=False,
+    thumbnails=False,
+    dilation=4,
+    min_pixels=16,
+    min_side=0,
+    max_clusters=None,
+    merge_gap=0,
+    overlap=100,
+    edit_ratio=64,
+    edit_rows=200,
+    cap=50,
+):
     flags = include_aa | alt << 1 | batch << 2 | thumbnails << 3 | (max_clusters is None) << 4
     max_clusters = max_clusters or 0
-    return bytes([threshold, alpha, flags, dilation, min_pixels, min_side, max_clusters, merge_gap, overlap,
-                  edit_ratio, edit_rows, cap])
+    return bytes(
+        [
+            threshold,
+            alpha,
+            flags,
+            dilation,
+            min_pixels,
+            min_side,
+            max_clusters,
+            merge_gap,
+            overlap,
+            edit_ratio,
+            edit_rows,
+            cap,
+        ]
+    )
 
 
 def pair_input(options, baseline_png, current_png):
@@ -102,9 +130,13 @@ def handmade_png(image, filters, strategy=zlib.Z_DEFAULT_STRATEGY, idat_size=Non
     stream = compressor.compress(filtered(rgb, filters)) + compressor.flush()
     idat_size = idat_size or len(stream)
     header = struct.pack(">IIBBBBB", rgb.shape[1], rgb.shape[0], 8, 2, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + before
-            + b"".join(chunk(b"IDAT", stream[at:at + idat_size]) for at in range(0, len(stream), idat_size))
-            + chunk(b"IEND", b""))
+    return (
+        b"\x89PNG\r\n\x1a\n"
+        + chunk(b"IHDR", header)
+        + before
+        + b"".join(chunk(b"IDAT", stream[at : at + idat_size]) for at in range(0, len(stream), idat_size))
+        + chunk(b"IEND", b"")
+    )
 
 
 def decode_seeds():
@@ -127,8 +159,10 @@ def decode_seeds():
 
 def pair_seeds():
     def same_place(baseline, current, left, top, width, height, current_top=None):
-        return (png_of(crop(baseline, left, top, width, height)),
-                png_of(crop(current, left, top if current_top is None else current_top, width, height)))
+        return (
+            png_of(crop(baseline, left, top, width, height)),
+            png_of(crop(current, left, top if current_top is None else current_top, width, height)),
+        )
 
     banner = same_place("page_baseline.png", "page_inserted_banner.png", 300, 100, 40, 160)
     edited = same_place("page_baseline.png", "page_edited_paragraph.png", 300, 920, 64, 90)
@@ -141,22 +175,37 @@ def pair_seeds():
     return {
         "banner_shift": pair_input(pair_options(), *banner),
         "banner_shift_alt_colour_batch": pair_input(pair_options(alt=True, batch=True, edit_ratio=255), *banner),
-        "edited_paragraph_clusters": pair_input(pair_options(dilation=2, min_pixels=4, max_clusters=3,
-                                                             merge_gap=4, overlap=20), *edited),
+        "edited_paragraph_clusters": pair_input(
+            pair_options(dilation=2, min_pixels=4, max_clusters=3, merge_gap=4, overlap=20), *edited
+        ),
         "edited_paragraph_with_aa": pair_input(pair_options(include_aa=True, threshold=0, cap=1), *edited),
         "deleted_block": pair_input(pair_options(thumbnails=True, batch=True), *deleted),
         "table_padding": pair_input(pair_options(threshold=255, alpha=255, min_side=3), *table),
         "one_pixel_column": pair_input(pair_options(edit_rows=255, edit_ratio=255), *column),
-        "extreme_counts": pair_input(pair_options(dilation=255, min_pixels=248, min_side=249, max_clusters=253,
-                                                  merge_gap=254, edit_rows=255, edit_ratio=255, cap=255), *edited),
+        "extreme_counts": pair_input(
+            pair_options(
+                dilation=255,
+                min_pixels=248,
+                min_side=249,
+                max_clusters=253,
+                merge_gap=254,
+                edit_rows=255,
+                edit_ratio=255,
+                cap=255,
+            ),
+            *edited,
+        ),
         "size_mismatch": pair_input(pair_options(batch=True, thumbnails=True), *mismatch),
         "identical": pair_input(pair_options(), same, same),
-        "suite_alpha_against_opaque": pair_input(pair_options(include_aa=True), suite("basn6a08.png"),
-                                                 suite("basn2c08.png")),
-        "suite_palette_against_grey": pair_input(pair_options(overlap=255, merge_gap=9),
-                                                 suite("basn3p08.png"), suite("basn0g08.png")),
-        "suite_transparent_interlaced": pair_input(pair_options(dilation=0, min_pixels=1),
-                                                   suite("ftbbn3p08.png"), suite("ibasn6a16.png")),
+        "suite_alpha_against_opaque": pair_input(
+            pair_options(include_aa=True), suite("basn6a08.png"), suite("basn2c08.png")
+        ),
+        "suite_palette_against_grey": pair_input(
+            pair_options(overlap=255, merge_gap=9), suite("basn3p08.png"), suite("basn0g08.png")
+        ),
+        "suite_transparent_interlaced": pair_input(
+            pair_options(dilation=0, min_pixels=1), suite("ftbbn3p08.png"), suite("ibasn6a16.png")
+        ),
     }
 
 

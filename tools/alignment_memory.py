@@ -15,8 +15,9 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"))
 
-import quorvane  # noqa: E402
-from memory_use import peak_growth  # noqa: E402
+from memory_use import peak_growth
+
+import quorvane
 
 
 def measure(width=1000, height=30000):
@@ -44,8 +45,10 @@ def main():
         return
     peak = "unknown" if result["peak_bytes"] is None else f"{result['peak_bytes'] / 2**20:.0f} MiB"
     print(f"row_alignment(max_edit_ratio=1.0, max_edit_rows=2**63) on two unrelated {result['size']} images:")
-    print(f"  {result['outcome']} after {result['seconds']} s, resident memory peak {peak} above the start;"
-          f" the pair is {'still usable' if result['usable_after'] else 'NOT usable'}")
+    print(
+        f"  {result['outcome']} after {result['seconds']} s, resident memory peak {peak} above the start;"
+        f" the pair is {'still usable' if result['usable_after'] else 'NOT usable'}"
+    )
 
 
 if __name__ == "__main__":

@@ -12,8 +12,8 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests" / "python"))
 
-from entry_calls import entry_calls, make_inputs, reference_counts  # noqa: E402
-from memory_use import Snapshot, growth_over  # noqa: E402
+from entry_calls import entry_calls, make_inputs, reference_counts
+from memory_use import Snapshot, growth_over
 
 
 def kib(value):
@@ -31,15 +31,19 @@ def main():
         started = time.perf_counter()
         growth = growth_over(call, calls)
         per_call = (time.perf_counter() - started) / (calls + 200) * 1e6
-        print(f"{name:42} {calls:>6} {kib(growth['resident']):>9} {kib(growth['heap']):>9} {growth['blocks']:>+7}"
-              f" {per_call:>8.1f}")
+        print(
+            f"{name:42} {calls:>6} {kib(growth['resident']):>9} {kib(growth['heap']):>9} {growth['blocks']:>+7}"
+            f" {per_call:>8.1f}"
+        )
         for key in worst:
             if growth[key] is not None:
                 worst[key] = max(worst[key], growth[key])
     total = Snapshot().growth_since(start_all)
     changed = sorted({str(key[0]) for key, count in reference_counts(inputs).items() if count != references[key]})
-    print(f"largest growth of one entry point: RSS {kib(worst['resident'])} KiB, heap {kib(worst['heap'])} KiB,"
-          f" {worst['blocks']:+} blocks")
+    print(
+        f"largest growth of one entry point: RSS {kib(worst['resident'])} KiB, heap {kib(worst['heap'])} KiB,"
+        f" {worst['blocks']:+} blocks"
+    )
     print(f"whole run: RSS {kib(total['resident'])} KiB, heap {kib(total['heap'])} KiB, {total['blocks']:+} blocks")
     print("reference counts of the inputs:", "changed for " + ", ".join(changed) if changed else "unchanged")
     return 1 if changed else 0

@@ -43,8 +43,16 @@ class Outcome:
 def copy_tree(target):
     """The tracked and untracked-but-not-ignored files of the checkout, as
     they stand in the working tree."""
-    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
-                            cwd=ROOT, check=True, capture_output=True).stdout.decode().split("\0")
+    listed = (
+        subprocess.run(
+            ["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+            cwd=ROOT,
+            check=True,
+            capture_output=True,
+        )
+        .stdout.decode()
+        .split("\0")
+    )
     for name in filter(None, listed):
         source = ROOT / name
         if source.is_file():
@@ -69,8 +77,10 @@ class Tree:
         self.root, self.build = root, root / "build"
         python = sys.executable
         self.env = dict(os.environ, QUORVANE_BUILD_DIR=str(self.build), PYTHONPATH=f"{self.build}:{root / 'python'}")
-        status, output = run(["cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DQUORVANE_TESTS=ON",
-                              f"-DPython_EXECUTABLE={python}"], root)
+        status, output = run(
+            ["cmake", "-S", ".", "-B", "build", "-G", "Ninja", "-DQUORVANE_TESTS=ON", f"-DPython_EXECUTABLE={python}"],
+            root,
+        )
         if status != 0:
             sys.exit(f"configure failed:\n{output}")
 
@@ -81,13 +91,30 @@ class Tree:
         """The first failing test of the suite, or None when it passes. A
         fault in Python code cannot change what the C++ tests see."""
         if native:
-            status, output = run(["ctest", "--test-dir", "build", "--stop-on-failure",
-                                  "--output-on-failure"], self.root)
+            status, output = run(
+                ["ctest", "--test-dir", "build", "--stop-on-failure", "--output-on-failure"], self.root
+            )
             if status != 0:
                 failed = re.search(r"\d+ - (\S+) \(", output)
                 return f"ctest {failed.group(1)}" if failed else "ctest (hung or crashed)"
-        status, output = run([sys.executable, "-m", "pytest", "tests/python", "-x", "-q", "-rf", "-n", "2",
-                              "-p", "no:cacheprovider", *PYTEST_SKIP], self.root, self.env)
+        status, output = run(
+            [
+                sys.executable,
+                "-m",
+                "pytest",
+                "tests/python",
+                "-x",
+                "-q",
+                "-rf",
+                "-n",
+                "2",
+                "-p",
+                "no:cacheprovider",
+                *PYTEST_SKIP,
+            ],
+            self.root,
+            self.env,
+        )
         if status in (0, 5):
             return None
         failed = re.search(r"^(?:FAILED|ERROR) (\S+)", output, re.MULTILINE)

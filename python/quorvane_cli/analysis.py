@@ -13,6 +13,7 @@ class Settings:
     """Every parameter of the module's comparison, with the module's defaults
     except max_clusters: the five largest clusters are listed. `ignore` holds
     the (x, y, width, height) rectangles left out of every figure."""
+
     threshold: float = 0.1
     include_aa: bool = False
     alpha: float = 0.1
@@ -43,13 +44,24 @@ class Settings:
         return {"threshold": self.threshold, "include_aa": self.include_aa}
 
     def drawing_options(self):
-        return {**self.pixel_options(), "alpha": self.alpha, "diff_color": self.diff_color,
-                "aa_color": self.aa_color, "diff_color_alt": self.diff_color_alt}
+        return {
+            **self.pixel_options(),
+            "alpha": self.alpha,
+            "diff_color": self.diff_color,
+            "aa_color": self.aa_color,
+            "diff_color_alt": self.diff_color_alt,
+        }
 
     def cluster_options(self):
-        return {**self.pixel_options(), "min_pixels": self.min_pixels, "min_side": self.min_side,
-                "dilation": self.dilation, "max_clusters": self.max_clusters, "merge_gap": self.merge_gap,
-                "merge_overlap": self.merge_overlap}
+        return {
+            **self.pixel_options(),
+            "min_pixels": self.min_pixels,
+            "min_side": self.min_side,
+            "dilation": self.dilation,
+            "max_clusters": self.max_clusters,
+            "merge_gap": self.merge_gap,
+            "merge_overlap": self.merge_overlap,
+        }
 
     def alignment_options(self):
         return {**self.pixel_options(), "max_edit_ratio": self.max_edit_ratio, "max_edit_rows": self.max_edit_rows}
@@ -58,6 +70,7 @@ class Settings:
 @dataclasses.dataclass(frozen=True)
 class Limits:
     """Pass/fail limits. With none given, any changed pixel fails, as cmp would."""
+
     max_changed_pixels: int | None = None
     max_changed_ratio: float | None = None
     min_ssim: float | None = None
@@ -108,9 +121,18 @@ def cluster_figures(result):
     return {
         "total": result.total_clusters,
         "truncated": result.truncated,
-        "items": [{"x": c.bbox.x, "y": c.bbox.y, "width": c.bbox.width, "height": c.bbox.height,
-                   "pixel_count": c.pixel_count, "centroid": list(c.centroid), "merged_from": c.merged_from}
-                  for c in result.clusters],
+        "items": [
+            {
+                "x": c.bbox.x,
+                "y": c.bbox.y,
+                "width": c.bbox.width,
+                "height": c.bbox.height,
+                "pixel_count": c.pixel_count,
+                "centroid": list(c.centroid),
+                "merged_from": c.merged_from,
+            }
+            for c in result.clusters
+        ],
     }
 
 
@@ -181,8 +203,9 @@ def judge(figures, limits):
     if limits.max_changed_pixels is not None and measured["changed_pixels"] > limits.max_changed_pixels:
         failures.append(f"{measured['changed_pixels']} pixels changed{where}, more than {limits.max_changed_pixels}")
     if limits.max_changed_ratio is not None and measured["changed_ratio"] > limits.max_changed_ratio:
-        failures.append(f"{measured['changed_ratio']:.4%} of the pixels changed{where}, "
-                        f"more than {limits.max_changed_ratio:.4%}")
+        failures.append(
+            f"{measured['changed_ratio']:.4%} of the pixels changed{where}, more than {limits.max_changed_ratio:.4%}"
+        )
     if limits.min_ssim is not None and measured["ssim"] < limits.min_ssim:
         label = "aligned SSIM" if aligned is not None else "SSIM"
         failures.append(f"{label} {measured['ssim']:.6f}, less than {limits.min_ssim}")

@@ -51,8 +51,14 @@ def chunk_records(run, entries):
 
 
 def lost_records(chunk):
-    return [error_record(entry, None, f"{entry.path}: not compared: the Dask workers running it died, "
-                                      "and Dask gave up on it (KilledWorker)") for entry in chunk]
+    return [
+        error_record(
+            entry,
+            None,
+            f"{entry.path}: not compared: the Dask workers running it died, and Dask gave up on it (KilledWorker)",
+        )
+        for entry in chunk
+    ]
 
 
 def records(client, run, entries, progress, chunk_size):
@@ -62,7 +68,7 @@ def records(client, run, entries, progress, chunk_size):
     interrupt, cancels the remaining tasks and is raised."""
     from distributed import KilledWorker, as_completed
 
-    chunks = [entries[start:start + chunk_size] for start in range(0, len(entries), chunk_size)]
+    chunks = [entries[start : start + chunk_size] for start in range(0, len(entries), chunk_size)]
     # Not pure: the same chunk must be compared again in a later run, its files may have changed.
     futures = client.map(chunk_records, [run] * len(chunks), chunks, pure=False)
     position = {future.key: index for index, future in enumerate(futures)}

@@ -9,7 +9,6 @@ import secrets
 import shutil
 
 import quorvane
-
 from quorvane_cli import urls
 from quorvane_cli.urls import Url
 
@@ -180,8 +179,9 @@ class Files:
         skipped = {self.local(directory).resolve() for directory in skip if not isinstance(directory, Url)}
         found = {}
         for directory, subdirectories, names in os.walk(top):
-            subdirectories[:] = [name for name in subdirectories
-                                 if pathlib.Path(directory, name).resolve() not in skipped]
+            subdirectories[:] = [
+                name for name in subdirectories if pathlib.Path(directory, name).resolve() not in skipped
+            ]
             for name in names:
                 if name.lower().endswith(".png"):
                     relative = pathlib.Path(directory, name).relative_to(top)

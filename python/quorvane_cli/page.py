@@ -6,10 +6,17 @@ import html
 
 from quorvane_cli.analysis import STATUSES
 
-LABELS = {"unchanged": "unchanged", "changed": "changed", "shifted": "shifted only", "new": "new",
-          "missing": "missing", "error": "unreadable"}
+LABELS = {
+    "unchanged": "unchanged",
+    "changed": "changed",
+    "shifted": "shifted only",
+    "new": "new",
+    "missing": "missing",
+    "error": "unreadable",
+}
 
-STYLE = """
+STYLE = (
+    """
 :root { --ink: #1d2433; --muted: #5f6b7e; --line: #d9dee7; --panel: #f5f7fa; --accent: #2456c7;
   --unchanged: #2e7d4f; --changed: #c62828; --shifted: #b26a00; --new: #1f63b8; --missing: #6a3fb5;
   --error: #7a1d1d; --inserted: #00a37a; --deleted: #e05a00; --ignored: #6b4fa0; }
@@ -42,8 +49,12 @@ td.preview img { display: block; width: 64px; height: 48px; object-fit: cover; o
   border: 1px solid var(--line); }
 .badge { display: inline-block; padding: 1px 8px; border-radius: 10px; color: #fff; font-size: 12px;
   font-weight: 600; white-space: nowrap; }
-""" + "".join(f".summary [data-filter={s}] {{ border-left-color: var(--{s}); }}\n"
-              f".badge.{s} {{ background: var(--{s}); }}\n" for s in STATUSES) + """
+"""
+    + "".join(
+        f".summary [data-filter={s}] {{ border-left-color: var(--{s}); }}\n.badge.{s} {{ background: var(--{s}); }}\n"
+        for s in STATUSES
+    )
+    + """
 .pair { border: 1px solid var(--line); border-radius: 8px; padding: 14px 16px; margin: 0 0 20px; }
 .pair > header { display: flex; flex-wrap: wrap; align-items: center; gap: 10px; }
 .figures { color: var(--muted); margin: 6px 0 12px; }
@@ -67,6 +78,7 @@ figure img { display: block; width: 100%; height: auto; border: 1px solid var(--
 .legend i { display: inline-block; width: 10px; height: 10px; margin: 0 4px 0 8px; vertical-align: -1px; }
 .empty { color: var(--muted); }
 """
+)
 
 SCRIPT = """
 const body = document.querySelector('#pairs tbody');
@@ -143,18 +155,26 @@ def table_row(index, pair):
         return f'<td class="number" data-value="{value}">{shown(value)}</td>'
 
     preview_side = "current" if images["current_thumbnail"] else "baseline"
-    preview = (f'<td class="preview">{linked_image(images, preview_side, pair[preview_side], pair["path"])}</td>'
-               if images[f"{preview_side}_thumbnail"] else "<td></td>")
-    result = ('<span class="result pass">pass</span>' if pair["passed"] else
-              f'<span class="result fail" title="{escape("; ".join(pair["failures"]))}">fail</span>')
-    return (f'<tr data-status="{status}"><td>{link}</td>'
-            f'<td data-value="{STATUSES.index(status)}"><span class="badge {status}">{LABELS[status]}</span></td>'
-            + cell(pair["changed_pixels"], number)
-            + cell(pair["changed_ratio"], percent)
-            + cell(pair["ssim"], "{:.6f}".format)
-            + cell(shifted_rows(pair) if compared else None, number)
-            + cell(aligned["changed_pixels"] if aligned else None, number)
-            + f"<td>{result}</td>{preview}</tr>")
+    preview = (
+        f'<td class="preview">{linked_image(images, preview_side, pair[preview_side], pair["path"])}</td>'
+        if images[f"{preview_side}_thumbnail"]
+        else "<td></td>"
+    )
+    result = (
+        '<span class="result pass">pass</span>'
+        if pair["passed"]
+        else f'<span class="result fail" title="{escape("; ".join(pair["failures"]))}">fail</span>'
+    )
+    return (
+        f'<tr data-status="{status}"><td>{link}</td>'
+        f'<td data-value="{STATUSES.index(status)}"><span class="badge {status}">{LABELS[status]}</span></td>'
+        + cell(pair["changed_pixels"], number)
+        + cell(pair["changed_ratio"], percent)
+        + cell(pair["ssim"], "{:.6f}".format)
+        + cell(shifted_rows(pair) if compared else None, number)
+        + cell(aligned["changed_pixels"] if aligned else None, number)
+        + f"<td>{result}</td>{preview}</tr>"
+    )
 
 
 def mark(kind, x, y, width, height, size, title):
@@ -163,25 +183,37 @@ def mark(kind, x, y, width, height, size, title):
     right, bottom = min(x + width, size["width"]), min(y + height, size["height"])
     if right <= x or bottom <= y:
         return ""
-    style = (f"left:{100 * x / size['width']:.4f}%;top:{100 * y / size['height']:.4f}%;"
-             f"width:{100 * (right - x) / size['width']:.4f}%;height:{100 * (bottom - y) / size['height']:.4f}%")
+    style = (
+        f"left:{100 * x / size['width']:.4f}%;top:{100 * y / size['height']:.4f}%;"
+        f"width:{100 * (right - x) / size['width']:.4f}%;height:{100 * (bottom - y) / size['height']:.4f}%"
+    )
     return f'<span class="{kind}" style="{style}" title="{escape(title)}"></span>'
 
 
 def boxes(clusters, size):
     """Cluster boxes over the current image; a box reaching into padding is
     cut at its edge."""
-    return "".join(mark("box", c["x"], c["y"], c["width"], c["height"], size,
-                        f"cluster {rank}: {c['width']}x{c['height']} at ({c['x']}, {c['y']}), "
-                        f"{c['pixel_count']} pixels") for rank, c in enumerate(clusters["items"], 1))
+    return "".join(
+        mark(
+            "box",
+            c["x"],
+            c["y"],
+            c["width"],
+            c["height"],
+            size,
+            f"cluster {rank}: {c['width']}x{c['height']} at ({c['x']}, {c['y']}), {c['pixel_count']} pixels",
+        )
+        for rank, c in enumerate(clusters["items"], 1)
+    )
 
 
 def ignored_marks(pair, size):
     """The pair's ignored regions over one of its images: canvas pixels,
     which are each image's own pixels up to its size."""
-    return "".join(mark("ignored", x, y, width, height, size,
-                        f"ignored region {width}x{height} at ({x}, {y}): not compared")
-                   for x, y, width, height in pair["ignore"] or ())
+    return "".join(
+        mark("ignored", x, y, width, height, size, f"ignored region {width}x{height} at ({x}, {y}): not compared")
+        for x, y, width, height in pair["ignore"] or ()
+    )
 
 
 def band_marks(bands, height):
@@ -189,8 +221,10 @@ def band_marks(bands, height):
     for band in bands:
         top = 100 * min(band["y"], height) / height
         extent = f"height:{100 * band['rows'] / height:.4f}%" if band["kind"] == "inserted" else "height:3px"
-        marks.append(f'<span class="band {band["kind"]}" style="top:{top:.4f}%;{extent}" '
-                     f'title="{escape(band_text(band))}"></span>')
+        marks.append(
+            f'<span class="band {band["kind"]}" style="top:{top:.4f}%;{extent}" '
+            f'title="{escape(band_text(band))}"></span>'
+        )
     return "".join(marks)
 
 
@@ -207,8 +241,11 @@ def bands_text(bands, shown=4):
 
 
 def figures_text(pair):
-    parts = [f"{number(pair['changed_pixels'])} pixels changed ({percent(pair['changed_ratio'])})",
-             f"SSIM {pair['ssim']:.6f}", f"{number(pair['clusters']['total'])} clusters"]
+    parts = [
+        f"{number(pair['changed_pixels'])} pixels changed ({percent(pair['changed_ratio'])})",
+        f"SSIM {pair['ssim']:.6f}",
+        f"{number(pair['clusters']['total'])} clusters",
+    ]
     if pair["size_mismatch"]:
         parts.append(f"sizes differ, compared on {pair['width']}x{pair['height']}")
     if pair["ignore"]:
@@ -231,25 +268,32 @@ def compared_images(pair):
     # Aligned clusters stand in current-image rows and leave shifted rows out.
     clusters = aligned["clusters"] if aligned is not None else pair["clusters"]
     bands = aligned["bands"] if aligned is not None else []
-    legend = (f'<div class="legend">{len(clusters["items"])} of {number(clusters["total"])} clusters boxed'
-              + ('; shift bands:<i style="background:var(--inserted)"></i>inserted'
-                 '<i style="background:var(--deleted)"></i>deleted' if bands else "")
-              + ('; <i style="border:2px dashed var(--ignored)"></i>ignored' if pair["ignore"] else "") + "</div>")
+    legend = (
+        f'<div class="legend">{len(clusters["items"])} of {number(clusters["total"])} clusters boxed'
+        + (
+            '; shift bands:<i style="background:var(--inserted)"></i>inserted'
+            '<i style="background:var(--deleted)"></i>deleted'
+            if bands
+            else ""
+        )
+        + ('; <i style="border:2px dashed var(--ignored)"></i>ignored' if pair["ignore"] else "")
+        + "</div>"
+    )
     figures = [
-        f'<figure><figcaption>Baseline · {pair["baseline"]["width"]}×{pair["baseline"]["height"]}</figcaption>'
-        f'{linked_image(images, "baseline", pair["baseline"], "baseline", ignored_marks(pair, pair["baseline"]))}'
-        '</figure>',
+        f"<figure><figcaption>Baseline · {pair['baseline']['width']}×{pair['baseline']['height']}</figcaption>"
+        f"{linked_image(images, 'baseline', pair['baseline'], 'baseline', ignored_marks(pair, pair['baseline']))}"
+        "</figure>",
         f'<figure class="current"><figcaption>Current · {current["width"]}×{current["height"]}</figcaption>'
         f'<div class="frame"><div class="bands">{band_marks(bands, current["height"])}</div>'
         f'<a class="shot" href="{escape(images["current"])}">'
-        f'{image(images["current_thumbnail"], current, "current")}{ignored_marks(pair, current)}'
-        f'{boxes(clusters, current)}</a></div>{legend}</figure>',
-        f'<figure><figcaption>Diff · {pair["width"]}×{pair["height"]}</figcaption>'
-        f'{linked_image(images, "diff", pair, "diff", ignored_marks(pair, pair))}</figure>',
+        f"{image(images['current_thumbnail'], current, 'current')}{ignored_marks(pair, current)}"
+        f"{boxes(clusters, current)}</a></div>{legend}</figure>",
+        f"<figure><figcaption>Diff · {pair['width']}×{pair['height']}</figcaption>"
+        f"{linked_image(images, 'diff', pair, 'diff', ignored_marks(pair, pair))}</figure>",
     ]
     if images["aligned_diff"]:
         aligned_diff = linked_image(images, "aligned_diff", current, "shift-aware diff", ignored_marks(pair, current))
-        figures.append(f'<figure><figcaption>Shift-aware diff · current rows</figcaption>{aligned_diff}</figure>')
+        figures.append(f"<figure><figcaption>Shift-aware diff · current rows</figcaption>{aligned_diff}</figure>")
     return "".join(figures)
 
 
@@ -259,11 +303,16 @@ def detail(index, pair):
         text, content = figures_text(pair), compared_images(pair)
     elif status in ("new", "missing"):
         side = "current" if status == "new" else "baseline"
-        text = "No baseline image: new in the current directory." if status == "new" else \
-            "No current image: missing from the current directory."
+        text = (
+            "No baseline image: new in the current directory."
+            if status == "new"
+            else "No current image: missing from the current directory."
+        )
         size = pair[side]
-        content = (f'<figure><figcaption>{side.capitalize()} · {size["width"]}×{size["height"]}</figcaption>'
-                   f'{linked_image(pair["images"], side, size, side)}</figure>')
+        content = (
+            f"<figure><figcaption>{side.capitalize()} · {size['width']}×{size['height']}</figcaption>"
+            f"{linked_image(pair['images'], side, size, side)}</figure>"
+        )
     else:
         text, content = escape(pair["error"]), ""
     if pair["passed"]:
@@ -272,19 +321,29 @@ def detail(index, pair):
         result = ""
     else:
         result = f'<span class="result fail">{escape("; ".join(pair["failures"]))}</span>'
-    return (f'<article class="pair" id="pair-{index}" data-status="{status}"><header>'
-            f'<h2><a href="#pair-{index}">{escape(pair["path"])}</a></h2>'
-            f'<span class="badge {status}">{LABELS[status]}</span>{result}</header>'
-            f'<p class="figures">{text}</p><div class="images">{content}</div></article>')
+    return (
+        f'<article class="pair" id="pair-{index}" data-status="{status}"><header>'
+        f'<h2><a href="#pair-{index}">{escape(pair["path"])}</a></h2>'
+        f'<span class="badge {status}">{LABELS[status]}</span>{result}</header>'
+        f'<p class="figures">{text}</p><div class="images">{content}</div></article>'
+    )
 
 
 def summary_buttons(summary):
-    shown = [status for status in ("changed", "shifted", "new", "missing", "unchanged", "error")
-             if status != "error" or summary["error"]]
-    buttons = [f'<button type="button" data-filter="all" aria-pressed="true"><span class="count">'
-               f'{summary["pairs"]}</span><span class="label">pairs</span></button>']
-    buttons += [f'<button type="button" data-filter="{status}" aria-pressed="false"><span class="count">'
-                f'{summary[status]}</span><span class="label">{LABELS[status]}</span></button>' for status in shown]
+    shown = [
+        status
+        for status in ("changed", "shifted", "new", "missing", "unchanged", "error")
+        if status != "error" or summary["error"]
+    ]
+    buttons = [
+        f'<button type="button" data-filter="all" aria-pressed="true"><span class="count">'
+        f'{summary["pairs"]}</span><span class="label">pairs</span></button>'
+    ]
+    buttons += [
+        f'<button type="button" data-filter="{status}" aria-pressed="false"><span class="count">'
+        f'{summary[status]}</span><span class="label">{LABELS[status]}</span></button>'
+        for status in shown
+    ]
     return "".join(buttons)
 
 
@@ -303,17 +362,25 @@ def limits_text(limits):
 def render(report):
     summary, pairs = report["summary"], report["pairs"]
     failed = summary["failed"]
-    verdict = (f'<p class="verdict fail">{failed} of {summary["pairs"]} pairs beyond the limits</p>' if failed
-               else f'<p class="verdict pass">All {summary["pairs"]} pairs within the limits</p>')
-    head = ("<tr><th data-sort=\"text\"><button type=\"button\">Pair</button></th>"
-            + "".join(f'<th data-sort="number"><button type="button">{label}</button></th>'
-                      for label in ("Status", "Changed pixels", "Changed", "SSIM", "Shifted rows",
-                                    "Changed in place"))
-            + "<th>Result</th><th>Current</th></tr>")
+    verdict = (
+        f'<p class="verdict fail">{failed} of {summary["pairs"]} pairs beyond the limits</p>'
+        if failed
+        else f'<p class="verdict pass">All {summary["pairs"]} pairs within the limits</p>'
+    )
+    head = (
+        '<tr><th data-sort="text"><button type="button">Pair</button></th>'
+        + "".join(
+            f'<th data-sort="number"><button type="button">{label}</button></th>'
+            for label in ("Status", "Changed pixels", "Changed", "SSIM", "Shifted rows", "Changed in place")
+        )
+        + "<th>Result</th><th>Current</th></tr>"
+    )
     rows = "".join(table_row(index, pair) for index, pair in enumerate(pairs))
     # Pairs beyond the limits first: they are the ones to look at.
-    shown = sorted((pair for pair in enumerate(pairs) if pair[1]["status"] != "unchanged"),
-                   key=lambda item: (item[1]["passed"], item[0]))
+    shown = sorted(
+        (pair for pair in enumerate(pairs) if pair[1]["status"] != "unchanged"),
+        key=lambda item: (item[1]["passed"], item[0]),
+    )
     details = "".join(detail(index, pair) for index, pair in shown)
     if not details:
         details = '<p class="empty">No pair changed.</p>'

@@ -5,7 +5,6 @@ the way."""
 import sys
 import threading
 
-
 # Runs shorter than this log their start only.
 LONG_RUN = 20
 

@@ -7,7 +7,6 @@ import fnmatch
 import json
 
 import quorvane
-
 from quorvane_cli.files import CliError, read_file
 
 FILE_SHAPE = '{"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}'

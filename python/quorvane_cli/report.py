@@ -13,7 +13,6 @@ import re
 import sys
 
 import quorvane
-
 from quorvane_cli import analysis, page, regions
 from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, Files, Url, failing_file, location
 from quorvane_cli.progress import Progress
@@ -23,6 +22,7 @@ from quorvane_cli.progress import Progress
 class Entry:
     """One relative path, with its file in either directory (None where
     absent): a local path as the user gave it, or a Url."""
+
     path: str
     baseline: pathlib.Path | Url | None
     current: pathlib.Path | Url | None
@@ -36,7 +36,7 @@ def find_pairs(files, baseline_dir, current_dir, skip):
     entries = [Entry(path, baselines.get(path), currents.get(path)) for path in paths]
     digits = len(str(len(entries)))
     for index, entry in enumerate(entries):
-        slug = re.sub(r"[^\w.-]+", "_", entry.path[:-len(".png")], flags=re.ASCII).strip("_")[-60:]
+        slug = re.sub(r"[^\w.-]+", "_", entry.path[: -len(".png")], flags=re.ASCII).strip("_")[-60:]
         entry.folder = f"images/{index:0{digits}d}-{slug}"
     return entries
 
@@ -126,8 +126,10 @@ class PairRun:
         except ValueError as error:
             return error_record(entry, failing_file(entry.baseline, baseline_png, entry.current), str(error))
         figures, alignment = analysis.compared_figures(comparison, settings)
-        images = {"current": self.copy(entry, "current.png", entry.current),
-                  "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail))}
+        images = {
+            "current": self.copy(entry, "current.png", entry.current),
+            "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail)),
+        }
         if figures["changed_pixels"]:
             images.update(self.change_images(entry, figures, comparison, alignment, settings))
         return record(entry, figures, images, analysis.judge(figures, self.limits))
@@ -136,13 +138,16 @@ class PairRun:
         # The baseline at its own size, without the padding of a size mismatch.
         baseline_thumbnail = self.thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))
         diff, diff_thumbnail = images_of(comparison, settings.drawing_options(), self.thumbnail_options())
-        images = {"baseline": self.copy(entry, "baseline.png", entry.baseline),
-                  "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),
-                  "diff": self.save(entry, "diff.png", diff),
-                  "diff_thumbnail": self.save(entry, "diff.webp", diff_thumbnail)}
+        images = {
+            "baseline": self.copy(entry, "baseline.png", entry.baseline),
+            "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),
+            "diff": self.save(entry, "diff.png", diff),
+            "diff_thumbnail": self.save(entry, "diff.webp", diff_thumbnail),
+        }
         if figures["alignment"] is not None and figures["alignment"]["bands"]:
-            aligned, aligned_thumbnail = images_of(comparison, settings.drawing_options(), self.thumbnail_options(),
-                                                   alignment)
+            aligned, aligned_thumbnail = images_of(
+                comparison, settings.drawing_options(), self.thumbnail_options(), alignment
+            )
             images["aligned_diff"] = self.save(entry, "aligned_diff.png", aligned)
             images["aligned_diff_thumbnail"] = self.save(entry, "aligned_diff.webp", aligned_thumbnail)
         return images
@@ -158,8 +163,10 @@ class PairRun:
         except ValueError as error:
             return error_record(entry, source, str(error))
         width, height = analysis.png_size(png)
-        images = {side: self.copy(entry, f"{side}.png", source),
-                  f"{side}_thumbnail": self.save(entry, f"{side}.webp", thumbnail)}
+        images = {
+            side: self.copy(entry, f"{side}.png", source),
+            f"{side}_thumbnail": self.save(entry, f"{side}.webp", thumbnail),
+        }
         status = "new" if side == "current" else "missing"
         failure = "no baseline image" if status == "new" else "no current image"
         figures = {side: {"width": width, "height": height}, "status": status}
@@ -174,6 +181,7 @@ class PairRun:
         workers = processors()
         compared, futures = [], {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+
             def submit(entry, function, *arguments):
                 future = pool.submit(function, *arguments)
                 future.add_done_callback(lambda _: done())
@@ -188,7 +196,7 @@ class PairRun:
             previous = []
             size = group_size(workers)
             for start in range(0, len(compared), size):
-                group, readable = compared[start:start + size], []
+                group, readable = compared[start : start + size], []
                 for entry in group:
                     try:
                         readable.append((entry, (self.files.read(entry.baseline), self.files.read(entry.current))))
@@ -214,10 +222,25 @@ def apply_ignore_file(path, entries):
 
 def record(entry, figures, images, failures):
     """A pair's record in report.json: the same keys for every status."""
-    result = {"path": entry.path, "status": figures["status"], "passed": not failures, "failures": failures,
-              "error": None, "baseline": None, "current": None, "width": None, "height": None,
-              "size_mismatch": None, "changed_pixels": None, "changed_ratio": None, "ssim": None,
-              "ignore": None, "ignored_pixels": None, "clusters": None, "alignment": None}
+    result = {
+        "path": entry.path,
+        "status": figures["status"],
+        "passed": not failures,
+        "failures": failures,
+        "error": None,
+        "baseline": None,
+        "current": None,
+        "width": None,
+        "height": None,
+        "size_mismatch": None,
+        "changed_pixels": None,
+        "changed_ratio": None,
+        "ssim": None,
+        "ignore": None,
+        "ignored_pixels": None,
+        "clusters": None,
+        "alignment": None,
+    }
     result.update(figures)
     for side, file in (("baseline", entry.baseline), ("current", entry.current)):
         if result[side] is not None:
@@ -244,8 +267,13 @@ def summary_of(records):
 
 def summary_line(summary):
     pairs = f"{summary['pairs']} pair{'' if summary['pairs'] == 1 else 's'}"
-    parts = [f"{pairs}: {summary['unchanged']} unchanged", f"{summary['changed']} changed",
-             f"{summary['shifted']} shifted only", f"{summary['new']} new", f"{summary['missing']} missing"]
+    parts = [
+        f"{pairs}: {summary['unchanged']} unchanged",
+        f"{summary['changed']} changed",
+        f"{summary['shifted']} shifted only",
+        f"{summary['new']} new",
+        f"{summary['missing']} missing",
+    ]
     if summary["error"]:
         parts.append(f"{summary['error']} unreadable")
     return ", ".join(parts) + f"; {summary['failed']} beyond limits"
@@ -275,8 +303,20 @@ THUMBNAIL_WIDTH = 240
 REPORT_FILES = ("report.json", "index.html")
 
 
-def run(baseline, current, out, client=None, *, settings=analysis.Settings(), limits=analysis.Limits(),
-        thumbnail_width=THUMBNAIL_WIDTH, thumbnail_effort=THUMBNAIL_EFFORT, ignore_file=None, progress=False, chunk_size=None):
+def run(
+    baseline,
+    current,
+    out,
+    client=None,
+    *,
+    settings=analysis.Settings(),
+    limits=analysis.Limits(),
+    thumbnail_width=THUMBNAIL_WIDTH,
+    thumbnail_effort=THUMBNAIL_EFFORT,
+    ignore_file=None,
+    progress=False,
+    chunk_size=None,
+):
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
     report.json and the images) and returns it: what report.json holds.
@@ -316,8 +356,10 @@ def run(baseline, current, out, client=None, *, settings=analysis.Settings(), li
         records = pair_run.records(entries, counter.advance)
     else:
         from quorvane_cli import cluster
-        records = cluster.records(client, pair_run, entries, counter,
-                                  chunk_size or cluster.chunk_size(client, len(entries)))
+
+        records = cluster.records(
+            client, pair_run, entries, counter, chunk_size or cluster.chunk_size(client, len(entries))
+        )
     counter.finish()
 
     report = report_data(baseline_dir, current_dir, settings, limits, records, ignore_file)
@@ -330,11 +372,21 @@ def run_report(args, settings, limits):
     client = None
     if args.scheduler is not None:
         from quorvane_cli import cluster
+
         client = cluster.connect(args.scheduler, args.scheduler_timeout)
     try:
-        report = run(args.baseline_dir, args.current_dir, args.output, client, settings=settings, limits=limits,
-                     thumbnail_width=args.thumbnail_width, thumbnail_effort=args.thumbnail_effort,
-                     ignore_file=args.ignore_file, progress=not args.quiet)
+        report = run(
+            args.baseline_dir,
+            args.current_dir,
+            args.output,
+            client,
+            settings=settings,
+            limits=limits,
+            thumbnail_width=args.thumbnail_width,
+            thumbnail_effort=args.thumbnail_effort,
+            ignore_file=args.ignore_file,
+            progress=not args.quiet,
+        )
     finally:
         if client is not None:
             client.close()

@@ -16,6 +16,7 @@ def is_url(text):
 @dataclasses.dataclass(frozen=True)
 class Url:
     """A file or directory named by a URL; joined with `/` like a path."""
+
     text: str
 
     def __truediv__(self, relative):
@@ -44,6 +45,7 @@ def filesystem(url):
 
 def is_local(fs):
     from fsspec.implementations.local import LocalFileSystem
+
     return isinstance(fs, LocalFileSystem)
 
 
@@ -91,8 +93,11 @@ def make_directory(url):
 def check_directory(url):
     fs, path = filesystem(url)
     if not fs.isdir(path):
-        raise NotADirectoryError(0, "Not a directory") if fs.exists(path) else FileNotFoundError(
-            0, "No such file or directory")
+        raise (
+            NotADirectoryError(0, "Not a directory")
+            if fs.exists(path)
+            else FileNotFoundError(0, "No such file or directory")
+        )
 
 
 def png_files(root, skip):
@@ -108,7 +113,7 @@ def png_files(root, skip):
                 skipped.append(path.rstrip("/") + "/")
     found = {}
     for path in fs.find(top):
-        relative = path[len(top) + 1:]
+        relative = path[len(top) + 1 :]
         if path.lower().endswith(".png") and not any(path.startswith(prefix) for prefix in skipped):
             found[relative] = root / relative
     return found

@@ -9,15 +9,33 @@ class AssertScreenshot:
         self.run, self.test = run, test
         self.unnamed_calls = 0
 
-    def __call__(self, target, name=None, *, max_diff_pixels=None, max_diff_pixel_ratio=None, min_ssim=None,
-                 threshold=None, allow_shifts=None, ignore=(), mask=(), full_page=True, timeout=5.0):
+    def __call__(
+        self,
+        target,
+        name=None,
+        *,
+        max_diff_pixels=None,
+        max_diff_pixel_ratio=None,
+        min_ssim=None,
+        threshold=None,
+        allow_shifts=None,
+        ignore=(),
+        mask=(),
+        full_page=True,
+        timeout=5.0,
+    ):
         """Compares the target (PNG bytes, the path of a PNG file, a
         Playwright Page or Locator, a Selenium WebDriver or WebElement) with
         its baseline; raises AssertionError when it is missing, cannot be
         decoded, has another size or differs beyond the limits."""
         __tracebackhide__ = True
-        given = options.call_values(max_diff_pixels=max_diff_pixels, max_diff_pixel_ratio=max_diff_pixel_ratio,
-                                    min_ssim=min_ssim, threshold=threshold, allow_shifts=allow_shifts)
+        given = options.call_values(
+            max_diff_pixels=max_diff_pixels,
+            max_diff_pixel_ratio=max_diff_pixel_ratio,
+            min_ssim=min_ssim,
+            threshold=threshold,
+            allow_shifts=allow_shifts,
+        )
         settings, limits = options.settings_and_limits({**self.run.defaults, **given})
         screenshot = self.screenshot(name)
         try:
@@ -34,6 +52,8 @@ class AssertScreenshot:
             name = naming.given_name(name)
         run, test = self.run, self.test
         return check.Screenshot(
-            name=name, label=f"{test.nodeid} · {name}",
+            name=name,
+            label=f"{test.nodeid} · {name}",
             baseline=naming.baseline_folder(test, run.rootdir, run.screenshot_dir) / name,
-            output=run.output_dir / naming.output_folder(test.nodeid))
+            output=run.output_dir / naming.output_folder(test.nodeid),
+        )

@@ -5,6 +5,7 @@ sys.modules: whoever holds one of its objects has imported it already."""
 
 import math
 import sys
+import typing
 
 PLAYWRIGHT = "playwright.sync_api"
 SELENIUM_DRIVER = "selenium.webdriver.remote.webdriver"
@@ -31,8 +32,9 @@ def check_masks(masks, expected, library, kind):
     """Every mask an instance of expected: the element type of the target's own library."""
     for mask in masks:
         if not isinstance(mask, expected):
-            raise TypeError(f"assert_screenshot: mask of a {library} target takes {library} {kind}, "
-                            f"not {type(mask).__name__}")
+            raise TypeError(
+                f"assert_screenshot: mask of a {library} target takes {library} {kind}, not {type(mask).__name__}"
+            )
 
 
 def milliseconds(seconds):
@@ -41,7 +43,7 @@ def milliseconds(seconds):
 
 class Playwright:
     # Animations stopped and the caret hidden: what moves by itself is not compared.
-    OPTIONS = {"animations": "disabled", "caret": "hide"}
+    OPTIONS: typing.ClassVar[dict[str, str]] = {"animations": "disabled", "caret": "hide"}
 
     @staticmethod
     def timeout_errors():

@@ -9,7 +9,6 @@ import pathlib
 import time
 
 import quorvane
-
 from quorvane_cli import files, regions
 from quorvane_pytest import browsers
 
@@ -33,19 +32,24 @@ def actual_shot(target, ignore, mask, full_page, timeout):
         raise ValueError(f"assert_screenshot: timeout must be a positive number of seconds, not {timeout!r}")
     if isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike)):
         if mask:
-            raise TypeError("assert_screenshot: mask takes elements of a Playwright or Selenium target; "
-                            "leave regions of PNG bytes or a file out with ignore=((x, y, width, height), ...)")
+            raise TypeError(
+                "assert_screenshot: mask takes elements of a Playwright or Selenium target; "
+                "leave regions of PNG bytes or a file out with ignore=((x, y, width, height), ...)"
+            )
         return Shot(png_of(target), ignore)
     browser = browsers.target_of(target, full_page)
     if browser is None:
-        raise TypeError("assert_screenshot: the target must be PNG bytes, the path of a PNG file, a Playwright "
-                        "Page or Locator (sync API), or a Selenium WebDriver or WebElement, "
-                        f"not {type(target).__name__}")
+        raise TypeError(
+            "assert_screenshot: the target must be PNG bytes, the path of a PNG file, a Playwright "
+            "Page or Locator (sync API), or a Selenium WebDriver or WebElement, "
+            f"not {type(target).__name__}"
+        )
     browser.check_masks(mask)
 
     def capture(seconds):
         png, boxes, origin, scale = browser.capture(mask, seconds)
         return Shot(png, ignore + pixel_regions(boxes, origin, scale))
+
     return settled(capture, timeout, out_of_time=browser.timeout_errors())
 
 
@@ -103,5 +107,6 @@ def settled(capture, timeout, clock=time.monotonic, out_of_time=()):
         if same_pixels(previous, current):
             return current
         previous = current
-    raise NotSettled(f"the screenshot did not settle: {captures} captures in {timeout:g} s, "
-                     "none the same as the one before it")
+    raise NotSettled(
+        f"the screenshot did not settle: {captures} captures in {timeout:g} s, none the same as the one before it"
+    )

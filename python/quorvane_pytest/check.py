@@ -6,7 +6,6 @@ import dataclasses
 import pathlib
 
 import quorvane
-
 from quorvane_cli import analysis, cli, files, report
 from quorvane_pytest.naming import shown
 
@@ -76,8 +75,9 @@ def size_failures(figures, limits):
 def missing(run, screenshot, shot):
     """Records the failure for the report page; returns its AssertionError
     (as undecodable and beyond_limits do)."""
-    images = write_images(run, screenshot, {"current": (shot.png, thumbnail(lambda **options: quorvane.thumbnail(
-        shot.png, **options)))})
+    images = write_images(
+        run, screenshot, {"current": (shot.png, thumbnail(lambda **options: quorvane.thumbnail(shot.png, **options)))}
+    )
     width, height = analysis.png_size(shot.png)
     failure = f"no baseline: written from this screenshot at {shown(screenshot.baseline, run.invocation_dir)}"
     figures = {"current": {"width": width, "height": height}, "status": "new"}
@@ -93,9 +93,11 @@ def undecodable(run, screenshot, error):
 
 def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings):
     drawing, thumbnails = settings.drawing_options(), {"thumbnail_width": THUMBNAIL_WIDTH, "effort": THUMBNAIL_EFFORT}
-    pngs = {"baseline": (baseline, thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))),
-            "current": (shot.png, thumbnail(comparison.current_thumbnail)),
-            "diff": report.images_of(comparison, drawing, thumbnails)}
+    pngs = {
+        "baseline": (baseline, thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))),
+        "current": (shot.png, thumbnail(comparison.current_thumbnail)),
+        "diff": report.images_of(comparison, drawing, thumbnails),
+    }
     if figures["alignment"] is not None and figures["alignment"]["bands"]:
         pngs["aligned_diff"] = report.images_of(comparison, drawing, thumbnails, alignment)
     images = write_images(run, screenshot, pngs)
@@ -105,10 +107,15 @@ def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figure
 
 def failure_message(run, screenshot, figures, failures, written):
     """The command's account of the comparison, then the images written."""
-    described = {**figures, "baseline": {**figures["baseline"], "path": shown(screenshot.baseline, run.invocation_dir)},
-                 "current": {**figures["current"], "path": "this screenshot"}}
-    lines = [f"screenshot {screenshot.name} differs from its baseline: {'; '.join(failures)}",
-             cli.format_comparison(described, failures)]
+    described = {
+        **figures,
+        "baseline": {**figures["baseline"], "path": shown(screenshot.baseline, run.invocation_dir)},
+        "current": {**figures["current"], "path": "this screenshot"},
+    }
+    lines = [
+        f"screenshot {screenshot.name} differs from its baseline: {'; '.join(failures)}",
+        cli.format_comparison(described, failures),
+    ]
     paths = [shown(image_file(screenshot, key, ".png"), run.invocation_dir) for key in written]
     lines += [("images     " if index == 0 else " " * 11) + path for index, path in enumerate(paths)]
     return "\n".join(lines)
@@ -119,7 +126,7 @@ def entry(run, screenshot):
 
 
 def image_file(screenshot, key, suffix):
-    return screenshot.output / f"{screenshot.name[:-len('.png')]}-{IMAGES[key]}{suffix}"
+    return screenshot.output / f"{screenshot.name[: -len('.png')]}-{IMAGES[key]}{suffix}"
 
 
 def thumbnail(make):

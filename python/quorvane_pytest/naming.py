@@ -15,6 +15,7 @@ UNSAFE = re.compile(r"[^A-Za-z0-9._-]")
 @dataclasses.dataclass(frozen=True)
 class Test:
     """What the names and places of a test's screenshots come from."""
+
     nodeid: str
     path: pathlib.Path  # the test file
     name: str  # the test's name with its classes and parametrize ids
@@ -65,7 +66,7 @@ def output_folder(nodeid):
     if len(folder) <= LONGEST_NAME:
         return folder
     digest = hashlib.sha256(nodeid.encode()).hexdigest()[:12]
-    return f"{folder[:LONGEST_NAME - len(digest) - 1]}-{digest}"
+    return f"{folder[: LONGEST_NAME - len(digest) - 1]}-{digest}"
 
 
 def shown(path, base):

@@ -11,13 +11,25 @@ from quorvane_cli import analysis, cli
 # A keyword of assert_screenshot -> (its ini option, the command's check of
 # the text, the field of Settings or Limits it sets, the ini option's help).
 NUMBERS = {
-    "max_diff_pixels": ("screenshot_max_diff_pixels", cli.count, "max_changed_pixels",
-                        "most changed pixels allowed (default 0 when no ratio is given either)"),
-    "max_diff_pixel_ratio": ("screenshot_max_diff_pixel_ratio", cli.ratio_limit, "max_changed_ratio",
-                             "largest fraction of changed pixels allowed, as 0.001 or 0.1%"),
+    "max_diff_pixels": (
+        "screenshot_max_diff_pixels",
+        cli.count,
+        "max_changed_pixels",
+        "most changed pixels allowed (default 0 when no ratio is given either)",
+    ),
+    "max_diff_pixel_ratio": (
+        "screenshot_max_diff_pixel_ratio",
+        cli.ratio_limit,
+        "max_changed_ratio",
+        "largest fraction of changed pixels allowed, as 0.001 or 0.1%",
+    ),
     "min_ssim": ("screenshot_min_ssim", cli.finite, "min_ssim", "lowest SSIM allowed"),
-    "threshold": ("screenshot_threshold", cli.unit_interval, "threshold",
-                  "colour distance from which a pixel counts as changed, 0.0 to 1.0 (default 0.1)"),
+    "threshold": (
+        "screenshot_threshold",
+        cli.unit_interval,
+        "threshold",
+        "colour distance from which a pixel counts as changed, 0.0 to 1.0 (default 0.1)",
+    ),
 }
 ALLOW_SHIFTS = "screenshot_allow_shifts"
 
@@ -25,8 +37,9 @@ ALLOW_SHIFTS = "screenshot_allow_shifts"
 def add_ini_options(parser):
     for ini, _, _, help in NUMBERS.values():
         parser.addini(ini, help, default="")
-    parser.addini(ALLOW_SHIFTS, "judge screenshots whose rows align by what changed in place only",
-                  type="bool", default=False)
+    parser.addini(
+        ALLOW_SHIFTS, "judge screenshots whose rows align by what changed in place only", type="bool", default=False
+    )
 
 
 def checked(label, text, check):
@@ -40,8 +53,11 @@ def checked(label, text, check):
 def ini_values(getini):
     """The values the ini options set, by keyword of the call; a value the
     command would refuse is a ValueError naming the option."""
-    values = {keyword: checked(ini, getini(ini).strip(), check)
-              for keyword, (ini, check, _, _) in NUMBERS.items() if getini(ini).strip()}
+    values = {
+        keyword: checked(ini, getini(ini).strip(), check)
+        for keyword, (ini, check, _, _) in NUMBERS.items()
+        if getini(ini).strip()
+    }
     values["allow_shifts"] = getini(ALLOW_SHIFTS)
     return values
 

@@ -14,14 +14,23 @@ PAGE = pytest.StashKey[pathlib.Path | None]()
 
 def pytest_addoption(parser):
     group = parser.getgroup("quorvane", "screenshot assertions (assert_screenshot)")
-    group.addoption("--update-screenshots", action="store_true",
-                    help="write the baselines of screenshots that are missing, undecodable, of another size or "
-                         "beyond the limits from the actual images, and pass")
-    group.addoption("--screenshot-output", default=session.DEFAULT_OUTPUT, metavar="DIR",
-                    help="folder of the failed screenshots' images and report page, emptied at the start of "
-                         "each session (default %(default)s)")
-    parser.addini("screenshot_dir", "folder of the baselines, by test file path from the rootdir "
-                                    "(default: __screenshots__ beside each test file)")
+    group.addoption(
+        "--update-screenshots",
+        action="store_true",
+        help="write the baselines of screenshots that are missing, undecodable, of another size or "
+        "beyond the limits from the actual images, and pass",
+    )
+    group.addoption(
+        "--screenshot-output",
+        default=session.DEFAULT_OUTPUT,
+        metavar="DIR",
+        help="folder of the failed screenshots' images and report page, emptied at the start of "
+        "each session (default %(default)s)",
+    )
+    parser.addini(
+        "screenshot_dir",
+        "folder of the baselines, by test file path from the rootdir (default: __screenshots__ beside each test file)",
+    )
     options.add_ini_options(parser)
 
 
@@ -38,10 +47,13 @@ def pytest_configure(config):
     screenshot_dir = config.getini("screenshot_dir").strip()
     ini_dir = config.inipath.parent if config.inipath is not None else here
     run = session.Run(
-        rootdir=config.rootpath, invocation_dir=here,
+        rootdir=config.rootpath,
+        invocation_dir=here,
         output_dir=here / config.getoption("screenshot_output"),
         screenshot_dir=ini_dir / screenshot_dir if screenshot_dir else None,
-        update=config.getoption("update_screenshots"), defaults=defaults)
+        update=config.getoption("update_screenshots"),
+        defaults=defaults,
+    )
     config.stash[RUN] = run
     if is_worker(config):
         config.workeroutput["quorvane"] = run.handover()

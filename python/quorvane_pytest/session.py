@@ -34,13 +34,17 @@ class Run:
         out = self.output_dir.resolve()
         for kept in (self.rootdir, self.invocation_dir, self.screenshot_dir):
             if kept is not None and (out == kept.resolve() or out in kept.resolve().parents):
-                raise ValueError(f"--screenshot-output {out} holds {kept}; it is emptied at the start of every "
-                                 "session, so it must be a folder of its own")
+                raise ValueError(
+                    f"--screenshot-output {out} holds {kept}; it is emptied at the start of every "
+                    "session, so it must be a folder of its own"
+                )
         if (out / MARK).is_file():
             shutil.rmtree(out)
         elif out.exists() and (not out.is_dir() or any(out.iterdir())):
-            raise ValueError(f"--screenshot-output {out} is not a folder the plugin made, and it is emptied at the "
-                             "start of every session: choose a new folder, or remove this one")
+            raise ValueError(
+                f"--screenshot-output {out} is not a folder the plugin made, and it is emptied at the "
+                "start of every session: choose a new folder, or remove this one"
+            )
 
     def make_output(self, folder=None):
         """Makes the output folder with its mark, and the folder in it."""
@@ -77,6 +81,8 @@ class Run:
             lines.append(f"{len(self.written)} baseline{'' if len(self.written) == 1 else 's'} written:")
             lines += [f"  {shown(path, self.invocation_dir)} ({why})" for path, why in sorted(self.written)]
         if page_path is not None:
-            lines.append(f"{len(self.failed)} screenshot{'' if len(self.failed) == 1 else 's'} failed; "
-                         f"report: {shown(page_path, self.invocation_dir)}")
+            lines.append(
+                f"{len(self.failed)} screenshot{'' if len(self.failed) == 1 else 's'} failed; "
+                f"report: {shown(page_path, self.invocation_dir)}"
+            )
         return lines

@@ -6,9 +6,9 @@ swallows only the exception it is meant to raise."""
 import sys
 
 import numpy as np
+from imaging import png_bytes, random_rgba
 
 import quorvane
-from imaging import png_bytes, random_rgba
 
 Comparison = quorvane.Comparison
 Index = np.int64  # an integer given through __index__, not an int
@@ -19,20 +19,29 @@ def make_inputs(height=12, width=8):
     can be compared before and after: a page, and the same page with two rows
     inserted a third of the way down and a block changed near the bottom."""
     baseline = random_rgba(height, width, seed=11, opaque=True)
-    current = np.concatenate([baseline[:height // 3], random_rgba(2, width, 12, True), baseline[height // 3:]])
+    current = np.concatenate([baseline[: height // 3], random_rgba(2, width, 12, True), baseline[height // 3 :]])
     current[-5:-3, 2:6] = (0, 0, 0, 255)
     other = baseline.copy()
     other[0, 0] = (1, 2, 3, 4)
     tiny = png_bytes(baseline[:1, :1])
     inputs = {
-        "baseline_png": png_bytes(baseline), "current_png": png_bytes(current),
-        "baseline_rgba": baseline.tobytes(), "current_rgba": current.tobytes(), "short_rgba": baseline.tobytes()[:-1],
+        "baseline_png": png_bytes(baseline),
+        "current_png": png_bytes(current),
+        "baseline_rgba": baseline.tobytes(),
+        "current_rgba": current.tobytes(),
+        "short_rgba": baseline.tobytes()[:-1],
         "sizes": (Index(width), Index(height), width, Index(height + 2)),
-        "junk": b"this is not a png file", "cap": Index(height * width), "effort": Index(1),
-        "alt_color": (0, Index(0), 255), "wide_color": (256, 0, 0), "list_color": [255, 0, 0],
-        "regions": [(Index(1), 1, 3, 3), [0, 5, 20, 2]], "bad_regions": [(1, 1, 3, 3), (0, -1, 2, 2)],
+        "junk": b"this is not a png file",
+        "cap": Index(height * width),
+        "effort": Index(1),
+        "alt_color": (0, Index(0), 255),
+        "wide_color": (256, 0, 0),
+        "list_color": [255, 0, 0],
+        "regions": [(Index(1), 1, 3, 3), [0, 5, 20, 2]],
+        "bad_regions": [(1, 1, 3, 3), (0, -1, 2, 2)],
         "sequence_pairs": [(bytearray(tiny), [Index(byte) for byte in tiny]), (memoryview(tiny), tuple(tiny))],
-        "bad_sequence_pairs": [(tiny, [137, 80, 1000])], "narrow_png": png_bytes(baseline[:, 3:]),
+        "bad_sequence_pairs": [(tiny, [137, 80, 1000])],
+        "narrow_png": png_bytes(baseline[:, 3:]),
     }
     inputs["pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["current_png"], inputs["narrow_png"])]
     inputs["bad_pairs"] = [(inputs["baseline_png"], inputs["current_png"]), (inputs["baseline_png"], inputs["junk"])]
@@ -69,8 +78,11 @@ def comparable(value):
         return [comparable(item) for item in value]
     if type(value).__module__ != "quorvane":
         return value
-    fields = {name: comparable(getattr(value, name)) for name in dir(value)
-              if not name.startswith("_") and not callable(getattr(value, name))}
+    fields = {
+        name: comparable(getattr(value, name))
+        for name in dir(value)
+        if not name.startswith("_") and not callable(getattr(value, name))
+    }
     return type(value).__name__, fields, value.diff_count() if isinstance(value, Comparison) else repr(value)
 
 
@@ -96,25 +108,41 @@ def entry_calls(inputs):
         "Comparison undecodable": lambda: fails(ValueError, Comparison, base, junk),
         "Comparison not bytes": lambda: fails(TypeError, Comparison, bytearray(3), cur),
         "Comparison missing argument": lambda: fails(TypeError, Comparison, base),
-        "Comparison with ignore regions": lambda: Comparison(base, i["narrow_png"], ignore=i["regions"],
-                                                             mask_color=colour),
+        "Comparison with ignore regions": lambda: Comparison(
+            base, i["narrow_png"], ignore=i["regions"], mask_color=colour
+        ),
         "Comparison bad rectangle": lambda: fails(ValueError, Comparison, base, cur, ignore=i["bad_regions"]),
         "Comparison bad mask colour": lambda: fails(ValueError, Comparison, base, cur, mask_color=i["wide_color"]),
         "from_rgba": lambda: Comparison.from_rgba(i["baseline_rgba"], *sizes[:2], i["current_rgba"], *sizes[2:]),
-        "from_rgba short buffer": lambda: fails(ValueError, Comparison.from_rgba, i["short_rgba"], *sizes[:2],
-                                                i["current_rgba"], *sizes[2:]),
-        "from_rgba overflow": lambda: fails(ValueError, Comparison.from_rgba, i["baseline_rgba"], 2**40, 2**40,
-                                            i["current_rgba"], *sizes[2:]),
-        "from_rgba negative size": lambda: fails(OverflowError, Comparison.from_rgba, i["baseline_rgba"], -1, 12,
-                                                 i["current_rgba"], *sizes[2:]),
+        "from_rgba short buffer": lambda: fails(
+            ValueError, Comparison.from_rgba, i["short_rgba"], *sizes[:2], i["current_rgba"], *sizes[2:]
+        ),
+        "from_rgba overflow": lambda: fails(
+            ValueError, Comparison.from_rgba, i["baseline_rgba"], 2**40, 2**40, i["current_rgba"], *sizes[2:]
+        ),
+        "from_rgba negative size": lambda: fails(
+            OverflowError, Comparison.from_rgba, i["baseline_rgba"], -1, 12, i["current_rgba"], *sizes[2:]
+        ),
         "batch": lambda: Comparison.batch(i["pairs"]),
         "batch of byte sequences": lambda: Comparison.batch(i["sequence_pairs"]),
         "batch undecodable pair": lambda: fails(ValueError, Comparison.batch, i["bad_pairs"]),
         "batch mistyped pair": lambda: fails(TypeError, Comparison.batch, i["mistyped_pairs"]),
         # Properties and representations.
-        "properties and reprs": lambda: (pair.width, pair.height, pair.size_mismatch, pair.baseline_size,
-                                         pair.current_size, repr(pair), repr(alignment), repr(i["unaligned"]),
-                                         repr(clusters), repr(cluster), repr(cluster.bbox), repr(segment), repr(band)),
+        "properties and reprs": lambda: (
+            pair.width,
+            pair.height,
+            pair.size_mismatch,
+            pair.baseline_size,
+            pair.current_size,
+            repr(pair),
+            repr(alignment),
+            repr(i["unaligned"]),
+            repr(clusters),
+            repr(cluster),
+            repr(cluster.bbox),
+            repr(segment),
+            repr(band),
+        ),
         # Pixel differences.
         "diff_count": lambda: pair.diff_count(threshold=0.05, include_aa=True),
         "diff_count threshold out of range": lambda: fails(ValueError, pair.diff_count, threshold=2.0),
@@ -128,13 +156,29 @@ def entry_calls(inputs):
         "diff_image_and_thumbnail": lambda: pair.diff_image_and_thumbnail(thumbnail_width=5, effort=i["effort"]),
         "ssim": lambda: pair.ssim(),
         "clusters": lambda: pair.clusters(min_pixels=1, max_clusters=2, merge_gap=2),
-        "cluster records": lambda: (clusters.clusters, clusters.total_clusters, clusters.truncated, cluster.bbox,
-                                    cluster.centroid, cluster.pixel_count, cluster.merged_from, cluster.bbox.x),
+        "cluster records": lambda: (
+            clusters.clusters,
+            clusters.total_clusters,
+            clusters.truncated,
+            cluster.bbox,
+            cluster.centroid,
+            cluster.pixel_count,
+            cluster.merged_from,
+            cluster.bbox.x,
+        ),
         # Row alignment and the shift-aware methods.
         "row_alignment": lambda: pair.row_alignment(include_aa=True),
         "row_alignment not aligned": lambda: pair.row_alignment(max_edit_rows=0),
-        "alignment records": lambda: (alignment.segments, alignment.bands, alignment.edit_distance,
-                                      alignment.residual_count, segment.kind, segment.len, band.kind, band.y),
+        "alignment records": lambda: (
+            alignment.segments,
+            alignment.bands,
+            alignment.edit_distance,
+            alignment.residual_count,
+            segment.kind,
+            segment.len,
+            band.kind,
+            band.y,
+        ),
         "aligned_ssim": lambda: pair.aligned_ssim(alignment),
         "aligned_ssim foreign": lambda: fails(ValueError, pair.aligned_ssim, i["foreign_alignment"]),
         "aligned_ssim not aligned": lambda: fails(ValueError, pair.aligned_ssim, i["unaligned"]),
@@ -154,12 +198,14 @@ def entry_calls(inputs):
         # Batch functions.
         "diff_batch": lambda: quorvane.diff_batch(i["pairs"], diff_color_alt=colour),
         "diff_count_batch": lambda: quorvane.diff_count_batch(i["pairs"], include_aa=True, ignore=i["regions"]),
-        "diff_count_batch byte out of range": lambda: fails(OverflowError, quorvane.diff_count_batch,
-                                                            i["bad_sequence_pairs"]),
+        "diff_count_batch byte out of range": lambda: fails(
+            OverflowError, quorvane.diff_count_batch, i["bad_sequence_pairs"]
+        ),
         "ssim_batch": lambda: quorvane.ssim_batch(i["pairs"]),
         "ssim_batch of a str": lambda: fails(TypeError, quorvane.ssim_batch, "pairs"),
         "compare_batch": lambda: quorvane.compare_batch(i["pairs"], return_diff=True, thumbnail_width=6),
-        "compare_batch threshold out of range": lambda: fails(ValueError, quorvane.compare_batch, i["pairs"],
-                                                              threshold=-0.1),
+        "compare_batch threshold out of range": lambda: fails(
+            ValueError, quorvane.compare_batch, i["pairs"], threshold=-0.1
+        ),
         "compare_batch undecodable pair": lambda: fails(ValueError, quorvane.compare_batch, i["bad_pairs"]),
     }

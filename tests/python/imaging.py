@@ -30,7 +30,7 @@ def png_bytes(rgba):
 
 def pypng_rgba(data):
     """The reference decoding of PNG bytes: pypng's 8-bit RGBA, as an array."""
-    width, height, rows, info = png.Reader(bytes=data).asRGBA8()
+    width, height, rows, _info = png.Reader(bytes=data).asRGBA8()
     return np.array([np.frombuffer(bytes(row), dtype=np.uint8) for row in rows]).reshape(height, width, 4)
 
 
@@ -63,13 +63,20 @@ def rows_image(letters, width=4):
 
 def rgba_comparison(baseline, current, **options):
     """A Comparison of two (height, width, 4) uint8 arrays, made with from_rgba."""
-    return quorvane.Comparison.from_rgba(baseline.tobytes(), baseline.shape[1], baseline.shape[0],
-                                         current.tobytes(), current.shape[1], current.shape[0], **options)
+    return quorvane.Comparison.from_rgba(
+        baseline.tobytes(),
+        baseline.shape[1],
+        baseline.shape[0],
+        current.tobytes(),
+        current.shape[1],
+        current.shape[0],
+        **options,
+    )
 
 
 def png_claiming(width, height, idat=b""):
     """A PNG header that claims a size, followed by whatever image data."""
     chunks = [(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)), (b"IDAT", idat), (b"IEND", b"")]
-    return b"\x89PNG\r\n\x1a\n" + b"".join(struct.pack(">I", len(data)) + kind + data
-                                        + struct.pack(">I", zlib.crc32(kind + data)) for kind, data in chunks)
-
+    return b"\x89PNG\r\n\x1a\n" + b"".join(
+        struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data)) for kind, data in chunks
+    )

@@ -9,8 +9,21 @@ import sys
 
 
 class _MallInfo2(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks",
-                                                     "fsmblks", "uordblks", "fordblks", "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 _mallinfo2 = getattr(ctypes.CDLL(None), "mallinfo2", None)
@@ -73,6 +86,6 @@ def peak_growth(call):
     start = _status_kib("VmRSS")
     try:
         outcome = call()
-    except Exception as error:  # noqa: BLE001 - the caller inspects what was raised
+    except Exception as error:
         outcome = error
     return ((_status_kib("VmHWM") - start) * 1024 if resettable else None), outcome

@@ -14,15 +14,15 @@ def max_delta(threshold):
 
 
 def color_delta(first, second, k, m, y_only=False):
-    r1, g1, b1, a1 = (float(v) for v in first[k:k + 4])
-    r2, g2, b2, a2 = (float(v) for v in second[m:m + 4])
+    r1, g1, b1, a1 = (float(v) for v in first[k : k + 4])
+    r2, g2, b2, a2 = (float(v) for v in second[m : m + 4])
     dr, dg, db, da = r1 - r2, g1 - g2, b1 - b2, a1 - a2
     if dr == 0 and dg == 0 and db == 0 and da == 0:
         return 0.0
     if a1 < 255 or a2 < 255:
         rb = 207.0 if k % 2 else 48.0
-        gb = 207.0 if int(math.floor(k / GOLDEN)) % 2 else 48.0
-        bb = 207.0 if int(math.floor(k / GOLDEN_SQUARED)) % 2 else 48.0
+        gb = 207.0 if math.floor(k / GOLDEN) % 2 else 48.0
+        bb = 207.0 if math.floor(k / GOLDEN_SQUARED) % 2 else 48.0
         dr = ((r1 * a1 - r2 * a2) - rb * da) / 255.0
         dg = ((g1 * a1 - g2 * a2) - gb * da) / 255.0
         db = ((b1 * a1 - b2 * a2) - bb * da) / 255.0
@@ -43,7 +43,7 @@ class Image:
 
     def pixel(self, x, y):
         k = 4 * (y * self.width + x)
-        return self.data[k:k + 4]
+        return self.data[k : k + 4]
 
     def neighbours(self, x, y):
         """Neighbour coordinates column by column, and the zero the image's

@@ -3,8 +3,8 @@ and the row alignment of a pair is unambiguous; a suite of them as a test
 suite keeps its screenshots; and the command run in the test's own process."""
 
 import numpy as np
-
 from imaging import png_bytes, random_rgba
+
 from quorvane_cli import main
 
 
@@ -26,7 +26,7 @@ def page(height=96, width=48, seed=1):
 def with_block(image, y=20, x=10, size=8):
     """The image with a solid black square painted in place."""
     changed = image.copy()
-    changed[y:y + size, x:x + size, :3] = 0
+    changed[y : y + size, x : x + size, :3] = 0
     return changed
 
 
@@ -38,7 +38,7 @@ def taller(image, at=40, rows=6, seed=9):
 def shifted(image, at=40, rows=6, seed=9):
     """The image taller, its bottom rows pushed out so the size stays:
     content moved down, nothing changed in place."""
-    return taller(image, at, rows, seed)[:len(image)]
+    return taller(image, at, rows, seed)[: len(image)]
 
 
 def write(path, image):

@@ -5,10 +5,10 @@ positional and keyword arguments follows the declared parameters."""
 
 import numpy as np
 import pytest
-
-import quorvane
 import screens
 from imaging import png_bytes, rgba_comparison, rows_image
+
+import quorvane
 
 Comparison = quorvane.Comparison
 BASELINE = np.zeros((3, 4, 4), np.uint8)
@@ -20,8 +20,9 @@ PNG = png_bytes(BASELINE)
 ALIGNMENT = PAIR.row_alignment()
 UNALIGNED = rgba_comparison(BASELINE, BASELINE[:, :3])
 FOREIGN = rgba_comparison(rows_image("abcd"), rows_image("abXd")).row_alignment()
-THRESHOLD, ALPHA, RATIO = (rf"^{name} must be in the range \[0\.0, 1\.0\]$"
-                           for name in ("threshold", "alpha", "max_edit_ratio"))
+THRESHOLD, ALPHA, RATIO = (
+    rf"^{name} must be in the range \[0\.0, 1\.0\]$" for name in ("threshold", "alpha", "max_edit_ratio")
+)
 
 
 def named(argument):
@@ -56,62 +57,86 @@ def test_threshold_and_alpha_out_of_range_fail_first(name, value):
             WITH_THRESHOLD[name](alpha=value)
 
 
-@pytest.mark.parametrize("call, error, message", [
-    # Reals, flags and colours; a conversion comes before every range check.
-    (lambda: PAIR.diff_image(threshold="0.1", alpha=5.0), TypeError, named("threshold")),
-    *((lambda ratio=ratio: PAIR.row_alignment(max_edit_ratio=ratio), ValueError, RATIO)
-      for ratio in (1.01, -0.01, float("nan"), float("inf"))),
-    (lambda: PAIR.row_alignment(max_edit_ratio="0.5"), TypeError, named("max_edit_ratio")),
-    (lambda: PAIR.row_alignment(max_edit_ratio=2.0, include_aa=0), TypeError, named("include_aa")),
-    (lambda: PAIR.diff_count(include_aa=1, threshold=5.0), TypeError, named("include_aa")),
-    (lambda: PAIR.clusters(include_aa=np.bool_(True)), TypeError, named("include_aa")),
-    (lambda: PAIR.diff_image(diff_color=[255, 0, 0], threshold=5.0), TypeError, named("diff_color")),
-    (lambda: PAIR.diff_image(diff_color=(255, 0)), TypeError, named("diff_color")),
-    (lambda: PAIR.diff_image(diff_color=(255.0, 0, 0)), TypeError, named("diff_color")),
-    (lambda: PAIR.diff_image(diff_color_alt=[0, 0, 0]), TypeError, named("diff_color_alt")),
-    (lambda: PAIR.diff_image(diff_color=(256, 0, 0)), OverflowError, named("diff_color")),
-    (lambda: PAIR.diff_image(diff_color=(0, -1, 0)), OverflowError, named("diff_color")),
-    (lambda: PAIR.aligned_diff_image(ALIGNMENT, aa_color=(0, 0, 2**70)), OverflowError, named("aa_color")),
-    (lambda: quorvane.diff_batch([], diff_color_alt=(0, 0, 256)), OverflowError, named("diff_color_alt")),
-    # Counts: unsigned 64-bit integers, or None where that means no limit.
-    (lambda: PAIR.diff_count_capped(-1), OverflowError, named("max_diffs")),
-    (lambda: PAIR.diff_count_capped(1.0), TypeError, named("max_diffs")),
-    (lambda: PAIR.clusters(threshold=2.0, max_clusters=-1), OverflowError, named("max_clusters")),
-    (lambda: PAIR.clusters(max_clusters="3"), TypeError, named("max_clusters")),
-    (lambda: PAIR.clusters(dilation=2**64), OverflowError, named("dilation")),
-    (lambda: PAIR.clusters(merge_gap=1.0), TypeError, named("merge_gap")),
-    (lambda: PAIR.clusters(merge_overlap="0.5"), TypeError, named("merge_overlap")),
-    (lambda: PAIR.row_alignment(max_edit_rows=2**64), OverflowError, named("max_edit_rows")),
-    (lambda: PAIR.current_thumbnail(width=None), TypeError, named("width")),
-    (lambda: PAIR.baseline_thumbnail(min_height=2**64), OverflowError, named("min_height")),
-    (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), -1, 1), OverflowError, named("current_width")),
-    (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), 1, "1"), TypeError, named("current_height")),
-    (lambda: quorvane.compare_batch([], return_diff=1, threshold=5.0), TypeError, named("return_diff")),
-    # Buffers: bytes only, where the module borrows them.
-    *((lambda bad=bad: Comparison.from_rgba(bad, 1, 1, bytes(4), 1, 1), TypeError, named("baseline_rgba"))
-      for bad in (bytearray(4), memoryview(bytes(4)), "abcd", None, [0, 0, 0, 0])),
-    (lambda: Comparison(bytearray(PNG), PNG), TypeError, named("baseline_png")),
-    (lambda: Comparison(PNG, bytearray(PNG)), TypeError, named("current_png")),
-    (lambda: quorvane.thumbnail(bytearray(PNG)), TypeError, named("png_bytes")),
-    # Pairs: a sequence of 2-tuples of byte sequences, checked before any work.
-    *((lambda pairs=pairs, batch=batch: batch(pairs), error, named("pairs")) for batch, (pairs, error) in zip(
-        [quorvane.diff_batch, quorvane.ssim_batch, Comparison.batch, quorvane.diff_count_batch] * 3, [
-            ("ab", TypeError), (b"ab", TypeError), ([[PNG, PNG]], TypeError), ([(PNG, PNG, PNG)], TypeError),
-            ([(PNG,)], TypeError), ([(PNG, "not bytes")], TypeError), ([(PNG, PNG), 5], TypeError),
-            ([(PNG, [1, 2, 256])], OverflowError), ([(PNG, [1, 2, -1])], OverflowError),
-            ([(PNG, [1.0])], TypeError), (None, TypeError), ({(PNG, PNG)}, TypeError)])),
-    # The alignment: a RowAlignment, checked before the ranges.
-    (lambda: PAIR.aligned_ssim("not an alignment"), TypeError, named("alignment")),
-    (lambda: PAIR.aligned_clusters(PAIR.clusters(), threshold=2.0), TypeError, named("alignment")),
-    # Binding.
-    (lambda: PAIR.diff_count(alpha=0.1), TypeError, r"^diff_count\(\) got an unexpected keyword argument 'alpha'$"),
-    (lambda: PAIR.diff_count(0.1, False, 3), TypeError,
-     r"^diff_count\(\) takes at most 2 positional arguments \(3 given\)$"),
-    (lambda: PAIR.diff_count_capped(), TypeError, r"^diff_count_capped\(\) missing required argument 'max_diffs'"),
-    (lambda: PAIR.diff_count(0.1, threshold=0.2), TypeError, "multiple values for argument 'threshold'"),
-    (lambda: PAIR.diff_image_and_thumbnail(0.1), TypeError, r"takes at most 0 positional arguments"),
-    (lambda: Comparison(PNG, PNG, [(0, 0, 1, 1)]), TypeError, r"takes at most 2 positional arguments"),
-])
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        # Reals, flags and colours; a conversion comes before every range check.
+        (lambda: PAIR.diff_image(threshold="0.1", alpha=5.0), TypeError, named("threshold")),
+        *(
+            (lambda ratio=ratio: PAIR.row_alignment(max_edit_ratio=ratio), ValueError, RATIO)
+            for ratio in (1.01, -0.01, float("nan"), float("inf"))
+        ),
+        (lambda: PAIR.row_alignment(max_edit_ratio="0.5"), TypeError, named("max_edit_ratio")),
+        (lambda: PAIR.row_alignment(max_edit_ratio=2.0, include_aa=0), TypeError, named("include_aa")),
+        (lambda: PAIR.diff_count(include_aa=1, threshold=5.0), TypeError, named("include_aa")),
+        (lambda: PAIR.clusters(include_aa=np.bool_(True)), TypeError, named("include_aa")),
+        (lambda: PAIR.diff_image(diff_color=[255, 0, 0], threshold=5.0), TypeError, named("diff_color")),
+        (lambda: PAIR.diff_image(diff_color=(255, 0)), TypeError, named("diff_color")),
+        (lambda: PAIR.diff_image(diff_color=(255.0, 0, 0)), TypeError, named("diff_color")),
+        (lambda: PAIR.diff_image(diff_color_alt=[0, 0, 0]), TypeError, named("diff_color_alt")),
+        (lambda: PAIR.diff_image(diff_color=(256, 0, 0)), OverflowError, named("diff_color")),
+        (lambda: PAIR.diff_image(diff_color=(0, -1, 0)), OverflowError, named("diff_color")),
+        (lambda: PAIR.aligned_diff_image(ALIGNMENT, aa_color=(0, 0, 2**70)), OverflowError, named("aa_color")),
+        (lambda: quorvane.diff_batch([], diff_color_alt=(0, 0, 256)), OverflowError, named("diff_color_alt")),
+        # Counts: unsigned 64-bit integers, or None where that means no limit.
+        (lambda: PAIR.diff_count_capped(-1), OverflowError, named("max_diffs")),
+        (lambda: PAIR.diff_count_capped(1.0), TypeError, named("max_diffs")),
+        (lambda: PAIR.clusters(threshold=2.0, max_clusters=-1), OverflowError, named("max_clusters")),
+        (lambda: PAIR.clusters(max_clusters="3"), TypeError, named("max_clusters")),
+        (lambda: PAIR.clusters(dilation=2**64), OverflowError, named("dilation")),
+        (lambda: PAIR.clusters(merge_gap=1.0), TypeError, named("merge_gap")),
+        (lambda: PAIR.clusters(merge_overlap="0.5"), TypeError, named("merge_overlap")),
+        (lambda: PAIR.row_alignment(max_edit_rows=2**64), OverflowError, named("max_edit_rows")),
+        (lambda: PAIR.current_thumbnail(width=None), TypeError, named("width")),
+        (lambda: PAIR.baseline_thumbnail(min_height=2**64), OverflowError, named("min_height")),
+        (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), -1, 1), OverflowError, named("current_width")),
+        (lambda: Comparison.from_rgba(bytes(4), 1, 1, bytes(4), 1, "1"), TypeError, named("current_height")),
+        (lambda: quorvane.compare_batch([], return_diff=1, threshold=5.0), TypeError, named("return_diff")),
+        # Buffers: bytes only, where the module borrows them.
+        *(
+            (lambda bad=bad: Comparison.from_rgba(bad, 1, 1, bytes(4), 1, 1), TypeError, named("baseline_rgba"))
+            for bad in (bytearray(4), memoryview(bytes(4)), "abcd", None, [0, 0, 0, 0])
+        ),
+        (lambda: Comparison(bytearray(PNG), PNG), TypeError, named("baseline_png")),
+        (lambda: Comparison(PNG, bytearray(PNG)), TypeError, named("current_png")),
+        (lambda: quorvane.thumbnail(bytearray(PNG)), TypeError, named("png_bytes")),
+        # Pairs: a sequence of 2-tuples of byte sequences, checked before any work.
+        *(
+            (lambda pairs=pairs, batch=batch: batch(pairs), error, named("pairs"))
+            for batch, (pairs, error) in zip(
+                [quorvane.diff_batch, quorvane.ssim_batch, Comparison.batch, quorvane.diff_count_batch] * 3,
+                [
+                    ("ab", TypeError),
+                    (b"ab", TypeError),
+                    ([[PNG, PNG]], TypeError),
+                    ([(PNG, PNG, PNG)], TypeError),
+                    ([(PNG,)], TypeError),
+                    ([(PNG, "not bytes")], TypeError),
+                    ([(PNG, PNG), 5], TypeError),
+                    ([(PNG, [1, 2, 256])], OverflowError),
+                    ([(PNG, [1, 2, -1])], OverflowError),
+                    ([(PNG, [1.0])], TypeError),
+                    (None, TypeError),
+                    ({(PNG, PNG)}, TypeError),
+                ],
+            )
+        ),
+        # The alignment: a RowAlignment, checked before the ranges.
+        (lambda: PAIR.aligned_ssim("not an alignment"), TypeError, named("alignment")),
+        (lambda: PAIR.aligned_clusters(PAIR.clusters(), threshold=2.0), TypeError, named("alignment")),
+        # Binding.
+        (lambda: PAIR.diff_count(alpha=0.1), TypeError, r"^diff_count\(\) got an unexpected keyword argument 'alpha'$"),
+        (
+            lambda: PAIR.diff_count(0.1, False, 3),
+            TypeError,
+            r"^diff_count\(\) takes at most 2 positional arguments \(3 given\)$",
+        ),
+        (lambda: PAIR.diff_count_capped(), TypeError, r"^diff_count_capped\(\) missing required argument 'max_diffs'"),
+        (lambda: PAIR.diff_count(0.1, threshold=0.2), TypeError, "multiple values for argument 'threshold'"),
+        (lambda: PAIR.diff_image_and_thumbnail(0.1), TypeError, r"takes at most 0 positional arguments"),
+        (lambda: Comparison(PNG, PNG, [(0, 0, 1, 1)]), TypeError, r"takes at most 2 positional arguments"),
+    ],
+)
 def test_refused_arguments_name_themselves(call, error, message):
     with pytest.raises(error, match=message):
         call()
@@ -122,14 +147,17 @@ NOISE = rgba_comparison(PAGE, screens.with_block(PAGE))
 NOISE_PNG = png_bytes(PAGE)
 
 
-@pytest.mark.parametrize("call", [
-    lambda effort: quorvane.thumbnail(NOISE_PNG, 40, effort=effort),
-    lambda effort: NOISE.current_thumbnail(40, effort=effort),
-    lambda effort: NOISE.baseline_thumbnail(40, effort=effort),
-    lambda effort: NOISE.diff_image_and_thumbnail(thumbnail_width=40, effort=effort),
-    lambda effort: NOISE.aligned_diff_image_and_thumbnail(NOISE.row_alignment(), thumbnail_width=40, effort=effort),
-    lambda effort: quorvane.compare_batch([(NOISE_PNG, NOISE_PNG)], thumbnail_width=40, effort=effort),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda effort: quorvane.thumbnail(NOISE_PNG, 40, effort=effort),
+        lambda effort: NOISE.current_thumbnail(40, effort=effort),
+        lambda effort: NOISE.baseline_thumbnail(40, effort=effort),
+        lambda effort: NOISE.diff_image_and_thumbnail(thumbnail_width=40, effort=effort),
+        lambda effort: NOISE.aligned_diff_image_and_thumbnail(NOISE.row_alignment(), thumbnail_width=40, effort=effort),
+        lambda effort: quorvane.compare_batch([(NOISE_PNG, NOISE_PNG)], thumbnail_width=40, effort=effort),
+    ],
+)
 def test_effort_is_none_or_0_to_9_and_none_is_libwebps_default(call):
     for effort, shown in [(10, "10"), (-1, "-1"), (2**70, str(2**70)), (1.0, "float"), (True, "bool"), ("3", "str")]:
         with pytest.raises(ValueError) as raised:
@@ -148,9 +176,16 @@ def test_accepted_forms():
     assert PAIR.diff_count(0.0, False) == PAIR.diff_count(include_aa=False, threshold=0.0) == 1
     assert PAIR.diff_count_capped(np.uint8(0), 0.0, True) == 0 == PAIR.diff_count_capped(max_diffs=0)
     assert PAIR.diff_image(0.1, 0.1, False, (1, 2, 3), (4, 5, 6), None) == PAIR.diff_image(
-        diff_color_alt=None, aa_color=(4, 5, 6), diff_color=(np.int64(1), 2, 3))
-    assert Comparison.from_rgba(current_height=np.int64(1), current_width=1, current_rgba=bytes(4),
-                                baseline_rgba=bytes(4), baseline_width=True, baseline_height=1).baseline_size == (1, 1)
+        diff_color_alt=None, aa_color=(4, 5, 6), diff_color=(np.int64(1), 2, 3)
+    )
+    assert Comparison.from_rgba(
+        current_height=np.int64(1),
+        current_width=1,
+        current_rgba=bytes(4),
+        baseline_rgba=bytes(4),
+        baseline_width=True,
+        baseline_height=1,
+    ).baseline_size == (1, 1)
     assert rgba_comparison(rows_image("ab"), rows_image("b")).row_alignment(0.1, False, 1, 2**64 - 1).deleted_rows == 1
     for overlap in (-2.0, 0, 3, float("nan"), float("inf"), np.float32(0.25)):
         assert PAIR.clusters(merge_gap=2, merge_overlap=overlap, min_pixels=1).total_clusters == 1

@@ -10,14 +10,19 @@ import zlib
 
 import numpy as np
 import pytest
-
-import quorvane
 from entry_calls import comparable
 from imaging import ROOT, pixels, png_bytes, png_claiming, random_rgba, screen_rgba
 
+import quorvane
+
 Comparison = quorvane.Comparison
-BATCHES = [quorvane.diff_batch, quorvane.diff_count_batch, quorvane.ssim_batch, quorvane.compare_batch,
-           Comparison.batch]
+BATCHES = [
+    quorvane.diff_batch,
+    quorvane.diff_count_batch,
+    quorvane.ssim_batch,
+    quorvane.compare_batch,
+    Comparison.batch,
+]
 
 
 @pytest.fixture(scope="module")
@@ -31,25 +36,36 @@ def pairs():
         current = random_rgba(*rng.integers(1, 40, 2), seed=100 + number) if number % 4 == 2 else baseline.copy()
         if number % 4 == 1:
             top, left = rng.integers(0, baseline.shape[0]), rng.integers(0, baseline.shape[1])
-            current[top:top + 5, left:left + 7] = rng.integers(0, 256, 4, dtype=np.uint8)
+            current[top : top + 5, left : left + 7] = rng.integers(0, 256, 4, dtype=np.uint8)
         pairs.append((png_bytes(baseline), png_bytes(current)))
     box = (slice(0, 520), slice(250, 770))
-    return pairs + [(png_bytes(screen_rgba("page_baseline.png")[box]),
-                     png_bytes(screen_rgba("page_inserted_banner.png")[box]))]
+    return pairs + [
+        (png_bytes(screen_rgba("page_baseline.png")[box]), png_bytes(screen_rgba("page_inserted_banner.png")[box]))
+    ]
 
 
-@pytest.mark.parametrize("options", [
-    {},
-    {"threshold": 0.0, "include_aa": True},
-    {"threshold": 0.3, "alpha": 0.6, "diff_color": (0, 0, 255), "aa_color": (0, 255, 0), "diff_color_alt": (9, 8, 7)},
-])
+@pytest.mark.parametrize(
+    "options",
+    [
+        {},
+        {"threshold": 0.0, "include_aa": True},
+        {
+            "threshold": 0.3,
+            "alpha": 0.6,
+            "diff_color": (0, 0, 255),
+            "aa_color": (0, 255, 0),
+            "diff_color_alt": (9, 8, 7),
+        },
+    ],
+)
 def test_every_batch_gives_what_the_per_pair_methods_give(pairs, options):
     counting = {name: value for name, value in options.items() if name in ("threshold", "include_aa")}
     counted = quorvane.diff_count_batch(pairs, **counting)
     diffs = quorvane.diff_batch(pairs, **options)
     scores = quorvane.ssim_batch(pairs)
-    compared = quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=16, thumbnail_height=12, effort=2,
-                                      **options)
+    compared = quorvane.compare_batch(
+        pairs, return_diff=True, thumbnail_width=16, thumbnail_height=12, effort=2, **options
+    )
     decoded = Comparison.batch(pairs)
     for i, (baseline, current) in enumerate(pairs):
         comparison = Comparison(baseline, current)
@@ -70,7 +86,8 @@ def test_compare_batch_makes_the_images_asked_for_from_any_byte_sequences(pairs)
     sequence = collections.UserList([(bytearray(baseline), memoryview(current))])  # neither a list nor a tuple
     assert quorvane.compare_batch(sequence, return_diff=True) == expected
     assert [result[4:] for result in quorvane.compare_batch([(list(baseline), current)], thumbnail_height=8)] == [
-        (None, None)]
+        (None, None)
+    ]
     (result,) = quorvane.compare_batch([(baseline, tuple(current))], thumbnail_width=64)
     assert result[:5] == (*expected[0][:4], None) and pixels(result[5]).shape == (64, 64, 3)
 
@@ -81,8 +98,12 @@ def test_one_undecodable_pair_fails_the_whole_call_as_its_construction_would(pai
     with pytest.raises(ValueError, match="^failed to decode PNG: "):
         batch(pairs[:10] + [(good, b"not a png")] + pairs[10:])
     errors = []
-    for pair in [(b"", b"not a png"), (b"not a png", b""), (good, good[:40]),
-                 (png_claiming(8000, 8000, zlib.compress(bytes(1000))), good)]:  # 256 MB claimed, rows missing
+    for pair in [
+        (b"", b"not a png"),
+        (b"not a png", b""),
+        (good, good[:40]),
+        (png_claiming(8000, 8000, zlib.compress(bytes(1000))), good),
+    ]:  # 256 MB claimed, rows missing
         with pytest.raises(ValueError, match="^failed to decode PNG: ") as constructed:
             Comparison(*pair)
         with pytest.raises(ValueError) as batched:
@@ -131,7 +152,13 @@ thread.join()
 
 
 def test_forked_children_can_use_the_pool():
-    run = subprocess.run([sys.executable, "-c", FORKED], capture_output=True, text=True, timeout=300,
-                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)), cwd=ROOT / "tests" / "python")
+    run = subprocess.run(
+        [sys.executable, "-c", FORKED],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)),
+        cwd=ROOT / "tests" / "python",
+    )
     assert run.returncode == 0, run.stderr
     assert run.stdout.split() == ["ok"] * 8

@@ -9,13 +9,13 @@ import sys
 
 import numpy as np
 import pytest
-from PIL import Image, ImageDraw
-
-import quorvane
 import screens
 from conftest import BUILD_DIR, ROOT
 from imaging import SCREENS
+from PIL import Image, ImageDraw
 from screens import run
+
+import quorvane
 
 
 def with_clock(time):
@@ -35,11 +35,18 @@ def pair_files(tmp_path_factory):
     # residual_count and shift bands both empty.
     top, bottom, old, new = (screens.page(rows, 48, seed) for rows, seed in ((10, 2), (10, 3), (5, 4), (5, 5)))
     blank = np.full((6, 48, 4), 255, dtype=np.uint8)
-    files = {"base": base, "changed": screens.with_block(base), "shifted": screens.shifted(base),
-             "wider": screens.page(96, 64), "taller": screens.taller(base, 96, 8, 7),
-             "replaced": np.concatenate([top, old, blank, bottom]),
-             "replacement": np.concatenate([top, blank, new, bottom]), "text": b"not an image\n",
-             "clock": with_clock("12:34:56"), "clock_later": with_clock("12:35:07")}
+    files = {
+        "base": base,
+        "changed": screens.with_block(base),
+        "shifted": screens.shifted(base),
+        "wider": screens.page(96, 64),
+        "taller": screens.taller(base, 96, 8, 7),
+        "replaced": np.concatenate([top, old, blank, bottom]),
+        "replacement": np.concatenate([top, blank, new, bottom]),
+        "text": b"not an image\n",
+        "clock": with_clock("12:34:56"),
+        "clock_later": with_clock("12:35:07"),
+    }
     paths = {name: screens.write(folder / f"{name}.png", image) for name, image in files.items()}
     return {**paths, "absent": folder / "absent.png", "unwritable": folder / "missing-folder" / "diff.png"}
 
@@ -50,37 +57,65 @@ def limits(pair_files):
     comparison = quorvane.Comparison(pair_files["base"].read_bytes(), pair_files["changed"].read_bytes())
     changed, ssim = comparison.diff_count(), comparison.ssim()
     ratio = changed / (comparison.width * comparison.height)
-    return {"changed": changed, "below": changed - 1, "percent": f"{ratio * 100 + 1e-9}%", "ratio_below": ratio * 0.99,
-            "ssim": ssim, "ssim_above": ssim + 1e-9}
+    return {
+        "changed": changed,
+        "below": changed - 1,
+        "percent": f"{ratio * 100 + 1e-9}%",
+        "ratio_below": ratio * 0.99,
+        "ssim": ssim,
+        "ssim_above": ssim + 1e-9,
+    }
 
 
 def compare(capsys, pair_files, *args):
     return run(capsys, "compare", *(pair_files.get(arg, arg) for arg in args))
 
 
-@pytest.mark.parametrize("arguments, status, expected", [
-    ("base base", 0, ["status     unchanged", "result     within limits"]),
-    ("base changed", 1, ["status     changed", "result     beyond limits: "]),
-    ("base shifted", 1, ["status     shifted", "shifts     6 rows inserted at row 40, 6 rows deleted at row 96",
-                         "0 pixels changed in place"]),
-    ("base shifted --allow-shifts --min-ssim 0.99", 0, ["status     shifted", "result     within limits"]),
-    ("base changed --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
-    ("base wider --allow-shifts", 1, ["sizes      differ: compared on 64x96",
-                                      "shifts     none: the rows do not align: the widths differ"]),
-    # Content added at the bottom of a taller page: a shift.
-    ("base taller --allow-shifts", 0, ["sizes      differ: compared on 48x104", "8 rows inserted at row 96",
-                                       "status     shifted"]),
-    ("replaced replacement --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
-    ("clock clock_later", 1, ["status     changed"]),
-    ("clock clock_later --ignore 1140,8,110,30", 0, ["ignored    3300 pixels left out", "status     unchanged"]),
-    ("base changed --ignore 8,18,12,12 --ignore 0,0,2,2", 0, ["ignored    148 pixels left out (3.21%), in 2 regions",
-                                                            "status     unchanged"]),
-    # Limits pass at the figure and fail past it; given, they replace the default "no changed pixel".
-    ("base changed --max-changed-pixels {changed}", 0, []), ("base changed --max-changed-pixels {below}", 1, []),
-    ("base changed --max-changed-ratio {percent}", 0, []), ("base changed --max-changed-ratio {ratio_below}", 1, []),
-    ("base changed --min-ssim {ssim}", 0, []), ("base changed --min-ssim {ssim_above}", 1, []),
-    ("base changed --min-ssim 0", 0, []),
-])
+@pytest.mark.parametrize(
+    "arguments, status, expected",
+    [
+        ("base base", 0, ["status     unchanged", "result     within limits"]),
+        ("base changed", 1, ["status     changed", "result     beyond limits: "]),
+        (
+            "base shifted",
+            1,
+            [
+                "status     shifted",
+                "shifts     6 rows inserted at row 40, 6 rows deleted at row 96",
+                "0 pixels changed in place",
+            ],
+        ),
+        ("base shifted --allow-shifts --min-ssim 0.99", 0, ["status     shifted", "result     within limits"]),
+        ("base changed --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
+        (
+            "base wider --allow-shifts",
+            1,
+            ["sizes      differ: compared on 64x96", "shifts     none: the rows do not align: the widths differ"],
+        ),
+        # Content added at the bottom of a taller page: a shift.
+        (
+            "base taller --allow-shifts",
+            0,
+            ["sizes      differ: compared on 48x104", "8 rows inserted at row 96", "status     shifted"],
+        ),
+        ("replaced replacement --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
+        ("clock clock_later", 1, ["status     changed"]),
+        ("clock clock_later --ignore 1140,8,110,30", 0, ["ignored    3300 pixels left out", "status     unchanged"]),
+        (
+            "base changed --ignore 8,18,12,12 --ignore 0,0,2,2",
+            0,
+            ["ignored    148 pixels left out (3.21%), in 2 regions", "status     unchanged"],
+        ),
+        # Limits pass at the figure and fail past it; given, they replace the default "no changed pixel".
+        ("base changed --max-changed-pixels {changed}", 0, []),
+        ("base changed --max-changed-pixels {below}", 1, []),
+        ("base changed --max-changed-ratio {percent}", 0, []),
+        ("base changed --max-changed-ratio {ratio_below}", 1, []),
+        ("base changed --min-ssim {ssim}", 0, []),
+        ("base changed --min-ssim {ssim_above}", 1, []),
+        ("base changed --min-ssim 0", 0, []),
+    ],
+)
 def test_compare_exit_status_and_account(capsys, pair_files, limits, arguments, status, expected):
     code, out, err = compare(capsys, pair_files, *arguments.format(**limits).split())
     assert (code, err) == (status, "")
@@ -88,27 +123,38 @@ def test_compare_exit_status_and_account(capsys, pair_files, limits, arguments, 
         assert text in out
 
 
-@pytest.mark.parametrize("arguments, message", [
-    ("compare base absent", "quorvane: {absent}: No such file or directory"),
-    ("compare absent base", "quorvane: {absent}: No such file or directory"),
-    ("compare text base", "quorvane: {text}: failed to decode PNG: "),
-    ("compare base text", "quorvane: {text}: failed to decode PNG: "),
-    ("compare base changed --diff unwritable", "quorvane: {unwritable}: No such file or directory"),
-    ("compare base changed --threshold 1.5", "argument --threshold: must be in the range [0.0, 1.0]"),
-    ("compare base changed --diff-color 256,0,0", "argument --diff-color: must be R,G,B"),
-    ("compare base changed --max-changed-ratio 150%", "argument --max-changed-ratio: must be a fraction"),
-    ("compare base changed --max-changed-pixels -1",
-     "argument --max-changed-pixels: must be a whole number, 0 or more, not -1"),
-    ("compare base changed --dilation two", "argument --dilation: must be a whole number, 0 or more, not two"),
-    ("compare base changed --min-ssim nan", "argument --min-ssim: must be a finite number"),
-    ("compare base changed --ignore 1,2,3", "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3"),
-    ("compare base changed --ignore 1,2,3,4.5",
-     "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3,4.5"),
-    ("compare base changed --ignore 0,0,4,4 --ignore=-1,0,4,4",
-     "argument --ignore: rectangle (-1, 0, 4, 4) has a negative x"),
-    ("report base changed -o out --thumbnail-effort 10",
-     "argument --thumbnail-effort: must be 0 to 9 or 'default', not 10"),
-])
+@pytest.mark.parametrize(
+    "arguments, message",
+    [
+        ("compare base absent", "quorvane: {absent}: No such file or directory"),
+        ("compare absent base", "quorvane: {absent}: No such file or directory"),
+        ("compare text base", "quorvane: {text}: failed to decode PNG: "),
+        ("compare base text", "quorvane: {text}: failed to decode PNG: "),
+        ("compare base changed --diff unwritable", "quorvane: {unwritable}: No such file or directory"),
+        ("compare base changed --threshold 1.5", "argument --threshold: must be in the range [0.0, 1.0]"),
+        ("compare base changed --diff-color 256,0,0", "argument --diff-color: must be R,G,B"),
+        ("compare base changed --max-changed-ratio 150%", "argument --max-changed-ratio: must be a fraction"),
+        (
+            "compare base changed --max-changed-pixels -1",
+            "argument --max-changed-pixels: must be a whole number, 0 or more, not -1",
+        ),
+        ("compare base changed --dilation two", "argument --dilation: must be a whole number, 0 or more, not two"),
+        ("compare base changed --min-ssim nan", "argument --min-ssim: must be a finite number"),
+        ("compare base changed --ignore 1,2,3", "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3"),
+        (
+            "compare base changed --ignore 1,2,3,4.5",
+            "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3,4.5",
+        ),
+        (
+            "compare base changed --ignore 0,0,4,4 --ignore=-1,0,4,4",
+            "argument --ignore: rectangle (-1, 0, 4, 4) has a negative x",
+        ),
+        (
+            "report base changed -o out --thumbnail-effort 10",
+            "argument --thumbnail-effort: must be 0 to 9 or 'default', not 10",
+        ),
+    ],
+)
 def test_bad_usage_and_unusable_files_exit_2(capsys, pair_files, arguments, message):
     command, *rest = arguments.split()
     code, out, err = run(capsys, command, *(pair_files.get(argument, argument) for argument in rest))
@@ -118,48 +164,76 @@ def test_bad_usage_and_unusable_files_exit_2(capsys, pair_files, arguments, mess
 
 
 def test_json_object_holds_the_modules_figures(capsys, pair_files):
-    code, out, _ = compare(capsys, pair_files, "base", "shifted", "--json", "--allow-shifts", "--max-clusters", "3",
-                           "--ignore", "0,0,4,4")
+    code, out, _ = compare(
+        capsys, pair_files, "base", "shifted", "--json", "--allow-shifts", "--max-clusters", "3", "--ignore", "0,0,4,4"
+    )
     result = json.loads(out)
-    comparison = quorvane.Comparison(pair_files["base"].read_bytes(), pair_files["shifted"].read_bytes(),
-                                     ignore=[(0, 0, 4, 4)])
+    comparison = quorvane.Comparison(
+        pair_files["base"].read_bytes(), pair_files["shifted"].read_bytes(), ignore=[(0, 0, 4, 4)]
+    )
     alignment, clusters = comparison.row_alignment(), comparison.clusters(max_clusters=3)
     changed = comparison.diff_count()
     assert (code, result["status"], result["passed"], result["failures"]) == (0, "shifted", True, [])
     assert (result["ignore"], result["ignored_pixels"]) == ([[0, 0, 4, 4]], comparison.ignored_pixels)
     assert result["baseline"] == {"path": str(pair_files["base"]), "width": 48, "height": 96}
     assert (result["changed_pixels"], result["changed_ratio"], result["ssim"]) == (
-        changed, changed / (48 * 96), comparison.ssim())
+        changed,
+        changed / (48 * 96),
+        comparison.ssim(),
+    )
     assert result["clusters"]["total"] == clusters.total_clusters
-    assert [(c["x"], c["y"], c["width"], c["height"], c["pixel_count"], tuple(c["centroid"]))
-            for c in result["clusters"]["items"]] == [
-        (c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.centroid) for c in clusters.clusters]
+    assert [
+        (c["x"], c["y"], c["width"], c["height"], c["pixel_count"], tuple(c["centroid"]))
+        for c in result["clusters"]["items"]
+    ] == [(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.centroid) for c in clusters.clusters]
     aligned = result["alignment"]
     assert aligned["bands"] == [{"kind": b.kind, "y": b.y, "rows": b.rows} for b in alignment.bands]
     assert (aligned["ssim"], aligned["changed_pixels"], aligned["clusters"]["total"]) == (
-        comparison.aligned_ssim(alignment), 0, 0)
-    assert result["limits"] == {"max_changed_pixels": 0, "max_changed_ratio": None, "min_ssim": None,
-                                "allow_shifts": True}
+        comparison.aligned_ssim(alignment),
+        0,
+        0,
+    )
+    assert result["limits"] == {
+        "max_changed_pixels": 0,
+        "max_changed_ratio": None,
+        "min_ssim": None,
+        "allow_shifts": True,
+    }
 
 
-DRAWING = ("--threshold 0.05 --alpha 0.5 --diff-color 0,0,255 --aa-color #00ff00 --diff-color-alt 10,20,30 "
-           "--include-aa --ignore 30,4,12,10 --mask-color 1,2,3 --thumbnail-width 20 --thumbnail-height 30 --json")
-DRAWING_KWARGS = dict(threshold=0.05, alpha=0.5, diff_color=(0, 0, 255), aa_color=(0, 255, 0),
-                      diff_color_alt=(10, 20, 30), include_aa=True)
+DRAWING = (
+    "--threshold 0.05 --alpha 0.5 --diff-color 0,0,255 --aa-color #00ff00 --diff-color-alt 10,20,30 "
+    "--include-aa --ignore 30,4,12,10 --mask-color 1,2,3 --thumbnail-width 20 --thumbnail-height 30 --json"
+)
+DRAWING_KWARGS = dict(
+    threshold=0.05,
+    alpha=0.5,
+    diff_color=(0, 0, 255),
+    aa_color=(0, 255, 0),
+    diff_color_alt=(10, 20, 30),
+    include_aa=True,
+)
 
 
-@pytest.mark.parametrize("option, expected", [
-    ("--diff", lambda c, a: c.diff_image(**DRAWING_KWARGS)),
-    ("--aligned-diff", lambda c, a: c.aligned_diff_image(a, **DRAWING_KWARGS)),
-    ("--thumbnail", lambda c, a: c.current_thumbnail(width=20, height=30)),
-])
+@pytest.mark.parametrize(
+    "option, expected",
+    [
+        ("--diff", lambda c, a: c.diff_image(**DRAWING_KWARGS)),
+        ("--aligned-diff", lambda c, a: c.aligned_diff_image(a, **DRAWING_KWARGS)),
+        ("--thumbnail", lambda c, a: c.current_thumbnail(width=20, height=30)),
+    ],
+)
 def test_written_images_are_the_modules(capsys, pair_files, tmp_path, option, expected):
     target = tmp_path / "image"
     code, out, _ = compare(capsys, pair_files, "base", "shifted", option, target, *DRAWING.split())
     assert code == 1
     assert json.loads(out)["outputs"][option[2:].replace("-", "_")] == str(target)
-    comparison = quorvane.Comparison(pair_files["base"].read_bytes(), pair_files["shifted"].read_bytes(),
-                                     ignore=[(30, 4, 12, 10)], mask_color=(1, 2, 3))
+    comparison = quorvane.Comparison(
+        pair_files["base"].read_bytes(),
+        pair_files["shifted"].read_bytes(),
+        ignore=[(30, 4, 12, 10)],
+        mask_color=(1, 2, 3),
+    )
     assert target.read_bytes() == expected(comparison, comparison.row_alignment(threshold=0.05, include_aa=True))
 
 
@@ -173,9 +247,24 @@ def test_aligned_diff_of_pair_that_does_not_align_is_skipped_with_a_warning(caps
 def test_report_run_as_a_module_without_traceback_nor_dask_or_fsspec_imported(suite_report, tmp_path):
     # The imports of the run, as -X importtime lists them on stderr.
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
-    child = subprocess.run([sys.executable, "-X", "importtime", "-m", "quorvane_cli", "report",
-                            suite_report.baseline, suite_report.current, "-o", tmp_path, "-q"],
-                           capture_output=True, text=True, env=env)
+    child = subprocess.run(
+        [
+            sys.executable,
+            "-X",
+            "importtime",
+            "-m",
+            "quorvane_cli",
+            "report",
+            suite_report.baseline,
+            suite_report.current,
+            "-o",
+            tmp_path,
+            "-q",
+        ],
+        capture_output=True,
+        text=True,
+        env=env,
+    )
     imports = [line for line in child.stderr.splitlines() if line.startswith("import time:")]
     imported = {line.rsplit("|", 1)[1].strip().split(".")[0] for line in imports}
     assert "quorvane_cli" in imported and not imported & {"dask", "distributed", "fsspec"}

@@ -5,9 +5,8 @@ and the rules scipy does not cover: ordering, truncation, merging."""
 
 import numpy as np
 import pytest
-from scipy import ndimage
-
 from imaging import pixels, rgba_comparison, screen_rgba
+from scipy import ndimage
 
 
 def clusters_of_mask(mask, **options):
@@ -35,31 +34,44 @@ def reference(mask, dilation=4, min_pixels=16, min_side=0):
         width, height = columns_of.stop - columns_of.start, rows_of.stop - rows_of.start
         count = int(counts[label])
         if count >= min_pixels and not (min_side and min(width, height) < min_side):
-            found.add((columns_of.start, rows_of.start, width, height, count, sum_x[label] / count,
-                       sum_y[label] / count))
+            found.add(
+                (columns_of.start, rows_of.start, width, height, count, sum_x[label] / count, sum_y[label] / count)
+            )
     return found
 
 
 def checked(result, expected):
     """The clusters are the reference's, unmerged, largest first."""
-    assert {(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count) + c.centroid
-            for c in result.clusters} == expected
+    assert {
+        (c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count) + c.centroid for c in result.clusters
+    } == expected
     assert result.total_clusters == len(expected) and not result.truncated
     assert all(c.merged_from == 1 for c in result.clusters)
     counts = [c.pixel_count for c in result.clusters]
     assert counts == sorted(counts, reverse=True)
 
 
-@pytest.mark.parametrize("width, height, density", [
-    (120, 90, 0.002), (120, 90, 0.02), (64, 48, 0.25), (64, 48, 0.6), (1, 70, 0.2), (70, 1, 0.2), (3, 3, 1.0),
-    (40, 30, 0.0),
-])
+@pytest.mark.parametrize(
+    "width, height, density",
+    [
+        (120, 90, 0.002),
+        (120, 90, 0.02),
+        (64, 48, 0.25),
+        (64, 48, 0.6),
+        (1, 70, 0.2),
+        (70, 1, 0.2),
+        (3, 3, 1.0),
+        (40, 30, 0.0),
+    ],
+)
 @pytest.mark.parametrize("dilation, min_pixels, min_side", [(0, 1, 0), (1, 4, 0), (4, 16, 0), (9, 16, 12), (60, 16, 0)])
 def test_random_masks_match_scipy(width, height, density, dilation, min_pixels, min_side):
     rng = np.random.default_rng(width * 7919 + height * 31 + int(density * 1000) + dilation)
     mask = rng.random((height, width)) < density
-    checked(clusters_of_mask(mask, dilation=dilation, min_pixels=min_pixels, min_side=min_side),
-            reference(mask, dilation, min_pixels, min_side))
+    checked(
+        clusters_of_mask(mask, dilation=dilation, min_pixels=min_pixels, min_side=min_side),
+        reference(mask, dilation, min_pixels, min_side),
+    )
 
 
 @pytest.mark.parametrize("options", [{}, {"threshold": 0.05, "include_aa": True}])
@@ -67,8 +79,9 @@ def test_screenshot_diff_matches_scipy(options):
     # Text changed in 900 x 400 pixels of the example table, split over the
     # pool; the mask is the changed pixels the diff image paints pure red
     # (unchanged pixels are grey, anti-aliased ones yellow), as many as counted.
-    comparison = rgba_comparison(*(screen_rgba(name)[600:1000, 500:1400] for name in
-                                   ("table_1080p.png", "table_1080p_padded.png")))
+    comparison = rgba_comparison(
+        *(screen_rgba(name)[600:1000, 500:1400] for name in ("table_1080p.png", "table_1080p_padded.png"))
+    )
     drawn = pixels(comparison.diff_image(**options))
     mask = (drawn == (255, 0, 0)).all(axis=-1)
     assert mask.sum() == comparison.diff_count(**options) > 0
@@ -88,19 +101,25 @@ def test_truncation_keeps_the_largest_and_counts_all():
     assert repr(clusters_of_mask(np.zeros((0, 0), bool))) == "ClustersResult(0)"
 
 
-@pytest.mark.parametrize("boxes, options, expected", [
-    # Boxes one above the other sharing 10 of the narrower 20 columns, 3 rows
-    # apart, merge across a gap of 3 when half the columns may do.
-    ([(0, 0, 20, 10), (10, 13, 30, 5)], {"merge_gap": 3}, [(0, 0, 40, 18, 2)]),
-    ([(0, 0, 20, 10), (10, 13, 30, 5)], {"merge_gap": 3, "merge_overlap": 0.6},
-     [(0, 0, 20, 10, 1), (10, 13, 30, 5, 1)]),
-    # 16 pixels and 4 one column away merge; 25 pixels were the largest
-    # before merging and come second after.
-    ([(0, 0, 4, 4), (5, 0, 2, 2), (30, 10, 5, 5)], {"merge_gap": 1}, [(30, 10, 5, 5, 1), (0, 0, 7, 4, 2)]),
-])
+@pytest.mark.parametrize(
+    "boxes, options, expected",
+    [
+        # Boxes one above the other sharing 10 of the narrower 20 columns, 3 rows
+        # apart, merge across a gap of 3 when half the columns may do.
+        ([(0, 0, 20, 10), (10, 13, 30, 5)], {"merge_gap": 3}, [(0, 0, 40, 18, 2)]),
+        (
+            [(0, 0, 20, 10), (10, 13, 30, 5)],
+            {"merge_gap": 3, "merge_overlap": 0.6},
+            [(0, 0, 20, 10, 1), (10, 13, 30, 5, 1)],
+        ),
+        # 16 pixels and 4 one column away merge; 25 pixels were the largest
+        # before merging and come second after.
+        ([(0, 0, 4, 4), (5, 0, 2, 2), (30, 10, 5, 5)], {"merge_gap": 1}, [(30, 10, 5, 5, 1), (0, 0, 7, 4, 2)]),
+    ],
+)
 def test_nearby_boxes_merge_and_the_largest_still_come_first(boxes, options, expected):
     mask = np.zeros((40, 60), dtype=bool)
     for x, y, width, height in boxes:
-        mask[y:y + height, x:x + width] = True
+        mask[y : y + height, x : x + width] = True
     result = clusters_of_mask(mask, dilation=0, min_pixels=1, **options)
     assert [(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.merged_from) for c in result.clusters] == expected

@@ -7,22 +7,25 @@ import sys
 
 import numpy as np
 import pytest
-
-import quorvane
 from imaging import png_bytes, random_rgba, rgba_comparison, rows_image
 from test_clusters import clusters_of_mask
+
+import quorvane
 
 Comparison = quorvane.Comparison
 
 
-@pytest.mark.parametrize("baseline, current, canvas", [
-    ((5, 3), (5, 3), (5, 3)),
-    ((2, 1), (1, 2), (2, 2)),  # transposed sizes meet on the larger canvas
-    ((40, 30), (40, 50), (40, 50)),
-    ((40, 50), (40, 30), (40, 50)),
-    ((30, 50), (40, 30), (40, 50)),
-    ((0, 0), (0, 0), (0, 0)),
-])
+@pytest.mark.parametrize(
+    "baseline, current, canvas",
+    [
+        ((5, 3), (5, 3), (5, 3)),
+        ((2, 1), (1, 2), (2, 2)),  # transposed sizes meet on the larger canvas
+        ((40, 30), (40, 50), (40, 50)),
+        ((40, 50), (40, 30), (40, 50)),
+        ((30, 50), (40, 30), (40, 50)),
+        ((0, 0), (0, 0), (0, 0)),
+    ],
+)
 def test_pairs_meet_on_the_larger_canvas_padded_alike_from_png_and_rgba(baseline, current, canvas):
     # A PNG image as wide as the canvas is padded below in its own buffer;
     # RGBA buffers are copied onto a canvas. Both must give one pair.
@@ -56,14 +59,25 @@ def records():
 
 def test_reprs_and_fields():
     pair, alignment, clusters = records()
-    assert repr(alignment) == ("RowAlignment(edit_distance=4, inserted_rows=1, deleted_rows=1, changed_rows=1, "
-                               "residual_count=2)")
+    assert repr(alignment) == (
+        "RowAlignment(edit_distance=4, inserted_rows=1, deleted_rows=1, changed_rows=1, residual_count=2)"
+    )
     # The kinds of every segment and band are the row alignment tests'.
     segment, band = alignment.segments[2], alignment.bands[1]
-    assert (repr(segment), repr(band)) == ("RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
-                                           "ShiftBand(kind=deleted, y=6, rows=1)")
-    assert (segment.kind, segment.baseline_start, segment.current_start, segment.len, band.kind, band.y, band.rows,
-            alignment.aligned) == ("replace", 2, 3, 1, "deleted", 6, 1, True)
+    assert (repr(segment), repr(band)) == (
+        "RowSegment(kind=replace, baseline_start=2, current_start=3, len=1)",
+        "ShiftBand(kind=deleted, y=6, rows=1)",
+    )
+    assert (
+        segment.kind,
+        segment.baseline_start,
+        segment.current_start,
+        segment.len,
+        band.kind,
+        band.y,
+        band.rows,
+        alignment.aligned,
+    ) == ("replace", 2, 3, 1, "deleted", 6, 1, True)
     # Records outlive their result; a centroid's repr rounds halves to even.
     cluster = clusters.clusters[0]
     assert (repr(clusters), clusters.total_clusters, clusters.truncated) == ("ClustersResult(2)", 2, False)
@@ -83,8 +97,15 @@ def test_records_cannot_be_constructed_or_changed_and_their_lists_are_new_on_eve
         first.clear()  # a caller's list is its own
         assert getattr(owner, name) == second
     assert clusters.clusters[0].bbox is clusters.clusters[0].bbox
-    for instance in (pair, alignment, alignment.segments[0], alignment.bands[0], clusters, clusters.clusters[0],
-                     clusters.clusters[0].bbox):
+    for instance in (
+        pair,
+        alignment,
+        alignment.segments[0],
+        alignment.bands[0],
+        clusters,
+        clusters.clusters[0],
+        clusters.clusters[0].bbox,
+    ):
         kind = type(instance)
         assert kind is getattr(quorvane, kind.__name__) and kind.__module__ == "quorvane"
         if kind is not Comparison:

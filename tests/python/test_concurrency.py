@@ -1,13 +1,16 @@
 """Concurrent use gives the sequential answers, and every computing entry
 point lets other Python threads run while it works."""
 
+import functools
+import operator
 import sys
 import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
-import quorvane
 from entry_calls import comparable, entry_calls, make_inputs
+
+import quorvane
 
 THREADS = 8
 
@@ -26,11 +29,14 @@ def test_threads_on_shared_and_own_comparisons_with_batches_match_sequential_ans
         calls = entry_calls(dict(inputs, pair=pair)) if number % 2 else shared
         names = list(calls)
         start.wait()
-        return [(number, name) for name in names[number * 7:] + names[:number * 7]
-                if comparable(calls[name]()) != expected[name]]
+        return [
+            (number, name)
+            for name in names[number * 7 :] + names[: number * 7]
+            if comparable(calls[name]()) != expected[name]
+        ]
 
     with ThreadPoolExecutor(THREADS) as pool:
-        assert sum(pool.map(mismatches, range(THREADS)), []) == []
+        assert functools.reduce(operator.iadd, pool.map(mismatches, range(THREADS)), []) == []
 
 
 def advances_during(call, attempts=200):

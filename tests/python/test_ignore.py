@@ -5,11 +5,11 @@ bad rectangles and colours fail before any work, at every entry."""
 
 import numpy as np
 import pytest
-
-import quorvane
 from entry_calls import comparable
 from imaging import pixels, png_bytes, rgba_comparison
 from screens import page, shifted, with_block
+
+import quorvane
 
 Comparison = quorvane.Comparison
 
@@ -31,7 +31,7 @@ def covered(canvas):
     """The canvas pixels inside any region."""
     mask = np.zeros(canvas, bool)
     for x, y, width, height in REGIONS:
-        mask[y:y + height, x:x + width] = True
+        mask[y : y + height, x : x + width] = True
     return mask
 
 
@@ -42,10 +42,10 @@ def oracles(baseline, current, colour):
     on_canvas = []
     for image in (baseline, current):
         out = np.zeros((*canvas, 4), np.uint8)
-        out[:image.shape[0], :image.shape[1]] = image
+        out[: image.shape[0], : image.shape[1]] = image
         out[covered(canvas)] = (*colour, 255)
         on_canvas.append(out)
-    own = [full[:image.shape[0], :image.shape[1]] for full, image in zip(on_canvas, (baseline, current))]
+    own = [full[: image.shape[0], : image.shape[1]] for full, image in zip(on_canvas, (baseline, current))]
     return rgba_comparison(*on_canvas), rgba_comparison(*own)
 
 
@@ -63,17 +63,25 @@ def figures(canvas, own, colour=None):
     that also look at each image's own size from `own`; a colour draws the
     regions over the oracle's diff images."""
     alignment = own.row_alignment()
-    result = {"count": canvas.diff_count(), "count_aa": canvas.diff_count(threshold=0.0, include_aa=True),
-              "capped": canvas.diff_count_capped(40), "diff": drawn(canvas.diff_image(alpha=0.3), colour),
-              "diff_beside_thumbnail": drawn(canvas.diff_image_and_thumbnail(alpha=0.3)[0], colour),
-              "ssim": canvas.ssim(), "clusters": comparable(canvas.clusters(min_pixels=1, dilation=1)),
-              "baseline_thumbnail": canvas.baseline_thumbnail(width=32), "alignment": comparable(alignment),
-              "current_thumbnail": own.current_thumbnail(width=32)}
+    result = {
+        "count": canvas.diff_count(),
+        "count_aa": canvas.diff_count(threshold=0.0, include_aa=True),
+        "capped": canvas.diff_count_capped(40),
+        "diff": drawn(canvas.diff_image(alpha=0.3), colour),
+        "diff_beside_thumbnail": drawn(canvas.diff_image_and_thumbnail(alpha=0.3)[0], colour),
+        "ssim": canvas.ssim(),
+        "clusters": comparable(canvas.clusters(min_pixels=1, dilation=1)),
+        "baseline_thumbnail": canvas.baseline_thumbnail(width=32),
+        "alignment": comparable(alignment),
+        "current_thumbnail": own.current_thumbnail(width=32),
+    }
     if alignment.aligned:
-        result.update(aligned_ssim=own.aligned_ssim(alignment),
-                      aligned_diff=drawn(own.aligned_diff_image(alignment), colour),
-                      aligned_beside_thumbnail=drawn(own.aligned_diff_image_and_thumbnail(alignment)[0], colour),
-                      aligned_clusters=comparable(own.aligned_clusters(alignment, min_pixels=1)))
+        result.update(
+            aligned_ssim=own.aligned_ssim(alignment),
+            aligned_diff=drawn(own.aligned_diff_image(alignment), colour),
+            aligned_beside_thumbnail=drawn(own.aligned_diff_image_and_thumbnail(alignment)[0], colour),
+            aligned_clusters=comparable(own.aligned_clusters(alignment, min_pixels=1)),
+        )
     return result
 
 
@@ -85,9 +93,12 @@ def test_every_figure_is_that_of_the_pair_painted_beforehand(name, colour):
     options = {"ignore": REGIONS} if colour is None else {"ignore": REGIONS, "mask_color": colour}
     pngs = [(png_bytes(baseline), png_bytes(current))]
     (decoded,), (diff,), (count,), (score,), (compared,) = (
-        Comparison.batch(pngs, **options), quorvane.diff_batch(pngs, alpha=0.3, **options),
-        quorvane.diff_count_batch(pngs, **options), quorvane.ssim_batch(pngs, **options),
-        quorvane.compare_batch(pngs, alpha=0.3, return_diff=True, thumbnail_width=32, **options))
+        Comparison.batch(pngs, **options),
+        quorvane.diff_batch(pngs, alpha=0.3, **options),
+        quorvane.diff_count_batch(pngs, **options),
+        quorvane.ssim_batch(pngs, **options),
+        quorvane.compare_batch(pngs, alpha=0.3, return_diff=True, thumbnail_width=32, **options),
+    )
     for comparison in (Comparison(*pngs[0], **options), rgba_comparison(baseline, current, **options), decoded):
         assert figures(comparison, comparison) == expected
         assert comparison.ignored_pixels == covered((comparison.height, comparison.width)).sum()
@@ -95,7 +106,12 @@ def test_every_figure_is_that_of_the_pair_painted_beforehand(name, colour):
     assert (drawn(diff[0]), *diff[1:]) == (expected["diff"], expected["count"], *size)
     assert (count, score) == ((expected["count"], *size), expected["ssim"])
     assert (*compared[:4], drawn(compared[4]), compared[5]) == (
-        expected["count"], expected["ssim"], *size, expected["diff"], expected["current_thumbnail"])
+        expected["count"],
+        expected["ssim"],
+        *size,
+        expected["diff"],
+        expected["current_thumbnail"],
+    )
 
 
 def test_an_alignment_belongs_only_to_pairs_painted_alike():
@@ -132,18 +148,35 @@ RECTANGLE = "argument 'ignore': rectangle "
 COLOUR = "argument 'mask_color': colour "
 
 
-@pytest.mark.parametrize("options, error, message", [
-    ({"ignore": [(0, 0, 4, 4), (1, 2, 3)]}, ValueError,
-     RECTANGLE + "(1, 2, 3) is not four integers (x, y, width, height)"),
-    ({"ignore": [[0, 0, 4.0, 4]]}, ValueError, RECTANGLE + "[0, 0, 4.0, 4] is not four integers (x, y, width, height)"),
-    ({"ignore": [(0, -1, 4, 4)]}, ValueError, RECTANGLE + "(0, -1, 4, 4) has a negative y"),
-    ({"ignore": [(2**64, 0, 4, 4)]}, ValueError, RECTANGLE + f"({2**64}, 0, 4, 4) has an x beyond 64 bits"),
-    ({"ignore": [(0, 0, 4, -2)]}, ValueError, RECTANGLE + "(0, 0, 4, -2) has a height below 1"),
-    ({"ignore": 5}, TypeError, "argument 'ignore': expected a sequence of (x, y, width, height) rectangles, got int"),
-    ({"mask_color": (256, 0, 0)}, ValueError, COLOUR + "(256, 0, 0) is not three integers 0 to 255 (R, G, B)"),
-    ({"ignore": [(0, 0, 1, 1)], "mask_color": (0, 0)}, ValueError,
-     COLOUR + "(0, 0) is not three integers 0 to 255 (R, G, B)"),
-])
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        (
+            {"ignore": [(0, 0, 4, 4), (1, 2, 3)]},
+            ValueError,
+            RECTANGLE + "(1, 2, 3) is not four integers (x, y, width, height)",
+        ),
+        (
+            {"ignore": [[0, 0, 4.0, 4]]},
+            ValueError,
+            RECTANGLE + "[0, 0, 4.0, 4] is not four integers (x, y, width, height)",
+        ),
+        ({"ignore": [(0, -1, 4, 4)]}, ValueError, RECTANGLE + "(0, -1, 4, 4) has a negative y"),
+        ({"ignore": [(2**64, 0, 4, 4)]}, ValueError, RECTANGLE + f"({2**64}, 0, 4, 4) has an x beyond 64 bits"),
+        ({"ignore": [(0, 0, 4, -2)]}, ValueError, RECTANGLE + "(0, 0, 4, -2) has a height below 1"),
+        (
+            {"ignore": 5},
+            TypeError,
+            "argument 'ignore': expected a sequence of (x, y, width, height) rectangles, got int",
+        ),
+        ({"mask_color": (256, 0, 0)}, ValueError, COLOUR + "(256, 0, 0) is not three integers 0 to 255 (R, G, B)"),
+        (
+            {"ignore": [(0, 0, 1, 1)], "mask_color": (0, 0)},
+            ValueError,
+            COLOUR + "(0, 0) is not three integers 0 to 255 (R, G, B)",
+        ),
+    ],
+)
 @pytest.mark.parametrize("entry", ENTRIES)
 def test_bad_rectangles_and_colours_fail_first_naming_them(entry, options, error, message):
     with pytest.raises(error) as raised:

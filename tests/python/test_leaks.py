@@ -5,7 +5,6 @@ and no input, nor anything inside one, gains or loses a reference."""
 import os
 
 import pytest
-
 from entry_calls import entry_calls, make_inputs, reference_counts
 from memory_use import growth_over
 

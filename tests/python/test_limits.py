@@ -5,10 +5,10 @@ ends with a clear error at every entry point, without the memory."""
 import zlib
 
 import pytest
-
-import quorvane
 from imaging import png_bytes, png_claiming, random_rgba
 from memory_use import peak_growth
+
+import quorvane
 
 Comparison = quorvane.Comparison
 SMALL = png_bytes(random_rgba(4, 5, seed=1))
@@ -25,9 +25,14 @@ def fails_within_bound(call, error, text):
 def pair_calls(baseline, current):
     """Every entry point that decodes a pair of PNGs."""
     pairs = [(SMALL, SMALL), (baseline, current)]
-    return [lambda: Comparison(baseline, current), lambda: Comparison.batch(pairs), lambda: quorvane.diff_batch(pairs),
-            lambda: quorvane.diff_count_batch(pairs), lambda: quorvane.ssim_batch(pairs),
-            lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=10)]
+    return [
+        lambda: Comparison(baseline, current),
+        lambda: Comparison.batch(pairs),
+        lambda: quorvane.diff_batch(pairs),
+        lambda: quorvane.diff_count_batch(pairs),
+        lambda: quorvane.ssim_batch(pairs),
+        lambda: quorvane.compare_batch(pairs, return_diff=True, thumbnail_width=10),
+    ]
 
 
 @pytest.mark.parametrize("width, height", [(100000, 100000), (12000, 12000)])  # 40 GB; 576 MB, over the 512 MiB budget
@@ -37,11 +42,14 @@ def test_a_claimed_size_is_a_decode_error_without_the_memory(width, height):
         fails_within_bound(call, ValueError, "failed to decode PNG: ")
 
 
-@pytest.mark.parametrize("width, height, expected", [
-    (100000, 100000, "invalid RGBA buffer length: expected 40000000000 bytes for 100000x100000, got 16"),
-    (2**31, 2**31, "image dimensions overflowed"),  # the pixels fit in 64 bits, their bytes do not
-    (2**32, 2**32, "image dimensions overflowed"),
-])
+@pytest.mark.parametrize(
+    "width, height, expected",
+    [
+        (100000, 100000, "invalid RGBA buffer length: expected 40000000000 bytes for 100000x100000, got 16"),
+        (2**31, 2**31, "image dimensions overflowed"),  # the pixels fit in 64 bits, their bytes do not
+        (2**32, 2**32, "image dimensions overflowed"),
+    ],
+)
 def test_from_rgba_with_huge_sizes_and_a_short_buffer_is_a_value_error(width, height, expected):
     for arguments in [(bytes(16), width, height, bytes(16), 2, 2), (bytes(16), 2, 2, bytes(16), width, height)]:
         fails_within_bound(lambda: Comparison.from_rgba(*arguments), ValueError, expected)

@@ -5,6 +5,7 @@ libraries it bundles cannot load; its types; and the source build's message
 when libraries are missing."""
 
 import __future__
+
 import inspect
 import json
 import os
@@ -20,11 +21,11 @@ import typing
 import zipfile
 
 import pytest
-
-import quorvane
 from entry_calls import make_inputs
 from imaging import ROOT, SCREENS
 from screens import run
+
+import quorvane
 
 EXAMPLE = ROOT / "examples" / "typed_usage.py"
 STUBS = ROOT / "python" / "quorvane-stubs" / "__init__.pyi"
@@ -42,8 +43,9 @@ def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
     nm = shutil.which("nm")
     if nm is None:
         pytest.skip("nm is not installed")
-    listing = subprocess.run([nm, "-D", "--defined-only", quorvane.__file__], capture_output=True, text=True,
-                             check=True).stdout
+    listing = subprocess.run(
+        [nm, "-D", "--defined-only", quorvane.__file__], capture_output=True, text=True, check=True
+    ).stdout
     assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_quorvane"]
 
 
@@ -58,8 +60,9 @@ def clean_env(**extra):
 def wheel():
     if os.environ.get("QUORVANE_SANITIZED"):
         pytest.skip("the wheel is the release build, tested by the plain run")
-    build = subprocess.run([sys.executable, str(ROOT / "scripts" / "build_wheel.py")], capture_output=True,
-                           text=True, env=clean_env())
+    build = subprocess.run(
+        [sys.executable, str(ROOT / "scripts" / "build_wheel.py")], capture_output=True, text=True, env=clean_env()
+    )
     assert build.returncode == 0, build.stdout + build.stderr
     return pathlib.Path(build.stdout.splitlines()[-1])
 
@@ -69,15 +72,31 @@ def venv(wheel, tmp_path_factory):
     """A new virtual environment with only the wheel installed."""
     root = tmp_path_factory.mktemp("venv")
     subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(root)], check=True)
-    subprocess.run([sys.executable, "-m", "pip", "--python", str(root / "bin" / "python"), "install", "--no-deps",
-                    "--no-index", "-q", str(wheel)], check=True, capture_output=True, env=clean_env())
+    subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "pip",
+            "--python",
+            str(root / "bin" / "python"),
+            "install",
+            "--no-deps",
+            "--no-index",
+            "-q",
+            str(wheel),
+        ],
+        check=True,
+        capture_output=True,
+        env=clean_env(),
+    )
     return root
 
 
 def site_packages(venv):
     query = "import sysconfig; print(sysconfig.get_path('purelib'))"
-    return subprocess.run([venv / "bin" / "python", "-c", query], check=True, capture_output=True, text=True,
-                          env=clean_env()).stdout.strip()
+    return subprocess.run(
+        [venv / "bin" / "python", "-c", query], check=True, capture_output=True, text=True, env=clean_env()
+    ).stdout.strip()
 
 
 def test_wheel_is_abi3_for_this_glibc(wheel):
@@ -95,13 +114,24 @@ def debian_copies(wheel):
     packages = [component["name"] for component in components if component["purl"].startswith("pkg:deb/")]
     if packages and shutil.which("dpkg-query") is None:
         pytest.skip("the bundled libraries come from Debian packages, but dpkg-query is missing to list them")
-    listed = subprocess.run(["dpkg-query", "-L", *packages], check=True, capture_output=True,
-                            text=True).stdout if packages else ""
-    copies = sorted({os.path.realpath(path) for path in listed.splitlines()
-                     if ".so" in os.path.basename(path) and os.path.isfile(path)})
+    listed = (
+        subprocess.run(["dpkg-query", "-L", *packages], check=True, capture_output=True, text=True).stdout
+        if packages
+        else ""
+    )
+    copies = sorted(
+        {
+            os.path.realpath(path)
+            for path in listed.splitlines()
+            if ".so" in os.path.basename(path) and os.path.isfile(path)
+        }
+    )
     # auditwheel names a bundled library after the file it copied, with a hash.
-    bundled = {re.sub(r"-[0-9a-f]{8}(?=\.so)", "", name.rsplit("/", 1)[1])
-               for name in names if re.match(r"[^/]+\.libs/.", name)}
+    bundled = {
+        re.sub(r"-[0-9a-f]{8}(?=\.so)", "", name.rsplit("/", 1)[1])
+        for name in names
+        if re.match(r"[^/]+\.libs/.", name)
+    }
     unmatched = bundled - {os.path.basename(copy) for copy in copies}
     if unmatched:
         pytest.skip(f"no system copy to hide was found for the bundled {', '.join(sorted(unmatched))}")
@@ -112,8 +142,13 @@ def run_hiding(hidden, argv, **kwargs):
     """Runs argv in its own mount namespace where each hidden file reads as
     /dev/null, so the loader cannot use it."""
     mounts = "".join(f"mount --bind /dev/null {shlex.quote(path)} && " for path in hidden)
-    return subprocess.run(["unshare", "--mount", "sh", "-c", mounts + 'exec "$@"', "sh", *map(str, argv)],
-                          capture_output=True, text=True, env=clean_env(), **kwargs)
+    return subprocess.run(
+        ["unshare", "--mount", "sh", "-c", mounts + 'exec "$@"', "sh", *map(str, argv)],
+        capture_output=True,
+        text=True,
+        env=clean_env(),
+        **kwargs,
+    )
 
 
 @pytest.fixture(scope="module")
@@ -122,28 +157,36 @@ def hidden(wheel):
     probe = run_hiding(hidden, ["true"]) if shutil.which("unshare") else None
     if probe is None or probe.returncode != 0:
         reason = probe.stderr.strip() if probe else "unshare is missing"
-        pytest.skip(f"cannot hide Debian's copies of the bundled libraries from a process ({reason}); "
-                    "unshare --mount and mount --bind need root")
+        pytest.skip(
+            f"cannot hide Debian's copies of the bundled libraries from a process ({reason}); "
+            "unshare --mount and mount --bind need root"
+        )
     return hidden
 
 
 def test_wheel_runs_where_debian_copies_of_its_libraries_cannot_load(venv, hidden, tmp_path, capsys):
     python = venv / "bin" / "python"
-    where = ("import ctypes, sys\n"
-             "for path in sys.argv[2:]:\n"
-             "    try: ctypes.CDLL(path)\n"
-             "    except OSError: continue\n"
-             "    sys.exit(path + ' still loads')\n"
-             "import quorvane, quorvane_cli\n"
-             "assert all(module.__file__.startswith(sys.argv[1]) for module in (quorvane, quorvane_cli))\n")
+    where = (
+        "import ctypes, sys\n"
+        "for path in sys.argv[2:]:\n"
+        "    try: ctypes.CDLL(path)\n"
+        "    except OSError: continue\n"
+        "    sys.exit(path + ' still loads')\n"
+        "import quorvane, quorvane_cli\n"
+        "assert all(module.__file__.startswith(sys.argv[1]) for module in (quorvane, quorvane_cli))\n"
+    )
     probe = run_hiding(hidden, [python, "-c", where, site_packages(venv), *hidden])
     assert probe.returncode == 0, probe.stderr
 
     # A comparison, thumbnails, every class and the command: the same
     # output and files as from the build tree.
     from_wheel = run_hiding(hidden, [python, EXAMPLE, *PAIR, tmp_path / "wheel"])
-    from_tree = subprocess.run([sys.executable, EXAMPLE, *PAIR, tmp_path / "tree"], capture_output=True, text=True,
-                               env=clean_env(PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")])))
+    from_tree = subprocess.run(
+        [sys.executable, EXAMPLE, *PAIR, tmp_path / "tree"],
+        capture_output=True,
+        text=True,
+        env=clean_env(PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")])),
+    )
     assert from_wheel.returncode == 0, from_wheel.stderr
     assert (from_wheel.returncode, from_wheel.stdout) == (from_tree.returncode, from_tree.stdout)
     for name in ("diff.png", "current.webp", "baseline.webp"):
@@ -160,20 +203,44 @@ def test_pytest_finds_the_plugin_of_the_installed_wheel(venv, tmp_path):
     (tmp_path / "test_shot.py").write_text(
         "import sys\n\ndef test_shot(assert_screenshot):\n"
         "    assert not {'playwright', 'selenium'} & {name.split('.')[0] for name in sys.modules}\n"
-        f"    assert_screenshot({str(page)!r})\n")
-    run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "quorvane", "-p", "no:cacheprovider",
-                          "test_shot.py"], capture_output=True, text=True, cwd=tmp_path,
-                         env=clean_env(PYTHONPATH=site_packages(venv), PYTEST_DISABLE_PLUGIN_AUTOLOAD="1"))
+        f"    assert_screenshot({str(page)!r})\n"
+    )
+    run = subprocess.run(
+        [sys.executable, "-m", "pytest", "-q", "-p", "quorvane", "-p", "no:cacheprovider", "test_shot.py"],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        env=clean_env(PYTHONPATH=site_packages(venv), PYTEST_DISABLE_PLUGIN_AUTOLOAD="1"),
+    )
     assert "screenshot test_shot.png: no baseline" in run.stdout, run.stdout + run.stderr
 
 
 def test_stubs_and_types_check_against_the_installed_module(venv, tmp_path):
-    stubtest = subprocess.run([sys.executable, "-m", "mypy.stubtest", "quorvane"], capture_output=True, text=True,
-                              cwd=tmp_path, env=clean_env(PYTHONPATH=site_packages(venv)))
+    stubtest = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "quorvane"],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        env=clean_env(PYTHONPATH=site_packages(venv)),
+    )
     assert stubtest.returncode == 0, stubtest.stdout + stubtest.stderr
-    mypy = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--python-executable",
-                           str(venv / "bin" / "python"), "--cache-dir", str(tmp_path / "cache"), str(EXAMPLE)],
-                          capture_output=True, text=True, cwd=tmp_path, env=clean_env())
+    mypy = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--python-executable",
+            str(venv / "bin" / "python"),
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            str(EXAMPLE),
+        ],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        env=clean_env(),
+    )
     assert mypy.returncode == 0, mypy.stdout + mypy.stderr
 
 
@@ -199,15 +266,35 @@ def test_stub_result_types_are_what_the_module_returns():
     exec(compile(STUBS.read_text(), str(STUBS), "exec", flags=__future__.annotations.compiler_flag), stubs)
     inputs = make_inputs()
     pair, alignment, clusters = inputs["pair"], inputs["alignment"], inputs["clusters"]
-    instances = {type(instance).__name__: instance for instance in (pair, alignment, alignment.segments[0],
-                 alignment.bands[0], clusters, clusters.clusters[0], clusters.clusters[0].bbox)}
-    arguments = {**inputs, "png_bytes": inputs["baseline_png"], "max_diffs": 5, "baseline_width": 8,
-                 "baseline_height": 12, "current_width": 8, "current_height": 14}
+    instances = {
+        type(instance).__name__: instance
+        for instance in (
+            pair,
+            alignment,
+            alignment.segments[0],
+            alignment.bands[0],
+            clusters,
+            clusters.clusters[0],
+            clusters.clusters[0].bbox,
+        )
+    }
+    arguments = {
+        **inputs,
+        "png_bytes": inputs["baseline_png"],
+        "max_diffs": 5,
+        "baseline_width": 8,
+        "baseline_height": 12,
+        "current_width": 8,
+        "current_height": 14,
+    }
 
     def result_conforms(runtime, stub):
         """The runtime callable given the stub's required arguments."""
-        required = [name for name, parameter in inspect.signature(stub).parameters.items()
-                    if parameter.default is parameter.empty and name not in ("self", "cls")]
+        required = [
+            name
+            for name, parameter in inspect.signature(stub).parameters.items()
+            if parameter.default is parameter.empty and name not in ("self", "cls")
+        ]
         result = runtime(**{name: arguments[name] for name in required})
         return conforms(result, typing.get_type_hints(stub, stubs)["return"])
 
@@ -220,32 +307,53 @@ def test_stub_result_types_are_what_the_module_returns():
             for member_name, member in vars(stub).items():
                 label = f"{name}.{member_name}"
                 if isinstance(member, property):
-                    checked[label] = conforms(getattr(instance, member_name),
-                                              typing.get_type_hints(member.fget, stubs)["return"])
+                    checked[label] = conforms(
+                        getattr(instance, member_name), typing.get_type_hints(member.fget, stubs)["return"]
+                    )
                 elif member_name == "__new__":  # a static method too, called through the class
                     checked[label] = result_conforms(runtime, member.__func__)
                 elif isinstance(member, staticmethod):
                     checked[label] = result_conforms(getattr(runtime, member_name), member.__func__)
                 elif isinstance(member, types.FunctionType):
                     checked[label] = result_conforms(getattr(instance, member_name), member)
-    assert {"compare_batch", "Comparison.__new__", "Comparison.batch", "Comparison.width", "Comparison.diff_image",
-            "Cluster.bbox"} <= checked.keys()
+    assert {
+        "compare_batch",
+        "Comparison.__new__",
+        "Comparison.batch",
+        "Comparison.width",
+        "Comparison.diff_image",
+        "Cluster.bbox",
+    } <= checked.keys()
     assert [label for label, matches in checked.items() if not matches] == []
 
 
 def test_source_build_names_each_missing_library_with_its_packages(tmp_path):
     # oneTBB hidden from find_package, and every pkg-config module (libwebp, libdeflate) from pkg-config.
     (tmp_path / "no-pkgconfig").mkdir()
-    configure = subprocess.run(["cmake", "-S", str(ROOT), "-B", str(tmp_path / "build"), "-G", "Ninja",
-                                "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON", f"-DPython_EXECUTABLE={sys.executable}"],
-                               capture_output=True, text=True,
-                               env=clean_env(PKG_CONFIG_LIBDIR=str(tmp_path / "no-pkgconfig"), PKG_CONFIG_PATH=""))
+    configure = subprocess.run(
+        [
+            "cmake",
+            "-S",
+            str(ROOT),
+            "-B",
+            str(tmp_path / "build"),
+            "-G",
+            "Ninja",
+            "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON",
+            f"-DPython_EXECUTABLE={sys.executable}",
+        ],
+        capture_output=True,
+        text=True,
+        env=clean_env(PKG_CONFIG_LIBDIR=str(tmp_path / "no-pkgconfig"), PKG_CONFIG_PATH=""),
+    )
     assert configure.returncode != 0
     error = configure.stderr
-    assert ("quorvane cannot be built: these libraries were not found.\n\n"
-            "    oneTBB: Debian package libtbb-dev, or tbb-devel from PyPI\n"
-            "    libwebp: Debian package libwebp-dev\n"
-            "    libdeflate: Debian package libdeflate-dev\n") in error
+    assert (
+        "quorvane cannot be built: these libraries were not found.\n\n"
+        "    oneTBB: Debian package libtbb-dev, or tbb-devel from PyPI\n"
+        "    libwebp: Debian package libwebp-dev\n"
+        "    libdeflate: Debian package libdeflate-dev\n"
+    ) in error
     assert "sudo apt-get install libtbb-dev libwebp-dev libdeflate-dev\n" in error
     # One error, no trace or warning from inside CMake's own modules.
     assert error.count("CMake Error") == 1 and "Call Stack" not in error and "Warning" not in error

@@ -6,11 +6,10 @@ The count and the image on the pool agree in the screenshot cluster test."""
 import random
 
 import numpy as np
-import pytest
-from PIL import Image, ImageDraw, ImageFilter
-
 import pixel_rule
+import pytest
 from imaging import pixels, rgba_comparison
+from PIL import Image, ImageDraw, ImageFilter
 
 WIDTH, HEIGHT, SCALE = 41, 29, 4
 
@@ -57,31 +56,55 @@ SCENES = [(seed, transparent) for seed in range(6) for transparent in (False, Tr
 @pytest.fixture(scope="module", params=SCENES, ids=lambda s: f"seed{s[0]}{'-alpha' if s[1] else ''}")
 def scene(request):
     baseline, current = scene_pair(*request.param)
-    return (rgba_comparison(baseline, current), pixel_rule.Image(baseline.tobytes(), WIDTH, HEIGHT),
-            pixel_rule.Image(current.tobytes(), WIDTH, HEIGHT))
+    return (
+        rgba_comparison(baseline, current),
+        pixel_rule.Image(baseline.tobytes(), WIDTH, HEIGHT),
+        pixel_rule.Image(current.tobytes(), WIDTH, HEIGHT),
+    )
 
 
-@pytest.mark.parametrize("threshold, include_aa, alpha", [
-    (0.0, False, 0.0), (0.0, True, 1.0), (0.05, False, 0.37), (0.1, False, 0.1), (0.1, True, 0.5), (0.3, False, 0.8),
-])
+@pytest.mark.parametrize(
+    "threshold, include_aa, alpha",
+    [
+        (0.0, False, 0.0),
+        (0.0, True, 1.0),
+        (0.05, False, 0.37),
+        (0.1, False, 0.1),
+        (0.1, True, 0.5),
+        (0.3, False, 0.8),
+    ],
+)
 def test_count_and_diff_image_match_the_reference(scene, threshold, include_aa, alpha):
     comparison, baseline, current = scene
     assert comparison.diff_count(threshold=threshold, include_aa=include_aa) == pixel_rule.count(
-        baseline, current, threshold, include_aa)
-    options = dict(threshold=threshold, alpha=alpha, include_aa=include_aa, diff_color=(250, 10, 20),
-                   aa_color=(30, 240, 40), diff_color_alt=(20, 30, 230))
+        baseline, current, threshold, include_aa
+    )
+    options = dict(
+        threshold=threshold,
+        alpha=alpha,
+        include_aa=include_aa,
+        diff_color=(250, 10, 20),
+        aa_color=(30, 240, 40),
+        diff_color_alt=(20, 30, 230),
+    )
     expected = pixel_rule.diff_image(baseline, current, **options)
     np.testing.assert_array_equal(pixels(comparison.diff_image(**options)), np.asarray(expected, dtype=np.uint8))
 
 
-@pytest.mark.parametrize("threshold, cap, expected", [
-    # Rows 1 to 3 hold 4 changed pixels each, rows 5 and 6 hold 2: the count
-    # stops after the row that reached the cap; exact mode at the cap.
-    (0.1, 1, 4), (0.1, 13, 14), (0.1, 2**64 - 1, 16), (0.0, 15, 15), (0.0, 17, 16),
-])
+@pytest.mark.parametrize(
+    "threshold, cap, expected",
+    [
+        # Rows 1 to 3 hold 4 changed pixels each, rows 5 and 6 hold 2: the count
+        # stops after the row that reached the cap; exact mode at the cap.
+        (0.1, 1, 4),
+        (0.1, 13, 14),
+        (0.1, 2**64 - 1, 16),
+        (0.0, 15, 15),
+        (0.0, 17, 16),
+    ],
+)
 def test_capped_count_stops_in_row_order(threshold, cap, expected):
     baseline = np.full((8, 10, 4), 255, np.uint8)
     current = baseline.copy()
     current[1:4, 2:6] = current[5:7, 7:9] = (0, 0, 0, 255)  # solid blocks are never anti-aliased
     assert rgba_comparison(baseline, current).diff_count_capped(cap, threshold=threshold) == expected
-

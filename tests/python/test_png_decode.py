@@ -7,10 +7,9 @@ import subprocess
 
 import numpy as np
 import pytest
-from PIL import Image
-
 from conftest import BUILD_DIR
-from imaging import PNG_DATA, pypng_rgba, png_bytes
+from imaging import PNG_DATA, png_bytes, pypng_rgba
+from PIL import Image
 
 TOOL = BUILD_DIR / "tools" / "png_to_rgba"
 # Damaged files are replayed by the fuzz targets' regression runs.

@@ -7,11 +7,11 @@ import re
 
 import numpy as np
 import pytest
-
-import quorvane
 import screens
 from conftest import BUILD_DIR, ROOT
 from imaging import png_bytes, pypng_rgba
+
+import quorvane
 from quorvane_pytest import capture, naming
 
 pytest_plugins = ["pytester"]
@@ -91,9 +91,19 @@ def test_names_and_places_under_the_screenshot_dir(tester):
     tester.run("--update-screenshots", ini="screenshot_dir = shots").assert_outcomes(passed=4)
     written = sorted(path.name for path in (tester.path / "shots/tests/test_names").iterdir())
     cut = f"test_{long}"[:100]
-    assert written == sorted(["test_plain.png", "named.png", "test_plain-2.png", "logo.png", "test_plain-3.png",
-                              "TestCart-test_total-small-.png", "TestCart-test_total-a-b-c-.png",
-                              f"{cut}.png", f"{cut}-2.png"])
+    assert written == sorted(
+        [
+            "test_plain.png",
+            "named.png",
+            "test_plain-2.png",
+            "logo.png",
+            "test_plain-3.png",
+            "TestCart-test_total-small-.png",
+            "TestCart-test_total-a-b-c-.png",
+            f"{cut}.png",
+            f"{cut}-2.png",
+        ]
+    )
 
 
 def test_long_test_ids_get_folders_of_their_own():
@@ -102,29 +112,52 @@ def test_long_test_ids_get_folders_of_their_own():
     assert all(len(naming.output_folder(nodeid)) == 100 for nodeid in (first, second))
 
 
-@pytest.mark.parametrize("ini, current, arguments, failure", [
-    ("", CHANGED, "", "{pixels} pixels changed, more than 0"),  # no limit anywhere: any changed pixel fails
-    ("screenshot_max_diff_pixels = {pixels}", CHANGED, "", None),
-    ("screenshot_max_diff_pixels = {below}", CHANGED, ", max_diff_pixels={pixels}", None),
-    ("screenshot_max_diff_pixels = {pixels}", CHANGED, ", max_diff_pixels={below}", "more than {below}"),
-    ("screenshot_max_diff_pixel_ratio = {ratio}", CHANGED, "", None),
-    ("screenshot_max_diff_pixel_ratio = {ratio}", CHANGED, ", max_diff_pixel_ratio={ratio} / 2", "% of the pixels"),
-    ("screenshot_min_ssim = 0", CHANGED, "", "more than 0"),  # an SSIM limit alone leaves the pixel limit at 0
-    ("screenshot_max_diff_pixels = {pixels}\nscreenshot_min_ssim = 1", CHANGED, "", "SSIM 0.9"),
-    ("screenshot_threshold = 1", CHANGED, "", None),  # no colour is that far from another
-    ("screenshot_threshold = 1", CHANGED, ", threshold=0.1", "more than 0"),
-    ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
-    ("", CHANGED, ", ignore=[(0, 0, 8, 8)]", "more than 0"),
-    ("", screens.taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
-    ("screenshot_allow_shifts = true", screens.taller(BASE), "", None),  # content pushed down: a shift
-    ("", screens.taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
-    # Rows of another width never align.
-    ("", np.concatenate([BASE, BASE[:, :4]], axis=1), ", allow_shifts=True", "the screenshot is 52x96, its baseline"),
-    ("", BASE, ", mask=[object()]", "TypeError: assert_screenshot: mask takes elements of a Playwright or Selenium"),
-    ("", BASE, ", ignore=[(0, 0, 0, 5)]", "ValueError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1"),
-    ("", BASE, ", max_diff_pixel_ratio=2", "ValueError: assert_screenshot: max_diff_pixel_ratio must be a fraction"),
-    ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a positive number"),
-])
+@pytest.mark.parametrize(
+    "ini, current, arguments, failure",
+    [
+        ("", CHANGED, "", "{pixels} pixels changed, more than 0"),  # no limit anywhere: any changed pixel fails
+        ("screenshot_max_diff_pixels = {pixels}", CHANGED, "", None),
+        ("screenshot_max_diff_pixels = {below}", CHANGED, ", max_diff_pixels={pixels}", None),
+        ("screenshot_max_diff_pixels = {pixels}", CHANGED, ", max_diff_pixels={below}", "more than {below}"),
+        ("screenshot_max_diff_pixel_ratio = {ratio}", CHANGED, "", None),
+        ("screenshot_max_diff_pixel_ratio = {ratio}", CHANGED, ", max_diff_pixel_ratio={ratio} / 2", "% of the pixels"),
+        ("screenshot_min_ssim = 0", CHANGED, "", "more than 0"),  # an SSIM limit alone leaves the pixel limit at 0
+        ("screenshot_max_diff_pixels = {pixels}\nscreenshot_min_ssim = 1", CHANGED, "", "SSIM 0.9"),
+        ("screenshot_threshold = 1", CHANGED, "", None),  # no colour is that far from another
+        ("screenshot_threshold = 1", CHANGED, ", threshold=0.1", "more than 0"),
+        ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
+        ("", CHANGED, ", ignore=[(0, 0, 8, 8)]", "more than 0"),
+        ("", screens.taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
+        ("screenshot_allow_shifts = true", screens.taller(BASE), "", None),  # content pushed down: a shift
+        ("", screens.taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
+        # Rows of another width never align.
+        (
+            "",
+            np.concatenate([BASE, BASE[:, :4]], axis=1),
+            ", allow_shifts=True",
+            "the screenshot is 52x96, its baseline",
+        ),
+        (
+            "",
+            BASE,
+            ", mask=[object()]",
+            "TypeError: assert_screenshot: mask takes elements of a Playwright or Selenium",
+        ),
+        (
+            "",
+            BASE,
+            ", ignore=[(0, 0, 0, 5)]",
+            "ValueError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
+        ),
+        (
+            "",
+            BASE,
+            ", max_diff_pixel_ratio=2",
+            "ValueError: assert_screenshot: max_diff_pixel_ratio must be a fraction",
+        ),
+        ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a positive number"),
+    ],
+)
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
     values = {"pixels": PIXELS, "below": PIXELS - 1, "ratio": 1.001 * PIXELS / BASE[..., 0].size}
     one_call(tester, BASE, current, arguments.format(**values))
@@ -157,11 +190,18 @@ def test_an_interrupted_write_leaves_the_old_baseline_whole(tester):
     assert [path.name for path in baseline.parent.iterdir()] == ["page.png"]
 
 
-@pytest.mark.parametrize("ini, arguments, error", [
-    ("screenshot_max_diff_pixels = -1", [], "screenshot_max_diff_pixels must be a whole number, 0 or more, not -1"),
-    ("", ["--screenshot-output", "."], "--screenshot-output * holds *; it is emptied at the start of every session*"),
-    ("", ["--screenshot-output", "kept"], "--screenshot-output *kept is not a folder the plugin made*"),
-])
+@pytest.mark.parametrize(
+    "ini, arguments, error",
+    [
+        ("screenshot_max_diff_pixels = -1", [], "screenshot_max_diff_pixels must be a whole number, 0 or more, not -1"),
+        (
+            "",
+            ["--screenshot-output", "."],
+            "--screenshot-output * holds *; it is emptied at the start of every session*",
+        ),
+        ("", ["--screenshot-output", "kept"], "--screenshot-output *kept is not a folder the plugin made*"),
+    ],
+)
 def test_usage_errors(tester, ini, arguments, error):
     one_call(tester, BASE, BASE)
     tester.png("kept/file.png", BASE)
@@ -193,25 +233,41 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
     result = tester.run(workers=workers)
     result.assert_outcomes(passed=1, failed=3)
     text = result.stdout.str()
-    assert ("screenshot missing.png: no baseline: written from this screenshot at __screenshots__/test_all/"
-            "missing.png; the next run compares with it") in text
-    assert ("screenshot undecodable.png: the baseline __screenshots__/test_all/undecodable.png does not decode: "
-            "failed to decode PNG") in text
+    assert (
+        "screenshot missing.png: no baseline: written from this screenshot at __screenshots__/test_all/"
+        "missing.png; the next run compares with it"
+    ) in text
+    assert (
+        "screenshot undecodable.png: the baseline __screenshots__/test_all/undecodable.png does not decode: "
+        "failed to decode PNG"
+    ) in text
     assert f"changed.png differs from its baseline: {PIXELS} pixels changed, more than 0" in text
     x, y, width, height = map(int, re.search(r"(\d+)x(\d+) at \((\d+), (\d+)\)", text).group(3, 4, 1, 2))
     assert x <= 10 and y <= 20 and x + width >= 18 and y + height >= 28  # the cluster holds the square
     diff = pypng_rgba(quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_image())
     for suffix, image in (("expected", BASE), ("actual", CHANGED), ("diff", diff)):
         assert f"{OUTPUT}/test_all.py--test_all-changed-/changed-{suffix}.png" in text
-        assert np.array_equal(pypng_rgba((tester.path / OUTPUT / "test_all.py--test_all-changed-" /
-                                          f"changed-{suffix}.png").read_bytes()), image)
-    result.stdout.fnmatch_lines(["*1 baseline written:", "*__screenshots__/test_all/missing.png (new)",
-                                 f"*3 screenshots failed; report: {OUTPUT}/index.html"])
+        assert np.array_equal(
+            pypng_rgba(
+                (tester.path / OUTPUT / "test_all.py--test_all-changed-" / f"changed-{suffix}.png").read_bytes()
+            ),
+            image,
+        )
+    result.stdout.fnmatch_lines(
+        [
+            "*1 baseline written:",
+            "*__screenshots__/test_all/missing.png (new)",
+            f"*3 screenshots failed; report: {OUTPUT}/index.html",
+        ]
+    )
     page = (tester.path / OUTPUT / "index.html").read_text()
-    articles = dict(re.findall(r'<article class="pair" id="pair-\d+" data-status="(\w+)">.*?<h2><a [^>]*>([^<]*)</a>',
-                               page))
-    assert articles == {status: f"test_all.py::test_all[{name}] · {name}.png"
-                        for status, name in (("changed", "changed"), ("error", "undecodable"), ("new", "missing"))}
+    articles = dict(
+        re.findall(r'<article class="pair" id="pair-\d+" data-status="(\w+)">.*?<h2><a [^>]*>([^<]*)</a>', page)
+    )
+    assert articles == {
+        status: f"test_all.py::test_all[{name}] · {name}.png"
+        for status, name in (("changed", "changed"), ("error", "undecodable"), ("new", "missing"))
+    }
     assert all((tester.path / OUTPUT / source).is_file() for source in re.findall(r'src="([^"]+)"', page))
 
     result = tester.run("--update-screenshots", workers=workers)
@@ -222,14 +278,17 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
     assert not (tester.path / OUTPUT).exists()  # the last session's images are gone
 
 
-@pytest.mark.parametrize("boxes, origin, scale, regions", [
-    ([(10, 20, 30, 40)], (0, 0), 1, [(10, 20, 30, 40)]),
-    ([(10, 20, 30, 40)], (0, -500), 1, [(10, 520, 30, 40)]),  # a full page scrolled down 500 pixels
-    ([(10, 20, 30, 40)], (5, 15), 2, [(10, 10, 60, 80)]),  # inside an element at (5, 15), two device pixels a pixel
-    ([(10.25, 20.5, 3.5, 4)], (0, 0), 2, [(20, 41, 8, 8)]),  # widened to whole pixels
-    ([(-10, -20, 30, 40)], (0, 0), 1, [(0, 0, 20, 20)]),  # cut at the edges
-    ([(-10, 20, 5, 40), (10, 20, 0, 40)], (0, 0), 1, []),  # outside, and without area
-])
+@pytest.mark.parametrize(
+    "boxes, origin, scale, regions",
+    [
+        ([(10, 20, 30, 40)], (0, 0), 1, [(10, 20, 30, 40)]),
+        ([(10, 20, 30, 40)], (0, -500), 1, [(10, 520, 30, 40)]),  # a full page scrolled down 500 pixels
+        ([(10, 20, 30, 40)], (5, 15), 2, [(10, 10, 60, 80)]),  # inside an element at (5, 15), two device pixels a pixel
+        ([(10.25, 20.5, 3.5, 4)], (0, 0), 2, [(20, 41, 8, 8)]),  # widened to whole pixels
+        ([(-10, -20, 30, 40)], (0, 0), 1, [(0, 0, 20, 20)]),  # cut at the edges
+        ([(-10, 20, 5, 40), (10, 20, 0, 40)], (0, 0), 1, []),  # outside, and without area
+    ],
+)
 def test_mask_boxes_in_screenshot_pixels(boxes, origin, scale, regions):
     assert capture.pixel_regions(boxes, origin, scale) == tuple(regions)
 
@@ -247,5 +306,6 @@ def test_captures_settle_when_two_in_a_row_agree():
 
     seeds, seconds = itertools.count(), itertools.count()
     with pytest.raises(capture.NotSettled, match="3 captures in 3 s"):
-        capture.settled(lambda _: capture.Shot(png_bytes(screens.page(seed=next(seeds))), ()), 3.0,
-                        clock=lambda: next(seconds))
+        capture.settled(
+            lambda _: capture.Shot(png_bytes(screens.page(seed=next(seeds))), ()), 3.0, clock=lambda: next(seconds)
+        )

@@ -11,9 +11,9 @@ import types
 
 import numpy as np
 import pytest
-
 from conftest import CHROMIUM, browser_environment
 from imaging import pypng_rgba
+
 from quorvane_pytest import assertion, naming, session
 
 CHROMEDRIVER = shutil.which("chromedriver")
@@ -39,8 +39,9 @@ const clock = document.getElementById("clock");
 
 
 def playwright(request):
-    context = request.getfixturevalue("chromium").new_context(viewport={"width": 500, "height": 400},
-                                                               device_scale_factor=SCALE)
+    context = request.getfixturevalue("chromium").new_context(
+        viewport={"width": 500, "height": 400}, device_scale_factor=SCALE
+    )
 
     def open(html):
         for earlier in context.pages:  # its clock stops
@@ -48,9 +49,15 @@ def playwright(request):
         page = context.new_page()
         page.set_content(html)
         return page
+
     # Playwright captures a full page; chromedriver does not offer it.
-    return types.SimpleNamespace(full_page=True, open=open, find=lambda page, css: page.locator(css),
-                                 run=lambda page, script: page.evaluate(script), close=context.close)
+    return types.SimpleNamespace(
+        full_page=True,
+        open=open,
+        find=lambda page, css: page.locator(css),
+        run=lambda page, script: page.evaluate(script),
+        close=context.close,
+    )
 
 
 def selenium(request):
@@ -59,8 +66,15 @@ def selenium(request):
         pytest.skip("no chromedriver (Debian's chromium-driver package; make test installs it)")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--hide-scrollbars", "--window-size=500,400", f"--force-device-scale-factor={SCALE}"):
+    for argument in (
+        "--headless=new",
+        "--no-sandbox",
+        "--disable-gpu",
+        "--disable-dev-shm-usage",
+        "--hide-scrollbars",
+        "--window-size=500,400",
+        f"--force-device-scale-factor={SCALE}",
+    ):
         options.add_argument(argument)
     service = webdriver.ChromeService(CHROMEDRIVER, env=browser_environment())
     driver = webdriver.Chrome(options=options, service=service)
@@ -68,9 +82,14 @@ def selenium(request):
     def open(html):
         driver.get("data:text/html;base64," + base64.b64encode(html.encode()).decode())
         return driver
-    return types.SimpleNamespace(full_page=False, open=open, close=driver.quit,
-                                 find=lambda driver, css: driver.find_element("css selector", css),
-                                 run=lambda driver, script: driver.execute_script(script))
+
+    return types.SimpleNamespace(
+        full_page=False,
+        open=open,
+        close=driver.quit,
+        find=lambda driver, css: driver.find_element("css selector", css),
+        run=lambda driver, script: driver.execute_script(script),
+    )
 
 
 @pytest.fixture(scope="module", params=[playwright, selenium])
@@ -84,10 +103,17 @@ def browser(request):
 
 @pytest.fixture
 def assert_screenshot(tmp_path):
-    run = session.Run(rootdir=tmp_path, invocation_dir=tmp_path, output_dir=tmp_path / "output",
-                      screenshot_dir=tmp_path / "baselines", update=False, defaults={})
-    return assertion.AssertScreenshot(run, naming.Test("test_page.py::test_page", tmp_path / "test_page.py",
-                                                       "test_page"))
+    run = session.Run(
+        rootdir=tmp_path,
+        invocation_dir=tmp_path,
+        output_dir=tmp_path / "output",
+        screenshot_dir=tmp_path / "baselines",
+        update=False,
+        defaults={},
+    )
+    return assertion.AssertScreenshot(
+        run, naming.Test("test_page.py::test_page", tmp_path / "test_page.py", "test_page")
+    )
 
 
 def device_box(box, origin=(0, 0)):
@@ -129,4 +155,4 @@ def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot,
     (cluster, *_) = assert_screenshot.run.failed[-1]["clusters"]["items"]
     assert panel_x <= cluster["centroid"][0] < panel_x + panel_width
     assert panel_y <= cluster["centroid"][1] < panel_y + panel_height
-    assert cluster["pixel_count"] >= 0.9 * (panel_width * panel_height - CLOCK[2] * CLOCK[3] * SCALE ** 2)
+    assert cluster["pixel_count"] >= 0.9 * (panel_width * panel_height - CLOCK[2] * CLOCK[3] * SCALE**2)

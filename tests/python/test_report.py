@@ -6,32 +6,52 @@ import json
 import re
 
 import pytest
-
-import quorvane
 import screens
 from conftest import IGNORED
 from screens import run
+
+import quorvane
 
 
 def test_pairs_by_relative_path_with_their_statuses_and_regions(suite_report):
     pairs, pages, option = suite_report.data["pairs"], suite_report.pages, [40, 0, 8, 1]
     assert [(pair["path"], pair["status"]) for pair in pairs] == sorted((path, page[2]) for path, page in pages.items())
-    assert suite_report.data["summary"] == {"pairs": 7, "unchanged": 2, "changed": 1, "shifted": 1, "new": 1,
-                                            "missing": 1, "error": 1, "failed": 5}
+    assert suite_report.data["summary"] == {
+        "pairs": 7,
+        "unchanged": 2,
+        "changed": 1,
+        "shifted": 1,
+        "new": 1,
+        "missing": 1,
+        "error": 1,
+        "failed": 5,
+    }
     # An unreadable pair is reported, the others compared; and exit status 2.
-    assert (suite_report.status, suite_report.stdout) == (2, (
-        "7 pairs: 2 unchanged, 1 changed, 1 shifted only, 1 new, 1 missing, 1 unreadable; 5 beyond limits\n"
-        f"report: {suite_report.out / 'index.html'}\n"))
+    assert (suite_report.status, suite_report.stdout) == (
+        2,
+        (
+            "7 pairs: 2 unchanged, 1 changed, 1 shifted only, 1 new, 1 missing, 1 unreadable; 5 beyond limits\n"
+            f"report: {suite_report.out / 'index.html'}\n"
+        ),
+    )
     typo, unreadable = suite_report.stderr.splitlines()
     assert typo == f'quorvane: {suite_report.regions}: "changed.png" matches no file'
     assert unreadable.startswith(f"quorvane: {suite_report.current / 'broken.png'}: failed to decode PNG: ")
-    assert next(pair["error"] for pair in pairs if pair["status"] == "error") == unreadable[len("quorvane: "):]
+    assert next(pair["error"] for pair in pairs if pair["status"] == "error") == unreadable[len("quorvane: ") :]
     # The ignore file's keys apply by path and by pattern, after --ignore.
     assert {pair["path"]: pair["ignore"] for pair in pairs} == {
-        "docs/changed.png": [option, IGNORED, [0, 0, 2, 2]], "docs/shifted.png": [option, IGNORED],
-        "home.png": [option], "same/Twice.PNG": [option], "new.png": None, "old.png": None, "broken.png": None}
+        "docs/changed.png": [option, IGNORED, [0, 0, 2, 2]],
+        "docs/shifted.png": [option, IGNORED],
+        "home.png": [option],
+        "same/Twice.PNG": [option],
+        "new.png": None,
+        "old.png": None,
+        "broken.png": None,
+    }
     assert (suite_report.data["settings"]["ignore"], suite_report.data["ignore_file"]) == (
-        [option], str(suite_report.regions))
+        [option],
+        str(suite_report.regions),
+    )
 
 
 def test_pair_records_hold_the_same_figures_as_compare(suite_report, capsys):
@@ -40,11 +60,30 @@ def test_pair_records_hold_the_same_figures_as_compare(suite_report, capsys):
             assert pair["changed_pixels"] is None and not pair["passed"]
             continue
         ignore = [text for region in pair["ignore"] for text in ("--ignore", ",".join(map(str, region)))]
-        code, out, _ = run(capsys, "compare", suite_report.baseline / pair["path"],
-                           suite_report.current / pair["path"], "--json", *ignore)
+        code, out, _ = run(
+            capsys,
+            "compare",
+            suite_report.baseline / pair["path"],
+            suite_report.current / pair["path"],
+            "--json",
+            *ignore,
+        )
         single = json.loads(out)
-        for key in ("baseline", "current", "width", "height", "changed_pixels", "changed_ratio", "ssim", "ignore",
-                    "ignored_pixels", "clusters", "alignment", "status", "failures"):
+        for key in (
+            "baseline",
+            "current",
+            "width",
+            "height",
+            "changed_pixels",
+            "changed_ratio",
+            "ssim",
+            "ignore",
+            "ignored_pixels",
+            "clusters",
+            "alignment",
+            "status",
+            "failures",
+        ):
             assert pair[key] == single[key], (pair["path"], key)
         assert pair["passed"] == (code == 0)
 
@@ -58,12 +97,17 @@ def test_images_are_the_sources_and_the_modules(suite_report):
     comparison = quorvane.Comparison(baseline_png, current_png, ignore=pair["ignore"])
     diff, aligned_diff = comparison.diff_image(), comparison.aligned_diff_image(comparison.row_alignment())
     thumbnail = {"width": 240, "effort": 0}  # as the option sets it
-    assert images == {"baseline": baseline_png, "current": current_png, "diff": diff, "aligned_diff": aligned_diff,
-                      # The painted regions show in the thumbnails of the sources.
-                      "baseline_thumbnail": comparison.baseline_thumbnail(own_size=True, **thumbnail),
-                      "current_thumbnail": comparison.current_thumbnail(**thumbnail),
-                      "diff_thumbnail": quorvane.thumbnail(diff, **thumbnail),
-                      "aligned_diff_thumbnail": quorvane.thumbnail(aligned_diff, **thumbnail)}
+    assert images == {
+        "baseline": baseline_png,
+        "current": current_png,
+        "diff": diff,
+        "aligned_diff": aligned_diff,
+        # The painted regions show in the thumbnails of the sources.
+        "baseline_thumbnail": comparison.baseline_thumbnail(own_size=True, **thumbnail),
+        "current_thumbnail": comparison.current_thumbnail(**thumbnail),
+        "diff_thumbnail": quorvane.thumbnail(diff, **thumbnail),
+        "aligned_diff_thumbnail": quorvane.thumbnail(aligned_diff, **thumbnail),
+    }
     assert [name for name, path in pairs["home.png"]["images"].items() if path] == ["current", "current_thumbnail"]
 
 
@@ -82,13 +126,17 @@ def test_every_file_is_decoded_once_and_no_written_png_again(capsys, tmp_path, m
         def call(*args, **kwargs):
             decoded.extend(pngs_of(*args))
             return function(*args, **kwargs)
+
         return call
 
     monkeypatch.setattr(quorvane, "Comparison", recording(quorvane.Comparison, lambda *pngs: pngs))
     monkeypatch.setattr(quorvane, "thumbnail", recording(quorvane.thumbnail, lambda png, *_: [png]))
     for name in ("diff_batch", "diff_count_batch", "ssim_batch", "compare_batch"):
-        monkeypatch.setattr(quorvane, name, recording(getattr(quorvane, name),
-                                                      lambda pairs, *_: [png for pair in pairs for png in pair]))
+        monkeypatch.setattr(
+            quorvane,
+            name,
+            recording(getattr(quorvane, name), lambda pairs, *_: [png for pair in pairs for png in pair]),
+        )
     assert run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--quiet")[0] == 1
     inputs = [file.read_bytes() for folder in (baseline, current) for file in folder.rglob("*") if file.is_file()]
     assert sorted(decoded) == sorted(inputs)
@@ -118,23 +166,33 @@ def test_page_too_tall_for_a_thumbnail_is_compared_without_one(capsys, tmp_path)
 def test_report_written_inside_the_current_directory_is_not_compared_next_time(capsys, tmp_path, inside):
     baseline, current = screens.write_suite(tmp_path, {"shifted.png": screens.suite()["docs/shifted.png"]})
     for quiet in (False, True):  # progress goes to stderr unless quiet
-        code, out, err = run(capsys, "report", baseline, current, "-o", current / inside, "--allow-shifts",
-                             *["-q"] * quiet)
+        code, out, err = run(
+            capsys, "report", baseline, current, "-o", current / inside, "--allow-shifts", *["-q"] * quiet
+        )
         assert (code, err) == (0, "" if quiet else "quorvane: comparing 1 pair\n")
         assert out.startswith("1 pair: 0 unchanged, 0 changed, 1 shifted only")
 
 
-@pytest.mark.parametrize("baseline, regions, message", [
-    ("nowhere", None, "{root}/nowhere: No such file or directory"),
-    ("file.png", None, "{root}/file.png: Not a directory"),
-    ("empty", None, "{root}/empty, {root}/empty: no PNG files found"),
-    ("baseline", "{", "{regions}: not a JSON file: "),
-    ("baseline", "[[0, 0, 4, 4]]",
-     '{regions}: expected an object {{"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}}'),
-    ("baseline", '{"*": [[0, 0, 4, 4]], "home.png": [[0, 0, 4]]}',
-     '{regions}: "home.png": rectangle [0, 0, 4] is not four integers (x, y, width, height)'),
-    ("baseline", '{"*": 4}', '{regions}: "*": expected a sequence of (x, y, width, height) rectangles, got int'),
-])
+@pytest.mark.parametrize(
+    "baseline, regions, message",
+    [
+        ("nowhere", None, "{root}/nowhere: No such file or directory"),
+        ("file.png", None, "{root}/file.png: Not a directory"),
+        ("empty", None, "{root}/empty, {root}/empty: no PNG files found"),
+        ("baseline", "{", "{regions}: not a JSON file: "),
+        (
+            "baseline",
+            "[[0, 0, 4, 4]]",
+            '{regions}: expected an object {{"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}}',
+        ),
+        (
+            "baseline",
+            '{"*": [[0, 0, 4, 4]], "home.png": [[0, 0, 4]]}',
+            '{regions}: "home.png": rectangle [0, 0, 4] is not four integers (x, y, width, height)',
+        ),
+        ("baseline", '{"*": 4}', '{regions}: "*": expected a sequence of (x, y, width, height) rectangles, got int'),
+    ],
+)
 def test_unusable_directory_or_ignore_file_exits_2_in_one_line(capsys, tmp_path, baseline, regions, message):
     screens.write(tmp_path / "file.png", screens.page(4, 4))
     (tmp_path / "empty").mkdir()

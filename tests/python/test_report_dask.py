@@ -12,9 +12,9 @@ import threading
 import time
 
 import pytest
+from screens import run
 
 from quorvane_cli import report
-from screens import run
 
 try:  # imported before any test captures stderr, where Dask's log handlers write
     import distributed
@@ -38,8 +38,12 @@ def dask_cluster():
     """A LocalCluster of two single-threaded worker processes, as deployed."""
     if distributed is None:
         pytest.skip("Dask is not installed: pip install 'quorvane[dask]'")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address="127.0.0.1:0") as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address="127.0.0.1:0"
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         yield cluster, client
 
 
@@ -57,11 +61,13 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
     block): the test acts while a chunk is held, however loaded the machine.
     A worker plugin holds the chunks, so a worker that starts later (one
     killed by a test comes back) holds them too."""
+
     class HeldChunks(distributed.WorkerPlugin):
         name = "held-chunks"
 
         def setup(self, worker):
             from quorvane_cli import report as worker_report
+
             self.original = original = worker_report.PairRun.records
 
             def held(run, entries, done=lambda: None):
@@ -70,10 +76,12 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
                         break
                     time.sleep(0.01)
                 return original(run, entries, done)
+
             worker_report.PairRun.records = held
 
         def teardown(self, worker):
             from quorvane_cli import report as worker_report
+
             worker_report.PairRun.records = self.original
 
     def watch():
@@ -86,6 +94,7 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
         finally:
             if release_after_act:
                 gate.touch()
+
     client.wait_for_workers(2)  # a worker killed by an earlier test is back: the chunks go to both
     client.register_plugin(HeldChunks())
     thread = threading.Thread(target=watch)
@@ -108,10 +117,22 @@ def test_report_survives_a_worker_killed_while_it_holds_a_chunk(suite_report, da
     cluster, client = dask_cluster
     killed = []
     with when_a_chunk_is_held(client, lambda worker: killed.append(kill_worker(client, worker)), gate):
-        code, out, err = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path,
-                             *suite_report.options, "--scheduler", cluster.scheduler_address)
+        code, out, err = run(
+            capsys,
+            "report",
+            suite_report.baseline,
+            suite_report.current,
+            "-o",
+            tmp_path,
+            *suite_report.options,
+            "--scheduler",
+            cluster.scheduler_address,
+        )
     assert killed and (code, out.replace(str(tmp_path), str(suite_report.out)), err) == (
-        suite_report.status, suite_report.stdout, suite_report.stderr)
+        suite_report.status,
+        suite_report.stdout,
+        suite_report.stderr,
+    )
     assert_same_report(output_files(tmp_path), output_files(suite_report.out))
     assert client.status == "running"
 
@@ -125,14 +146,16 @@ def test_chunk_dask_gives_up_on_becomes_error_records(suite_report, dask_cluster
     finally:
         cluster.scheduler.allowed_failures = 3
     lost = {pair["path"]: pair["error"] for pair in result["pairs"] if "KilledWorker" in (pair["error"] or "")}
-    assert len(lost) in (3, 4) and lost == {path: f"{path}: not compared: the Dask workers running it died, and "
-                                                   "Dask gave up on it (KilledWorker)" for path in lost}
+    assert len(lost) in (3, 4) and lost == {
+        path: f"{path}: not compared: the Dask workers running it died, and Dask gave up on it (KilledWorker)"
+        for path in lost
+    }
     assert {pair["path"]: pair["status"] for pair in result["pairs"]} == {
-        path: "error" if path in lost else page[2] for path, page in suite_report.pages.items()}
+        path: "error" if path in lost else page[2] for path, page in suite_report.pages.items()
+    }
 
 
-def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report, dask_cluster, gate, tmp_path,
-                                                                   capsys):
+def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report, dask_cluster, gate, tmp_path, capsys):
     cluster, client = dask_cluster
     for stale in report.REPORT_FILES:
         (tmp_path / stale).write_text("an earlier run's")
@@ -140,10 +163,18 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report,
     # may start the suite) inherits SIGINT ignored.
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     try:
-        with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT), gate,
-                                  release_after_act=False):
-            code, _, _ = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path, "-q",
-                             "--scheduler", cluster.scheduler_address)
+        with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT), gate, release_after_act=False):
+            code, _, _ = run(
+                capsys,
+                "report",
+                suite_report.baseline,
+                suite_report.current,
+                "-o",
+                tmp_path,
+                "-q",
+                "--scheduler",
+                cluster.scheduler_address,
+            )
     finally:
         signal.signal(signal.SIGINT, previous)
     assert code == 130 and not any((tmp_path / name).exists() for name in report.REPORT_FILES)
@@ -154,11 +185,21 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report,
     assert not cluster.scheduler.tasks
 
 
-def test_image_that_cannot_be_written_on_a_worker_fails_the_run_in_one_line(suite_report, dask_cluster, tmp_path,
-                                                                            capsys):
+def test_image_that_cannot_be_written_on_a_worker_fails_the_run_in_one_line(
+    suite_report, dask_cluster, tmp_path, capsys
+):
     (tmp_path / "images").write_text("a file where the images go")
-    code, out, err = run(capsys, "report", suite_report.baseline, suite_report.current, "-o", tmp_path, "-q",
-                         "--scheduler", dask_cluster[0].scheduler_address)
+    code, out, err = run(
+        capsys,
+        "report",
+        suite_report.baseline,
+        suite_report.current,
+        "-o",
+        tmp_path,
+        "-q",
+        "--scheduler",
+        dask_cluster[0].scheduler_address,
+    )
     assert (code, out) == (2, "") and err.count("\n") == 1
     assert err.startswith(f"quorvane: {tmp_path / 'images'}/") and err.endswith(": Not a directory\n")
 
@@ -177,7 +218,7 @@ def test_urls_give_the_report_of_local_paths(suite_report, tmp_path, request, ca
     try:
         run(capsys, "report", f"{root}/baseline", f"{root}/current", "-o", out, *suite_report.options, *options)
         fs, path = fsspec.core.url_to_fs(out)
-        written = {name[len(path) + 1:]: fs.cat_file(name) for name in fs.find(path)}
+        written = {name[len(path) + 1 :]: fs.cat_file(name) for name in fs.find(path)}
     finally:
         if scheme == "memory":
             fsspec.filesystem("memory").rm(root, recursive=True)
@@ -189,15 +230,22 @@ def test_urls_give_the_report_of_local_paths(suite_report, tmp_path, request, ca
 INSTALL = "is not installed: pip install 'quorvane[dask]'\n"
 
 
-@pytest.mark.parametrize("hidden, options, message", [
-    ("distributed", ["--scheduler", "tcp://127.0.0.1:8786"], f"--scheduler: Dask {INSTALL}"),
-    ("fsspec", [], f"file://{{baseline}}: fsspec {INSTALL}"),
-    (None, ["--scheduler", "tcp://127.0.0.1:{port}"],
-     "tcp://127.0.0.1:{port}: no Dask scheduler answered within 0.5 s"),
-    (None, ["--scheduler", "tcp://127.0.0.1"], "tcp://127.0.0.1: not a Dask scheduler address: "),
-])
-def test_what_a_run_cannot_reach_exits_2_in_one_line(monkeypatch, capsys, suite_report, tmp_path, hidden, options,
-                                                     message):
+@pytest.mark.parametrize(
+    "hidden, options, message",
+    [
+        ("distributed", ["--scheduler", "tcp://127.0.0.1:8786"], f"--scheduler: Dask {INSTALL}"),
+        ("fsspec", [], f"file://{{baseline}}: fsspec {INSTALL}"),
+        (
+            None,
+            ["--scheduler", "tcp://127.0.0.1:{port}"],
+            "tcp://127.0.0.1:{port}: no Dask scheduler answered within 0.5 s",
+        ),
+        (None, ["--scheduler", "tcp://127.0.0.1"], "tcp://127.0.0.1: not a Dask scheduler address: "),
+    ],
+)
+def test_what_a_run_cannot_reach_exits_2_in_one_line(
+    monkeypatch, capsys, suite_report, tmp_path, hidden, options, message
+):
     if hidden is not None:
         monkeypatch.setitem(sys.modules, hidden, None)  # import fails as if it were not installed
     elif distributed is None:
@@ -206,7 +254,16 @@ def test_what_a_run_cannot_reach_exits_2_in_one_line(monkeypatch, capsys, suite_
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     baseline = f"file://{suite_report.baseline}" if hidden == "fsspec" else suite_report.baseline
-    code, out, err = run(capsys, "report", baseline, suite_report.current, "-o", tmp_path, "--scheduler-timeout",
-                         "0.5", *(option.format(port=port) for option in options))
+    code, out, err = run(
+        capsys,
+        "report",
+        baseline,
+        suite_report.current,
+        "-o",
+        tmp_path,
+        "--scheduler-timeout",
+        "0.5",
+        *(option.format(port=port) for option in options),
+    )
     assert (code, out, err.count("\n")) == (2, "", 1)
     assert err.startswith("quorvane: " + message.format(port=port, baseline=suite_report.baseline))

@@ -51,8 +51,10 @@ def test_summary_and_one_row_per_pair(page, suite_report):
         .map(button => [button.dataset.filter, Number(button.querySelector('.count').textContent)])""")
     assert dict(counts) == {"all": 7, "changed": 1, "shifted": 1, "new": 1, "missing": 1, "unchanged": 2, "error": 1}
     assert page.text_content(".verdict") == "5 of 7 pairs beyond the limits"
-    rows = page.evaluate("[...document.querySelectorAll('#pairs tbody tr')].map(row => [row.cells[0].textContent, "
-                         "row.cells[1].textContent])")
+    rows = page.evaluate(
+        "[...document.querySelectorAll('#pairs tbody tr')].map(row => [row.cells[0].textContent, "
+        "row.cells[1].textContent])"
+    )
     labels = {"shifted": "shifted only", "error": "unreadable"}
     assert rows == [[pair["path"], labels.get(pair["status"], pair["status"])] for pair in suite_report.data["pairs"]]
 
@@ -76,11 +78,14 @@ def test_marks_stand_over_the_images(page, suite_report):
     clusters = changed["alignment"]["clusters"]["items"]
     boxes = marks(page, suite_report, "docs/changed.png", "box")
     assert clusters and [box[0] for box in boxes] == ["current box"] * len(clusters)
-    assert all(close(box[1:], fractions(*(cluster[key] for key in ("x", "y", "width", "height"))))
-               for box, cluster in zip(boxes, clusters))
+    assert all(
+        close(box[1:], fractions(*(cluster[key] for key in ("x", "y", "width", "height"))))
+        for box, cluster in zip(boxes, clusters)
+    )
     ignored, regions = marks(page, suite_report, "docs/changed.png", "ignored"), changed["ignore"]
-    assert [mark[0] for mark in ignored] == [f"{alt} ignored" for alt in ("baseline", "current", "diff")
-                                             for _ in regions]
+    assert [mark[0] for mark in ignored] == [
+        f"{alt} ignored" for alt in ("baseline", "current", "diff") for _ in regions
+    ]
     assert all(close(mark[1:], fractions(*region)) for mark, region in zip(ignored, regions * 3))
     inserted, deleted = marks(page, suite_report, "docs/shifted.png", "band")
     assert (inserted[0], deleted[0]) == ("current band inserted", "current band deleted")

@@ -9,7 +9,6 @@ import sys
 
 import numpy as np
 import pytest
-
 from imaging import rgba_comparison, rows_image
 
 
@@ -20,9 +19,17 @@ def align(baseline, current, **options):
 
 
 def described(alignment):
-    return ([(s.kind, s.baseline_start, s.current_start, s.len) for s in alignment.segments],
-            (alignment.edit_distance, alignment.inserted_rows, alignment.deleted_rows, alignment.changed_rows,
-             alignment.residual_count), [(b.kind, b.y, b.rows) for b in alignment.bands])
+    return (
+        [(s.kind, s.baseline_start, s.current_start, s.len) for s in alignment.segments],
+        (
+            alignment.edit_distance,
+            alignment.inserted_rows,
+            alignment.deleted_rows,
+            alignment.changed_rows,
+            alignment.residual_count,
+        ),
+        [(b.kind, b.y, b.rows) for b in alignment.bands],
+    )
 
 
 NOTHING = ([], (0, 0, 0, 0, 0), [])
@@ -31,28 +38,49 @@ LAYOUTS = {
     # An edit parted from an edit of the other kind only by copies of its own
     # rows slides up against it, and the two pair into a replace. At threshold
     # 0 with anti-aliased pixels counted, every differing pixel is changed.
-    "slide": ("pqWWWWrs", "pqIJKWWrs", {"threshold": 0.0, "include_aa": True},
-              [("equal", 0, 0, 2), ("replace", 2, 2, 2), ("insert", 4, 4, 1), ("equal", 4, 5, 2),
-               ("equal", 6, 7, 2)], (5, 1, 0, 2, 8), [("inserted", 4, 1)]),
+    "slide": (
+        "pqWWWWrs",
+        "pqIJKWWrs",
+        {"threshold": 0.0, "include_aa": True},
+        [("equal", 0, 0, 2), ("replace", 2, 2, 2), ("insert", 4, 4, 1), ("equal", 4, 5, 2), ("equal", 6, 7, 2)],
+        (5, 1, 0, 2, 8),
+        [("inserted", 4, 1)],
+    ),
     # Inserted and deleted rows that share nothing, across filler rows: the
     # list keeps them, but no band is reported. Six edits need the full ratio.
-    "collapse": ("pqWWDEFrs", "pqIJKWWrs", {"max_edit_ratio": 1.0},
-                 [("equal", 0, 0, 2), ("insert", 2, 2, 3), ("equal", 2, 5, 2), ("delete", 4, 7, 3),
-                  ("equal", 7, 7, 2)], (6, 3, 3, 0, 0), []),
+    "collapse": (
+        "pqWWDEFrs",
+        "pqIJKWWrs",
+        {"max_edit_ratio": 1.0},
+        [("equal", 0, 0, 2), ("insert", 2, 2, 3), ("equal", 2, 5, 2), ("delete", 4, 7, 3), ("equal", 7, 7, 2)],
+        (6, 3, 3, 0, 0),
+        [],
+    ),
     # The deleted band stands one past the last row of the current image.
-    "removed at the bottom": ("abcdefgh", "abcdef", {}, [("equal", 0, 0, 6), ("delete", 6, 6, 2)],
-                              (2, 0, 2, 0, 0), [("deleted", 6, 2)]),
+    "removed at the bottom": (
+        "abcdefgh",
+        "abcdef",
+        {},
+        [("equal", 0, 0, 6), ("delete", 6, 6, 2)],
+        (2, 0, 2, 0, 0),
+        [("deleted", 6, 2)],
+    ),
     "both empty": ("", "", {}, *NOTHING),
     "all rows new": ("", "ab", {"max_edit_ratio": 1.0}, [("insert", 0, 0, 2)], (2, 2, 0, 0, 0), [("inserted", 0, 2)]),
     # The baseline is padded with transparent black rows; the current image's
     # extra rows are transparent black too, and still count as inserted.
-    "padding": ("abc", np.concatenate([rows_image("abc"), np.zeros((2, 4, 4), np.uint8)]), {},
-                [("equal", 0, 0, 3), ("insert", 3, 3, 2)], (2, 2, 0, 0, 0), [("inserted", 3, 2)]),
+    "padding": (
+        "abc",
+        np.concatenate([rows_image("abc"), np.zeros((2, 4, 4), np.uint8)]),
+        {},
+        [("equal", 0, 0, 3), ("insert", 3, 3, 2)],
+        (2, 2, 0, 0, 0),
+        [("inserted", 3, 2)],
+    ),
 }
 
 
-@pytest.mark.parametrize("baseline, current, options, segments, counters, bands", LAYOUTS.values(),
-                         ids=LAYOUTS.keys())
+@pytest.mark.parametrize("baseline, current, options, segments, counters, bands", LAYOUTS.values(), ids=LAYOUTS.keys())
 def test_known_layouts(baseline, current, options, segments, counters, bands):
     alignment = align(baseline, current, **options)
     assert alignment.aligned and described(alignment) == (segments, counters, bands)
@@ -67,22 +95,25 @@ def changed_in_place(count, height=100):
     return "".join(names), "".join(changed)
 
 
-@pytest.mark.parametrize("rows, options, aligned", [
-    (changed_in_place(25), {}, True),  # 50 edits: within ceil(0.25 * 200) = 50
-    (changed_in_place(26), {}, False),  # 52 edits
-    (changed_in_place(26), {"max_edit_ratio": 0.26}, True),
-    (changed_in_place(25), {"max_edit_ratio": 0.2475}, True),  # ceil(49.5) = 50
-    (changed_in_place(25), {"max_edit_rows": 49}, False),
-    (changed_in_place(0), {"max_edit_ratio": 0.0}, True),  # a zero budget still aligns identical rows
-    (changed_in_place(1), {"max_edit_ratio": 0.0}, False),
-    (changed_in_place(0), {"max_edit_rows": 0}, True),
-    (changed_in_place(1), {"max_edit_rows": 0}, False),
-    (("pqWWDEFrs", "pqIJKWWrs"), {"max_edit_rows": 6, "max_edit_ratio": 1.0}, True),
-    (("pqWWDEFrs", "pqIJKWWrs"), {"max_edit_rows": 5, "max_edit_ratio": 1.0}, False),
-    # Alignment is vertical only: images of different widths never align.
-    (("abc", rows_image("abcdefghi", width=5)), {"max_edit_ratio": 1.0}, False),
-    ((np.zeros((2, 0, 4), np.uint8), np.zeros((2, 1, 4), np.uint8)), {}, False),
-])
+@pytest.mark.parametrize(
+    "rows, options, aligned",
+    [
+        (changed_in_place(25), {}, True),  # 50 edits: within ceil(0.25 * 200) = 50
+        (changed_in_place(26), {}, False),  # 52 edits
+        (changed_in_place(26), {"max_edit_ratio": 0.26}, True),
+        (changed_in_place(25), {"max_edit_ratio": 0.2475}, True),  # ceil(49.5) = 50
+        (changed_in_place(25), {"max_edit_rows": 49}, False),
+        (changed_in_place(0), {"max_edit_ratio": 0.0}, True),  # a zero budget still aligns identical rows
+        (changed_in_place(1), {"max_edit_ratio": 0.0}, False),
+        (changed_in_place(0), {"max_edit_rows": 0}, True),
+        (changed_in_place(1), {"max_edit_rows": 0}, False),
+        (("pqWWDEFrs", "pqIJKWWrs"), {"max_edit_rows": 6, "max_edit_ratio": 1.0}, True),
+        (("pqWWDEFrs", "pqIJKWWrs"), {"max_edit_rows": 5, "max_edit_ratio": 1.0}, False),
+        # Alignment is vertical only: images of different widths never align.
+        (("abc", rows_image("abcdefghi", width=5)), {"max_edit_ratio": 1.0}, False),
+        ((np.zeros((2, 0, 4), np.uint8), np.zeros((2, 1, 4), np.uint8)), {}, False),
+    ],
+)
 def test_edit_budget(rows, options, aligned):
     alignment = align(*rows, **options)
     assert alignment.aligned is aligned
@@ -103,7 +134,7 @@ def lcs_length(a, b):
 def test_random_row_sequences_against_a_brute_force_lcs():
     generator = random.Random(11)
     for _ in range(150):
-        alphabet = "abcW"[:generator.randint(1, 4)]
+        alphabet = "abcW"[: generator.randint(1, 4)]
         baseline = "".join(generator.choice(alphabet) for _ in range(generator.randint(0, 14)))
         current = "".join(generator.choice(alphabet) for _ in range(generator.randint(0, 14)))
         alignment = align(baseline, current, max_edit_ratio=1.0)
@@ -114,7 +145,7 @@ def test_random_row_sequences_against_a_brute_force_lcs():
         for segment in alignment.segments:
             assert (segment.baseline_start, segment.current_start) == (x, y) and segment.len >= 1
             if segment.kind == "equal":
-                assert baseline[x:x + segment.len] == current[y:y + segment.len]
+                assert baseline[x : x + segment.len] == current[y : y + segment.len]
             x += segment.len if segment.kind != "insert" else 0
             y += segment.len if segment.kind != "delete" else 0
         assert (x, y) == (len(baseline), len(current))
@@ -146,11 +177,17 @@ print(pair.row_alignment(max_edit_ratio=1.0, max_edit_rows=2 * rows))
 """
 
 
-@pytest.mark.skipif(bool(os.environ.get("QUORVANE_SANITIZED")),
-                    reason="AddressSanitizer reserves far more address space than the cap leaves")
+@pytest.mark.skipif(
+    bool(os.environ.get("QUORVANE_SANITIZED")),
+    reason="AddressSanitizer reserves far more address space than the cap leaves",
+)
 def test_a_trace_that_cannot_be_allocated_is_a_memory_error():
-    child = subprocess.run([sys.executable, "-c", CAPPED_TRACE], capture_output=True, text=True,
-                           env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    child = subprocess.run(
+        [sys.executable, "-c", CAPPED_TRACE],
+        capture_output=True,
+        text=True,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines() == [
         "MemoryError",

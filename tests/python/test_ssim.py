@@ -3,9 +3,8 @@ score, and the scores that follow from the definition alone."""
 
 import numpy as np
 import pytest
-from scipy.ndimage import uniform_filter
-
 from imaging import random_rgba, rgba_comparison
+from scipy.ndimage import uniform_filter
 
 C1, C2 = 6.5025, 58.5225
 
@@ -29,11 +28,21 @@ def unclamped_reference(baseline, current):
         return float(np.mean(np.where(den == 0, 1.0, (2 * mean_x * mean_y + C1) * (2 * cov + C2) / den)))
 
 
-@pytest.mark.parametrize("width, height", [
-    (11, 11), (12, 40), (40, 12), (37, 64), (300, 200),
-    (640, 480),  # large enough for the window means to run on the pool
-    (10, 1000), (1000, 10), (2, 3), (3, 7),  # whole-image path
-])
+@pytest.mark.parametrize(
+    "width, height",
+    [
+        (11, 11),
+        (12, 40),
+        (40, 12),
+        (37, 64),
+        (300, 200),
+        (640, 480),  # large enough for the window means to run on the pool
+        (10, 1000),
+        (1000, 10),
+        (2, 3),
+        (3, 7),  # whole-image path
+    ],
+)
 def test_matches_scipy_reference(width, height):
     # A textured baseline and a current image that keeps part of its
     # structure: noise, a shifted block and a flat area, so scores land mid-range.
@@ -41,7 +50,7 @@ def test_matches_scipy_reference(width, height):
     baseline[: height // 3, : width // 2] = (30, 60, 90, 255)
     noise = np.random.default_rng(width).integers(-40, 41, baseline.shape)
     current = np.clip(baseline.astype(int) + noise, 0, 255).astype(np.uint8)
-    current[height // 2:, width // 2:] = np.roll(baseline, 3, axis=1)[height // 2:, width // 2:]
+    current[height // 2 :, width // 2 :] = np.roll(baseline, 3, axis=1)[height // 2 :, width // 2 :]
     expected = unclamped_reference(baseline, current)
     assert 0.0 < expected < 1.0
     assert rgba_comparison(baseline, current).ssim() == pytest.approx(expected, rel=1e-12, abs=0)

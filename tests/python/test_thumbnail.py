@@ -9,11 +9,11 @@ import struct
 
 import numpy as np
 import pytest
+import screens
+from imaging import pixels, png_bytes, random_rgba, rgba_comparison
 from PIL import Image
 
 import quorvane
-import screens
-from imaging import pixels, png_bytes, random_rgba, rgba_comparison
 
 
 def pair_of(rgba, current=None):
@@ -41,6 +41,7 @@ def lanczos3(x):
     def sinc(t):
         a = F(t * F(math.pi))
         return F(1) if t == 0 else F(F(SINF(a)) / a)
+
     return F(sinc(x) * sinc(F(x / F(3)))) if abs(x) < 3 else F(0)
 
 
@@ -85,19 +86,22 @@ def test_output_is_a_simple_lossless_webp_without_metadata_at_every_effort():
     assert by_effort[None] == by_effort[6] != by_effort[0]
 
 
-@pytest.mark.parametrize("source, options, expected", [
-    ((400, 1200), {}, (200, 600)),
-    ((1000, 2), {}, (200, 1)),
-    ((400, 200), {"width": 200, "min_width": 200}, (200, 100)),
-    ((400, 1200), {"min_height": 601}, (200, 1200)),
-    ((400, 1200), {"min_height": 600}, (200, 600)),
-    ((150, 80), {"width": 100, "min_height": 60}, (100, 80)),
-    ((150, 80), {"width": 400, "min_width": 500, "min_height": 10}, (150, 80)),
-    ((201, 100), {}, (200, 100)),
-    # 1.5 rows become 2 and 2.5 rows 3: halfway cases round away from zero.
-    ((200, 3), {"width": 100}, (100, 2)),
-    ((200, 5), {"width": 100}, (100, 3)),
-])
+@pytest.mark.parametrize(
+    "source, options, expected",
+    [
+        ((400, 1200), {}, (200, 600)),
+        ((1000, 2), {}, (200, 1)),
+        ((400, 200), {"width": 200, "min_width": 200}, (200, 100)),
+        ((400, 1200), {"min_height": 601}, (200, 1200)),
+        ((400, 1200), {"min_height": 600}, (200, 600)),
+        ((150, 80), {"width": 100, "min_height": 60}, (100, 80)),
+        ((150, 80), {"width": 400, "min_width": 500, "min_height": 10}, (150, 80)),
+        ((201, 100), {}, (200, 100)),
+        # 1.5 rows become 2 and 2.5 rows 3: halfway cases round away from zero.
+        ((200, 3), {"width": 100}, (100, 2)),
+        ((200, 5), {"width": 100}, (100, 3)),
+    ],
+)
 def test_output_size(source, options, expected):
     width, height = source
     assert pixels(pair_of(gradient_rgba(height, width)).current_thumbnail(**options)).shape[1::-1] == expected
@@ -114,7 +118,7 @@ def test_unscaled_images_round_trip_and_crops_keep_the_top_or_the_top_left():
     rgba = gradient_rgba(500, 1000)
     for height in (None, 100):
         data = pair_of(rgba).current_thumbnail(width=200, height=height, min_width=300)
-        assert np.array_equal(pixels(data), rgba[:height or 500, :200, :3])
+        assert np.array_equal(pixels(data), rgba[: height or 500, :200, :3])
 
 
 def test_baseline_is_shown_padded_or_at_its_own_size_and_thumbnail_decodes_its_png():
@@ -130,10 +134,22 @@ def test_baseline_is_shown_padded_or_at_its_own_size_and_thumbnail_decodes_its_p
 # Sizes in both directions, odd ratios, windows cut by the edges, one image
 # large enough to be split over the worker pool, and an axis that keeps its
 # length; random alpha too.
-@pytest.mark.parametrize("height, width, target", [
-    (23, 37, 10), (64, 64, 31), (120, 50, 17), (7, 200, 13), (300, 9, 4), (5, 40, 39), (1, 30, 7),
-    (500, 700, 150), (40, 41, 40), (97, 180, 40), (60, 1000, 77),
-])
+@pytest.mark.parametrize(
+    "height, width, target",
+    [
+        (23, 37, 10),
+        (64, 64, 31),
+        (120, 50, 17),
+        (7, 200, 13),
+        (300, 9, 4),
+        (5, 40, 39),
+        (1, 30, 7),
+        (500, 700, 150),
+        (40, 41, 40),
+        (97, 180, 40),
+        (60, 1000, 77),
+    ],
+)
 def test_resampling_is_the_references_and_close_to_pillows(height, width, target):
     rgba = random_rgba(height, width, seed=height * width)
     ours = pixels(pair_of(rgba).current_thumbnail(width=target))
@@ -160,8 +176,9 @@ def test_errors():
 
 
 @pytest.mark.parametrize("aligned", [False, True])
-@pytest.mark.parametrize("thumbnail", [{}, {"thumbnail_width": 64, "thumbnail_height": 50, "effort": 0},
-                                       {"thumbnail_width": 500}])
+@pytest.mark.parametrize(
+    "thumbnail", [{}, {"thumbnail_width": 64, "thumbnail_height": 50, "effort": 0}, {"thumbnail_width": 500}]
+)
 def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_its_pixels(aligned, thumbnail):
     base = screens.page(300, 160, seed=4)
     pair = pair_of(base, screens.with_block(screens.shifted(base, at=100, rows=12), y=20, x=30, size=40))
