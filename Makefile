@@ -2,13 +2,15 @@
 # make test   set up, build, and run every test (C++ unit tests and pytest)
 # make wheel  the sdist and one self-contained wheel in dist/
 # make test-sanitize   every test against an AddressSanitizer + UBSan build
+# make lint   formatting (clang-format, ruff format), ruff check, shellcheck and mypy --strict;
+#             make format applies the two formatters
 # make fuzz            libFuzzer on every fuzz target (FUZZ_RUNS executions each);
 #                      make fuzz-smoke runs each for FUZZ_SECONDS instead
 PYTHON ?= python3
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: setup build demo test bench install wheel clean test-sanitize fuzz fuzz-smoke
+.PHONY: setup build demo test bench install wheel clean test-sanitize fuzz fuzz-smoke lint format
 
 setup:
 	@PYTHON=$(PYTHON) scripts/setup.sh
@@ -50,3 +52,21 @@ wheel: setup
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz build-wheel dist examples/output
+
+# What the formatters and checkers look at: the project's own files, never test data.
+CXX_SOURCES = $(shell git ls-files '*.cpp' '*.hpp' | grep -v '^tests/data/')
+SHELL_SCRIPTS = $(shell git ls-files '*.sh' .ci/run | grep -v '^tests/data/')
+
+lint: setup
+	@PYTHON=$(PYTHON) scripts/setup.sh lint
+	clang-format-14 --dry-run --Werror $(CXX_SOURCES)
+	$(PYTHON) -m ruff format --check --quiet .
+	$(PYTHON) -m ruff check --quiet .
+	shellcheck $(SHELL_SCRIPTS)
+	$(PYTHON) -m mypy --strict python/quorvane_cli python/quorvane_pytest examples/typed_usage.py
+
+format: setup
+	@PYTHON=$(PYTHON) scripts/setup.sh lint
+	clang-format-14 -i $(CXX_SOURCES)
+	$(PYTHON) -m ruff format --quiet .
+	$(PYTHON) -m ruff check --fix --quiet .

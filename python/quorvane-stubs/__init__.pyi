@@ -261,9 +261,7 @@ def diff_count_batch(
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
 ) -> list[tuple[int, int, int]]: ...
-def ssim_batch(
-    pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
-) -> list[float]: ...
+def ssim_batch(pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)) -> list[float]: ...
 def compare_batch(
     pairs: _PngPairs,
     threshold: float = 0.1,
