@@ -13,7 +13,7 @@ import re
 import sys
 
 import quorvane
-from quorvane_cli import analysis, page, regions
+from quorvane_cli import analysis, manifest, page, regions
 from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, Files, Url, failing_file, location
 from quorvane_cli.progress import Progress
 
@@ -98,11 +98,6 @@ class PairRun:
         self.files.write(target, data)
         return relative
 
-    def copy(self, entry, name, source):
-        relative, target = self.target(entry, name)
-        self.files.copy(source, target)
-        return relative
-
     def thumbnail(self, make):
         """make(width=..., effort=...) with the report's thumbnail options, or
         None where WebP cannot hold the thumbnail."""
@@ -126,20 +121,24 @@ class PairRun:
         except ValueError as error:
             return error_record(entry, failing_file(entry.baseline, baseline_png, entry.current), str(error))
         figures, alignment = analysis.compared_figures(comparison, settings)
-        images = {
-            "current": self.copy(entry, "current.png", entry.current),
-            "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail)),
-        }
+        digests = {"baseline": manifest.sha256(baseline_png), "current": manifest.sha256(current_png)}
+        # An unchanged pair has no images; a changed one keeps the bytes compared,
+        # the current image's being what accepting the pair writes.
+        images = {}
         if figures["changed_pixels"]:
-            images.update(self.change_images(entry, figures, comparison, alignment, settings))
-        return record(entry, figures, images, analysis.judge(figures, self.limits))
+            images = {
+                "current": self.save(entry, "current.png", current_png),
+                "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail)),
+                **self.change_images(entry, baseline_png, figures, comparison, alignment, settings),
+            }
+        return record(entry, figures, images, analysis.judge(figures, self.limits), sha256=digests)
 
-    def change_images(self, entry, figures, comparison, alignment, settings):
+    def change_images(self, entry, baseline_png, figures, comparison, alignment, settings):
         # The baseline at its own size, without the padding of a size mismatch.
         baseline_thumbnail = self.thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))
         diff, diff_thumbnail = images_of(comparison, settings.drawing_options(), self.thumbnail_options())
         images = {
-            "baseline": self.copy(entry, "baseline.png", entry.baseline),
+            "baseline": self.save(entry, "baseline.png", baseline_png),
             "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),
             "diff": self.save(entry, "diff.png", diff),
             "diff_thumbnail": self.save(entry, "diff.webp", diff_thumbnail),
@@ -164,13 +163,13 @@ class PairRun:
             return error_record(entry, source, str(error))
         width, height = analysis.png_size(png)
         images = {
-            side: self.copy(entry, f"{side}.png", source),
+            side: self.save(entry, f"{side}.png", png),
             f"{side}_thumbnail": self.save(entry, f"{side}.webp", thumbnail),
         }
         status = "new" if side == "current" else "missing"
         failure = "no baseline image" if status == "new" else "no current image"
         figures = {side: {"width": width, "height": height}, "status": status}
-        return record(entry, figures, images, [failure])
+        return record(entry, figures, images, [failure], sha256={side: manifest.sha256(png)})
 
     def records(self, entries, done=lambda: None):
         """Records of the entries, in their order: of all of them in a local
@@ -220,8 +219,10 @@ def apply_ignore_file(path, entries):
             print(f"quorvane: {path}: {json.dumps(key)} matches no file", file=sys.stderr)
 
 
-def record(entry, figures, images, failures):
-    """A pair's record in report.json: the same keys for every status."""
+def record(entry, figures, images, failures, *, sha256=None, limits=None):
+    """A pair's record in report.json: the same keys for every status.
+    sha256 holds the digests of the files compared, by side; limits, the
+    pair's own where they are not the run's."""
     result = {
         "path": entry.path,
         "status": figures["status"],
@@ -240,6 +241,9 @@ def record(entry, figures, images, failures):
         "ignored_pixels": None,
         "clusters": None,
         "alignment": None,
+        "sha256": {"baseline": None, "current": None, **(sha256 or {})},
+        "limits": limits,
+        "baseline_file": None if entry.baseline is None else str(entry.baseline),
     }
     result.update(figures)
     for side, file in (("baseline", entry.baseline), ("current", entry.current)):
@@ -300,7 +304,7 @@ THUMBNAIL_EFFORT = 1
 THUMBNAIL_WIDTH = 240
 
 # Written last, each whole or not at all; an earlier run's are removed first.
-REPORT_FILES = ("report.json", "index.html")
+REPORT_FILES = ("report.json", manifest.NAME, "index.html")
 
 
 def run(
@@ -364,8 +368,31 @@ def run(
 
     report = report_data(baseline_dir, current_dir, settings, limits, records, ignore_file)
     files.keep(out_dir / "report.json", json.dumps(report, indent=1).encode())
-    files.keep(out_dir / "index.html", page.render(report).encode())
+    results = results_manifest(report, baseline_dir, files)
+    files.keep(out_dir / manifest.NAME, manifest.dumps(results))
+    files.keep(out_dir / "index.html", page.render(results).encode())
     return report
+
+
+def results_manifest(report, baseline_dir, files):
+    """The results manifest of a report: each pair named by its relative
+    path, which is also its baseline's path below the baseline directory."""
+    limits = report["limits"]
+    root = str(baseline_dir) if isinstance(baseline_dir, Url) else str(files.local(baseline_dir).resolve())
+    return manifest.build(
+        [
+            manifest.from_record(pair, name=pair["path"], baseline=pair["path"], limits=limits)
+            for pair in report["pairs"]
+        ],
+        made_by="report",
+        root=root,
+        baseline_dir=report["baseline_dir"],
+        current_dir=report["current_dir"],
+        threshold=report["settings"]["threshold"],
+        include_aa=report["settings"]["include_aa"],
+        quorvane=report["quorvane"],
+        generated=report["generated"],
+    )
 
 
 def run_report(args, settings, limits):

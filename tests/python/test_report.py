@@ -2,6 +2,7 @@
 report.json, the ignore file, the files the page refers to, and the exit
 statuses."""
 
+import hashlib
 import json
 import re
 
@@ -11,6 +12,10 @@ from conftest import IGNORED
 from screens import run
 
 import quorvane
+
+
+def sha256(path):
+    return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
 def test_pairs_by_relative_path_with_their_statuses_and_regions(suite_report):
@@ -108,7 +113,21 @@ def test_images_are_the_sources_and_the_modules(suite_report):
         "diff_thumbnail": quorvane.thumbnail(diff, **thumbnail),
         "aligned_diff_thumbnail": quorvane.thumbnail(aligned_diff, **thumbnail),
     }
-    assert [name for name, path in pairs["home.png"]["images"].items() if path] == ["current", "current_thumbnail"]
+    assert not any(pairs["home.png"]["images"].values())  # no images for an unchanged pair
+
+
+def test_manifest_names_what_accepting_each_pair_writes(suite_report):
+    results = json.loads((suite_report.out / "manifest.json").read_text())
+    assert results["root"] == str(suite_report.baseline.resolve())
+    assert [pair["name"] for pair in results["pairs"]] == [pair["path"] for pair in suite_report.data["pairs"]]
+    for pair in results["pairs"]:
+        baseline, current = (folder / pair["name"] for folder in (suite_report.baseline, suite_report.current))
+        acceptable = pair["status"] in ("changed", "shifted", "new", "missing")
+        assert pair["baseline"] == (pair["name"] if acceptable else None)
+        assert pair["baseline_sha256"] == (sha256(baseline) if acceptable and baseline.exists() else None)
+        accepted = (suite_report.out / pair["accepted"]).read_bytes() if pair["accepted"] else None
+        assert accepted == (current.read_bytes() if acceptable and current.exists() else None)
+        assert pair["accepted_sha256"] == (sha256(current) if accepted else None)
 
 
 def test_every_file_is_decoded_once_and_no_written_png_again(capsys, tmp_path, monkeypatch):
