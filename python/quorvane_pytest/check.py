@@ -6,7 +6,7 @@ import dataclasses
 import pathlib
 
 import quorvane
-from quorvane_cli import analysis, cli, files, report
+from quorvane_cli import analysis, cli, files, manifest, report
 from quorvane_pytest.naming import shown
 
 THUMBNAIL_WIDTH, THUMBNAIL_EFFORT = report.THUMBNAIL_WIDTH, report.THUMBNAIL_EFFORT  # as on the report page
@@ -31,7 +31,7 @@ def check(run, screenshot, shot, settings, limits):
         write_baseline(run, screenshot, shot.png, "new")
         if run.update:
             return
-        raise missing(run, screenshot, shot)
+        raise missing(run, screenshot, shot, limits)
     settings = dataclasses.replace(settings, ignore=shot.regions)
     try:  # the screenshot decodes and its regions are sound: the baseline is at fault
         comparison = quorvane.Comparison(baseline, shot.png, **settings.region_options())
@@ -47,7 +47,7 @@ def check(run, screenshot, shot, settings, limits):
     if run.update:
         write_baseline(run, screenshot, shot.png, "updated")
         return
-    raise beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings)
+    raise beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings, limits)
 
 
 def read_baseline(screenshot):
@@ -72,7 +72,7 @@ def size_failures(figures, limits):
     return [f"the screenshot is {current}, its baseline {baseline}"]
 
 
-def missing(run, screenshot, shot):
+def missing(run, screenshot, shot, limits):
     """Records the failure for the report page; returns its AssertionError
     (as undecodable and beyond_limits do)."""
     images = write_images(
@@ -81,7 +81,8 @@ def missing(run, screenshot, shot):
     width, height = analysis.png_size(shot.png)
     failure = f"no baseline: written from this screenshot at {shown(screenshot.baseline, run.invocation_dir)}"
     figures = {"current": {"width": width, "height": height}, "status": "new"}
-    run.failed.append(report.record(entry(run, screenshot), figures, images, [failure]))
+    digests = {"current": manifest.sha256(shot.png)}
+    run.failed.append(report.record(entry(run, screenshot), figures, images, [failure], **accepting(digests, limits)))
     return AssertionError(f"screenshot {screenshot.name}: {failure}; the next run compares with it")
 
 
@@ -91,7 +92,7 @@ def undecodable(run, screenshot, error):
     return AssertionError(f"screenshot {screenshot.name}: {text}; --update-screenshots writes it again")
 
 
-def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings):
+def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figures, failures, settings, limits):
     drawing, thumbnails = settings.drawing_options(), {"thumbnail_width": THUMBNAIL_WIDTH, "effort": THUMBNAIL_EFFORT}
     pngs = {
         "baseline": (baseline, thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))),
@@ -101,7 +102,8 @@ def beyond_limits(run, screenshot, baseline, shot, comparison, alignment, figure
     if figures["alignment"] is not None and figures["alignment"]["bands"]:
         pngs["aligned_diff"] = report.images_of(comparison, drawing, thumbnails, alignment)
     images = write_images(run, screenshot, pngs)
-    run.failed.append(report.record(entry(run, screenshot), figures, images, failures))
+    digests = {"baseline": manifest.sha256(baseline), "current": manifest.sha256(shot.png)}
+    run.failed.append(report.record(entry(run, screenshot), figures, images, failures, **accepting(digests, limits)))
     return AssertionError(failure_message(run, screenshot, figures, failures, pngs.keys()))
 
 
@@ -119,6 +121,12 @@ def failure_message(run, screenshot, figures, failures, written):
     paths = [shown(image_file(screenshot, key, ".png"), run.invocation_dir) for key in written]
     lines += [("images     " if index == 0 else " " * 11) + path for index, path in enumerate(paths)]
     return "\n".join(lines)
+
+
+def accepting(digests, limits):
+    """What the results manifest needs of a record: the digests of the bytes
+    compared, and the limits this screenshot was judged by."""
+    return {"sha256": digests, "limits": analysis.as_dict(limits.in_force())}
 
 
 def entry(run, screenshot):
