@@ -9,7 +9,7 @@ import math
 import sys
 
 import quorvane
-from quorvane_cli import analysis, approve, regions, report
+from quorvane_cli import analysis, approve, regions, report, review
 from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, failing_file, read_file, write_file
 
 
@@ -420,13 +420,14 @@ def build_parser():
     add_comparison_options(make_report)
     make_report.set_defaults(run=report.run_report)
     approve.add_parser(commands)
+    review.add_parser(commands)
     return parser
 
 
 def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     try:
-        if args.command == "approve":  # takes no comparison options
+        if args.command in ("approve", "review"):  # they take no comparison options
             return args.run(args)
         return args.run(args, from_args(analysis.Settings, args), from_args(analysis.Limits, args))
     except CliError as error:
