@@ -264,6 +264,7 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
         ]
     )
     results = manifest.read(tester.path / OUTPUT)
+    assert (results["root"], results["baseline_dir"], results["current_dir"]) == (str(tester.path), ".", OUTPUT)
     assert {pair["status"]: (pair["name"], pair["title"]) for pair in results["pairs"]} == {
         status: (f"__screenshots__/test_all/{name}.png", f"test_all.py::test_all[{name}] · {name}.png")
         for status, name in (("changed", "changed"), ("error", "undecodable"), ("new", "missing"))
