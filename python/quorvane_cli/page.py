@@ -85,9 +85,14 @@ def rectangle(x: float, y: float, width: float, height: float, size: Size) -> st
     if right <= x or bottom <= y:
         return None
     return (
-        f"left:{100 * x / size['width']:.4f}%;top:{100 * y / size['height']:.4f}%;"
-        f"width:{100 * (right - x) / size['width']:.4f}%;height:{100 * (bottom - y) / size['height']:.4f}%"
+        f"left:{share(x, size['width'])};top:{share(y, size['height'])};"
+        f"width:{share(right - x, size['width'])};height:{share(bottom - y, size['height'])}"
     )
+
+
+def share(part: float, whole: int) -> str:
+    """A length in percent of the image's, fine enough for any screen."""
+    return f"{100 * part / whole:.2f}%"
 
 
 def marks(kind: str, placed: Sequence[tuple[str | None, str]]) -> list[dict[str, str]]:
@@ -131,9 +136,8 @@ def gutter_marks(bands: Sequence[Band], height: int) -> list[dict[str, str]]:
     their extent, deleted ones as a line where they went missing."""
     placed = []
     for band in bands:
-        top = 100 * min(band["y"], height) / height
-        extent = f"height:{100 * band['rows'] / height:.4f}%" if band["kind"] == "inserted" else "height:3px"
-        placed.append((f"top:{top:.4f}%;{extent}", band_text(band)))
+        extent = f"height:{share(band['rows'], height)}" if band["kind"] == "inserted" else "height:3px"
+        placed.append((f"top:{share(min(band['y'], height), height)};{extent}", band_text(band)))
     return [{**mark, "kind": f"band {band['kind']}"} for mark, band in zip(marks("band", placed), bands)]
 
 
@@ -144,16 +148,14 @@ def shift_marks(bands: Sequence[Band], size: Size, side: str) -> list[dict[str, 
     placed: list[dict[str, str]] = []
     offset = 0  # baseline row minus current row, above the band
     for band in bands:
-        y = band["y"] + (offset if side == "baseline" else 0)
-        covers = (band["kind"] == "inserted") == (side == "current")
-        if covers:
-            style = rectangle(0, y, size["width"], band["rows"], size)
-        else:
-            style = f"left:0;width:100%;top:{100 * min(y, size['height']) / size['height']:.4f}%;height:0"
-        if style is not None:
-            kind = f"shift {band['kind']}" + ("" if covers else " edge")
-            placed.append({"kind": kind, "style": style, "title": f"{band_text(band)} (in {side} rows from {y})"})
+        y = min(band["y"] + (offset if side == "baseline" else 0), size["height"])
         offset += band["rows"] if band["kind"] == "deleted" else -band["rows"]
+        covers = (band["kind"] == "inserted") == (side == "current")
+        rows = min(band["rows"], size["height"] - y) if covers else 0
+        style = f"top:{share(y, size['height'])}" + (f";height:{share(rows, size['height'])}" if rows else "")
+        placed.append(
+            {"kind": f"shift {band['kind']}" + ("" if rows else " edge"), "style": style, "title": band_text(band)}
+        )
     return placed
 
 
