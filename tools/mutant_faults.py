@@ -228,6 +228,78 @@ FAULTS = [
         "            index = position[future.key]\n",
         "            index = len([r for r in results if r is not None])\n",
     ),
+    Fault(
+        "manifest paths may climb out of their folder",
+        "python/quorvane_cli/manifest.py",
+        'any(part in ("", ".", "..") for part in parts)',
+        'any(part in ("", ".") for part in parts)',
+    ),
+    Fault(
+        "manifest takes true for a number",
+        "python/quorvane_cli/manifest.py",
+        "(isinstance(value, bool) and kind is not bool)",
+        "(isinstance(value, bool) and kind is float)",
+    ),
+    Fault(
+        "manifest of another version read",
+        "python/quorvane_cli/manifest.py",
+        "if version != VERSION:",
+        "if version is None:",
+    ),
+    Fault(
+        "accepted image written without its digest checked",
+        "python/quorvane_cli/approve.py",
+        'if data is None or manifest.sha256(data) != pair["accepted_sha256"]:',
+        "if data is None:",
+    ),
+    Fault(
+        "baseline changed since the run written over",
+        "python/quorvane_cli/approve.py",
+        'if now != pair["baseline_sha256"] and not force:',
+        'if now != pair["baseline_sha256"] and force:',
+    ),
+    Fault(
+        "missing pair's baseline deleted unasked",
+        "python/quorvane_cli/approve.py",
+        "    if not delete_missing:\n",
+        "    if delete_missing is None:\n",
+    ),
+    Fault(
+        "a name matching nothing passes",
+        "python/quorvane_cli/approve.py",
+        "    if unmatched:\n        return USAGE\n",
+        "",
+    ),
+    Fault(
+        "review server answers any Host",
+        "python/quorvane_cli/review.py",
+        'if self.headers.get("Host") in self.server.hosts and secrets.compare_digest(',
+        "if secrets.compare_digest(",
+    ),
+    Fault(
+        "review server takes writes from any site",
+        "python/quorvane_cli/review.py",
+        "if origin is not None and origin not in self.server.origins:",
+        'if origin is not None and not origin.startswith("http://"):',
+    ),
+    Fault(
+        "Undo deletes the baseline it should restore",
+        "python/quorvane_cli/review.py",
+        "approve.restore(path, None if kept is None else kept.read_bytes())",
+        "approve.restore(path, None)",
+    ),
+    Fault(
+        "preview overflows its box",
+        "python/quorvane_cli/page.py",
+        'scale = min(PREVIEW_WIDTH / size["width"], PREVIEW_HEIGHT / size["height"])',
+        'scale = max(PREVIEW_WIDTH / size["width"], PREVIEW_HEIGHT / size["height"])',
+    ),
+    Fault(
+        "deleted rows drawn at their current-image row on the baseline",
+        "python/quorvane_cli/page.py",
+        'offset += band["rows"] if band["kind"] == "deleted" else -band["rows"]',
+        "offset += 0",
+    ),
     # python/quorvane_pytest
     Fault(
         "second unnamed screenshot numbered 1",

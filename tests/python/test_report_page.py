@@ -89,7 +89,9 @@ def test_every_image_loads_and_previews_show_images_whole(page):
         image.naturalWidth, image.naturalHeight])""")
     assert len(previews) == 4
     for width, height, natural_width, natural_height in previews:  # fitted to the image's aspect ratio
-        assert abs(width / height - natural_width / natural_height) < 0.05 and max(width / 96, height / 64) > 0.95
+        assert (
+            abs(width / height - natural_width / natural_height) < 0.05 and 0.95 < max(width / 96, height / 64) < 1.05
+        )
 
 
 def test_marks_stand_over_the_images(page, suite_report):
