@@ -60,7 +60,16 @@ class Folder:
 
     @classmethod
     def open(cls, results: pathlib.Path, root: pathlib.Path | None = None) -> Folder:
-        data = manifest.read(results)
+        """The folder's manifest and root; a CliError (status 2) for a
+        manifest that cannot be used or a root that is not here."""
+        try:
+            data = manifest.read(results)
+        except manifest.ManifestError as error:
+            raise failure(error.where, error.reason) from None
+        if root is None and not pathlib.Path(data["root"]).is_dir():
+            raise failure(data["root"], "the baselines' folder where the run was made is not here: give --root DIR")
+        if root is not None and not root.is_dir():
+            raise failure(root, "no such folder")
         return cls(results, data, root if root is not None else pathlib.Path(data["root"]))
 
     def baseline(self, pair: Pair) -> pathlib.Path:
@@ -245,10 +254,7 @@ def run(
     listed = [*names, *(approvals(from_file) if from_file is not None else ())]
     if not listed and not every:
         raise failure("approve", "name the pairs to accept, or give --all or --from FILE")
-    try:
-        folder = Folder.open(results, root)
-    except manifest.ManifestError as error:
-        raise failure(results, str(error)) from None
+    folder = Folder.open(results, root)
     chosen, unmatched = select(folder.manifest["pairs"], listed, every)
     done = []
     for pair in chosen:
@@ -263,6 +269,17 @@ def run(
     return REFUSED if any(result.outcome is Outcome.REFUSED for result in done) else WITHIN
 
 
+def add_folder_arguments(parser: argparse.ArgumentParser) -> None:
+    """The results folder, and the root its baselines' paths start from."""
+    parser.add_argument("results", metavar="RESULTS", type=pathlib.Path, help="the results folder")
+    parser.add_argument(
+        "--root",
+        type=pathlib.Path,
+        metavar="DIR",
+        help="the folder the baselines' paths start from (default: the one the manifest names, where the run was made)",
+    )
+
+
 def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "approve",
@@ -273,7 +290,7 @@ def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) ->
         epilog="Exit status: 0 when everything chosen was written, 1 when a pair was refused, 2 for bad usage or "
         "a name that matches no pair.",
     )
-    parser.add_argument("results", metavar="RESULTS", type=pathlib.Path, help="the results folder")
+    add_folder_arguments(parser)
     parser.add_argument("names", metavar="NAME", nargs="*", help="a pair's name or a glob pattern ('checkout/*')")
     parser.add_argument(
         "--all", dest="every", action="store_true", help="every pair beyond its limits, new and shifted ones included"
@@ -284,12 +301,6 @@ def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) ->
         type=pathlib.Path,
         metavar="FILE",
         help="the pairs listed in FILE, the approvals.json the review page downloads",
-    )
-    parser.add_argument(
-        "--root",
-        type=pathlib.Path,
-        metavar="DIR",
-        help="the folder the baselines' paths start from (default: the one the manifest names, where the run was made)",
     )
     parser.add_argument("--dry-run", action="store_true", help="say what would be written, and write nothing")
     parser.add_argument("--force", action="store_true", help="write over baselines changed since the run")

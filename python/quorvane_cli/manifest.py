@@ -139,7 +139,11 @@ class Manifest(TypedDict):
 
 
 class ManifestError(ValueError):
-    """A manifest that cannot be used, in one line naming its file."""
+    """A manifest that cannot be used: its file, and what is wrong."""
+
+    def __init__(self, where: str, reason: str) -> None:
+        super().__init__(f"{where}: {reason}")
+        self.where, self.reason = where, reason
 
 
 STATUSES: tuple[Status, ...] = typing.get_args(Status)
@@ -185,34 +189,37 @@ def read(folder: pathlib.Path) -> Manifest:
         with path.open("rb") as file:
             text = file.read(LARGEST_FILE + 1)
     except FileNotFoundError:
-        raise ManifestError(f"{path}: no results manifest here: not a report directory or screenshot output") from None
+        raise ManifestError(
+            str(path), "no results manifest here: not a report directory or screenshot output"
+        ) from None
     except OSError as error:
-        raise ManifestError(f"{path}: {error.strerror or error}") from None
+        raise ManifestError(str(path), f"{error.strerror or error}") from None
     if len(text) > LARGEST_FILE:
-        raise ManifestError(f"{path}: larger than any manifest ({LARGEST_FILE} bytes)")
+        raise ManifestError(str(path), f"larger than any manifest ({LARGEST_FILE} bytes)")
     try:
         data = json.loads(text)
     except (ValueError, UnicodeDecodeError) as error:
-        raise ManifestError(f"{path}: not a JSON file: {error}") from None
+        raise ManifestError(str(path), f"not a JSON file: {error}") from None
     return parse(data, str(path))
 
 
 def parse(data: object, where: str = NAME) -> Manifest:
     if not isinstance(data, dict) or data.get("format") != FORMAT:
-        raise ManifestError(f"{where}: not a quorvane results manifest")
+        raise ManifestError(where, "not a quorvane results manifest")
     version = data.get("version")
     if version != VERSION:
         raise ManifestError(
-            f"{where}: manifest version {json.dumps(version)} is not one this quorvane reads ({VERSION}); "
-            "a newer quorvane made it"
+            where,
+            f"manifest version {json.dumps(version)} is not one this quorvane reads ({VERSION}); "
+            "a newer quorvane made it",
         )
-    check(data, Manifest, "manifest", where)
+    check(data, Manifest, "", where)
     manifest = typing.cast(Manifest, data)
     names: set[str] = set()
     for index, pair in enumerate(manifest["pairs"]):
         field = f"pairs[{index}]"
         if pair["name"] in names:
-            raise ManifestError(f"{where}: {field}: the name {json.dumps(pair['name'])} stands twice")
+            raise ManifestError(where, f"{field}: the name {json.dumps(pair['name'])} stands twice")
         names.add(pair["name"])
         for key in ("baseline", "accepted"):
             check_relative(pair[key], f"{field}.{key}", where)
@@ -221,7 +228,7 @@ def parse(data: object, where: str = NAME) -> Manifest:
         for key in ("baseline_sha256", "accepted_sha256"):
             digest = pair[key]  # type: ignore[literal-required]
             if digest is not None and (len(digest) != 64 or digest.strip("0123456789abcdef")):
-                raise ManifestError(f"{where}: {field}.{key}: not a SHA-256 in hexadecimal")
+                raise ManifestError(where, f"{field}.{key}: not a SHA-256 in hexadecimal")
     return manifest
 
 
@@ -232,7 +239,7 @@ def check_relative(path: str | None, field: str, where: str) -> None:
         return
     parts = path.split("/")
     if not path or "\\" in path or "\0" in path or any(part in ("", ".", "..") for part in parts):
-        raise ManifestError(f"{where}: {field}: {json.dumps(path)} is not a relative path below its folder")
+        raise ManifestError(where, f"{field}: {json.dumps(path)} is not a relative path below its folder")
 
 
 def check(value: object, kind: object, field: str, where: str) -> None:
@@ -240,28 +247,28 @@ def check(value: object, kind: object, field: str, where: str) -> None:
     origin, arguments = typing.get_origin(kind), typing.get_args(kind)
     if typing.is_typeddict(kind):
         if not isinstance(value, dict):
-            raise ManifestError(f"{where}: {field}: expected an object")
+            raise ManifestError(where, f"{field}: expected an object")
         for key, member in typing.get_type_hints(kind).items():
             if key not in value:
-                raise ManifestError(f"{where}: {field}: {key} is missing")
-            check(value[key], member, f"{field}.{key}", where)
+                raise ManifestError(where, f"{field or 'the manifest'}: {key} is missing")
+            check(value[key], member, f"{field}.{key}" if field else key, where)
     elif origin in (typing.Union, types.UnionType):
         if value is None and type(None) in arguments:
             return
         check(value, next(member for member in arguments if member is not type(None)), field, where)
     elif origin is Literal:
         if value not in arguments:
-            raise ManifestError(f"{where}: {field}: {json.dumps(value)} is not one of {', '.join(arguments)}")
+            raise ManifestError(where, f"{field}: {json.dumps(value)} is not one of {', '.join(arguments)}")
     elif origin is list:
         if not isinstance(value, list):
-            raise ManifestError(f"{where}: {field}: expected a list")
+            raise ManifestError(where, f"{field}: expected a list")
         for index, item in enumerate(value):
             check(item, arguments[0], f"{field}[{index}]", where)
     else:
         accepted = (int, float) if kind is float else (kind,)
         if not isinstance(value, accepted) or (isinstance(value, bool) and kind is not bool):  # type: ignore[arg-type]
             name = getattr(kind, "__name__", str(kind))
-            raise ManifestError(f"{where}: {field}: expected {name}, not {type(value).__name__}")
+            raise ManifestError(where, f"{field}: expected {name}, not {type(value).__name__}")
 
 
 def by_name(manifest: Manifest) -> Mapping[str, Pair]:

@@ -177,11 +177,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def run(results: pathlib.Path, port: int = 0, *, browser: bool = True, root: pathlib.Path | None = None) -> int:
     """Serves the page of a results folder until interrupted; returns the
     exit status: 130 after Ctrl-C."""
-    try:
-        folder = Folder.open(results, root)
-    except manifest.ManifestError as error:
-        raise approve.failure(results, str(error)) from None
-    reviews = Reviews(folder)
+    reviews = Reviews(Folder.open(results, root))
     try:
         server = Server(reviews, port)
     except OSError as error:
@@ -216,10 +212,7 @@ def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) ->
         "once, as quorvane approve does, and Undo puts the previous bytes back.",
         epilog="Exit status: 130 when stopped with Ctrl-C, 2 for bad usage or a folder without a manifest.",
     )
-    parser.add_argument("results", metavar="RESULTS", type=pathlib.Path, help="the results folder")
+    approve.add_folder_arguments(parser)
     parser.add_argument("--port", type=port_number, default=0, metavar="N", help="the port (default: any free one)")
     parser.add_argument("--no-browser", action="store_true", help="print the page's URL only")
-    parser.add_argument(
-        "--root", type=pathlib.Path, metavar="DIR", help="the folder the baselines' paths start from, as for approve"
-    )
     parser.set_defaults(run=lambda args: run(args.results, args.port, browser=not args.no_browser, root=args.root))

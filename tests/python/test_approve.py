@@ -149,8 +149,8 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
 @pytest.mark.parametrize(
     "change, message",
     [
-        (lambda data: data.update(version=2), "manifest version 2 is not one this quorvane reads (1)"),
-        (lambda data: data.update(format="other"), "not a quorvane results manifest"),
+        (lambda data: data.update(version=2), "{path}: manifest version 2 is not one this quorvane reads (1)"),
+        (lambda data: data.update(format="other"), "{path}: not a quorvane results manifest"),
         (
             lambda data: data["pairs"][1].update(baseline="../outside.png"),
             '"../outside.png" is not a relative path below',
@@ -160,7 +160,7 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
             'pairs[1].accepted: "/etc/passwd" is not a relative',
         ),
         (lambda data: data["pairs"][1]["images"].update(diff="a//b.png"), "pairs[1].images.diff:"),
-        (lambda data: data["pairs"][1].update(passed="no"), "pairs[1].passed: expected bool, not str"),
+        (lambda data: data["pairs"][1].update(passed="no"), "{path}: pairs[1].passed: expected bool, not str"),
         (lambda data: data["pairs"][1]["figures"].update(width=True), "pairs[1].figures.width: expected int, not bool"),
         (
             lambda data: data["pairs"][1].update(status="fine"),
@@ -173,6 +173,10 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
             lambda data: data["pairs"][1]["figures"]["clusters"]["items"].append([]),
             "clusters.items[1]: expected an object",
         ),
+        (
+            lambda data: data.update(root="/nowhere"),
+            "/nowhere: the baselines' folder where the run was made is not here",
+        ),
     ],
 )
 def test_a_malformed_manifest_is_refused_in_one_line(results, capsys, change, message):
@@ -181,4 +185,4 @@ def test_a_malformed_manifest_is_refused_in_one_line(results, capsys, change, me
     change(data)
     path.write_text(json.dumps(data))
     code, out, err = screens.run(capsys, "approve", results.out, "--all")
-    assert (code, out, err.count("\n")) == (2, "", 1) and message in err and str(path) in err
+    assert (code, out, err.count("\n")) == (2, "", 1) and message.format(path=path) in err
