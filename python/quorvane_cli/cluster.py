@@ -3,8 +3,8 @@ runs one chunk of entries through the same PairRun.records as a local run,
 so the records cannot differ: the worker reads the inputs and writes the
 images itself, and only the records come back to the client."""
 
-from quorvane_cli.files import CliError
-from quorvane_cli.report import error_record, group_size, processors
+from quorvane_cli.errors import CliError
+from quorvane_cli.records import error_record, group_size, processors
 
 # A chunk holds two groups for its worker's machine, so that the files of
 # the second are read while the pairs of the first are compared; and each
@@ -53,7 +53,7 @@ def chunk_records(run, entries):
 def lost_records(chunk):
     return [
         error_record(
-            entry,
+            entry.path,
             None,
             f"{entry.path}: not compared: the Dask workers running it died, and Dask gave up on it (KilledWorker)",
         )

@@ -5,6 +5,7 @@ are files beside it."""
 import html
 
 from quorvane_cli.analysis import STATUSES
+from quorvane_cli.safe_files import shown
 
 LABELS = {
     "unchanged": "unchanged",
@@ -111,7 +112,8 @@ for (const header of document.querySelectorAll('#pairs th[data-sort]')) {
 
 
 def escape(value):
-    return html.escape(str(value), quote=True)
+    """Text for the page: names that are not UTF-8 or hold control characters shown escaped."""
+    return html.escape(shown(value), quote=True)
 
 
 def number(value):

@@ -3,6 +3,7 @@ file:///...): the URL half of the report's file operations. fsspec is
 imported on first use, so a run on local paths never needs it."""
 
 import dataclasses
+import errno
 import re
 import secrets
 
@@ -49,8 +50,11 @@ def is_local(fs):
     return isinstance(fs, LocalFileSystem)
 
 
-def read(url):
+def read(url, limit):
+    """A file's bytes, when it holds at most `limit` of them."""
     fs, path = filesystem(url)
+    if fs.size(path) > limit:
+        raise OSError(errno.EFBIG, f"larger than {limit} bytes, the most an input may hold")
     return fs.cat_file(path)
 
 
@@ -100,20 +104,17 @@ def check_directory(url):
         )
 
 
-def png_files(root, skip):
-    """Relative path -> Url of every PNG file under root, leaving out the
-    directories in skip (Urls) below it."""
+def png_files(root):
+    """Relative path -> Url of every PNG file under root."""
     fs, top = filesystem(root)
     top = top.rstrip("/")
-    skipped = []
-    for directory in skip:
-        if isinstance(directory, Url):
-            other, path = filesystem(directory)
-            if type(other) is type(fs) and path.rstrip("/") != top:
-                skipped.append(path.rstrip("/") + "/")
-    found = {}
-    for path in fs.find(top):
-        relative = path[len(top) + 1 :]
-        if path.lower().endswith(".png") and not any(path.startswith(prefix) for prefix in skipped):
-            found[relative] = root / relative
-    return found
+    return {path[len(top) + 1 :]: root / path[len(top) + 1 :] for path in fs.find(top) if path.lower().endswith(".png")}
+
+
+def relative_files(root):
+    """Every file under root, as paths relative to it."""
+    fs, top = filesystem(root)
+    top = top.rstrip("/")
+    if not fs.exists(top):
+        return []
+    return [path[len(top) + 1 :] for path in fs.find(top)]

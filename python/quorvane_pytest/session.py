@@ -7,7 +7,8 @@ import dataclasses
 import pathlib
 import shutil
 
-from quorvane_cli import files, page, report
+from quorvane_cli import page, report
+from quorvane_cli.safe_files import write_whole
 from quorvane_pytest import options
 from quorvane_pytest.naming import shown
 
@@ -69,10 +70,12 @@ class Run:
             return None
         settings, limits = options.settings_and_limits(self.defaults)
         records = sorted(self.failed, key=lambda record: record["path"])
-        data = report.report_data(self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records)
+        data = report.report_data(
+            self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records, ssim_is_a_limit=False
+        )
         self.make_output()
         target = self.output_dir / "index.html"
-        files.write_atomically(target, page.render(data).encode())
+        write_whole(target, page.render(data).encode("utf-8", "backslashreplace"))
         return target
 
     def summary_lines(self, page_path):
