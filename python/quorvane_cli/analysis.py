@@ -191,7 +191,7 @@ def alignment_figures(
 ) -> AlignmentFigures:
     module_bands = alignment.bands
     exempt = exempt_rows(module_bands, comparison.baseline_size[1], comparison.current_size[1])
-    bands = tuple(Band(b.kind, b.y, b.rows, rows) for b, rows in zip(module_bands, exempt))  # type: ignore[arg-type]
+    bands = tuple(Band(b.kind, b.y, b.rows, rows) for b, rows in zip(module_bands, exempt))
     width, current_height = comparison.width, comparison.current_size[1]
     in_place = pixels_changed_in_place(comparison, alignment, settings)
     counted = {kind: sum(b.rows - b.exempt_rows for b in bands if b.kind == kind) for kind in ("inserted", "deleted")}

@@ -399,7 +399,7 @@ def main(argv: list[str] | None = None) -> int:
         return INTERRUPTED
     except BrokenPipeError:
         # A reader such as head(1) stopped early: nothing left to say.
-        sys.stdout = None  # type: ignore[assignment]
+        sys.stdout = None
         return BEYOND
     except Exception as error:
         if args.debug:

@@ -117,7 +117,7 @@ def error_record(path: str, culprit: str | None, message: str) -> PairRecord:
 
 def summary_of(pairs: list[dict[str, Any]]) -> dict[str, int]:
     """The counts of the records in report.json, by status and failed."""
-    counts = dict.fromkeys(STATUSES, 0)
+    counts: dict[str, int] = dict.fromkeys(STATUSES, 0)
     for pair in pairs:
         counts[pair["status"]] += 1
     return {"pairs": len(pairs), **counts, "failed": sum(not pair["passed"] for pair in pairs)}
