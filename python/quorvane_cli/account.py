@@ -4,7 +4,8 @@ and the pytest plugin's failure message shows it."""
 from __future__ import annotations
 
 from quorvane_cli import analysis
-from quorvane_cli.analysis import AlignmentFigures, Band, ClusterFigures, Figures, Verdict
+from quorvane_cli.analysis import AlignmentFigures, ClusterFigures, Figures, Verdict
+from quorvane_cli.reading import ReadBand
 from quorvane_cli.safe_files import shown
 
 
@@ -18,7 +19,10 @@ def size_text(size: analysis.Size) -> str:
     return f"{size.width}x{size.height}"
 
 
-def band_text(band: Band) -> str:
+def band_text(band: ReadBand) -> str:
+    if band.kind == "moved by a row":
+        places = f"{band.rows} place{'' if band.rows == 1 else 's'}"
+        return f"content moved by a row at {places} between rows {band.y} and {band.end}, as layout rounds positions"
     text = f"{band.rows} row{'' if band.rows == 1 else 's'} {band.kind} at row {band.y}"
     if band.exempt_rows == band.rows:
         return f"{text} (crossed the bottom edge: not counted)"

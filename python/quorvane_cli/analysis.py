@@ -10,6 +10,7 @@ import struct
 from typing import Any, Literal
 
 import quorvane
+from quorvane_cli.reading import ReadBand, read_bands
 from quorvane_cli.settings import Limits, Rectangle, Settings
 
 Status = Literal["unchanged", "changed", "shifted", "new", "missing", "error"]
@@ -69,7 +70,8 @@ class AlignmentFigures:
     inserted_rows: int
     deleted_rows: int
     changed_rows: int
-    bands: tuple[Band, ...]
+    row_bands: tuple[Band, ...]  # as the alignment gives them
+    bands: tuple[ReadBand, ...]  # as a person reads them
     ssim: float
     in_place_pixels: int
     inserted_pixels: int
@@ -80,7 +82,7 @@ class AlignmentFigures:
 
     @property
     def exempt_rows(self) -> int:
-        return sum(band.exempt_rows for band in self.bands)
+        return sum(band.exempt_rows for band in self.row_bands)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -191,10 +193,12 @@ def alignment_figures(
 ) -> AlignmentFigures:
     module_bands = alignment.bands
     exempt = exempt_rows(module_bands, comparison.baseline_size[1], comparison.current_size[1])
-    bands = tuple(Band(b.kind, b.y, b.rows, rows) for b, rows in zip(module_bands, exempt))
+    row_bands = tuple(Band(b.kind, b.y, b.rows, rows) for b, rows in zip(module_bands, exempt))
     width, current_height = comparison.width, comparison.current_size[1]
     in_place = pixels_changed_in_place(comparison, alignment, settings)
-    counted = {kind: sum(b.rows - b.exempt_rows for b in bands if b.kind == kind) for kind in ("inserted", "deleted")}
+    counted = {
+        kind: sum(b.rows - b.exempt_rows for b in row_bands if b.kind == kind) for kind in ("inserted", "deleted")
+    }
     inserted, deleted = counted["inserted"] * width, counted["deleted"] * width
     changed = in_place + inserted + deleted
 
@@ -206,7 +210,8 @@ def alignment_figures(
         inserted_rows=alignment.inserted_rows,
         deleted_rows=alignment.deleted_rows,
         changed_rows=alignment.changed_rows,
-        bands=bands,
+        row_bands=row_bands,
+        bands=read_bands(row_bands),
         ssim=comparison.aligned_ssim(alignment),
         in_place_pixels=in_place,
         inserted_pixels=inserted,
@@ -221,7 +226,7 @@ def status_of(changed_pixels: int, aligned: AlignmentFigures | None) -> Status:
     """unchanged, shifted (rows moved, nothing changed in place) or changed."""
     if changed_pixels == 0:
         return "unchanged"
-    if aligned is not None and aligned.bands and aligned.in_place_pixels == 0:
+    if aligned is not None and aligned.row_bands and aligned.in_place_pixels == 0:
         return "shifted"
     return "changed"
 

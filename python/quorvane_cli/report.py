@@ -155,7 +155,7 @@ class PairRun:
         self.save(entry, "diff.png", diff, images, "diff")
         self.save(entry, "diff.webp", diff_thumbnail, images, "diff_thumbnail")
         aligned = result.figures.alignment
-        if result.alignment is not None and aligned is not None and aligned.bands:
+        if result.alignment is not None and aligned is not None and aligned.row_bands:
             shifted, shifted_thumbnail = images_of(comparison, drawing, self.thumbnail_options(), result.alignment)
             self.save(entry, "aligned_diff.png", shifted, images, "aligned_diff")
             self.save(entry, "aligned_diff.webp", shifted_thumbnail, images, "aligned_diff_thumbnail")

@@ -133,7 +133,7 @@ def beyond_limits(
         "diff": report.images_of(comparison, drawing, thumbnails),
     }
     aligned = result.figures.alignment
-    if result.alignment is not None and aligned is not None and aligned.bands:
+    if result.alignment is not None and aligned is not None and aligned.row_bands:
         pngs["aligned_diff"] = report.images_of(comparison, drawing, thumbnails, result.alignment)
     images = write_images(run, screenshot, pngs)
     record = PairRecord(
