@@ -141,10 +141,14 @@ def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(cap
     removed = 111 * 1366  # the rows the deletion took, less one a row moved by rounding gave back
     arguments = [SCREENS / "page_baseline.png", SCREENS / "page_deleted_block.png", "--allow-shifts"]
     code, out, _ = run(capsys, "compare", *arguments, "--max-changed-pixels", removed - 1)
-    assert code == 1 and (
-        "shifts     111 rows deleted at row 587, content moved by a row at 15 places between rows 951 and 2862, "
-        "as layout rounds positions, 111 rows inserted at row 2889 (crossed the bottom edge: not counted)\n"
-    ) in out
+    assert (
+        code == 1
+        and (
+            "shifts     111 rows deleted at row 587, content moved by a row at 15 places between rows 951 and 2862, "
+            "as layout rounds positions, 111 rows inserted at row 2889 (crossed the bottom edge: not counted)\n"
+        )
+        in out
+    )
     assert "166652 in deleted rows" in out.splitlines()[-1]
 
 
