@@ -18,18 +18,15 @@ import sys
 import typing
 from collections.abc import Callable, Iterable, Sequence
 
-from quorvane_cli import files, manifest
+from quorvane_cli import manifest
+from quorvane_cli.errors import CliError
 from quorvane_cli.manifest import Manifest, Pair
+from quorvane_cli.safe_files import make_folders, shown, write_whole
 
 WITHIN, REFUSED, USAGE = 0, 1, 2
 APPROVALS_FORMAT = "quorvane approvals"
 # Larger than any screenshot a browser makes; a bigger file is not one of ours.
 LARGEST_IMAGE = 1 << 30
-
-
-def failure(subject: object, message: str) -> files.CliError:
-    """The command's one-line error (status 2) naming what it concerns."""
-    return files.CliError(subject, message)  # type: ignore[no-untyped-call]
 
 
 class Outcome(enum.Enum):
@@ -65,11 +62,11 @@ class Folder:
         try:
             data = manifest.read(results)
         except manifest.ManifestError as error:
-            raise failure(error.where, error.reason) from None
+            raise CliError(error.where, error.reason) from None
         if root is None and not pathlib.Path(data["root"]).is_dir():
-            raise failure(data["root"], "the baselines' folder where the run was made is not here: give --root DIR")
+            raise CliError(data["root"], "the baselines' folder where the run was made is not here: give --root DIR")
         if root is not None and not root.is_dir():
-            raise failure(root, "no such folder")
+            raise CliError(root, "no such folder")
         return cls(results, data, root if root is not None else pathlib.Path(data["root"]))
 
     def baseline(self, pair: Pair) -> pathlib.Path:
@@ -80,7 +77,7 @@ class Folder:
         for part in relative[:-1]:
             folder = folder / part
             if folder.is_symlink():
-                raise Refusal(f"{folder} is a link, not followed")
+                raise Refusal(f"{shown(folder)} is a link, not followed")
         return folder / relative[-1]
 
 
@@ -111,10 +108,10 @@ def accepted_bytes(folder: Folder, pair: Pair) -> bytes:
     try:
         data = read_regular(path)
     except OSError as error:
-        raise Refusal(f"{path}: {reason(error)}") from None
+        raise Refusal(f"{shown(path)}: {reason(error)}") from None
     if data is None or manifest.sha256(data) != pair["accepted_sha256"]:
         state = "is gone" if data is None else "is not the image compared"
-        raise Refusal(f"the accepted image {path} {state}: the results folder is stale or was altered")
+        raise Refusal(f"the accepted image {shown(path)} {state}: the results folder is stale or was altered")
     return data
 
 
@@ -123,7 +120,7 @@ def baseline_bytes(path: pathlib.Path) -> bytes | None:
     try:
         return read_regular(path)
     except OSError as error:
-        raise Refusal(f"{path}: {reason(error)}") from None
+        raise Refusal(f"{shown(path)}: {reason(error)}") from None
 
 
 def check_unchanged(path: pathlib.Path, data: bytes | None, pair: Pair, force: bool) -> None:
@@ -131,14 +128,14 @@ def check_unchanged(path: pathlib.Path, data: bytes | None, pair: Pair, force: b
     now = None if data is None else manifest.sha256(data)
     if now != pair["baseline_sha256"] and not force:
         change = "was made" if pair["baseline_sha256"] is None else "is gone" if data is None else "changed"
-        raise Refusal(f"{path} {change} since the run (--force writes over it)")
+        raise Refusal(f"{shown(path)} {change} since the run (--force writes over it)")
 
 
 def accept(
     folder: Folder, pair: Pair, *, force: bool = False, delete_missing: bool = False, dry_run: bool = False
 ) -> Result:
     """Accepts one pair: the one path through which approve and review write."""
-    name = json.dumps(pair["name"], ensure_ascii=False)
+    name = shown(pair["name"])
     try:
         if pair["status"] not in manifest.ACCEPTABLE or pair["baseline"] is None:
             raise Refusal("unreadable in the run: nothing to accept" if pair["status"] == "error" else "unchanged")
@@ -147,11 +144,11 @@ def accept(
             return delete(path, pair, force, delete_missing, dry_run)
         new, old = accepted_bytes(folder, pair), baseline_bytes(path)
         if old == new:  # accepted before: by an earlier run, or in another tab
-            return Result(Outcome.KEPT, f"kept {path}: it holds the accepted image already", old)
+            return Result(Outcome.KEPT, f"kept {shown(path)}: it holds the accepted image already", old)
         check_unchanged(path, old, pair, force)
         if not dry_run:
-            write_baseline(path, new)
-        return Result(Outcome.WRITTEN, f"{'would write' if dry_run else 'wrote'} {path} ({pair['status']})", old)
+            write_baseline(path, new, folder.root)
+        return Result(Outcome.WRITTEN, f"{'would write' if dry_run else 'wrote'} {shown(path)} ({pair['status']})", old)
     except Refusal as refusal:
         return Result(Outcome.REFUSED, f"refused {name}: {refusal}")
     except OSError as error:
@@ -161,27 +158,29 @@ def accept(
 def delete(path: pathlib.Path, pair: Pair, force: bool, delete_missing: bool, dry_run: bool) -> Result:
     """A pair whose current image is gone: its baseline goes only when asked."""
     if not delete_missing:
-        return Result(Outcome.KEPT, f"kept {path}: missing from the run (--delete-missing deletes it)")
+        return Result(Outcome.KEPT, f"kept {shown(path)}: missing from the run (--delete-missing deletes it)")
     old = baseline_bytes(path)
     if old is None:
-        return Result(Outcome.KEPT, f"kept {path}: deleted already")
+        return Result(Outcome.KEPT, f"kept {shown(path)}: deleted already")
     check_unchanged(path, old, pair, force)
     if not dry_run:
         path.unlink()
-    return Result(Outcome.DELETED, f"{'would delete' if dry_run else 'deleted'} {path} (missing)", old)
+    return Result(Outcome.DELETED, f"{'would delete' if dry_run else 'deleted'} {shown(path)} (missing)", old)
 
 
-def write_baseline(path: pathlib.Path, data: bytes) -> None:
-    path.parent.mkdir(parents=True, exist_ok=True)
-    files.write_atomically(path, data)  # type: ignore[no-untyped-call]
+def write_baseline(path: pathlib.Path, data: bytes, top: pathlib.Path) -> None:
+    """Writes a file whole, with the folders from `top` down to it made;
+    neither the folders nor the file are followed where they are links."""
+    make_folders(path.parent, top)
+    write_whole(path, data)
 
 
-def restore(path: pathlib.Path, previous: bytes | None) -> None:
+def restore(path: pathlib.Path, previous: bytes | None, top: pathlib.Path) -> None:
     """Puts a baseline back as it was before a write: its bytes, or no file."""
     if previous is None:
         path.unlink(missing_ok=True)
     else:
-        write_baseline(path, previous)
+        write_baseline(path, previous, top)
 
 
 def wanted_by_all(pair: Pair) -> bool:
@@ -208,9 +207,9 @@ def approvals(path: pathlib.Path) -> list[str]:
     try:
         data = json.loads(path.read_bytes())
     except OSError as error:
-        raise failure(path, error.strerror or str(error)) from None
+        raise CliError(path, error.strerror or str(error)) from None
     except ValueError as error:
-        raise failure(path, f"not a JSON file: {error}") from None
+        raise CliError(path, f"not a JSON file: {error}") from None
     if (
         not isinstance(data, dict)
         or data.get("format") != APPROVALS_FORMAT
@@ -218,7 +217,7 @@ def approvals(path: pathlib.Path) -> list[str]:
         or not isinstance(data.get("pairs"), list)
         or not all(isinstance(name, str) for name in data["pairs"])
     ):
-        raise failure(path, f'expected {{"format": "{APPROVALS_FORMAT}", "version": 1, "pairs": [name, ...]}}')
+        raise CliError(path, f'expected {{"format": "{APPROVALS_FORMAT}", "version": 1, "pairs": [name, ...]}}')
     return typing.cast(list[str], data["pairs"])
 
 
@@ -253,7 +252,7 @@ def run(
     or, with every, all that --all takes; returns the exit status."""
     listed = [*names, *(approvals(from_file) if from_file is not None else ())]
     if not listed and not every:
-        raise failure("approve", "name the pairs to accept, or give --all or --from FILE")
+        raise CliError("approve", "name the pairs to accept, or give --all or --from FILE")
     folder = Folder.open(results, root)
     chosen, unmatched = select(folder.manifest["pairs"], listed, every)
     done = []
@@ -262,7 +261,7 @@ def run(
         (complain if result.outcome is Outcome.REFUSED else say)(result.line)
         done.append(result)
     for name in unmatched:
-        complain(f"quorvane: {name}: matches no pair of {results / manifest.NAME}")
+        complain(f"quorvane: {shown(name)}: matches no pair of {shown(results / manifest.NAME)}")
     say(summary_line(done, dry_run))
     if unmatched:
         return USAGE

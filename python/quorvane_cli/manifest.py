@@ -16,7 +16,7 @@ import typing
 from collections.abc import Iterable, Mapping
 from typing import Any, Literal, TypedDict
 
-from quorvane_cli import files
+from quorvane_cli.safe_files import write_whole
 
 NAME = "manifest.json"
 FORMAT = "quorvane results"
@@ -46,15 +46,30 @@ class Clusters(TypedDict):
 
 
 class Band(TypedDict):
+    """Rows the alignment inserted or deleted at a row of the current image."""
+
     kind: Literal["inserted", "deleted"]
-    y: int  # a row of the current image
+    y: int
     rows: int
 
 
+class ReadBand(TypedDict):
+    """The bands as a person reads them; "moved by a row" spans rows y to end."""
+
+    kind: Literal["inserted", "deleted", "changed", "moved by a row"]
+    y: int
+    rows: int
+    end: int
+    exempt_rows: int
+    joined: int
+
+
 class Alignment(TypedDict):
-    bands: list[Band]
+    row_bands: list[Band]
+    bands: list[ReadBand]
     ssim: float
-    changed_pixels: int  # in place, in current-image rows
+    in_place_pixels: int  # changed in place, in current-image rows
+    changed_pixels: int  # what the limits judge with shifts allowed
     clusters: Clusters
 
 
@@ -80,6 +95,7 @@ class Limits(TypedDict):
     max_changed_pixels: int | None
     max_changed_ratio: float | None
     min_ssim: float | None
+    max_cluster_pixels: int | None
     allow_shifts: bool
 
 
@@ -170,14 +186,15 @@ def no_images() -> Images:
 
 
 def dumps(manifest: Manifest) -> bytes:
-    return json.dumps(manifest, indent=1, ensure_ascii=False).encode()
+    # ASCII: a name that is not UTF-8 (kept by the file system's decoding) is escaped, not an error.
+    return json.dumps(manifest, indent=1).encode()
 
 
 def write(folder: pathlib.Path, manifest: Manifest) -> pathlib.Path:
     """Writes the folder's manifest whole: a temporary file, then a rename,
     so that a reader sees the old manifest or the new one."""
     target = folder / NAME
-    files.write_atomically(target, dumps(manifest))  # type: ignore[no-untyped-call]
+    write_whole(target, dumps(manifest))
     return target
 
 

@@ -13,7 +13,9 @@ import typing
 import urllib.parse
 from collections.abc import Sequence
 
-from quorvane_cli.manifest import ACCEPTABLE, STATUSES, Band, Box, Limits, Manifest, Pair, Size
+from quorvane_cli import account, reading
+from quorvane_cli.manifest import ACCEPTABLE, STATUSES, Band, Box, Limits, Manifest, Pair, ReadBand, Size
+from quorvane_cli.safe_files import shown
 
 if typing.TYPE_CHECKING:
     import jinja2
@@ -56,7 +58,7 @@ def environment() -> jinja2.Environment:
         limits_text=limits_text,
         shown_bands=shown_bands,
     )
-    templates.filters.update(number=number, percent=percent)
+    templates.filters.update(number=number, percent=percent, shown=shown)  # shown: names that cannot move a cursor
     return templates
 
 
@@ -131,6 +133,11 @@ def band_text(band: Band) -> str:
     return f"{plural(band['rows'], 'row')} {band['kind']} at row {band['y']}"
 
 
+def read_band_text(band: ReadBand) -> str:
+    """A band as the command's account tells it."""
+    return account.band_text(reading.ReadBand(**band))
+
+
 def gutter_marks(bands: Sequence[Band], height: int) -> list[dict[str, str]]:
     """The bands in the strip beside the current image: inserted rows as
     their extent, deleted ones as a line where they went missing."""
@@ -159,10 +166,10 @@ def shift_marks(bands: Sequence[Band], size: Size, side: str) -> list[dict[str, 
     return placed
 
 
-def shown_bands(bands: Sequence[Band], shown: int = 4) -> str:
-    listed = [band_text(band) for band in bands[:shown]]
-    if len(bands) > shown:
-        listed.append(f"{len(bands) - shown} more")
+def shown_bands(bands: Sequence[ReadBand], most: int = 4) -> str:
+    listed = [read_band_text(band) for band in bands[:most]]
+    if len(bands) > most:
+        listed.append(f"{len(bands) - most} more")
     return f"{plural(len(bands), 'shift band')}: " + ", ".join(listed)
 
 
@@ -189,7 +196,7 @@ def figures_text(pair: Pair) -> list[str]:
         if aligned["bands"]:
             parts.append(shown_bands(aligned["bands"]))
         parts.append(f"aligned SSIM {aligned['ssim']:.6f}")
-        parts.append(f"{number(aligned['changed_pixels'])} pixels changed in place")
+        parts.append(f"{number(aligned['in_place_pixels'])} pixels changed in place")
     return parts
 
 
@@ -201,6 +208,8 @@ def limits_text(limits: Limits) -> str:
         parts.append(f"at most {percent(limits['max_changed_ratio'])} changed")
     if limits["min_ssim"] is not None:
         parts.append(f"SSIM at least {limits['min_ssim']}")
+    if limits["max_cluster_pixels"] is not None:
+        parts.append(f"no cluster over {number(limits['max_cluster_pixels'])} changed pixels")
     return ", ".join(parts) + (", shifts allowed" if limits["allow_shifts"] else "")
 
 

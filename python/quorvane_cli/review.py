@@ -22,6 +22,8 @@ import webbrowser
 
 from quorvane_cli import approve, manifest, page
 from quorvane_cli.approve import Folder, Outcome
+from quorvane_cli.errors import CliError
+from quorvane_cli.safe_files import shown
 
 UNDO_FOLDER = ".review-undo"  # the bytes Undo puts back, inside the results folder while the server runs
 LARGEST_REQUEST = 64 * 1024
@@ -53,7 +55,7 @@ class Reviews:
             return
         self.undo_folder.mkdir(exist_ok=True)
         kept = self.undo_folder / f"{list(self.pairs).index(name)}.previous"  # never taken for a screenshot
-        approve.write_baseline(kept, previous)
+        approve.write_baseline(kept, previous, self.folder.results)
         self.kept[name] = kept
 
     def undo(self, name: str) -> tuple[bool, str]:
@@ -66,12 +68,12 @@ class Reviews:
             path = self.folder.baseline(pair)
             now = approve.read_regular(path)
             if (None if now is None else manifest.sha256(now)) != pair["accepted_sha256"]:
-                return True, f"not undone: {path} changed since it was accepted"
+                return True, f"not undone: {shown(path)} changed since it was accepted"
             kept = self.kept.pop(name)
-            approve.restore(path, None if kept is None else kept.read_bytes())
+            approve.restore(path, None if kept is None else kept.read_bytes(), self.folder.root)
             if kept is not None:
                 kept.unlink()
-            return False, f"restored {path}"
+            return False, f"restored {shown(path)}"
 
     def images(self) -> set[str]:
         listed = (pair["images"][key] for pair in self.pairs.values() for key in manifest.IMAGE_KEYS)  # type: ignore[literal-required]
@@ -181,7 +183,7 @@ def run(results: pathlib.Path, port: int = 0, *, browser: bool = True, root: pat
     try:
         server = Server(reviews, port)
     except OSError as error:
-        raise approve.failure(f"127.0.0.1:{port}", error.strerror or str(error)) from None
+        raise CliError(f"127.0.0.1:{port}", error.strerror or str(error)) from None
     print(f"review: {server.url}", flush=True)
     print("Accept writes a baseline at once; Undo puts it back. Ctrl-C stops the server.", flush=True)
     if browser:

@@ -9,7 +9,8 @@ import pathlib
 import shlex
 import shutil
 
-from quorvane_cli import files, manifest, page, report
+from quorvane_cli import manifest, page, report
+from quorvane_cli.safe_files import write_whole
 from quorvane_pytest import options
 from quorvane_pytest.naming import shown
 
@@ -72,12 +73,14 @@ class Run:
             return None
         settings, limits = options.settings_and_limits(self.defaults)
         records = sorted(self.failed, key=lambda record: record["path"])
-        data = report.report_data(self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records)
+        data = report.report_data(
+            self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records, ssim_is_a_limit=False
+        )
         results = self.results_manifest(data)
         self.make_output()
         manifest.write(self.output_dir, results)
         target = self.output_dir / "index.html"
-        files.write_atomically(target, page.render(results).encode())
+        write_whole(target, page.render(results).encode("utf-8", "backslashreplace"))
         return target
 
     def results_manifest(self, data):
@@ -92,7 +95,7 @@ class Run:
             while name in names:  # two tests sharing one baseline: the later ones told apart
                 name = f"{relative}#{len(names)}"
             names.add(name)
-            limits = record["limits"] or data["limits"]
+            limits = record.get("limits") or data["limits"]
             pairs.append(manifest.from_record(record, name=name, baseline=relative, limits=limits))
         return manifest.build(
             pairs,

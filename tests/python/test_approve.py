@@ -96,7 +96,7 @@ def changed_pair(index, old, new):
         "baseline_sha256": hashlib.sha256(old).hexdigest(),
         "accepted": f"images/{index}.png",
         "accepted_sha256": hashlib.sha256(new).hexdigest(),
-        "limits": {"max_changed_pixels": 0, "max_changed_ratio": None, "min_ssim": None, "allow_shifts": False},
+        "limits": {**dict.fromkeys(manifest.Limits.__annotations__), "allow_shifts": False},
         "figures": dict.fromkeys(manifest.Figures.__annotations__),
         "images": manifest.no_images(),
     }

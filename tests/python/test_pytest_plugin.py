@@ -129,8 +129,10 @@ def test_long_test_ids_get_folders_of_their_own():
         ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
         ("", CHANGED, ", ignore=[(0, 0, 8, 8)]", "more than 0"),
         ("", screens.taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
-        ("screenshot_allow_shifts = true", screens.taller(BASE), "", None),  # content pushed down: a shift
-        ("", screens.taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
+        # Content added at the bottom: rows inserted, which count with shifts allowed.
+        ("screenshot_allow_shifts = true\nscreenshot_max_diff_pixels = 288", screens.taller(BASE), "", None),
+        ("screenshot_allow_shifts = true", screens.taller(BASE), "", "(0 in place, 288 in inserted rows, 0 in"),
+        ("", screens.taller(CHANGED), ", allow_shifts=True", " in place, 288 in inserted rows, 0 in deleted rows)"),
         # Rows of another width never align.
         (
             "",

@@ -181,17 +181,6 @@ def test_page_too_tall_for_a_thumbnail_is_compared_without_one(capsys, tmp_path)
     assert "no thumbnail: the image is too tall" in (tmp_path / "out" / "index.html").read_text()
 
 
-@pytest.mark.parametrize("inside", ["report", "."])
-def test_report_written_inside_the_current_directory_is_not_compared_next_time(capsys, tmp_path, inside):
-    baseline, current = screens.write_suite(tmp_path, {"shifted.png": screens.suite()["docs/shifted.png"]})
-    for quiet in (False, True):  # progress goes to stderr unless quiet
-        code, out, err = run(
-            capsys, "report", baseline, current, "-o", current / inside, "--allow-shifts", *["-q"] * quiet
-        )
-        assert (code, err) == (0, "" if quiet else "quorvane: comparing 1 pair\n")
-        assert out.startswith("1 pair: 0 unchanged, 0 changed, 1 shifted only")
-
-
 @pytest.mark.parametrize(
     "baseline, regions, message",
     [
