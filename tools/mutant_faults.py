@@ -285,8 +285,8 @@ FAULTS = [
     Fault(
         "Undo deletes the baseline it should restore",
         "python/quorvane_cli/review.py",
-        "approve.restore(path, None if kept is None else kept.read_bytes())",
-        "approve.restore(path, None)",
+        "approve.restore(path, None if kept is None else kept.read_bytes(), self.folder.root)",
+        "approve.restore(path, None, self.folder.root)",
     ),
     Fault(
         "preview overflows its box",
