@@ -11,7 +11,6 @@
 #include "bindings/params.hpp"
 #include "bindings/py_ref.hpp"
 #include "bindings/registry.hpp"
-#include "image_utils/pad.hpp"
 #include "image_utils/pair.hpp"
 
 namespace quorvane::py {
@@ -87,8 +86,6 @@ PyGetSetDef properties[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// from_rgba: the buffers are checked before they are copied, so a wrong
-// length never costs a copy of a large buffer.
 constexpr Param kFromRgbaParams[] = {
     required("baseline_rgba", ParamKind::Rgba),
     required("baseline_width", ParamKind::Count),
@@ -100,27 +97,13 @@ constexpr Param kFromRgbaParams[] = {
     kMaskColor,
 };
 
-Result<ImagePair> pair_from_rgba(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
-                                 const IgnoreRegions& ignore) {
-    if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
-        return std::move(checked).error();
-    }
-    if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
-        return std::move(checked).error();
-    }
-    return build_painted_pair(
-        {Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
-         Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height}},
-        ignore);
-}
-
 PyObject* from_rgba(Args& args) {
     const ByteView baseline = args.bytes("baseline_rgba");
     const Size baseline_size{args.count("baseline_width"), args.count("baseline_height")};
     const ByteView current = args.bytes("current_rgba");
     const Size current_size{args.count("current_width"), args.count("current_height")};
     const IgnoreRegions ignore = args.ignore_regions();
-    auto pair = without_gil([&] { return pair_from_rgba(baseline, baseline_size, current, current_size, ignore); });
+    auto pair = without_gil([&] { return copy_image_pair(baseline, baseline_size, current, current_size, ignore); });
     return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
 }
 

@@ -6,14 +6,13 @@
 #include "bindings/callable.hpp"
 #include "bindings/comparison.hpp"
 #include "bindings/registry.hpp"
-#include "ssim/ssim.hpp"
+#include "operations/analyses.hpp"
 
 namespace quorvane::py {
 namespace {
 
 PyObject* ssim(ComparisonObject& self, Args&) {
-    const ImagePair& pair = *self.pair;
-    auto score = without_gil([&] { return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); });
+    auto score = without_gil([&] { return pair_ssim(*self.pair); });
     return deliver(std::move(score), [](double value) { return to_python(value); });
 }
 

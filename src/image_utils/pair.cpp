@@ -143,4 +143,18 @@ Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png,
     return build_painted_pair(images.take(), ignore);
 }
 
+Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
+                                  const IgnoreRegions& ignore) {
+    if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
+        return std::move(checked).error();
+    }
+    if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
+        return std::move(checked).error();
+    }
+    return build_painted_pair(
+        {Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
+         Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height}},
+        ignore);
+}
+
 }  // namespace quorvane
