@@ -65,6 +65,12 @@ FAULTS = [
         "constexpr float kLobes = 2.0f;",
     ),
     Fault(
+        "a pair's undecodable baseline named as its current image",
+        "src/image_utils/pair.cpp",
+        "return std::move(*baseline).error().undecodable(InputImage::Baseline);",
+        "return std::move(*baseline).error().undecodable(InputImage::Current);",
+    ),
+    Fault(
         "padding below not painted",
         "src/image_utils/pair.cpp",
         "    paint_regions(pair.current, canvas, ignore.regions, ignore.color, pair.current_size);\n",
@@ -184,6 +190,12 @@ FAULTS = [
         "src/bindings/params.cpp",
         '        auto byte = to_byte(item.get(), param, "byte");',
         '        Py_INCREF(item.get());\n        auto byte = to_byte(item.get(), param, "byte");',
+    ),
+    Fault(
+        "encoding failures raised as plain ValueError",
+        "src/bindings/boundary.cpp",
+        "            return classes.encode;",
+        "            return PyExc_ValueError;",
     ),
     Fault(
         "repr counts width plus height",

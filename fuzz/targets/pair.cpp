@@ -160,7 +160,9 @@ void check_batch_work(const PairInput& input, const DiffPng& diff, double ssim, 
 std::optional<ImagePair> build_pair(const PairInput& input) {
     auto images = decode_images(input.baseline_png, input.current_png);
     if (!images) {
-        FUZZ_REQUIRE(is_decode_failure(images.error()));
+        // The baseline's failure wins and names its side.
+        const bool baseline_decodes = decode_png(input.baseline_png).ok();
+        FUZZ_REQUIRE(is_decode_failure(images.error(), baseline_decodes ? InputImage::Current : InputImage::Baseline));
         return std::nullopt;
     }
     const Image& baseline = images->baseline;

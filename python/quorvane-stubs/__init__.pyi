@@ -23,6 +23,25 @@ _MaskColor: TypeAlias = Sequence[int]
 # for its default configuration.
 _Effort: TypeAlias = int | None
 
+# Errors. Each is a ValueError whose message is the module's text; the class
+# and its fields say what happened.
+
+class DecodeError(ValueError):
+    """A PNG image that could not be decoded."""
+
+    side: Literal["baseline", "current"] | None  # None: a lone image, as of thumbnail()
+
+class RegionError(ValueError):
+    """An ignore rectangle or mask colour that is not sound."""
+
+    reason: str  # the message without its "argument 'name': " prefix
+
+class EncodeError(ValueError):
+    """An image that cannot be written as PNG or lossless WebP."""
+
+class AlignmentError(ValueError):
+    """An alignment that failed, or that belongs to another image pair."""
+
 @final
 class Comparison:
     def __new__(
@@ -278,3 +297,4 @@ def compare_batch(
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
 ) -> list[tuple[int, float, int, int, bytes | None, bytes | None]]: ...
+def check_regions(ignore: _Regions, mask_color: _MaskColor = (255, 0, 255)) -> None: ...

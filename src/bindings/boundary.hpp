@@ -32,13 +32,28 @@ auto without_gil(Compute&& compute) {
     return compute();
 }
 
-// Sets ValueError(error text); returns nullptr for the caller to return.
+// The module's exception classes: PanicException, derived from
+// BaseException, for a broken invariant; and the subclasses of ValueError
+// that keep the kind of an error, so that no caller reads a message to learn
+// what happened.
+struct ErrorClasses {
+    PyObject* panic = nullptr;
+    PyObject* decode = nullptr;     // DecodeError: a PNG image that does not decode; .side names it
+    PyObject* region = nullptr;     // RegionError: a bad ignore rectangle or mask colour; .reason
+    PyObject* encode = nullptr;     // EncodeError: an image that cannot be written as PNG or WebP
+    PyObject* alignment = nullptr;  // AlignmentError: an alignment that failed or belongs to another pair
+};
+
+const ErrorClasses& error_classes();
+// Creates the classes and adds the ValueError subclasses to the module.
+bool create_error_classes(PyObject* module);
+
+// Sets the exception of the error's kind with the error's text; returns
+// nullptr for the caller to return. The kinds meet their classes here only.
 PyObject* raise(const CompareError& error);
 PyObject* raise(PyObject* type, std::string_view message);
-
-// Created at module initialisation; derived from BaseException.
-PyObject* panic_exception_type();
-bool create_panic_exception_type();
+// Raises type(message) with one attribute set on it.
+PyObject* raise_with_attribute(PyObject* type, std::string_view message, const char* name, PyObject* value);
 
 // Runs a binding body, turning C++ exceptions into Python ones:
 // std::bad_alloc into MemoryError, anything else into PanicException.
@@ -49,7 +64,7 @@ PyObject* guarded(Body&& body) noexcept {
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& fault) {
-        return raise(panic_exception_type(), fault.what());
+        return raise(error_classes().panic, fault.what());
     }
 }
 

@@ -1,4 +1,5 @@
-// The module initialiser: __version__, then the classes, then the functions.
+// The module initialiser: __version__, then the exception classes, the
+// classes and the functions.
 #include <vector>
 
 #include "bindings/alignment_records.hpp"
@@ -43,7 +44,7 @@ PyObject* create_module() {
     PyRef module = PyRef::steal(PyModule_Create(&module_def));
     if (!module) return nullptr;
     if (PyModule_AddStringConstant(module.get(), "__version__", "1.3.1") < 0) return nullptr;
-    if (!create_panic_exception_type()) return nullptr;
+    if (!create_error_classes(module.get())) return nullptr;
     if (!register_comparison(module.get())) return nullptr;
     if (!register_alignment_records(module.get())) return nullptr;
     if (!register_cluster_records(module.get())) return nullptr;
@@ -51,6 +52,7 @@ PyObject* create_module() {
     std::vector<PyMethodDef> functions;
     add_thumbnail_functions(functions);
     add_batch_functions(functions);
+    add_region_functions(functions);
     if (!add_functions(module.get(), std::move(functions))) return nullptr;
     return module.release();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "bindings/boundary.hpp"
 #include "bindings/py_ref.hpp"
 #include "core/error.hpp"
 #include "image_utils/webp_encode.hpp"
@@ -21,12 +22,22 @@ std::string type_name(PyObject* object) {
     return text;
 }
 
-void fail(PyObject* type, const Param& param, std::string_view reason) {
+std::string prefixed(const Param& param, std::string_view reason) {
     std::string message = "argument '";
     message += param.name;
     message += "': ";
     message += reason;
-    PyErr_SetString(type, message.c_str());
+    return message;
+}
+
+void fail(PyObject* type, const Param& param, std::string_view reason) {
+    PyErr_SetString(type, prefixed(param, reason).c_str());
+}
+
+// A RegionError that names the argument, the reason alone as its `reason`.
+void fail_region(const Param& param, const std::string& reason) {
+    PyRef text = PyRef::steal(to_python_text(reason));
+    if (text) raise_with_attribute(error_classes().region, prefixed(param, reason), "reason", text.get());
 }
 
 void fail_expected(const Param& param, std::string_view expected, PyObject* got) {
@@ -257,7 +268,7 @@ std::optional<Region> to_region(PyObject* object, const Param& param) {
     const std::string named = "rectangle " + repr_of(object);
     auto items = integer_items<4>(object);
     if (!items) {
-        fail(PyExc_ValueError, param, named + " is not four integers (x, y, width, height)");
+        fail_region(param, named + " is not four integers (x, y, width, height)");
         return std::nullopt;
     }
     struct Field {
@@ -280,7 +291,7 @@ std::optional<Region> to_region(PyObject* object, const Param& param) {
             problem = std::string(" has a negative ") + field.name;
         }
         if (!problem.empty()) {
-            fail(PyExc_ValueError, param, named + problem);
+            fail_region(param, named + problem);
             return std::nullopt;
         }
     }
@@ -320,7 +331,7 @@ std::optional<Rgb> to_mask_color(PyObject* object, const Param& param) {
         valid = magnitude((*items)[i].get(), channels[i]) == Magnitude::Fits && channels[i] <= 255;
     }
     if (!valid) {
-        fail(PyExc_ValueError, param, "colour " + repr_of(object) + " is not three integers 0 to 255 (R, G, B)");
+        fail_region(param, "colour " + repr_of(object) + " is not three integers 0 to 255 (R, G, B)");
         return std::nullopt;
     }
     return Rgb{static_cast<u8>(channels[0]), static_cast<u8>(channels[1]), static_cast<u8>(channels[2])};

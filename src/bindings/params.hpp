@@ -83,11 +83,9 @@ inline constexpr Param kPairs = required("pairs", ParamKind::Pairs);
 // Keyword-only, last: the regions painted into both images of every pair.
 inline constexpr Param kIgnore{
     .name = "ignore", .kind = ParamKind::Regions, .shown_default = "()", .keyword_only = true};
-inline constexpr Param kMaskColor{.name = "mask_color",
-                                  .kind = ParamKind::MaskColor,
-                                  .shown_default = "(255, 0, 255)",
-                                  .color = kDefaultMaskColor,
-                                  .keyword_only = true};
+inline constexpr Param kMaskColorParam{
+    .name = "mask_color", .kind = ParamKind::MaskColor, .shown_default = "(255, 0, 255)", .color = kDefaultMaskColor};
+inline constexpr Param kMaskColor = keyword_only(kMaskColorParam);
 inline constexpr Param kEffort{
     .name = "effort", .kind = ParamKind::Effort, .shown_default = "None", .keyword_only = true};
 

@@ -132,8 +132,8 @@ Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png)
     std::optional<Result<Image>> current;
     fork_join([&] { baseline.emplace(decode_png(baseline_png, baseline_room)); },
               [&] { current.emplace(decode_png(current_png, current_room)); });
-    if (!*baseline) return std::move(*baseline).error();
-    if (!*current) return std::move(*current).error();
+    if (!*baseline) return std::move(*baseline).error().undecodable(InputImage::Baseline);
+    if (!*current) return std::move(*current).error().undecodable(InputImage::Current);
     return DecodedImages{baseline->take(), current->take()};
 }
 

@@ -57,7 +57,7 @@ Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRe
 Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& ignore);
 
 // Decodes both PNGs as two parallel tasks; the baseline's error wins when
-// both fail.
+// both fail, and names its side.
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png);
 
 // decode_images, then build_painted_pair: the pair of a Comparison made

@@ -35,7 +35,7 @@ def test_pairs_meet_on_the_larger_canvas_padded_alike_from_png_and_rgba(baseline
     assert (from_rgba.width, from_rgba.height, from_rgba.size_mismatch) == (*canvas, baseline != current)
     assert repr(from_rgba) == f"Comparison({canvas[0]}x{canvas[1]}, {canvas[0] * canvas[1]} pixels)"
     if 0 in canvas:  # PNG has no empty images
-        with pytest.raises(ValueError, match="^failed to encode PNG: "):
+        with pytest.raises(quorvane.EncodeError, match="^failed to encode PNG: "):
             from_rgba.diff_image()
     else:
         from_png = Comparison(png_bytes(first), png_bytes(second))
