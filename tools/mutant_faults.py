@@ -168,8 +168,8 @@ FAULTS = [
     Fault(
         "batch pairs read current first",
         "src/batch/batch.cpp",
-        "pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
-        "pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
     ),
     Fault(
         "compare_batch thumbnail left unpainted",
@@ -196,6 +196,12 @@ FAULTS = [
         "src/bindings/boundary.cpp",
         "            return classes.encode;",
         "            return PyExc_ValueError;",
+    ),
+    Fault(
+        "module state not traversed, so an unused module is never freed",
+        "src/bindings/module.cpp",
+        "    module_slots,\n    traverse_module,\n",
+        "    module_slots,\n    nullptr,\n",
     ),
     Fault(
         "repr counts width plus height",

@@ -47,8 +47,9 @@ class Comparison:
     def __new__(
         cls, baseline_png: bytes, current_png: bytes, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
     ) -> Comparison: ...
-    @staticmethod
+    @classmethod
     def from_rgba(
+        cls,
         baseline_rgba: bytes,
         baseline_width: int,
         baseline_height: int,
@@ -59,9 +60,9 @@ class Comparison:
         ignore: _Regions = (),
         mask_color: _MaskColor = (255, 0, 255),
     ) -> Comparison: ...
-    @staticmethod
+    @classmethod
     def batch(
-        pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
+        cls, pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
     ) -> list[Comparison]: ...
     @property
     def width(self) -> int: ...

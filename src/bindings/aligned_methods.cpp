@@ -18,7 +18,7 @@
 namespace quorvane::py {
 namespace {
 
-constexpr Param kAlignment = object_param("alignment", &row_alignment_class);
+constexpr Param kAlignment = object_param("alignment", &ModuleState::row_alignment);
 
 // The alignment is borrowed from the call's arguments, which keep it alive,
 // and its record never changes, so it is read in place without the lock.
@@ -32,7 +32,8 @@ PyObject* aligned_clusters(ComparisonObject& self, Args& args) {
     const ClusterOptions options = cluster_options(args);
     const AlignmentRecord& record = record_of(args);
     auto list = without_gil([&] { return pair_aligned_clusters(*self.pair, record, diff, options); });
-    return deliver(std::move(list), [](ClusterList value) { return clusters_to_python(std::move(value)); });
+    return deliver(args.state(), std::move(list),
+                   [&](ClusterList value) { return clusters_to_python(args.state(), std::move(value)); });
 }
 
 constexpr Method kAlignedClusters{"aligned_clusters",
@@ -50,7 +51,7 @@ PyObject* aligned_diff_image(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     const AlignmentRecord& record = record_of(args);
     auto png = without_gil([&] { return aligned_diff_png(*self.pair, record, options); });
-    return deliver(std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
+    return deliver(args.state(), std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
 }
 
 constexpr Method kAlignedDiffImage{"aligned_diff_image",
@@ -75,7 +76,7 @@ PyObject* aligned_diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
     const AlignmentRecord& record = record_of(args);
     auto images = without_gil([&] { return aligned_diff_png_and_thumbnail(*self.pair, record, options, thumbnail); });
-    return deliver(std::move(images), png_and_thumbnail_tuple);
+    return deliver(args.state(), std::move(images), png_and_thumbnail_tuple);
 }
 
 constexpr Method kAlignedDiffImageAndThumbnail{
@@ -92,7 +93,7 @@ constexpr Param kAlignedSsimParams[] = {kAlignment};
 PyObject* aligned_ssim(ComparisonObject& self, Args& args) {
     const AlignmentRecord& record = record_of(args);
     auto score = without_gil([&] { return pair_aligned_ssim(*self.pair, record); });
-    return deliver(std::move(score), [](double value) { return to_python(value); });
+    return deliver(args.state(), std::move(score), [](double value) { return to_python(value); });
 }
 
 constexpr Method kAlignedSsim{"aligned_ssim",

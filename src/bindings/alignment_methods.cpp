@@ -23,7 +23,8 @@ PyObject* row_alignment(ComparisonObject& self, Args& args) {
     const DiffOptions diff = args.diff_options();
     const AlignmentOptions options{args.real("max_edit_ratio"), args.count("max_edit_rows")};
     auto record = without_gil([&] { return pair_row_alignment(*self.pair, diff, options); });
-    return deliver(std::move(record), [](AlignmentRecord value) { return new_row_alignment(std::move(value)); });
+    return deliver(args.state(), std::move(record),
+                   [&](AlignmentRecord value) { return new_row_alignment(args.state(), std::move(value)); });
 }
 
 constexpr Method kRowAlignment{"row_alignment",

@@ -7,9 +7,7 @@
 namespace quorvane::py {
 namespace {
 
-ErrorClasses classes;
-
-PyObject* class_of_kind(CompareError::Kind kind) {
+PyObject* class_of_kind(const ErrorClasses& classes, CompareError::Kind kind) {
     switch (kind) {
         case CompareError::Kind::PngEncode:
         case CompareError::Kind::WebpEncode:
@@ -43,7 +41,7 @@ PyRef side_of(InputImage image) {
 }
 
 // A ValueError subclass, added to the module, whose instances read
-// `attribute` as `fallback` unless it is set on them.
+// `attribute` as `fallback` unless it is set on them; a new reference.
 PyObject* new_value_error_class(PyObject* module, const char* name, const char* doc, const char* attribute = nullptr,
                                 PyRef fallback = {}) {
     PyRef defaults = PyRef::steal(PyDict_New());
@@ -53,45 +51,43 @@ PyObject* new_value_error_class(PyObject* module, const char* name, const char* 
     }
     const std::string qualified = std::string("quorvane.") + name;
     PyRef type = PyRef::steal(PyErr_NewExceptionWithDoc(qualified.c_str(), doc, PyExc_ValueError, defaults.get()));
-    if (!type) return nullptr;
-    PyRef added = PyRef::borrow(type.get());
-    if (PyModule_AddObject(module, name, added.get()) < 0) return nullptr;
-    added.release();  // the module took this reference
+    if (!type || PyModule_AddObjectRef(module, name, type.get()) < 0) return nullptr;
     return type.release();
 }
 
 }  // namespace
 
-const ErrorClasses& error_classes() { return classes; }
-
-bool create_error_classes(PyObject* module) {
-    if (classes.panic != nullptr) return true;
+bool create_error_classes(PyObject* module, ErrorClasses& classes) {
     classes.panic = PyErr_NewExceptionWithDoc(
         "quorvane.PanicException", "An internal invariant of quorvane was broken.", PyExc_BaseException, nullptr);
+    if (classes.panic == nullptr) return false;
     classes.decode = new_value_error_class(module, "DecodeError",
                                            "A PNG image that could not be decoded.\n\n"
                                            "`side` is \"baseline\" or \"current\" for an image of a pair, None for a\n"
                                            "lone image.",
                                            "side", PyRef::borrow(Py_None));
+    if (classes.decode == nullptr) return false;
     classes.region = new_value_error_class(module, "RegionError",
                                            "An ignore rectangle or mask colour that is not sound.\n\n"
                                            "`reason` is the message without its \"argument 'name': \" prefix.",
                                            "reason", PyRef::steal(PyUnicode_FromString("")));
+    if (classes.region == nullptr) return false;
     classes.encode = new_value_error_class(
         module, "EncodeError",
         "An image that cannot be written as PNG or lossless WebP, such as one too large for WebP.");
+    if (classes.encode == nullptr) return false;
     classes.alignment = new_value_error_class(module, "AlignmentError",
                                               "An alignment that failed, or that belongs to another image pair.");
-    return classes.panic && classes.decode && classes.region && classes.encode && classes.alignment;
+    return classes.alignment != nullptr;
 }
 
-PyObject* raise(const CompareError& error) {
+PyObject* raise(const ErrorClasses& classes, const CompareError& error) {
     if (auto image = error.undecodable_image()) {
         PyRef side = side_of(*image);
         if (!side) return nullptr;
         return raise_with_attribute(classes.decode, error.text(), "side", side.get());
     }
-    return raise(class_of_kind(error.kind()), error.text());
+    return raise(class_of_kind(classes, error.kind()), error.text());
 }
 
 PyObject* raise(PyObject* type, std::string_view message) {

@@ -19,7 +19,8 @@ PyObject* clusters(ComparisonObject& self, Args& args) {
     const DiffOptions diff = args.diff_options();
     const ClusterOptions options = cluster_options(args);
     auto list = without_gil([&] { return pair_clusters(*self.pair, diff, options); });
-    return deliver(std::move(list), [](ClusterList value) { return clusters_to_python(std::move(value)); });
+    return deliver(args.state(), std::move(list),
+                   [&](ClusterList value) { return clusters_to_python(args.state(), std::move(value)); });
 }
 
 constexpr Method kClusters{"clusters", "Compute connected-component clusters of differing pixels.", kClustersParams,

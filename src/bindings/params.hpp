@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
 #include "core/options.hpp"
 #include "core/regions.hpp"
@@ -28,7 +29,7 @@ enum class ParamKind : u8 {
     OptionalColor,  // None or a colour
     Count,          // non-negative int fitting 64 bits
     OptionalCount,  // None or a count
-    Object,         // an instance of `object_type`, borrowed
+    Object,         // an instance of the module's class `object_type`, borrowed
     Regions,        // sequence of (x, y, width, height) sequences of ints
     MaskColor,      // sequence of three ints 0..255
     Effort,         // None or an int 0..kMaxWebpEffort: a WebP lossless preset level
@@ -42,8 +43,8 @@ struct Param {
     bool flag = false;
     Rgb color{};
     u64 count = 0;
-    // For Object parameters: where the expected type is kept once created.
-    PyTypeObject* const* object_type = nullptr;
+    // For Object parameters: the expected class, in the module's state.
+    PyTypeObject* ModuleState::*object_type = nullptr;
     bool keyword_only = false;
 };
 
@@ -60,7 +61,7 @@ constexpr Param count_param(const char* name, u64 value, const char* shown) {
 constexpr Param optional_count_param(const char* name) {
     return {.name = name, .kind = ParamKind::OptionalCount, .shown_default = "None"};
 }
-constexpr Param object_param(const char* name, PyTypeObject* const* type) {
+constexpr Param object_param(const char* name, PyTypeObject* ModuleState::*type) {
     return {.name = name, .kind = ParamKind::Object, .object_type = type};
 }
 // The same parameter, taken by keyword only.
@@ -93,11 +94,15 @@ using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
                            std::optional<u64>, PyObject*, std::vector<Region>>;
 
-// The converted arguments of one call, looked up by parameter name. Byte
-// views and objects are borrowed from the call's arguments, which outlive it.
+// The converted arguments of one call, looked up by parameter name, and the
+// state of the module called. Byte views and objects are borrowed from the
+// call's arguments, which outlive it.
 class Args {
 public:
-    Args(std::span<const Param> params, std::vector<Value> values) : params_(params), values_(std::move(values)) {}
+    Args(const ModuleState& state, std::span<const Param> params, std::vector<Value> values)
+        : state_(&state), params_(params), values_(std::move(values)) {}
+
+    const ModuleState& state() const { return *state_; }
 
     ByteView bytes(std::string_view name) const { return std::get<ByteView>(at(name)); }
     double real(std::string_view name) const { return std::get<double>(at(name)); }
@@ -124,16 +129,19 @@ private:
     const Value& at(std::string_view name) const;
     Value& at(std::string_view name);
 
+    const ModuleState* state_;
     std::span<const Param> params_;
     std::vector<Value> values_;
 };
 
 // Binds, converts and range-checks (threshold, alpha, max_edit_ratio in that
 // order); on failure the Python error is set and nothing is returned.
-std::optional<Args> bind_arguments(std::string_view callable, std::span<const Param> params, PyObject* args,
-                                   PyObject* kwargs);
+std::optional<Args> bind_arguments(const ModuleState& state, std::string_view callable, std::span<const Param> params,
+                                   PyObject* args, PyObject* kwargs);
 
-// "name(params)\n--\n\nsummary", with "$self, " first for methods.
-std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary, bool with_self);
+// "name(params)\n--\n\nsummary", with the bound argument ("$self" for a
+// method, "$type" for a class method) first.
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
+                      std::string_view bound = {});
 
 }  // namespace quorvane::py

@@ -15,23 +15,22 @@
 namespace quorvane::py {
 namespace {
 
-PyObject* count_of(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
+PyObject* count_of(const ImagePair& pair, const Args& args, std::optional<u64> cap) {
+    const DiffOptions options = args.diff_options();
     auto count = without_gil([&] { return pair_diff_count(pair, options, cap); });
-    return deliver(std::move(count), [](u64 value) { return to_python(value); });
+    return deliver(args.state(), std::move(count), [](u64 value) { return to_python(value); });
 }
 
 constexpr Param kDiffCountParams[] = {kThreshold, kIncludeAa};
 
-PyObject* diff_count(ComparisonObject& self, Args& args) {
-    return count_of(*self.pair, args.diff_options(), std::nullopt);
-}
+PyObject* diff_count(ComparisonObject& self, Args& args) { return count_of(*self.pair, args, std::nullopt); }
 
 constexpr Method kDiffCount{"diff_count", "Count differing pixels.", kDiffCountParams, diff_count};
 
 constexpr Param kDiffCountCappedParams[] = {required("max_diffs", ParamKind::Count), kThreshold, kIncludeAa};
 
 PyObject* diff_count_capped(ComparisonObject& self, Args& args) {
-    return count_of(*self.pair, args.diff_options(), args.count("max_diffs"));
+    return count_of(*self.pair, args, args.count("max_diffs"));
 }
 
 constexpr Method kDiffCountCapped{"diff_count_capped", "Count differing pixels with early exit.",
@@ -42,7 +41,7 @@ constexpr Param kDiffImageParams[] = {kThreshold, kAlpha, kIncludeAa, kDiffColor
 PyObject* diff_image(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     auto diff = without_gil([&] { return diff_png(*self.pair, options); });
-    return deliver(std::move(diff), [](const DiffPng& drawn) { return to_python_bytes(drawn.png); });
+    return deliver(args.state(), std::move(diff), [](const DiffPng& drawn) { return to_python_bytes(drawn.png); });
 }
 
 constexpr Method kDiffImage{"diff_image", "Generate the diff image as PNG bytes.", kDiffImageParams, diff_image};
@@ -56,7 +55,7 @@ PyObject* diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
     auto images = without_gil([&] { return diff_png_and_thumbnail(*self.pair, options, thumbnail); });
-    return deliver(std::move(images), png_and_thumbnail_tuple);
+    return deliver(args.state(), std::move(images), png_and_thumbnail_tuple);
 }
 
 constexpr Method kDiffImageAndThumbnail{"diff_image_and_thumbnail",

@@ -11,9 +11,9 @@
 namespace quorvane::py {
 namespace {
 
-PyObject* ssim(ComparisonObject& self, Args&) {
+PyObject* ssim(ComparisonObject& self, Args& args) {
     auto score = without_gil([&] { return pair_ssim(*self.pair); });
-    return deliver(std::move(score), [](double value) { return to_python(value); });
+    return deliver(args.state(), std::move(score), [](double value) { return to_python(value); });
 }
 
 constexpr Method kSsim{"ssim", "Compute SSIM (structural similarity) score.", {}, ssim};

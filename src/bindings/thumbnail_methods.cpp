@@ -33,7 +33,7 @@ PyObject* thumbnail(Args& args) {
     options.height = args.optional_count("height");
     options.effort = args.effort("effort");
     auto webp = without_gil([&] { return png_thumbnail(png, options); });
-    return deliver(std::move(webp), webp_bytes);
+    return deliver(args.state(), std::move(webp), webp_bytes);
 }
 
 constexpr Function kThumbnail{"thumbnail",
@@ -61,7 +61,7 @@ ThumbnailOptions method_options(const Args& args) {
 PyObject* current_thumbnail(ComparisonObject& self, Args& args) {
     const ThumbnailOptions options = method_options(args);
     auto webp = without_gil([&] { return quorvane::current_thumbnail(*self.pair, options); });
-    return deliver(std::move(webp), webp_bytes);
+    return deliver(args.state(), std::move(webp), webp_bytes);
 }
 
 constexpr Param kBaselineMethodParams[] = {
@@ -76,7 +76,7 @@ constexpr Param kBaselineMethodParams[] = {
 PyObject* baseline_thumbnail(ComparisonObject& self, Args& args) {
     const BaselineThumbnailOptions options{method_options(args), args.flag("own_size")};
     auto webp = without_gil([&] { return quorvane::baseline_thumbnail(*self.pair, options); });
-    return deliver(std::move(webp), webp_bytes);
+    return deliver(args.state(), std::move(webp), webp_bytes);
 }
 
 constexpr Method kCurrentThumbnail{"current_thumbnail",
