@@ -22,6 +22,12 @@ FAULTS = [
         "if (!pixels) return std::nullopt;",
     ),
     Fault(
+        "default alpha of 0.2",
+        "src/core/options.hpp",
+        "    double alpha = 0.1;",
+        "    double alpha = 0.2;",
+    ),
+    Fault(
         "region clipped one pixel short",
         "src/core/regions.cpp",
         "region.x + std::min(region.width, size.width - region.x)",

@@ -15,8 +15,8 @@ namespace {
 constexpr Param kRowAlignmentParams[] = {
     kThreshold,
     kIncludeAa,
-    real_param("max_edit_ratio", 0.25, "0.25"),
-    count_param("max_edit_rows", 2048, "2048"),
+    real_param("max_edit_ratio", AlignmentOptions{}.max_edit_ratio),
+    count_param("max_edit_rows", AlignmentOptions{}.max_edit_rows),
 };
 
 PyObject* row_alignment(ComparisonObject& self, Args& args) {

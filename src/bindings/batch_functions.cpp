@@ -132,7 +132,7 @@ constexpr Param kCompareBatchParams[] = {
     kDiffColor,
     kAaColor,
     kDiffColorAlt,
-    flag_param("return_diff", false),
+    flag_param("return_diff", CompareOptions{}.return_diff),
     optional_count_param("thumbnail_width"),
     optional_count_param("thumbnail_height"),
     kEffort,

@@ -1,6 +1,7 @@
 #include "bindings/params.hpp"
 
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <limits>
 
@@ -503,13 +504,36 @@ bool collect(std::string_view callable, std::span<const Param> params, PyObject*
         }
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
-        if (slots[i] == nullptr && params[i].shown_default == nullptr) {
+        if (slots[i] == nullptr && params[i].required) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", name.c_str(), params[i].name,
                          i + 1);
             return false;
         }
     }
     return true;
+}
+
+// A default as Python writes its value: a float as the shortest text that
+// reads back as it, always with a point or an exponent.
+std::string default_text(const Param& param) {
+    if (param.shown != nullptr) return param.shown;
+    switch (param.kind) {
+        case ParamKind::Real: {
+            char digits[32];
+            std::string text(digits, std::to_chars(digits, digits + sizeof digits, param.real).ptr);
+            if (text.find_first_of(".en") == std::string::npos) text += ".0";
+            return text;
+        }
+        case ParamKind::Flag:
+            return param.flag ? "True" : "False";
+        case ParamKind::Count:
+            return std::to_string(param.count);
+        case ParamKind::MaskColor:
+            return "(" + std::to_string(param.color.r) + ", " + std::to_string(param.color.g) + ", " +
+                   std::to_string(param.color.b) + ")";
+        default:
+            throw Panic(std::string("no text for the default of ") + param.name);
+    }
 }
 
 // Range checks run after every conversion, in this fixed order.
@@ -586,9 +610,9 @@ std::string docstring(std::string_view name, std::span<const Param> params, std:
         first = false;
         if (i == positional) text += "*, ";
         text += param.name;
-        if (param.shown_default != nullptr) {
+        if (!param.required) {
             text += '=';
-            text += param.shown_default;
+            text += default_text(param);
         }
     }
     text += ")\n--\n\n";

@@ -15,7 +15,7 @@
 namespace quorvane::py {
 namespace {
 
-constexpr Param kThumbnailWidth = count_param("width", 200, "200");
+constexpr Param kThumbnailWidth = count_param("width", ThumbnailOptions{}.width);
 
 PyObject* webp_bytes(Bytes webp) { return to_python_bytes(webp); }
 
@@ -70,7 +70,7 @@ constexpr Param kBaselineMethodParams[] = {
     optional_count_param("min_width"),
     optional_count_param("min_height"),
     kEffort,
-    keyword_only(flag_param("own_size", false)),
+    keyword_only(flag_param("own_size", BaselineThumbnailOptions{}.own_size)),
 };
 
 PyObject* baseline_thumbnail(ComparisonObject& self, Args& args) {
