@@ -22,6 +22,12 @@ FAULTS = [
         "if (!pixels) return std::nullopt;",
     ),
     Fault(
+        "default alpha of 0.2",
+        "src/core/options.hpp",
+        "    double alpha = 0.1;",
+        "    double alpha = 0.2;",
+    ),
+    Fault(
         "region clipped one pixel short",
         "src/core/regions.cpp",
         "region.x + std::min(region.width, size.width - region.x)",
@@ -63,6 +69,12 @@ FAULTS = [
         "src/image_utils/lanczos.cpp",
         "constexpr float kLobes = 3.0f;",
         "constexpr float kLobes = 2.0f;",
+    ),
+    Fault(
+        "a pair's undecodable baseline named as its current image",
+        "src/image_utils/pair.cpp",
+        "return std::move(*baseline).error().undecodable(InputImage::Baseline);",
+        "return std::move(*baseline).error().undecodable(InputImage::Current);",
     ),
     Fault(
         "padding below not painted",
@@ -162,8 +174,8 @@ FAULTS = [
     Fault(
         "batch pairs read current first",
         "src/batch/batch.cpp",
-        "pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
-        "pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
     ),
     Fault(
         "compare_batch thumbnail left unpainted",
@@ -184,6 +196,18 @@ FAULTS = [
         "src/bindings/params.cpp",
         '        auto byte = to_byte(item.get(), param, "byte");',
         '        Py_INCREF(item.get());\n        auto byte = to_byte(item.get(), param, "byte");',
+    ),
+    Fault(
+        "encoding failures raised as plain ValueError",
+        "src/bindings/boundary.cpp",
+        "            return classes.encode;",
+        "            return PyExc_ValueError;",
+    ),
+    Fault(
+        "module state not traversed, so an unused module is never freed",
+        "src/bindings/module.cpp",
+        "    module_slots,\n    traverse_module,\n",
+        "    module_slots,\n    nullptr,\n",
     ),
     Fault(
         "repr counts width plus height",

@@ -213,7 +213,7 @@ def open_pair(
     try:
         return quorvane.Comparison(baseline_png, current_png, **given.region_options())
     except ValueError as error:
-        culprit = current_path if failed_side(error, baseline_png) == "current" else baseline_path
+        culprit = current_path if failed_side(error) == "current" else baseline_path
         raise CliError(culprit, str(error)) from None
 
 

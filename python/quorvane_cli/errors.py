@@ -17,24 +17,9 @@ class CliError(Exception):
         return CliError, (self.subject, self.message)
 
 
-def failed_side(error: ValueError, baseline_png: bytes) -> str | None:
-    """Which image of a pair failed to decode, as the module's DecodeError says."""
+def failed_side(error: ValueError) -> str | None:
+    """Which image of a pair failed to decode ("baseline" or "current"), as
+    the module's DecodeError says; None for any other error."""
     import quorvane
 
-    side = getattr(error, "side", None)
-    if side is not None or hasattr(quorvane, "DecodeError"):
-        return side
-    try:  # a module without error kinds: the baseline's error is reported first
-        quorvane.thumbnail(baseline_png)
-    except ValueError:
-        return "baseline"
-    return "current"
-
-
-def is_encode_error(error: ValueError) -> bool:
-    """Whether the module could not encode an image (WebP holds at most
-    16383 rows), as opposed to a PNG that does not decode."""
-    import quorvane
-
-    kind = getattr(quorvane, "EncodeError", None)
-    return isinstance(error, kind) if kind is not None else not str(error).startswith("failed to decode PNG")
+    return error.side if isinstance(error, quorvane.DecodeError) else None

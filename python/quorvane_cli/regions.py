@@ -17,24 +17,15 @@ from quorvane_cli.settings import Rectangle, combined, rectangles
 FILE_SHAPE = '{"relative/path.png" or "glob*": [[x, y, width, height], ...], ...}'
 
 
-def check(given: Any) -> None:
-    """Raises the module's TypeError or ValueError ("argument 'ignore': ...")
-    for the first bad rectangle."""
-    module_check = getattr(quorvane, "check_regions", None)
-    if module_check is not None:
-        module_check(given)
-    else:  # an empty pair takes any sound rectangles
-        quorvane.Comparison.from_rgba(b"", 0, 0, b"", 0, 0, ignore=given)
-
-
 def checked(given: Any) -> tuple[Rectangle, ...]:
-    """The rectangles as 4-tuples, or the module's TypeError or ValueError
-    for the first bad one, its reason without the argument's name."""
+    """The rectangles as 4-tuples, or the module's TypeError or RegionError
+    for the first bad one, said by its reason alone."""
     try:
-        check(given)
-    except (TypeError, ValueError) as error:
-        reason = getattr(error, "reason", None) or str(error).removeprefix("argument 'ignore': ")
-        raise type(error)(reason) from None
+        quorvane.check_regions(given)
+    except quorvane.RegionError as error:
+        raise ValueError(error.reason) from None
+    except TypeError as error:
+        raise TypeError(str(error).removeprefix("argument 'ignore': ")) from None
     return rectangles(given)
 
 

@@ -18,7 +18,7 @@ from typing import Any
 
 import quorvane
 from quorvane_cli import analysis, manifest, page, records, regions
-from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side, is_encode_error
+from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import Files, Location, location
 from quorvane_cli.progress import Progress
 from quorvane_cli.records import PairRecord, group_size, processors
@@ -55,9 +55,7 @@ def thumbnail_or_none(make: Callable[[], bytes]) -> bytes | None:
     thumbnail (more than 16383 rows: a very long page)."""
     try:
         return make()
-    except ValueError as error:
-        if not is_encode_error(error):
-            raise
+    except quorvane.EncodeError:
         return None
 
 
@@ -74,9 +72,7 @@ def images_of(
         if alignment is None:
             return comparison.diff_image_and_thumbnail(**drawing, **thumbnail)
         return comparison.aligned_diff_image_and_thumbnail(alignment, **drawing, **thumbnail)
-    except ValueError as error:
-        if not is_encode_error(error):
-            raise
+    except quorvane.EncodeError:
         if alignment is None:
             return comparison.diff_image(**drawing), None
         return comparison.aligned_diff_image(alignment, **drawing), None
@@ -126,7 +122,7 @@ class PairRun:
         try:
             comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
         except ValueError as error:
-            culprit = entry.current if failed_side(error, baseline_png) == "current" else entry.baseline
+            culprit = entry.current if failed_side(error) == "current" else entry.baseline
             return records.error_record(entry.path, str(culprit), str(error))
         result = analysis.analyse(comparison, settings, self.limits)
         images: dict[str, str] = {}

@@ -9,7 +9,6 @@ import pathlib
 import time
 
 import quorvane
-from quorvane_cli import regions
 from quorvane_pytest import browsers
 
 
@@ -28,7 +27,7 @@ def actual_shot(target, ignore, mask, full_page, timeout):
     __tracebackhide__ = True  # the error is the caller's
     ignore = tuple(tuple(region) for region in ignore)
     mask = tuple(mask)
-    regions.check(ignore)
+    quorvane.check_regions(ignore)
     if not (isinstance(timeout, (int, float)) and math.isfinite(timeout) and timeout > 0):
         raise ValueError(f"assert_screenshot: timeout must be a positive number of seconds, not {timeout!r}")
     if isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike)):

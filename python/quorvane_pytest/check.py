@@ -57,7 +57,7 @@ def check(run: Run, screenshot: Screenshot, shot: Shot, settings: Settings, limi
     try:
         comparison = quorvane.Comparison(baseline, shot.png, **settings.region_options())
     except ValueError as error:
-        if failed_side(error, baseline) == "current":
+        if failed_side(error) == "current":
             raise ValueError(f"assert_screenshot: {shot.source}: {error}") from None
         if run.update:
             write_baseline(run, screenshot, shot.png, "undecodable")

@@ -220,8 +220,12 @@ def test_json_object_holds_the_modules_figures(capsys, pair_files):
     ] == [(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.centroid) for c in clusters.clusters]
     aligned = result["alignment"]
     # The deletion at the bottom only makes room for the insertion above it: not counted.
-    assert aligned["bands"] == [
+    assert aligned["row_bands"] == [
         {"kind": b.kind, "y": b.y, "rows": b.rows, "exempt_rows": b.rows if b.y == 96 else 0} for b in alignment.bands
+    ]
+    assert [(b["kind"], b["y"], b["rows"], b["exempt_rows"]) for b in aligned["bands"]] == [
+        ("inserted", 40, 6, 0),
+        ("deleted", 96, 6, 6),
     ]
     assert (aligned["ssim"], aligned["clusters"]["total"]) == (comparison.aligned_ssim(alignment), 0)
     assert [aligned[key] for key in ("in_place_pixels", "inserted_pixels", "deleted_pixels", "changed_pixels")] == [

@@ -312,7 +312,7 @@ def test_stub_result_types_are_what_the_module_returns():
                     )
                 elif member_name == "__new__":  # a static method too, called through the class
                     checked[label] = result_conforms(runtime, member.__func__)
-                elif isinstance(member, staticmethod):
+                elif isinstance(member, (staticmethod, classmethod)):
                     checked[label] = result_conforms(getattr(runtime, member_name), member.__func__)
                 elif isinstance(member, types.FunctionType):
                     checked[label] = result_conforms(getattr(instance, member_name), member)

@@ -150,7 +150,7 @@ def test_long_test_ids_get_folders_of_their_own():
             "",
             BASE,
             ", ignore=[(0, 0, 0, 5)]",
-            "ValueError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
+            "RegionError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
         ),
         (
             "",
