@@ -219,20 +219,20 @@ FAULTS = [
     Fault(
         "pixel limit compared inclusively",
         "python/quorvane_cli/analysis.py",
-        'measured["changed_pixels"] > limits.max_changed_pixels:',
-        'measured["changed_pixels"] >= limits.max_changed_pixels:',
+        "changed_pixels > limits.max_changed_pixels:",
+        "changed_pixels >= limits.max_changed_pixels:",
     ),
     Fault(
         "percentage read as a fraction",
-        "python/quorvane_cli/cli.py",
+        "python/quorvane_cli/settings.py",
         'return float(text[:-1]) / 100 if text.endswith("%") else float(text)',
         'return float(text[:-1]) if text.endswith("%") else float(text)',
     ),
     Fault(
         "SSIM limit under allow_shifts read from the plain score",
         "python/quorvane_cli/analysis.py",
-        'measured["ssim"] < limits.min_ssim',
-        'figures["ssim"] < limits.min_ssim',
+        "aligned.changed_pixels, aligned.changed_ratio, aligned.ssim,",
+        "aligned.changed_pixels, aligned.changed_ratio, figures.ssim,",
     ),
     Fault(
         "upper-case .PNG files left out",
@@ -250,7 +250,49 @@ FAULTS = [
         "chunks put back out of order",
         "python/quorvane_cli/cluster.py",
         "            index = position[future.key]\n",
-        "            index = len([r for r in results if r is not None])\n",
+        "            index = sum(1 for chunk in results if chunk)\n",
+    ),
+    Fault(
+        "rows at the bottom edge exempt beyond the shift above them",
+        "python/quorvane_cli/analysis.py",
+        "exempt[-1] = max(0, min(last.rows, pushed_down))",
+        "exempt[-1] = last.rows",
+    ),
+    Fault(
+        "inserted rows not counted under allow_shifts",
+        "python/quorvane_cli/analysis.py",
+        "changed = in_place + inserted + deleted",
+        "changed = in_place + deleted",
+    ),
+    Fault(
+        "close bands never joined in the reading",
+        "python/quorvane_cli/reading.py",
+        "band.y - end_row(groups[-1][-1]) < JOIN_GAP",
+        "band.y - end_row(groups[-1][-1]) < 0",
+    ),
+    Fault(
+        "a device read as an input",
+        "python/quorvane_cli/safe_files.py",
+        "if not stat.S_ISREG(info.st_mode):",
+        "if stat.S_ISDIR(info.st_mode):",
+    ),
+    Fault(
+        "an output folder's unknown files overlooked",
+        "python/quorvane_cli/safe_files.py",
+        "unknown = [name for name in present if name not in {*(listed or ()), self.MARKER}]",
+        "unknown = []",
+    ),
+    Fault(
+        "control characters of names shown raw",
+        "python/quorvane_cli/safe_files.py",
+        'elif character.isprintable() or character == " ":',
+        "elif True:",
+    ),
+    Fault(
+        "out-of-range numbers of the options accepted",
+        "python/quorvane_cli/settings.py",
+        "if self.highest is not None and value > self.highest:",
+        "if self.highest is not None and value > self.highest + 1:",
     ),
     Fault(
         "manifest paths may climb out of their folder",
@@ -339,9 +381,9 @@ FAULTS = [
     ),
     Fault(
         "no limit given lets any change pass",
-        "python/quorvane_pytest/options.py",
-        "limits = dataclasses.replace(limits, max_changed_pixels=0)",
-        "limits = dataclasses.replace(limits, max_changed_ratio=1.0)",
+        "python/quorvane_cli/settings.py",
+        "return dataclasses.replace(self, max_changed_pixels=0)",
+        "return dataclasses.replace(self, max_changed_ratio=1.0)",
     ),
     Fault(
         "mask boxes not scaled to device pixels",
@@ -352,7 +394,7 @@ FAULTS = [
     Fault(
         "size mismatch passes without aligned rows",
         "python/quorvane_pytest/check.py",
-        '(limits.allow_shifts and figures["alignment"] is not None)',
-        '(limits.allow_shifts or figures["alignment"] is not None)',
+        "(limits.allow_shifts and figures.alignment is not None)",
+        "(limits.allow_shifts or figures.alignment is not None)",
     ),
 ]
