@@ -23,9 +23,10 @@ import webbrowser
 from quorvane_cli import approve, manifest, page
 from quorvane_cli.approve import Folder, Outcome
 from quorvane_cli.errors import CliError
-from quorvane_cli.safe_files import shown
+from quorvane_cli.safe_files import OutputFolder, shown
 
-UNDO_FOLDER = ".review-undo"  # the bytes Undo puts back, inside the results folder while the server runs
+# The bytes Undo puts back, inside the results folder while the server runs.
+UNDO_FOLDER = OutputFolder.WORK_FOLDERS[0].rstrip("/")
 LARGEST_REQUEST = 64 * 1024
 TYPES = {".png": "image/png", ".webp": "image/webp"}
 

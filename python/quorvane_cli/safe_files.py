@@ -155,6 +155,9 @@ class OutputFolder:
     marker lists the new files once they are all written."""
 
     MARKER = ".quorvane-output.json"
+    # Work folders of quorvane's own left behind by a process that was killed
+    # (the review server's undo copies): removed with the earlier run's files.
+    WORK_FOLDERS = (".review-undo/",)
 
     def __init__(self, path: object, store: LocalStore | Any, inside: Callable[[object], bool]) -> None:
         self.path, self.store, self.inside = path, store, inside
@@ -189,13 +192,14 @@ class OutputFolder:
             raise CliError(
                 self.path, "holds files that quorvane did not write (no marker): choose a new or empty folder"
             )
-        unknown = [name for name in present if name not in {*(listed or ()), self.MARKER}]
+        leftovers = [name for name in present if name.startswith(self.WORK_FOLDERS)]
+        unknown = [name for name in present if name not in {*(listed or ()), *leftovers, self.MARKER}]
         if unknown:
             raise CliError(
                 self.path, f"holds {shown(unknown[0])}, which the earlier run did not write: remove it first"
             )
         try:
-            for name in listed or ():
+            for name in [*(listed or ()), *leftovers]:
                 self.store.remove(name)
             self.store.prepare()
             # Marked as ours before anything is written, so an interrupted run is cleaned up next time.
