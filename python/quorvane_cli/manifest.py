@@ -117,6 +117,7 @@ class Pair(TypedDict):
     title: str  # how the page heads it
     status: Status
     passed: bool
+    passed_with_shifts: bool  # within the limits only because shifted rows were allowed
     failures: list[str]
     error: str | None
     baseline: str | None  # relative to the root; None where there is nothing to accept
@@ -312,6 +313,7 @@ def from_record(record: Mapping[str, Any], *, name: str, baseline: str | None, l
         "title": record["path"],
         "status": status,
         "passed": record["passed"],
+        "passed_with_shifts": bool(record.get("passed_with_shifts")),
         "failures": list(record["failures"]),
         "error": record.get("error"),
         "baseline": baseline if acceptable else None,

@@ -55,6 +55,7 @@ def environment() -> jinja2.Environment:
         gutter_marks=gutter_marks,
         shift_marks=shift_marks,
         figures_text=figures_text,
+        shifts_text=shifts_text,
         limits_text=limits_text,
         shown_bands=shown_bands,
     )
@@ -171,6 +172,12 @@ def shown_bands(bands: Sequence[ReadBand], most: int = 4) -> str:
     if len(bands) > most:
         listed.append(f"{len(bands) - most} more")
     return f"{plural(len(bands), 'shift band')}: " + ", ".join(listed)
+
+
+def shifts_text(pair: Pair) -> str:
+    """The bands of a pair that passed only because shifts were allowed."""
+    aligned = pair["figures"]["alignment"]
+    return ", ".join(read_band_text(band) for band in aligned["bands"]) if aligned is not None else ""
 
 
 def figures_text(pair: Pair) -> list[str]:

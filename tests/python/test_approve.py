@@ -90,6 +90,7 @@ def changed_pair(index, old, new):
         "title": f"shots/{index:03d}.png",
         "status": "changed",
         "passed": False,
+        "passed_with_shifts": False,
         "failures": ["changed"],
         "error": None,
         "baseline": f"shots/{index:03d}.png",
