@@ -170,6 +170,24 @@ FAULTS = [
         "if (columns_overlap >= overlap && gap_between(a.y, a.height, b.y, b.height) <= gap) return true;",
         "if (columns_overlap >= overlap && gap_between(a.y, a.height, b.y, b.height) < gap) return true;",
     ),
+    Fault(
+        "merge looks one pixel short above and left of a growing box",
+        "src/clusters/merge.cpp",
+        "const u64 before = saturating_add(gap, 1);",
+        "const u64 before = gap;",
+    ),
+    Fault(
+        "merge with no overlap needed looks only near the box",
+        "src/clusters/merge.cpp",
+        "if (overlap <= 0.0) {",
+        "if (overlap < 0.0) {",
+    ),
+    Fault(
+        "merge gathers no new cells below what it covered",
+        "src/clusters/box_grid.hpp",
+        "for (u64 row = covered.rows.last + 1; row <= wanted.rows.last; ++row) {",
+        "for (u64 row = covered.rows.last + 2; row <= wanted.rows.last; ++row) {",
+    ),
     # src/batch
     Fault(
         "batch pairs read current first",

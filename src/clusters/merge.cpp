@@ -1,6 +1,10 @@
 #include "clusters/merge.hpp"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
+
+#include "clusters/box_grid.hpp"
 
 namespace quorvane {
 namespace {
@@ -19,6 +23,110 @@ u64 gap_between(u64 a_start, u64 a_length, u64 b_start, u64 b_length) {
     if (b_start >= a_start + a_length) return b_start - (a_start + a_length);
     if (a_start >= b_start + b_length) return a_start - (b_start + b_length);
     return 0;
+}
+
+u64 saturating_add(u64 a, u64 b) {
+    return a > std::numeric_limits<u64>::max() - b ? std::numeric_limits<u64>::max() : a + b;
+}
+
+// The pixels a range must touch to lie at most `gap` from [start, start + length).
+Span within_gap(u64 start, u64 length, u64 gap) {
+    const u64 before = saturating_add(gap, 1);
+    return {start > before ? start - before : 0, saturating_add(start + length, gap)};
+}
+
+// Where the boxes that can merge with `box` lie: every box that passes the
+// merge test touches one of these rectangles. Across a gap two boxes must
+// overlap in the other direction, so they lie near the box on all sides;
+// when any overlap will do (overlap <= 0), anywhere in the band of rows or
+// the band of columns near it.
+struct Reach {
+    PixelRect parts[2];
+    int count = 1;
+};
+
+Reach merge_reach(const ClusterRecord& box, u64 gap, double overlap) {
+    const Span columns = within_gap(box.x, box.width, gap);
+    const Span rows = within_gap(box.y, box.height, gap);
+    if (overlap <= 0.0) {
+        constexpr Span anywhere{0, std::numeric_limits<u64>::max()};
+        return {{{anywhere, rows}, {columns, anywhere}}, 2};
+    }
+    return {{{columns, rows}, {}}, 1};
+}
+
+bool touches(const ClusterRecord& box, const Reach& reach) {
+    const auto meets = [](u64 start, u64 length, Span range) {
+        return start <= range.last && start + std::max<u64>(length, 1) - 1 >= range.first;
+    };
+    for (int part = 0; part < reach.count; ++part) {
+        const PixelRect& rect = reach.parts[part];
+        if (meets(box.x, box.width, rect.columns) && meets(box.y, box.height, rect.rows)) return true;
+    }
+    return false;
+}
+
+// One pass of the greedy merge: each entry in turn, growing, absorbs every
+// later entry that merges with it, tested in list order against the entry
+// as it stands at that moment. Only later entries near it can merge, so they
+// are gathered from the grid (made of the boxes as the pass found them:
+// later entries do not change before their own turn) into a queue ordered by
+// position, and gathered again from the cells that a growth brings near.
+bool merge_pass(std::vector<ClusterRecord>& clusters, u64 gap, double overlap) {
+    const u64 count = clusters.size();
+    const BoxGrid grid(clusters);
+    std::vector<u8> alive(count, 1);
+    std::vector<u64> gathered_by(count, count);
+    std::vector<u64> candidates;  // a min-heap of positions, kept from one entry to the next
+    bool merged = false;
+    for (u64 i = 0; i + 1 < count; ++i) {
+        if (!alive[i]) continue;
+        ClusterRecord grown = clusters[i];
+        u64 tested = i;  // entries up to here have had their test
+        const auto gather = [&](u64 j) {
+            if (alive[j] && j > tested && gathered_by[j] != i) {
+                gathered_by[j] = i;
+                candidates.push_back(j);
+                std::push_heap(candidates.begin(), candidates.end(), std::greater<>());
+            }
+        };
+        CellRect covered[2];
+        bool grew = true;
+        while (true) {
+            if (grew) {
+                const Reach reach = merge_reach(grown, gap, overlap);
+                for (int part = 0; part < reach.count; ++part) {
+                    const CellRect wanted = grid.cells_of(reach.parts[part]);
+                    for_new_cells(covered[part], wanted, [&](u64 column, u64 row) {
+                        for (u32 j : grid.cell(column, row)) gather(j);
+                    });
+                    covered[part] = wanted;
+                }
+                for (u32 j : grid.oversized()) {
+                    if (touches(clusters[j], reach)) gather(j);
+                }
+                grew = false;
+            }
+            if (candidates.empty()) break;
+            std::pop_heap(candidates.begin(), candidates.end(), std::greater<>());
+            tested = candidates.back();
+            candidates.pop_back();
+            if (clusters_merge(grown, clusters[tested], gap, overlap)) {
+                merge_into(grown, clusters[tested]);
+                alive[tested] = 0;
+                merged = grew = true;
+            }
+        }
+        clusters[i] = grown;
+    }
+    if (merged) {
+        u64 kept = 0;
+        for (u64 i = 0; i < count; ++i) {
+            if (alive[i]) clusters[kept++] = clusters[i];
+        }
+        clusters.resize(kept);
+    }
+    return merged;
 }
 
 }  // namespace
@@ -50,22 +158,7 @@ void merge_into(ClusterRecord& a, const ClusterRecord& b) {
 }
 
 void merge_clusters(std::vector<ClusterRecord>& clusters, u64 gap, double overlap) {
-    bool merged = true;
-    while (merged) {
-        merged = false;
-        for (std::size_t i = 0; i + 1 < clusters.size(); ++i) {
-            std::size_t j = i + 1;
-            while (j < clusters.size()) {
-                if (clusters_merge(clusters[i], clusters[j], gap, overlap)) {
-                    merge_into(clusters[i], clusters[j]);
-                    clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(j));
-                    merged = true;
-                } else {
-                    ++j;
-                }
-            }
-        }
-    }
+    while (merge_pass(clusters, gap, overlap)) {}
 }
 
 }  // namespace quorvane

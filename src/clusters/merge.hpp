@@ -18,8 +18,10 @@ bool clusters_merge(const ClusterRecord& a, const ClusterRecord& b, u64 gap, dou
 void merge_into(ClusterRecord& a, const ClusterRecord& b);
 
 // Passes over the list until one merges nothing; in a pass each entry in turn
-// absorbs every later entry that merges with it as it grows. The survivors
-// keep their order.
+// absorbs every later entry that merges with it as it grows, in list order.
+// The survivors keep their order. A pass looks only at the entries near each
+// growing box (a grid over the boxes), so its cost follows the number of
+// boxes and of the neighbours each one meets, not the square of the count.
 void merge_clusters(std::vector<ClusterRecord>& clusters, u64 gap, double overlap);
 
 }  // namespace quorvane

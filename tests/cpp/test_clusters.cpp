@@ -1,11 +1,12 @@
 // The cluster internals against references written out here: the order of
 // clusters of equal size (their root labels', which union by rank decides)
 // against a literal per-pixel labelling, the 32-bit label limit, and the
-// merge passes. The dilation and the clusters themselves are checked against
-// scipy from Python.
+// merge passes, also against the quadratic merge that the grid replaces. The
+// dilation and the clusters themselves are checked against scipy from Python.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <random>
 
 #include "check.hpp"
 #include "clusters/dilate.hpp"
@@ -174,4 +175,66 @@ TEST("merging runs passes until none merges, an entry absorbing later ones as it
     merge_clusters(apart, 1, 0.5);
     REQUIRE(apart.size() == 2);
     CHECK(apart[0].merged_from == 2 && apart[1].x == 100);
+}
+
+// The merge as first written, every later entry tested for every entry: the
+// reference that the grid's merge must match step for step.
+void quadratic_merge(std::vector<ClusterRecord>& clusters, u64 gap, double overlap) {
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (std::size_t i = 0; i + 1 < clusters.size(); ++i) {
+            for (std::size_t j = i + 1; j < clusters.size();) {
+                if (!clusters_merge(clusters[i], clusters[j], gap, overlap)) {
+                    ++j;
+                    continue;
+                }
+                merge_into(clusters[i], clusters[j]);
+                clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(j));
+                merged = true;
+            }
+        }
+    }
+}
+
+TEST("the grid merge gives the quadratic merge's clusters, in its order, to the last bit") {
+    struct Case {
+        u64 boxes, field, side, gap;
+        double overlap;
+        bool diagonal;         // boxes along the diagonal, so that bands of rows and columns meet few others
+        unsigned huge_one_in;  // a box as large as the field, one in so many
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const u64 any_gap = std::numeric_limits<u64>::max();
+    const Case cases[] = {
+        {600, 3000, 12, 1, 0.5, false, 0},  // sparse: few merges
+        {600, 800, 20, 2, 0.5, false, 0},   // chains over several passes
+        {600, 300, 20, 2, 0.5, false, 0},   // everything into one: the order shows in the centroid's bits
+        {300, 3600, 8, 2, 0.0, true, 0},    // any overlap: whole bands of rows and columns
+        {300, 9000, 8, 2, -1.0, true, 0},   {400, 2000, 30, 4, nan, false, 0},  // intersecting boxes only
+        {400, 1200, 30, 1, 1.5, false, 0},  {200, 3000, 8, any_gap, 0.5, true, 0},
+        {600, 1500, 9, 2, 0.3, false, 100},  // huge boxes over small ones, kept aside by the grid
+        {300, 6000, 8, 2, 0.0, true, 50},   {1, 10, 5, 1, 0.5, false, 0},
+    };
+    unsigned seed = 7;
+    for (const Case& c : cases) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            std::mt19937_64 random(seed++);
+            const auto below = [&](u64 limit) { return random() % limit; };
+            std::vector<ClusterRecord> boxes;
+            for (u64 i = 0; i < c.boxes; ++i) {
+                const u64 side = c.huge_one_in != 0 && below(c.huge_one_in) == 0 ? c.field : c.side;
+                const u64 x = below(c.field);
+                ClusterRecord cluster = box(x, c.diagonal ? x + below(c.side) : below(c.field), 1 + below(side),
+                                            1 + below(side), 1 + below(1000));
+                cluster.centroid_x += static_cast<double>(below(1 << 20)) / 3.0;
+                cluster.centroid_y -= static_cast<double>(below(1 << 20)) / 7.0;
+                boxes.push_back(cluster);
+            }
+            std::vector<ClusterRecord> expected = boxes;
+            quadratic_merge(expected, c.gap, c.overlap);
+            merge_clusters(boxes, c.gap, c.overlap);
+            REQUIRE(boxes.size() == expected.size());
+            for (std::size_t i = 0; i < boxes.size(); ++i) CHECK(same_record(boxes[i], expected[i]));
+        }
+    }
 }
