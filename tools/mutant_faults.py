@@ -171,6 +171,18 @@ FAULTS = [
         "if (columns_overlap >= overlap && gap_between(a.y, a.height, b.y, b.height) < gap) return true;",
     ),
     Fault(
+        "changed pixels of a cluster counted after dilation",
+        "src/clusters/component_stats.cpp",
+        "if (changed_mask.data() == mask.data()) {",
+        "if (changed_mask.size() == mask.size()) {",
+    ),
+    Fault(
+        "merged clusters keep only their own changed pixels",
+        "src/clusters/merge.cpp",
+        "    a.changed_pixels += b.changed_pixels;\n",
+        "",
+    ),
+    Fault(
         "merge looks one pixel short above and left of a growing box",
         "src/clusters/merge.cpp",
         "const u64 before = saturating_add(gap, 1);",

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     const double label_ms = bench::best_ms([&] { sink = label_components(dilated, width, height)->forest.size(); });
     const double stats_ms = bench::best_ms([&] {
         auto labels = label_components(dilated, width, height).take();
-        sink = component_statistics(dilated, labels, width, height).size();
+        sink = component_statistics(dilated, mask.mask, labels, width, height).size();
     });
     const double extract_ms =
         bench::best_ms([&] { sink = extract_clusters(mask.mask, width, height, cluster_options)->clusters.size(); });

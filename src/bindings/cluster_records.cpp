@@ -26,6 +26,7 @@ struct ClusterValue {
     double centroid_x;
     double centroid_y;
     u64 merged_from;
+    u64 changed_pixels;
 };
 
 struct ClustersValue {
@@ -80,6 +81,8 @@ PyGetSetDef cluster_attributes[] = {
      "Pixels of the cluster, counted after dilation.", nullptr},
     {"merged_from", record_field<ClusterValue, &ClusterValue::merged_from>, nullptr,
      "Components merged into it; 1 when unmerged.", nullptr},
+    {"changed_pixels", record_field<ClusterValue, &ClusterValue::changed_pixels>, nullptr,
+     "Changed pixels of the change mask inside the cluster, counted before dilation.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -110,8 +113,9 @@ PyGetSetDef result_attributes[] = {
 PyRef new_cluster(const ModuleState& state, const ClusterRecord& record) {
     PyRef box = PyRef::steal(new_record(state.bounding_box, BoxValue{record.x, record.y, record.width, record.height}));
     if (!box) return {};
-    return PyRef::steal(new_record(state.cluster, ClusterValue{std::move(box), record.pixel_count, record.centroid_x,
-                                                               record.centroid_y, record.merged_from}));
+    return PyRef::steal(
+        new_record(state.cluster, ClusterValue{std::move(box), record.pixel_count, record.centroid_x, record.centroid_y,
+                                               record.merged_from, record.changed_pixels}));
 }
 
 }  // namespace

@@ -27,8 +27,9 @@ struct ClusterRecord {
     u64 height = 0;
     double centroid_x = 0.0;
     double centroid_y = 0.0;
-    u64 pixel_count = 0;  // dilated pixels
-    u64 merged_from = 1;  // components merged into this cluster
+    u64 pixel_count = 0;     // dilated pixels
+    u64 merged_from = 1;     // components merged into this cluster
+    u64 changed_pixels = 0;  // pixels of the change mask in its components, before dilation
 };
 
 struct ClusterList {

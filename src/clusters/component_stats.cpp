@@ -20,32 +20,47 @@ std::vector<u32> component_indices(LabelForest& forest, u64& components) {
     return index;
 }
 
-}  // namespace
-
-std::vector<ComponentStats> component_statistics(ByteView mask, ComponentLabels& labels, u64 width, u64 height) {
-    u64 components = 0;
-    const std::vector<u32> index = component_indices(labels.forest, components);
-    std::vector<ComponentStats> stats(components);
+// Calls add(y, start, end, label) for every run of marked pixels of `mask`.
+template <class Add>
+void for_each_run(ByteView mask, const LabelMap& labels, u64 width, u64 height, Add&& add) {
     for (u64 y = 0; y < height; ++y) {
         const u8* row = mask.data() + y * width;
-        const u32* row_labels = labels.labels.data() + y * width;
-        // A run of marked pixels in a row is one component (each pixel meets
-        // its left neighbour), so it is added in one step.
         u64 start = next_marked(row, 0, width);
         while (start < width) {
             const u64 end = run_end(row, start, width);
-            const u64 length = end - start;
-            ComponentStats& entry = stats[index[row_labels[start]]];
-            entry.count += length;
-            entry.sum_x += (start + end - 1) * length / 2;  // one of the two factors is even
-            entry.sum_y += y * length;
-            entry.min_x = std::min(entry.min_x, start);
-            entry.max_x = std::max(entry.max_x, end - 1);
-            entry.min_y = std::min(entry.min_y, y);
-            entry.max_y = std::max(entry.max_y, y);
+            add(y, start, end, labels[y * width + start]);
             start = next_marked(row, end, width);
         }
     }
+}
+
+}  // namespace
+
+std::vector<ComponentStats> component_statistics(ByteView mask, ByteView changed_mask, ComponentLabels& labels,
+                                                 u64 width, u64 height) {
+    u64 components = 0;
+    const std::vector<u32> index = component_indices(labels.forest, components);
+    std::vector<ComponentStats> stats(components);
+    // A run of marked pixels in a row is one component (each pixel meets its
+    // left neighbour), so it is added in one step.
+    for_each_run(mask, labels.labels, width, height, [&](u64 y, u64 start, u64 end, u32 label) {
+        const u64 length = end - start;
+        ComponentStats& entry = stats[index[label]];
+        entry.count += length;
+        entry.sum_x += (start + end - 1) * length / 2;  // one of the two factors is even
+        entry.sum_y += y * length;
+        entry.min_x = std::min(entry.min_x, start);
+        entry.max_x = std::max(entry.max_x, end - 1);
+        entry.min_y = std::min(entry.min_y, y);
+        entry.max_y = std::max(entry.max_y, y);
+    });
+    if (changed_mask.data() == mask.data()) {
+        for (ComponentStats& entry : stats) entry.changed = entry.count;
+        return stats;
+    }
+    // Dilation only adds pixels, so a changed run lies inside one dilated run.
+    for_each_run(changed_mask, labels.labels, width, height,
+                 [&](u64, u64 start, u64 end, u32 label) { stats[index[label]].changed += end - start; });
     return stats;
 }
 

@@ -29,6 +29,7 @@ std::vector<ClusterRecord> candidates(const std::vector<ComponentStats>& compone
         cluster.centroid_x = static_cast<double>(component.sum_x) / count;
         cluster.centroid_y = static_cast<double>(component.sum_y) / count;
         cluster.pixel_count = component.count;
+        cluster.changed_pixels = component.changed;
         cluster.merged_from = 1;
         kept.push_back(cluster);
     }
@@ -43,15 +44,16 @@ void sort_by_size(std::vector<ClusterRecord>& clusters) {
 
 // The statistics of the components; the dilated mask and the label map are
 // freed before the clusters are ranked.
-Result<std::vector<ComponentStats>> measure_components(ByteView mask, u64 width, u64 height, u64 dilation) {
+Result<std::vector<ComponentStats>> measure_components(ByteView changed, u64 width, u64 height, u64 dilation) {
     Bytes dilated;
+    ByteView mask = changed;
     if (dilation != 0) {
-        dilated = dilate_square(mask, width, height, dilation);
+        dilated = dilate_square(changed, width, height, dilation);
         mask = dilated;
     }
     auto labels = label_components(mask, width, height);
     if (!labels) return std::move(labels).error();
-    return component_statistics(mask, *labels, width, height);
+    return component_statistics(mask, changed, *labels, width, height);
 }
 
 }  // namespace

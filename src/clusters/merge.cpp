@@ -155,6 +155,7 @@ void merge_into(ClusterRecord& a, const ClusterRecord& b) {
     a.height = bottom - y;
     a.pixel_count += b.pixel_count;
     a.merged_from += b.merged_from;
+    a.changed_pixels += b.changed_pixels;
 }
 
 void merge_clusters(std::vector<ClusterRecord>& clusters, u64 gap, double overlap) {

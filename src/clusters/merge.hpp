@@ -14,7 +14,7 @@ namespace quorvane {
 bool clusters_merge(const ClusterRecord& a, const ClusterRecord& b, u64 gap, double overlap);
 
 // `a` grows to cover `b`: the union box, the count-weighted centroid, the
-// summed counts.
+// summed counts (pixels, changed pixels, components).
 void merge_into(ClusterRecord& a, const ClusterRecord& b);
 
 // Passes over the list until one merges nothing; in a pass each entry in turn

@@ -20,7 +20,8 @@ def clusters_of_mask(mask, **options):
 
 
 def reference(mask, dilation=4, min_pixels=16, min_side=0):
-    """{(x, y, width, height, pixel_count, centroid_x, centroid_y)} by scipy."""
+    """{(x, y, width, height, pixel_count, changed_pixels, centroid_x, centroid_y)}
+    by scipy; the changed pixels are the mask's own within each label."""
     grown = mask.astype(bool)
     for structure in ((1, 2 * dilation + 1), (2 * dilation + 1, 1)):  # a square is a row then a column
         grown = ndimage.binary_dilation(grown, structure=np.ones(structure, bool))
@@ -29,13 +30,15 @@ def reference(mask, dilation=4, min_pixels=16, min_side=0):
     rows, columns = np.indices(labels.shape)
     sum_x = np.bincount(labels.ravel(), weights=columns.ravel())
     sum_y = np.bincount(labels.ravel(), weights=rows.ravel())
+    changed = np.bincount(labels.ravel(), weights=mask.ravel().astype(float), minlength=len(counts))
     found = set()
     for label, (rows_of, columns_of) in enumerate(ndimage.find_objects(labels), start=1):
         width, height = columns_of.stop - columns_of.start, rows_of.stop - rows_of.start
         count = int(counts[label])
         if count >= min_pixels and not (min_side and min(width, height) < min_side):
             found.add(
-                (columns_of.start, rows_of.start, width, height, count, sum_x[label] / count, sum_y[label] / count)
+                (columns_of.start, rows_of.start, width, height, count, changed[label])
+                + (sum_x[label] / count, sum_y[label] / count)
             )
     return found
 
@@ -43,7 +46,8 @@ def reference(mask, dilation=4, min_pixels=16, min_side=0):
 def checked(result, expected):
     """The clusters are the reference's, unmerged, largest first."""
     assert {
-        (c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count) + c.centroid for c in result.clusters
+        (c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.changed_pixels) + c.centroid
+        for c in result.clusters
     } == expected
     assert result.total_clusters == len(expected) and not result.truncated
     assert all(c.merged_from == 1 for c in result.clusters)
@@ -123,3 +127,5 @@ def test_nearby_boxes_merge_and_the_largest_still_come_first(boxes, options, exp
         mask[y : y + height, x : x + width] = True
     result = clusters_of_mask(mask, dilation=0, min_pixels=1, **options)
     assert [(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.merged_from) for c in result.clusters] == expected
+    for c in result.clusters:  # the changed pixels of every box merged in
+        assert c.changed_pixels == mask[c.bbox.y : c.bbox.y + c.bbox.height, c.bbox.x : c.bbox.x + c.bbox.width].sum()
