@@ -142,8 +142,50 @@ FAULTS = [
     Fault(
         "fingerprint cached from a failed alignment",
         "src/alignment/fingerprint.cpp",
+        "if (record.aligned && !record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);",
+        "if (!record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);",
+    ),
+    Fault(
+        "fingerprint cached from an alignment within a row threshold",
+        "src/alignment/fingerprint.cpp",
+        "if (record.aligned && !record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);",
         "if (record.aligned) pair.fingerprint.store_if_empty(record.fingerprint);",
-        "pair.fingerprint.store_if_empty(record.fingerprint);",
+    ),
+    Fault(
+        "row threshold of -0.5 or NaN accepted",
+        "src/alignment/align_rows.cpp",
+        "if (row_threshold && !in_unit_range(*row_threshold)) {",
+        "if (row_threshold && *row_threshold > 1.0) {",
+    ),
+    Fault(
+        "alignment tied to its pair but not to its row threshold",
+        "src/alignment/fingerprint.cpp",
+        "if (!row_threshold) return pair_fingerprint;",
+        "return pair_fingerprint;",
+    ),
+    Fault(
+        "row summaries refuse pixels at the edge of the threshold",
+        "src/alignment/row_match.cpp",
+        "* (1.0 + 1e-6);",
+        "* (1.0 - 1e-2);",
+    ),
+    Fault(
+        "pixel check lets every channel differ by one step more",
+        "src/alignment/row_match.cpp",
+        "while (difference < 255 && corners_within(difference + 1)) ++difference;",
+        "while (difference < 255 && corners_within(difference)) ++difference;",
+    ),
+    Fault(
+        "matched rows that differ are never measured",
+        "src/alignment/changed_rows.cpp",
+        "if (segment.kind != SegmentKind::Equal || !row_threshold) continue;",
+        "if (segment.kind != SegmentKind::Equal || row_threshold) continue;",
+    ),
+    Fault(
+        "translucent matched rows taken to hold no change",
+        "src/alignment/changed_rows.cpp",
+        "return !(opaque_rows_hold_none && opaque(baseline, pair.width) && opaque(current, pair.width));",
+        "return !opaque_rows_hold_none;",
     ),
     # src/clusters
     Fault(

@@ -126,6 +126,8 @@ class Comparison:
         include_aa: bool = False,
         max_edit_ratio: float = 0.25,
         max_edit_rows: int = 2048,
+        *,
+        row_threshold: float | None = None,
     ) -> RowAlignment: ...
     def aligned_clusters(
         self,

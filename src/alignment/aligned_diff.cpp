@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "alignment/binding.hpp"
+#include "alignment/changed_rows.hpp"
 #include "alignment/segment_mask.hpp"
 #include "alignment/tiling.hpp"
 #include "core/parallel.hpp"
@@ -24,7 +25,8 @@ struct RowRange {
 };
 
 // The faded current image, drawn only on the rows of equal segments: every
-// other current row is painted over by a strip or an inserted band.
+// other current row is painted over by a strip or an inserted band, as are
+// matched rows that differ.
 void draw_matched_rows(const PairView& pair, std::span<const RowSegment> segments, double alpha, u8* out) {
     std::vector<RowRange> pieces;
     for (const RowSegment& segment : segments) {
@@ -43,8 +45,8 @@ void draw_matched_rows(const PairView& pair, std::span<const RowSegment> segment
     parallel_ranges_if(worth_splitting(width * pair.current_size.height), pieces.size(), 1, draw);
 }
 
-// Rows changed in place, drawn by the ordinary diff image of the segment's
-// strip; its context rows feed the anti-aliasing test of the edge rows only.
+// Rows changed in place, drawn by the ordinary diff image of their strip; its
+// context rows feed the anti-aliasing test of the edge rows only.
 Status draw_replace_strip(const PairView& pair, const RowSegment& segment, const DiffOptions& options, u8* out) {
     const SegmentStrip strip = segment_strip(pair, segment);
     auto image = render_diff_image(strip.baseline, strip.current, pair.width, strip.rows, options);
@@ -94,9 +96,8 @@ Result<Image> render_aligned_diff(const PairView& pair, u64 pair_fingerprint, co
     u8* out = image.pixels.data();
 
     draw_matched_rows(pair, segments, options.alpha, out);
-    for (const RowSegment& segment : segments) {
-        if (segment.kind != SegmentKind::Replace) continue;
-        if (auto drawn = draw_replace_strip(pair, segment, options, out); !drawn) return std::move(drawn).error();
+    for (const RowSegment& rows : rows_changed_in_place(pair, segments, record.row_threshold)) {
+        if (auto drawn = draw_replace_strip(pair, rows, options, out); !drawn) return std::move(drawn).error();
     }
     paint_shift_bands(segments, pair, options, out);
     // Current-image rows are canvas rows: the regions stand where they were given.

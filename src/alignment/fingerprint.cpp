@@ -1,5 +1,7 @@
 #include "alignment/fingerprint.hpp"
 
+#include <bit>
+
 #include "alignment/row_hash.hpp"
 #include "alignment/siphash.hpp"
 
@@ -14,6 +16,14 @@ u64 pair_fingerprint(std::span<const u64> a, std::span<const u64> b) {
     return hash.finish(0, (a.size() + b.size() + 2) * 8);
 }
 
+u64 alignment_fingerprint(u64 pair_fingerprint, std::optional<double> row_threshold) {
+    if (!row_threshold) return pair_fingerprint;
+    SipHash13 hash;
+    hash.absorb(pair_fingerprint);
+    hash.absorb(std::bit_cast<u64>(*row_threshold));
+    return hash.finish(0, 16);
+}
+
 u64 compute_pair_fingerprint(const PairView& pair) {
     const PairRowHashes rows = hash_pair_rows(pair);
     return pair_fingerprint(rows.baseline, rows.current);
@@ -24,7 +34,7 @@ u64 cached_pair_fingerprint(ImagePair& pair) {
 }
 
 void remember_pair_fingerprint(ImagePair& pair, const AlignmentRecord& record) {
-    if (record.aligned) pair.fingerprint.store_if_empty(record.fingerprint);
+    if (record.aligned && !record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);
 }
 
 }  // namespace quorvane

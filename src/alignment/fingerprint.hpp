@@ -3,6 +3,7 @@
 // pair's write-once cache of it.
 #pragma once
 
+#include <optional>
 #include <span>
 
 #include "alignment/record.hpp"
@@ -15,6 +16,11 @@ namespace quorvane {
 // little-endian.
 u64 pair_fingerprint(std::span<const u64> a, std::span<const u64> b);
 
+// What ties an alignment to its pair: the pair's fingerprint, mixed with the
+// bits of the row threshold when the rows were matched within one, so that an
+// alignment carries how its rows were matched along with what they were.
+u64 alignment_fingerprint(u64 pair_fingerprint, std::optional<double> row_threshold);
+
 // The fingerprint from the pair itself: the baseline's own rows and the
 // current image's own rows at the common width (no rows when that width is
 // 0). Equals the fingerprint of an alignment of the same pair.
@@ -26,7 +32,8 @@ u64 compute_pair_fingerprint(const PairView& pair);
 u64 cached_pair_fingerprint(ImagePair& pair);
 
 // Keeps the fingerprint of an aligned record in the pair's cache when the
-// cache is still empty, sparing the shift-aware methods the hashing.
+// cache is still empty, sparing the shift-aware methods the hashing. Only an
+// exact alignment's fingerprint is the pair's own.
 void remember_pair_fingerprint(ImagePair& pair, const AlignmentRecord& record);
 
 }  // namespace quorvane

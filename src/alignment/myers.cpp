@@ -51,10 +51,11 @@ std::vector<EditOp> backtrack(const SearchTrace& trace, i64 distance, i64 n, i64
 
 }  // namespace
 
-std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span<const u64> b, u64 budget,
+template <class RowsMatch>
+std::optional<EditScript> shortest_edit_script(u64 rows_a, u64 rows_b, RowsMatch& rows_match, u64 budget,
                                                u64 max_trace_entries) {
-    const auto n = static_cast<i64>(a.size());
-    const auto m = static_cast<i64>(b.size());
+    const auto n = static_cast<i64>(rows_a);
+    const auto m = static_cast<i64>(rows_b);
     const auto limit = static_cast<i64>(budget);
     // Diagonals -(budget + 1) .. budget + 1; v[offset + k] is diagonal k.
     std::vector<i64> v(2 * budget + 3, 0);
@@ -67,8 +68,8 @@ std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span
             const bool down = k == -d || (k != d && diagonal[-1] < diagonal[1]);
             i64 x = down ? diagonal[1] : diagonal[-1] + 1;
             i64 y = x - k;
-            // Rows are compared by hash, so the snake compares integers only.
-            while (x < n && y < m && a[static_cast<u64>(x)] == b[static_cast<u64>(y)]) {
+            // Exact rows are compared by hash, so the snake compares integers only.
+            while (x < n && y < m && rows_match(static_cast<u64>(x), static_cast<u64>(y))) {
                 ++x;
                 ++y;
             }
@@ -78,5 +79,8 @@ std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span
     }
     return std::nullopt;
 }
+
+template std::optional<EditScript> shortest_edit_script(u64, u64, ExactRowMatch&, u64, u64);
+template std::optional<EditScript> shortest_edit_script(u64, u64, ThresholdRowMatch&, u64, u64);
 
 }  // namespace quorvane

@@ -1,5 +1,5 @@
-// The shortest edit script between two row-hash sequences: Myers' greedy
-// search under an edit budget with a saved trace, and the backtrack through it.
+// The shortest edit script between two row sequences: Myers' greedy search
+// under an edit budget with a saved trace, and the backtrack through it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "alignment/row_match.hpp"
 #include "alignment/trace.hpp"
 #include "core/types.hpp"
 
@@ -30,10 +31,21 @@ struct EditScript {
     std::vector<EditOp> operations;  // top to bottom
 };
 
-// The script, or nothing when it needs more than `budget` edits. Of two
-// equally far-reaching steps the deletion is taken. Throws std::bad_alloc
-// when the trace would pass `max_trace_entries`.
-std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span<const u64> b, u64 budget,
+// The script between n baseline rows and m current rows, where
+// rows_match(x, y) says whether baseline row x matches current row y; or
+// nothing when it needs more than `budget` edits. Of two equally
+// far-reaching steps the deletion is taken. Throws std::bad_alloc when the
+// trace would pass `max_trace_entries`. Made for ExactRowMatch and
+// ThresholdRowMatch.
+template <class RowsMatch>
+std::optional<EditScript> shortest_edit_script(u64 n, u64 m, RowsMatch& rows_match, u64 budget,
                                                u64 max_trace_entries = kMaxTraceEntries);
+
+// Rows matched by their hashes.
+inline std::optional<EditScript> shortest_edit_script(std::span<const u64> a, std::span<const u64> b, u64 budget,
+                                                      u64 max_trace_entries = kMaxTraceEntries) {
+    ExactRowMatch rows_match{a, b};
+    return shortest_edit_script(a.size(), b.size(), rows_match, budget, max_trace_entries);
+}
 
 }  // namespace quorvane

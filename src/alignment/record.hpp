@@ -2,6 +2,7 @@
 // record that a RowAlignment carries and the shift-aware methods trust.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "core/types.hpp"
@@ -50,6 +51,9 @@ struct ShiftBand {
 // that share no rows collapsed into replaces) is what the shift-aware
 // methods follow, and `bands` are its inserts and deletes. A record that is
 // not aligned has empty lists and zero counters but keeps the sizes.
+// With a row threshold, equal segments pair rows that match within it, which
+// may differ; without one they pair identical rows. `fingerprint` ties the
+// record to its pair and to that threshold (alignment_fingerprint).
 struct AlignmentRecord {
     std::vector<RowSegment> segments;
     std::vector<ShiftBand> bands;
@@ -64,6 +68,7 @@ struct AlignmentRecord {
     u64 current_height = 0;
     u64 fingerprint = 0;
     bool aligned = false;
+    std::optional<double> row_threshold;
 };
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <ranges>
 
 #include "alignment/runs.hpp"
 
@@ -20,8 +21,9 @@ void add_repeated(std::span<const u64> hashes, std::vector<u64>& repeated) {
 
 class Refiner {
 public:
-    Refiner(std::span<const RowSegment> segments, std::span<const u64> a, std::span<const u64> b)
-        : segments_(segments), a_(a), b_(b) {}
+    Refiner(std::span<const RowSegment> segments, std::span<const u64> a, std::span<const u64> b,
+            const RowsMatch& rows_match)
+        : segments_(segments), a_(a), b_(b), rows_match_(rows_match) {}
 
     std::vector<RowSegment> run() {
         std::vector<RowSegment> refined;
@@ -68,22 +70,23 @@ private:
     }
 
     // An insert and a delete, and no inserted row that reappears among the
-    // deleted rows: the rows did not move, they changed.
+    // deleted rows: the rows did not move, they changed. The window's edits
+    // fit in the edit budget, so testing every pair stays within it squared.
     bool collapses(std::span<const RowSegment> window) const {
-        std::vector<u64> deleted;
-        bool has_insert = false;
-        for (const RowSegment& segment : window) {
-            if (segment.kind == SegmentKind::Insert) has_insert = true;
-            if (segment.kind != SegmentKind::Delete) continue;
-            deleted.insert(deleted.end(), a_.begin() + segment.baseline_start,
-                           a_.begin() + segment.baseline_start + segment.len);
+        const auto of_kind = [](SegmentKind kind) {
+            return [kind](const RowSegment& segment) { return segment.kind == kind; };
+        };
+        if (std::ranges::none_of(window, of_kind(SegmentKind::Insert)) ||
+            std::ranges::none_of(window, of_kind(SegmentKind::Delete))) {
+            return false;
         }
-        if (!has_insert || deleted.empty()) return false;
-        std::sort(deleted.begin(), deleted.end());
-        for (const RowSegment& segment : window) {
-            if (segment.kind != SegmentKind::Insert) continue;
-            for (u64 y = segment.current_start; y < segment.current_start + segment.len; ++y) {
-                if (std::binary_search(deleted.begin(), deleted.end(), b_[y])) return false;
+        for (const RowSegment& inserted : window | std::views::filter(of_kind(SegmentKind::Insert))) {
+            for (const RowSegment& deleted : window | std::views::filter(of_kind(SegmentKind::Delete))) {
+                for (u64 y = inserted.current_start; y < inserted.current_start + inserted.len; ++y) {
+                    for (u64 x = deleted.baseline_start; x < deleted.baseline_start + deleted.len; ++x) {
+                        if (rows_match_(x, y)) return false;
+                    }
+                }
             }
         }
         return true;
@@ -106,6 +109,7 @@ private:
     std::span<const RowSegment> segments_;
     std::span<const u64> a_;
     std::span<const u64> b_;
+    const RowsMatch& rows_match_;
     std::optional<std::vector<u64>> repeated_;  // made on the first filler test
 };
 
@@ -121,8 +125,13 @@ std::vector<u64> repeated_rows(std::span<const u64> a, std::span<const u64> b) {
 }
 
 std::vector<RowSegment> refine_segments(std::span<const RowSegment> segments, std::span<const u64> a,
+                                        std::span<const u64> b, const RowsMatch& rows_match) {
+    return Refiner(segments, a, b, rows_match).run();
+}
+
+std::vector<RowSegment> refine_segments(std::span<const RowSegment> segments, std::span<const u64> a,
                                         std::span<const u64> b) {
-    return Refiner(segments, a, b).run();
+    return refine_segments(segments, a, b, ExactRowMatch{a, b});
 }
 
 }  // namespace quorvane

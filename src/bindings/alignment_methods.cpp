@@ -17,11 +17,13 @@ constexpr Param kRowAlignmentParams[] = {
     kIncludeAa,
     real_param("max_edit_ratio", AlignmentOptions{}.max_edit_ratio),
     count_param("max_edit_rows", AlignmentOptions{}.max_edit_rows),
+    keyword_only(optional_real_param("row_threshold")),
 };
 
 PyObject* row_alignment(ComparisonObject& self, Args& args) {
     const DiffOptions diff = args.diff_options();
-    const AlignmentOptions options{args.real("max_edit_ratio"), args.count("max_edit_rows")};
+    const AlignmentOptions options{args.real("max_edit_ratio"), args.count("max_edit_rows"),
+                                   args.optional_real("row_threshold")};
     auto record = without_gil([&] { return pair_row_alignment(*self.pair, diff, options); });
     return deliver(args.state(), std::move(record),
                    [&](AlignmentRecord value) { return new_row_alignment(args.state(), std::move(value)); });
@@ -31,7 +33,11 @@ constexpr Method kRowAlignment{"row_alignment",
                                "Align the rows of the two images to tell a vertical shift from real changes.\n\n"
                                "`aligned` is False when the pair could not be aligned \u2014 the edit budget\n"
                                "was exceeded, or the widths differ, since alignment is vertical only.\n"
-                               "Every other field is then zero or empty.",
+                               "Every other field is then zero or empty.\n\n"
+                               "With `row_threshold` (0.0 to 1.0), rows match when every pixel pair\n"
+                               "is within that colour threshold, so rendering noise does not part them;\n"
+                               "matched rows that differ count as changed in place. None matches\n"
+                               "identical rows only.",
                                kRowAlignmentParams, row_alignment};
 
 }  // namespace

@@ -378,12 +378,15 @@ std::optional<Value> convert(const ModuleState& state, PyObject* object, const P
         case ParamKind::Pairs:
             if (auto pairs = to_pairs(object, param)) return Value(std::move(*pairs));
             return std::nullopt;
-        case ParamKind::Real: {
+        case ParamKind::Real:
+        case ParamKind::OptionalReal: {
+            if (param.kind == ParamKind::OptionalReal && object == Py_None) return Value(std::optional<double>());
             const double value = PyFloat_AsDouble(object);
             if (value == -1.0 && PyErr_Occurred()) {
                 prefix_pending_error(param);
                 return std::nullopt;
             }
+            if (param.kind == ParamKind::OptionalReal) return Value(std::optional<double>(value));
             return Value(value);
         }
         case ParamKind::Flag:
@@ -447,6 +450,8 @@ Value default_value(const Param& param) {
         case ParamKind::OptionalCount:
         case ParamKind::Effort:
             return std::optional<u64>();
+        case ParamKind::OptionalReal:
+            return std::optional<double>();
         default:
             throw Panic(std::string("parameter without a default: ") + param.name);
     }

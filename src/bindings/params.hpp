@@ -24,6 +24,7 @@ enum class ParamKind : u8 {
     Rgba,           // bytes only, borrowed until copied
     Pairs,          // sequence of 2-tuples of byte sequences, copied
     Real,           // float or anything convertible to one
+    OptionalReal,   // None or a real
     Flag,           // bool only
     Color,          // tuple of three ints 0..255
     OptionalColor,  // None or a colour
@@ -68,6 +69,9 @@ constexpr Param count_param(const char* name, u64 value) {
 constexpr Param optional_count_param(const char* name) {
     return {.name = name, .kind = ParamKind::OptionalCount, .required = false, .shown = "None"};
 }
+constexpr Param optional_real_param(const char* name) {
+    return {.name = name, .kind = ParamKind::OptionalReal, .required = false, .shown = "None"};
+}
 constexpr Param object_param(const char* name, PyTypeObject* ModuleState::*type) {
     return {.name = name, .kind = ParamKind::Object, .object_type = type};
 }
@@ -105,7 +109,7 @@ inline constexpr Param kEffort{
 
 using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
-                           std::optional<u64>, PyObject*, std::vector<Region>>;
+                           std::optional<u64>, PyObject*, std::vector<Region>, std::optional<double>>;
 
 // The converted arguments of one call, looked up by parameter name, and the
 // state of the module called. Byte views and objects are borrowed from the
@@ -119,6 +123,9 @@ public:
 
     ByteView bytes(std::string_view name) const { return std::get<ByteView>(at(name)); }
     double real(std::string_view name) const { return std::get<double>(at(name)); }
+    std::optional<double> optional_real(std::string_view name) const {
+        return std::get<std::optional<double>>(at(name));
+    }
     bool flag(std::string_view name) const { return std::get<bool>(at(name)); }
     u64 count(std::string_view name) const { return std::get<u64>(at(name)); }
     std::optional<u64> optional_count(std::string_view name) const { return std::get<std::optional<u64>>(at(name)); }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "alignment/binding.hpp"
+#include "alignment/changed_rows.hpp"
 #include "alignment/segment_mask.hpp"
 #include "alignment/tiling.hpp"
 #include "clusters/extract.hpp"
@@ -17,20 +18,20 @@ Result<ClusterList> aligned_clusters(const PairView& pair, u64 pair_fingerprint,
     if (auto bound = check_alignment_binding(record, pair, pair_fingerprint); !bound) return std::move(bound).error();
     require_tiling(record.refined_segments, pair.width, pair.baseline_size.height, pair.current_size.height);
 
-    const auto is_replace = [](const RowSegment& segment) { return segment.kind == SegmentKind::Replace; };
     // A pure shift: nothing changed in place, so there is no mask to build.
-    if (std::ranges::none_of(record.refined_segments, is_replace)) return ClusterList{};
+    const std::vector<RowSegment> changed_rows =
+        rows_changed_in_place(pair, record.refined_segments, record.row_threshold, diff_options.threshold);
+    if (changed_rows.empty()) return ClusterList{};
 
     const u64 width = pair.width;
     const u64 height = pair.current_size.height;
     Bytes mask(width * height, 0);
     bool changed = false;
-    for (const RowSegment& segment : record.refined_segments) {
-        if (!is_replace(segment)) continue;
-        auto strip = segment_change_mask(pair, segment, diff_options);
+    for (const RowSegment& rows : changed_rows) {
+        auto strip = segment_change_mask(pair, rows, diff_options);
         if (!strip) return std::move(strip).error();
         changed = changed || std::ranges::any_of(*strip, [](u8 marked) { return marked != 0; });
-        std::memcpy(mask.data() + segment.current_start * width, strip->data(), strip->size());
+        std::memcpy(mask.data() + rows.current_start * width, strip->data(), strip->size());
     }
     if (!changed) return ClusterList{};  // nothing to dilate or label
     return extract_clusters(mask, width, height, cluster_options);

@@ -29,7 +29,7 @@ Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff
 }
 
 Result<AlignmentRecord> pair_row_alignment(ImagePair& pair, const DiffOptions& diff, const AlignmentOptions& options) {
-    auto aligned = align_rows(pair.view(), diff, options.max_edit_ratio, options.max_edit_rows);
+    auto aligned = align_rows(pair.view(), diff, options.max_edit_ratio, options.max_edit_rows, options.row_threshold);
     if (aligned) remember_pair_fingerprint(pair, *aligned);
     return aligned;
 }

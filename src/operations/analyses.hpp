@@ -23,10 +23,12 @@ Result<double> pair_ssim(const ImagePair& pair);
 Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff, const ClusterOptions& options);
 
 // The edit budget of a row alignment: min(max_edit_rows,
-// ceil(max_edit_ratio * (N + M))) row edits.
+// ceil(max_edit_ratio * (N + M))) row edits; and the colour threshold within
+// which rows match, or none for identical rows only.
 struct AlignmentOptions {
     double max_edit_ratio = 0.25;
     u64 max_edit_rows = 2048;
+    std::optional<double> row_threshold;
 };
 
 // An aligned record leaves the pair's fingerprint in its cache, sparing the

@@ -1,13 +1,16 @@
 // The parts of row alignment that Python cannot see: SipHash-1-3, row hashes
 // and the pair fingerprint against CPython's hash() of the same bytes; the
 // edit budget, the bounded trace, the backtrack's tie rule and refined
-// segments; the fingerprint cache, filled once; the binding check; and the
-// tiling the shift-aware parts insist on before reading rows.
+// segments; rows matched within a threshold against the colour delta itself;
+// the fingerprint cache, filled once; the binding check; and the tiling the
+// shift-aware parts insist on before reading rows.
 #include <atomic>
 #include <barrier>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <random>
 #include <thread>
 
 #include "alignment/align_rows.hpp"
@@ -17,11 +20,13 @@
 #include "alignment/myers.hpp"
 #include "alignment/refine.hpp"
 #include "alignment/row_hash.hpp"
+#include "alignment/row_match.hpp"
 #include "alignment/siphash.hpp"
 #include "alignment/tiling.hpp"
 #include "check.hpp"
 #include "clusters/aligned_clusters.hpp"
 #include "image_utils/pair.hpp"
+#include "pixel_diff/color_delta.hpp"
 #include "ssim/aligned_ssim.hpp"
 
 using namespace quorvane;
@@ -145,6 +150,121 @@ TEST("refinement collapses across fillers unless a deleted row reappears among t
     CHECK(repeated_rows(std::vector<u64>{4, 1, 4, 2}, std::vector<u64>{1, 2, 3, 3}) == (std::vector<u64>{3, 4}));
 }
 
+// Pairs of rows, each pixel moved by channel noise that reaches past the
+// threshold's largest step, then, on the rows meant to match, shrunk until
+// the pixel is within it: pairs that match just, and pairs that do not.
+// Rows 1 and 2 of every 3 are opaque; the others have pixels of any alpha.
+TEST("rows within a threshold match by the colour delta of every pixel pair; their summaries never refuse them") {
+    const u64 width = 75;  // 10 blocks of 8 pixels, the last of 3
+    const u64 rows = 24;
+    std::mt19937 random(3);
+    for (const double threshold : {0.0, 0.02, 0.1, 0.3, 1.0}) {
+        const double limit = max_delta(threshold);
+        const int spread = 2 + static_cast<int>(std::sqrt(limit / 0.1));
+        Image baseline{Bytes(width * rows * 4), width, rows};
+        for (u64 i = 0; i < baseline.pixels.size(); ++i) {
+            baseline.pixels[i] = i % 4 == 3 && i / 4 / width % 3 != 0 ? 255 : static_cast<u8>(random());
+        }
+        Image current{baseline.pixels, width, rows};
+        for (u64 k = 0; k < current.pixels.size(); k += 4) {
+            // Pixels seen through alpha may differ more in their bytes.
+            const int reach = baseline.pixels[k + 3] == 255 ? spread : 4 * spread;
+            int noise[4];
+            for (int& n : noise) n = static_cast<int>(random() % (2 * reach + 1)) - reach;
+            if (baseline.pixels[k + 3] == 255) noise[3] = 0;
+            for (int eighths = 8; eighths >= 0; --eighths) {
+                for (u64 c = 0; c < 4; ++c) {
+                    current.pixels[k + c] =
+                        static_cast<u8>(std::clamp(baseline.pixels[k + c] + noise[c] * eighths / 8, 0, 255));
+                }
+                const bool within =
+                    !(std::fabs(color_delta(baseline.pixels.data(), current.pixels.data(), k, k, false)) > limit);
+                if (within || k / 4 / width % 2 != 0) break;
+            }
+        }
+        const ImagePair pair = build_image_pair(baseline, current).take();
+        const PairView view = pair.view();
+        const PairRowHashes hashes = hash_pair_rows(view);
+        ThresholdRowMatch match(view, hashes.baseline, hashes.current, threshold);
+        const SignatureTolerance tolerance = signature_tolerance(threshold);
+        int matched_apart = 0, refused = 0;
+        for (u64 x = 0; x < rows; ++x) {
+            for (u64 y = 0; y < rows; ++y) {
+                bool within = true;
+                for (u64 offset = 0; offset < width * 4; offset += 4) {
+                    const double delta = color_delta(view.baseline.data(), view.current.data(), x * width * 4 + offset,
+                                                     y * width * 4 + offset, false);
+                    within = within && !(std::fabs(delta) > limit);
+                }
+                CHECK_EQ(match.pixels_within(x, y), within);
+                CHECK_EQ(match(x, y), within);
+                const bool compatible =
+                    signatures_compatible(row_signature(view.baseline.data() + x * width * 4, width),
+                                          row_signature(view.current.data() + y * width * 4, width), tolerance);
+                CHECK(compatible || !within);
+                matched_apart += within && hashes.baseline[x] != hashes.current[y];
+                refused += !compatible;
+            }
+        }
+        CHECK(matched_apart >= (threshold > 0.0 ? 8 : 0));  // the noise was there, and within
+        CHECK(refused >= (threshold < 1.0 ? 100 : 0));      // and the summaries do refuse rows
+    }
+}
+
+namespace {
+
+// The colour delta of two opaque pixels whose channels differ by d.
+double opaque_delta(const int (&d)[3]) {
+    u8 first[4] = {0, 0, 0, 255};
+    u8 second[4] = {0, 0, 0, 255};
+    for (int c = 0; c < 3; ++c) (d[c] > 0 ? first : second)[c] = static_cast<u8>(std::abs(d[c]));
+    return std::fabs(color_delta(first, second, 0, 0, false));
+}
+
+}  // namespace
+
+// The tolerance of each channel is the largest difference that channel can
+// reach between opaque pixels within the threshold, found by trying every
+// difference of the other two channels. And the pixel check's shortcut for
+// pixels whose channels all differ a little holds exactly: one-pixel rows
+// that differ on the corners of every cube of channel differences.
+TEST("the summaries' tolerances are the channels' reach within the threshold; the pixel check's shortcut is exact") {
+    for (const double threshold : {0.0, 0.02, 0.1, 0.3}) {
+        const double limit = max_delta(threshold);
+        const SignatureTolerance tolerance = signature_tolerance(threshold);
+        for (int channel = 0; channel < 3; ++channel) {
+            const auto reachable = [&](int value) {
+                int d[3];
+                d[channel] = value;
+                for (d[(channel + 1) % 3] = -255; d[(channel + 1) % 3] <= 255; ++d[(channel + 1) % 3]) {
+                    for (d[(channel + 2) % 3] = -255; d[(channel + 2) % 3] <= 255; ++d[(channel + 2) % 3]) {
+                        if (!(opaque_delta(d) > limit)) return true;
+                    }
+                }
+                return false;
+            };
+            const int reach = tolerance.bytes[channel];
+            CHECK(reachable(reach) && (reach == 255 || !reachable(reach + 1)));
+        }
+        Image baseline{Bytes(8 * 256 * 4, 0), 1, 8 * 256};
+        Image current = baseline;
+        for (u64 row = 0; row < baseline.height; ++row) {
+            for (u64 c = 0; c < 4; ++c) {
+                const bool up = c == 3 || ((row >> c) & 1) != 0;
+                (up ? baseline : current).pixels[row * 4 + c] = static_cast<u8>(c == 3 ? 255 : row / 8);
+            }
+            current.pixels[row * 4 + 3] = 255;
+        }
+        const ImagePair pair = build_image_pair(baseline, current).take();
+        const PairRowHashes hashes = hash_pair_rows(pair.view());
+        const ThresholdRowMatch match(pair.view(), hashes.baseline, hashes.current, threshold);
+        for (u64 row = 0; row < baseline.height; ++row) {
+            const double delta = color_delta(pair.baseline.data(), pair.current.data(), row * 4, row * 4, false);
+            CHECK_EQ(match.pixels_within(row, row), !(std::fabs(delta) > limit));
+        }
+    }
+}
+
 TEST("threads that find the fingerprint cell empty at once share one computation") {
     for (int round = 0; round < 10; ++round) {
         FingerprintCell cell;
@@ -177,6 +297,14 @@ TEST("the pair's fingerprint is cached from an aligned record, else by the first
     remember_pair_fingerprint(pair, record);
     CHECK(record.fingerprint == own && pair.fingerprint.peek() == std::optional<u64>(own));
 
+    // Rows matched within a threshold tie the record to the threshold too:
+    // its fingerprint is not the pair's and is never cached as it.
+    ImagePair fresh = pair_of("abcdef", "abXcdef");
+    const AlignmentRecord within = align_rows(fresh.view(), DiffOptions{}, 1.0, 2048, 0.2).take();
+    remember_pair_fingerprint(fresh, within);
+    CHECK(within.aligned && within.fingerprint == alignment_fingerprint(own, 0.2) && within.fingerprint != own);
+    CHECK(!fresh.fingerprint.peek().has_value());
+
     ImagePair widths = pair_of("abc", "abc", kWidth + 1);
     const AlignmentRecord failed = align(widths);
     CHECK(!failed.aligned);
@@ -201,6 +329,10 @@ TEST("the binding check refuses a failed alignment first, then a record of anoth
     AlignmentRecord taller = record;
     taller.current_height += 1;
     CHECK_EQ(outcome(check_alignment_binding(taller, pair.view(), fingerprint)), foreign);
+    AlignmentRecord within = align_rows(pair.view(), DiffOptions{}, 1.0, 2048, 0.2).take();
+    CHECK_EQ(outcome(check_alignment_binding(within, pair.view(), fingerprint)), std::string("ok"));
+    within.row_threshold = 0.25;
+    CHECK_EQ(outcome(check_alignment_binding(within, pair.view(), fingerprint)), foreign);
 }
 
 TEST("segments that do not tile both images are a broken invariant, never read") {

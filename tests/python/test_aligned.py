@@ -1,9 +1,13 @@
 """The shift-aware methods aligned_diff_image, aligned_ssim and
 aligned_clusters, each against an oracle built in numpy from ordinary
-Comparisons of the strips and stacks their rules name, and the binding of an
-alignment to its pair."""
+Comparisons of the strips and stacks their rules name, also where rows
+matched within a row threshold differ, and the binding of an alignment to
+its pair."""
+
+import itertools
 
 import numpy as np
+import pixel_rule
 import pytest
 import screens
 from entry_calls import comparable
@@ -142,6 +146,73 @@ def test_shift_aware_methods_against_strips_and_stacks(name):
         assert comparable(pair.aligned_clusters(alignment, **options)) == expected_aligned_clusters(
             baseline, current, segments, **options
         )
+
+
+def with_differing_runs(segments, baseline, current):
+    """The segments with each run of paired rows that differ, inside equal
+    segments, as a replace of its own: what rows matched within a row
+    threshold leave changed in place."""
+    split = []
+    for kind, b, c, n in segments:
+        if kind != "equal":
+            split.append((kind, b, c, n))
+            continue
+        differ = (baseline[b : b + n] != current[c : c + n]).any(axis=(1, 2))
+        start = 0
+        for differs, run in itertools.groupby(differ):
+            length = len(list(run))
+            split.append(("replace" if differs else "equal", b + start, c + start, length))
+            start += length
+    return split
+
+
+def test_rows_matched_within_a_row_threshold_are_measured_where_they_differ():
+    # Rows below the inserted ones brightened by 30 levels: within a row
+    # threshold of 0.3, so paired as equal, yet changed by the default
+    # threshold where text darkens them.
+    page = np.ascontiguousarray(screen_rgba("page_baseline.png")[300:800, :400])
+    current = screens.taller(page, 120, 24)
+    current[300:330, :, :3] = np.minimum(current[300:330, :, :3].astype(int) + 30, 255)
+    pair = rgba_comparison(page, current)
+    alignment = pair.row_alignment(row_threshold=0.3)
+    assert alignment.changed_rows == 0 and [(b.kind, b.y, b.rows) for b in alignment.bands] == [("inserted", 120, 24)]
+    segments = with_differing_runs(refined_segments(alignment), page, current)
+    for options in DIFF_OPTIONS:
+        np.testing.assert_array_equal(
+            pixels(pair.aligned_diff_image(alignment, **options)),
+            expected_aligned_diff(page, current, segments, **options),
+        )
+    assert pair.aligned_ssim(alignment) == expected_aligned_ssim(page, current, segments) < 1.0
+    for options in [*CLUSTER_OPTIONS, {"threshold": 0.3}]:
+        assert comparable(pair.aligned_clusters(alignment, **options)) == expected_aligned_clusters(
+            page, current, segments, **options
+        )
+    # The changed pixels counted are those drawn in the rows that differ; by
+    # the row threshold itself, opaque rows that matched hold none.
+    drawn = expected_aligned_diff(page, current, segments)
+    rows = [c + i for kind, _, c, n in segments if kind == "replace" for i in range(n)]
+    assert alignment.residual_count == (drawn[rows] == RED).all(axis=-1).sum() > 0
+    assert pair.row_alignment(row_threshold=0.3, threshold=0.3).residual_count == 0
+
+
+def test_translucent_rows_matched_within_a_threshold_are_measured_where_they_stand():
+    # A translucent pixel pair within the threshold against the background
+    # pattern of its place in the baseline (byte 12), not of its place in the
+    # strip the figures measure it in (byte 4, after one context row).
+    within, over = np.array([250, 15, 240, 22], np.uint8), np.array([157, 201, 87, 86], np.uint8)
+    limit = pixel_rule.max_delta(0.1)
+    delta_at = {
+        k: pixel_rule.color_delta(bytes(k) + within.tobytes(), bytes(k) + over.tobytes(), k, k) for k in (4, 12)
+    }
+    assert abs(delta_at[12]) <= limit < abs(delta_at[4])
+    baseline, current = rows_image("abcdefg", width=1), rows_image("Xabcdefg", width=1)
+    baseline[3, 0], current[4, 0] = within, over
+    pair = rgba_comparison(baseline, current)
+    alignment = pair.row_alignment(row_threshold=0.1, include_aa=True)
+    assert [(s.kind, s.len) for s in alignment.segments] == [("insert", 1), ("equal", 7)]
+    assert alignment.residual_count == 1
+    clusters = pair.aligned_clusters(alignment, include_aa=True, min_pixels=1, dilation=0).clusters
+    assert [(c.bbox.x, c.bbox.y, c.changed_pixels) for c in clusters] == [(0, 4, 1)]
 
 
 def test_inserted_banner_is_a_shift_and_nothing_changed():

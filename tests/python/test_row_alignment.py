@@ -1,6 +1,7 @@
 """Comparison.row_alignment: the worked layouts whose segments are known,
 the edit budget, shortest scripts against a brute-force LCS on random row
-sequences, and a trace that cannot be allocated."""
+sequences, a trace that cannot be allocated, and rows matched within a
+threshold on a page Chromium renders with a dithered gradient."""
 
 import os
 import random
@@ -9,7 +10,9 @@ import sys
 
 import numpy as np
 import pytest
-from imaging import rgba_comparison, rows_image
+from imaging import pixels, rgba_comparison, rows_image
+
+import quorvane
 
 
 def align(baseline, current, **options):
@@ -193,3 +196,57 @@ def test_a_trace_that_cannot_be_allocated_is_a_memory_error():
         "MemoryError",
         "RowAlignment(edit_distance=4000, inserted_rows=0, deleted_rows=0, changed_rows=2000, residual_count=2000)",
     ]
+
+
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        ({"row_threshold": 1.5}, ValueError, r"^row_threshold must be in the range \[0\.0, 1\.0\]$"),
+        ({"row_threshold": -0.01}, ValueError, r"^row_threshold must be in the range"),
+        ({"row_threshold": float("nan")}, ValueError, r"^row_threshold must be in the range"),
+        ({"row_threshold": 2.0, "max_edit_ratio": 2.0}, ValueError, r"^max_edit_ratio must be"),
+        ({"row_threshold": "0.1"}, TypeError, r"^argument 'row_threshold': must be real number, not str$"),
+    ],
+)
+def test_row_threshold_is_checked_after_the_other_ranges(options, error, message):
+    with pytest.raises(error, match=message):
+        align("abc", "abc", **options)
+    with pytest.raises(TypeError, match="at most 4 positional arguments"):
+        rgba_comparison(rows_image("a"), rows_image("a")).row_alignment(0.1, False, 0.25, 2048, 0.1)
+    assert all(align("abc", "abXc", row_threshold=value).aligned for value in (0.0, 1.0, None))
+
+
+# A page whose background is a gradient over its whole height: Chromium
+# dithers it by screen position, and a taller page stretches it, so no row
+# below the banner keeps its bytes, though every one keeps its look.
+GRADIENT_PAGE = """<!doctype html><style>
+html { background: linear-gradient(#dfe9f7, #ffffff 70%, #f3e6ff); }
+body { margin: 0; font: 16px sans-serif; color: #123; }
+p { margin: 0; padding: 12px 24px; }
+.banner { height: 40px; background: rgb(255, 204, 0); }
+</style>"""
+
+
+def screenshot(chromium, body):
+    page = chromium.new_page(viewport={"width": 800, "height": 600})
+    try:
+        page.set_content(GRADIENT_PAGE + body)
+        return page.screenshot(full_page=True)
+    finally:
+        page.close()
+
+
+def test_a_banner_over_a_dithered_gradient_aligns_within_a_row_threshold(chromium):
+    paragraphs = [f"<p>Paragraph {i} of a page with a gradient behind it.</p>" for i in range(60)]
+    baseline = screenshot(chromium, "".join(paragraphs))
+    current = screenshot(chromium, "".join(paragraphs[:10] + ['<div class="banner">New</div>'] + paragraphs[10:]))
+    banner_top = int(np.argmax((pixels(current)[:, 0] == (255, 204, 0)).all(axis=-1)))
+    old, new = pixels(baseline), pixels(current)
+    assert banner_top > 0 and (old[banner_top:] != new[banner_top + 40 :]).any(axis=(1, 2)).mean() > 0.5
+    pair = quorvane.Comparison(baseline, current)
+    exact = pair.row_alignment(max_edit_ratio=1.0)
+    assert not exact.aligned or len(exact.bands) > 1
+    within = pair.row_alignment(row_threshold=0.1)
+    assert [(b.kind, b.y, b.rows) for b in within.bands] == [("inserted", banner_top, 40)]
+    assert (within.changed_rows, within.residual_count) == (0, 0)
+    assert pair.aligned_clusters(within).clusters == []
