@@ -337,6 +337,12 @@ FAULTS = [
         "changed = in_place + deleted",
     ),
     Fault(
+        "the cluster limit measured on the dilated area",
+        "python/quorvane_cli/analysis.py",
+        "largest = max((c.changed_pixels for c in clusters), default=0)",
+        "largest = max((c.pixel_count for c in clusters), default=0)",
+    ),
+    Fault(
         "close bands never joined in the reading",
         "python/quorvane_cli/reading.py",
         "band.y - end_row(groups[-1][-1]) < JOIN_GAP",

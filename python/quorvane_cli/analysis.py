@@ -132,22 +132,18 @@ def ratio(part: int, whole: int) -> float:
     return part / whole if whole else 0.0
 
 
-def changed_of(cluster: Any) -> int:
-    return int(getattr(cluster, "changed_pixels", cluster.pixel_count))  # transitional
-
-
 def cluster_figures(result: quorvane.ClustersResult, listed: int | None = None) -> ClusterFigures:
     """Figures of a ClustersResult, of which the first `listed` clusters are
     kept when the result holds them all."""
     clusters = result.clusters
     items = tuple(
         ClusterFigure(
-            c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, changed_of(c), c.centroid, c.merged_from
+            c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.changed_pixels, c.centroid, c.merged_from
         )
         for c in (clusters if listed is None else clusters[:listed])
     )
     truncated = result.truncated or len(items) < len(clusters)
-    largest = max((changed_of(c) for c in clusters), default=0)
+    largest = max((c.changed_pixels for c in clusters), default=0)
     return ClusterFigures(result.total_clusters, truncated, items, largest)
 
 

@@ -16,10 +16,6 @@ RowThreshold = float | Literal["exact", "threshold"]
 
 # The module takes sizes and counts as unsigned 64-bit integers.
 LARGEST_COUNT = 2**64 - 1
-# Whether this build of the module aligns rows within a colour distance (transitional).
-ROWS_WITHIN_THRESHOLD = "row_threshold" in (
-    getattr(__import__("quorvane").Comparison.row_alignment, "__text_signature__", "") or ""
-)
 
 T = TypeVar("T")
 
@@ -173,15 +169,12 @@ class Settings:
         return self.row_threshold
 
     def alignment_options(self) -> dict[str, Any]:
-        options = {
+        return {
             **self.pixel_options(),
             "max_edit_ratio": self.max_edit_ratio,
             "max_edit_rows": self.max_edit_rows,
             "row_threshold": self.alignment_row_threshold(),
         }
-        if not ROWS_WITHIN_THRESHOLD:
-            del options["row_threshold"]
-        return options
 
 
 @dataclasses.dataclass(frozen=True)

@@ -124,6 +124,8 @@ def test_long_test_ids_get_folders_of_their_own():
         ("screenshot_max_diff_pixel_ratio = {ratio}", CHANGED, ", max_diff_pixel_ratio={ratio} / 2", "% of the pixels"),
         ("screenshot_min_ssim = 0", CHANGED, "", "more than 0"),  # an SSIM limit alone leaves the pixel limit at 0
         ("screenshot_max_diff_pixels = {pixels}\nscreenshot_min_ssim = 1", CHANGED, "", "SSIM 0.9"),
+        ("screenshot_max_cluster_pixels = {pixels}", CHANGED, "", None),  # the block is one cluster
+        ("", CHANGED, ", max_cluster_pixels={below}", "{pixels} changed pixels in one cluster, more than {below}"),
         ("screenshot_threshold = 1", CHANGED, "", None),  # no colour is that far from another
         ("screenshot_threshold = 1", CHANGED, ", threshold=0.1", "more than 0"),
         ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
