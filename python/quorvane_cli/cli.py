@@ -15,7 +15,7 @@ from collections.abc import Callable
 from typing import Any, TypeVar
 
 import quorvane
-from quorvane_cli import analysis, approve, regions, report, review, settings
+from quorvane_cli import analysis, approve, png_chunks, regions, report, review, settings
 from quorvane_cli.account import format_comparison, not_aligned_reason
 from quorvane_cli.errors import BEYOND, INTERRUPTED, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import read_file, write_file
@@ -71,6 +71,12 @@ def add_comparison_options(parser: argparse.ArgumentParser) -> None:
         metavar="X,Y,W,H",
         help="leave a rectangle of the compared canvas out of every figure: painted in the mask "
         "colour in both images (repeatable)",
+    )
+    pixels.add_argument(
+        "--no-embedded-regions",
+        action="store_true",
+        help="leave out the rectangles a PNG file carries in its quorvane:ignore chunk (read and applied "
+        "together, from both images, by default)",
     )
     pixels.add_argument(
         "--mask-color",
@@ -220,6 +226,8 @@ def open_pair(
 def run_compare(args: argparse.Namespace, given: Settings, limits: Limits) -> int:
     check_outputs_apart(args)
     baseline_png, current_png = read_file(args.baseline), read_file(args.current)
+    if not args.no_embedded_regions:
+        given = given.with_regions(*png_chunks.embedded((args.baseline, baseline_png), (args.current, current_png)))
     comparison = open_pair(args.baseline, baseline_png, args.current, current_png, given)
     result = analysis.analyse(comparison, given, limits)
     outputs = write_compare_outputs(args, given, comparison, result)

@@ -17,7 +17,7 @@ from collections.abc import Callable
 from typing import Any
 
 import quorvane
-from quorvane_cli import analysis, manifest, page, records, regions
+from quorvane_cli import analysis, manifest, page, png_chunks, records, regions
 from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import Files, Location, location
 from quorvane_cli.progress import Progress
@@ -90,8 +90,10 @@ class PairRun:
         thumbnail_width: int,
         thumbnail_effort: int | None,
         files: Files,
+        embedded_regions: bool = True,
     ) -> None:
         self.settings, self.limits = settings, limits
+        self.embedded_regions = embedded_regions
         self.out_dir, self.thumbnail_width, self.thumbnail_effort = out_dir, thumbnail_width, thumbnail_effort
         self.files = files
 
@@ -119,6 +121,12 @@ class PairRun:
         assert entry.baseline is not None and entry.current is not None
         baseline_png, current_png = pngs
         settings = self.settings.with_regions(entry.ignore)
+        if self.embedded_regions:
+            try:
+                carried = png_chunks.embedded((entry.baseline, baseline_png), (entry.current, current_png))
+            except CliError as error:
+                return records.error_record(entry.path, None, str(error))
+            settings = settings.with_regions(*carried)
         try:
             comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
         except ValueError as error:
@@ -271,6 +279,7 @@ def run(
     ignore_file: str | None = None,
     progress: bool = False,
     chunk_size: int | None = None,
+    embedded_regions: bool = True,
 ) -> dict[str, Any]:
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
@@ -288,7 +297,9 @@ def run(
     local paths (a relative one is taken from this process's working
     directory) or the URLs. The client is left open.
 
-    settings and limits are settings.Settings and settings.Limits; progress
+    settings and limits are settings.Settings and settings.Limits; with
+    embedded_regions the rectangles either file of a pair carries in its
+    quorvane:ignore chunk are left out too. progress
     shows the count of compared pairs on stderr. A pair that cannot be read
     or decoded, or whose chunk Dask gave up on, has status "error" and its
     message in "error". Raises CliError (one line naming the file) for a
@@ -307,7 +318,7 @@ def run(
     output.start()
 
     counter = Progress("comparing", len(entries), enabled=progress)
-    pair_run = PairRun(settings, limits, out_dir, thumbnail_width, thumbnail_effort, files)
+    pair_run = PairRun(settings, limits, out_dir, thumbnail_width, thumbnail_effort, files, embedded_regions)
     if client is None:
         pairs = pair_run.records(entries, counter.advance)
     else:
@@ -366,6 +377,7 @@ def run_report(args: argparse.Namespace, settings: Settings, limits: Limits) -> 
             thumbnail_effort=args.thumbnail_effort,
             ignore_file=args.ignore_file,
             progress=not args.quiet,
+            embedded_regions=not args.no_embedded_regions,
         )
     finally:
         if client is not None:

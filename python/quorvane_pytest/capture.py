@@ -1,86 +1,88 @@
-"""The actual image of a call: PNG bytes as given or read from a file, or
-a browser target captured until two captures in a row agree; with the
-regions left out of the comparison, in the screenshot's pixels."""
+"""The actual image of a call: PNG bytes as given or read from a file, or a
+capture of a browser target; with the regions left out of the comparison,
+in the screenshot's pixels. Captures are generators (see browsers), run to
+their end by run_sync or run_async."""
+
+from __future__ import annotations
 
 import dataclasses
+import inspect
 import math
 import os
-import pathlib
-import time
+from collections.abc import Generator, Sequence
+from typing import Any, TypeVar
 
 import quorvane
+from quorvane_cli import png_chunks
+from quorvane_cli.errors import CliError
+from quorvane_cli.safe_files import read_input, shown
+from quorvane_cli.settings import Rectangle
 from quorvane_pytest import browsers
+
+T = TypeVar("T")
 
 
 @dataclasses.dataclass(frozen=True)
 class Shot:
     png: bytes
-    regions: tuple  # ignore regions (x, y, width, height) in the screenshot's pixels
+    regions: tuple[Rectangle, ...]  # ignore regions (x, y, width, height) in the screenshot's pixels
     source: str = "the screenshot"  # what the PNG bytes came from, as an error names it
 
 
-class NotSettled(Exception):
-    """Every capture within the timeout differed from the one before it."""
+def is_image(target: object) -> bool:
+    return isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike))
 
 
-def actual_shot(target, ignore, mask, full_page, timeout):
-    __tracebackhide__ = True  # the error is the caller's
-    ignore = tuple(tuple(region) for region in ignore)
-    mask = tuple(mask)
-    quorvane.check_regions(ignore)
-    if not (isinstance(timeout, (int, float)) and math.isfinite(timeout) and timeout > 0):
-        raise ValueError(f"assert_screenshot: timeout must be a positive number of seconds, not {timeout!r}")
-    if isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike)):
-        if mask:
-            raise TypeError(
-                "assert_screenshot: mask takes elements of a Playwright or Selenium target; "
-                "leave regions of PNG bytes or a file out with ignore=((x, y, width, height), ...)"
-            )
-        png, source = png_of(target)
-        return Shot(png, ignore, source)
-    browser = browsers.target_of(target, full_page)
-    if browser is None:
-        raise TypeError(
-            "assert_screenshot: the target must be PNG bytes, the path of a PNG file, a Playwright "
-            "Page or Locator (sync API), or a Selenium WebDriver or WebElement, "
-            f"not {type(target).__name__}"
-        )
-    browser.check_masks(mask)
-
-    def capture(seconds):
-        png, boxes, origin, scale = browser.capture(mask, seconds)
-        return Shot(png, ignore + pixel_regions(boxes, origin, scale))
-
-    return settled(capture, timeout, out_of_time=browser.timeout_errors())
-
-
-def png_of(target):
-    """The PNG bytes of a target given as bytes or a file, and what to call
-    them in an error; the comparison decodes them."""
+def given_shot(target: Any, ignore: tuple[Rectangle, ...]) -> Shot:
+    """The Shot of PNG bytes or a PNG file, with the regions it carries."""
     __tracebackhide__ = True  # the error is the caller's
     if isinstance(target, (str, os.PathLike)):
-        return pathlib.Path(target).read_bytes(), os.fspath(target)
-    return bytes(target), "the target's bytes"
+        source = os.fspath(target)
+        try:
+            png = read_input(target)
+        except CliError as error:
+            raise ValueError(f"assert_screenshot: {shown(error)}") from None
+    else:
+        png, source = bytes(target), "the target's bytes"
+    try:
+        carried = png_chunks.read_regions(png)
+    except png_chunks.ChunkError as error:
+        raise ValueError(f"assert_screenshot: {shown(source)}: malformed quorvane:ignore chunk: {error}") from None
+    return Shot(png, tuple(dict.fromkeys(ignore + carried)), source)
 
 
-def pixel_regions(boxes, origin, scale):
+def checked_regions(ignore: Sequence[Sequence[int]]) -> tuple[Rectangle, ...]:
+    __tracebackhide__ = True  # the error is the caller's
+    rectangles = tuple((r[0], r[1], r[2], r[3]) if len(r) == 4 else tuple(r) for r in ignore)
+    quorvane.check_regions(rectangles)
+    return rectangles  # type: ignore[return-value]
+
+
+def browser_shot(
+    browser: browsers.Browser, look: browsers.Look, ignore: tuple[Rectangle, ...], seconds: float
+) -> Generator[Any, Any, Shot]:
+    raw = yield from browser.capture(look, seconds)
+    return Shot(raw.png, ignore + pixel_regions(raw.boxes, raw.origin, raw.scale))
+
+
+def pixel_regions(boxes: Sequence[browsers.Box], origin: tuple[float, float], scale: float) -> tuple[Rectangle, ...]:
     """Element boxes (x, y, width, height) in CSS pixels of the viewport, as
     regions of a screenshot whose top-left corner stands at `origin` in the
-    viewport and which has `scale` device pixels to the CSS pixel: widened to
-    whole pixels so that each covers all of its element, cut at the top and
-    left edges (the module cuts them at the others)."""
-    regions = []
+    viewport and which has `scale` pixels to the CSS pixel: widened to whole
+    pixels so that each covers all of its element, cut at the top and left
+    edges (the module cuts them at the others)."""
+    found = []
     for x, y, width, height in boxes:
         left = max(math.floor((x - origin[0]) * scale), 0)
         top = max(math.floor((y - origin[1]) * scale), 0)
         right = math.ceil((x + width - origin[0]) * scale)
         bottom = math.ceil((y + height - origin[1]) * scale)
         if right > left and bottom > top:
-            regions.append((left, top, right - left, bottom - top))
-    return tuple(regions)
+            found.append((left, top, right - left, bottom - top))
+    return tuple(found)
 
 
-def same_pixels(first, second):
+def same_pixels(first: Shot, second: Shot) -> bool:
     """Whether two captures show the same pixels outside their regions."""
     if first.png == second.png:
         return True
@@ -88,23 +90,30 @@ def same_pixels(first, second):
     return not comparison.size_mismatch and comparison.diff_count(threshold=0.0, include_aa=True) == 0
 
 
-def settled(capture, timeout, clock=time.monotonic, out_of_time=()):
-    """Captures until one shows what the one before it showed, and returns
-    it; `capture` is given the seconds left, and raises one of out_of_time
-    when they run out. The timeout bounds the captures and the waiting for
-    them to agree together: only the first capture's running out is the
-    capturing's own error."""
-    deadline = clock() + timeout
-    previous, captures = capture(timeout), 1
-    while (left := deadline - clock()) > 0:
-        try:
-            current = capture(left)
-        except out_of_time:
-            break
-        captures += 1
-        if same_pixels(previous, current):
-            return current
-        previous = current
-    raise NotSettled(
-        f"the screenshot did not settle: {captures} captures in {timeout:g} s, none the same as the one before it"
-    )
+def run_sync(steps: Generator[Any, Any, T]) -> T:
+    """Runs steps whose every yield is a result already (a sync library's)."""
+    __tracebackhide__ = True
+    value = None
+    try:
+        while True:
+            value = steps.send(value)
+    except StopIteration as done:
+        return done.value  # type: ignore[no-any-return]
+
+
+async def run_async(steps: Generator[Any, Any, T]) -> T:
+    """Runs steps that yield awaitables (an async library's calls): each is
+    awaited, and its result or its exception handed back."""
+    __tracebackhide__ = True
+    value: Any = None
+    error: BaseException | None = None
+    try:
+        while True:
+            step = steps.send(value) if error is None else steps.throw(error)
+            value, error = None, None
+            try:
+                value = (await step) if inspect.isawaitable(step) else step
+            except Exception as raised:
+                error = raised
+    except StopIteration as done:
+        return done.value  # type: ignore[no-any-return]

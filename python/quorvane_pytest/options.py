@@ -5,13 +5,18 @@ check as the `quorvane` command's option of the same meaning."""
 from __future__ import annotations
 
 import dataclasses
+import functools
+import pathlib
 from collections.abc import Callable
 from typing import Any
 
 import pytest
 
 from quorvane_cli import settings
+from quorvane_cli.errors import CliError
+from quorvane_cli.safe_files import read_input
 from quorvane_cli.settings import Check, Limits, Settings
+from quorvane_pytest.browsers import Scale
 
 
 @dataclasses.dataclass(frozen=True)
@@ -67,11 +72,61 @@ NUMBERS = {
 }
 ALLOW_SHIFTS = "screenshot_allow_shifts"
 SETTINGS_FIELDS = {field.name for field in dataclasses.fields(Settings)}
+# Playwright takes timeouts below 2**31 milliseconds: a little under 25 days.
+LONGEST_TIMEOUT = 2_000_000
+TIMEOUT = settings.Check(float, lambda seconds: seconds > 0, "a number of seconds above 0", LONGEST_TIMEOUT)
+SCALES = ("device", "css")
+
+
+@dataclasses.dataclass(frozen=True)
+class Capturing:
+    """The session's defaults of how a call captures and fails."""
+
+    soft: bool = False
+    scale: Scale = "device"
+    style: str = ""  # the text of the screenshot_style_path file
+    selectors: tuple[str, ...] = ()  # screenshot_mask
+
+
+def capturing(getini: Callable[[str], Any], ini_dir: pathlib.Path) -> Capturing:
+    """The ini options of capturing; a bad value is a ValueError naming its option."""
+    scale = str(getini("screenshot_scale")).strip() or "device"
+    if scale not in SCALES:
+        raise ValueError(f"screenshot_scale must be 'device' or 'css', not {scale}")
+    style = ""
+    style_path = str(getini("screenshot_style_path")).strip()
+    if style_path:
+        try:
+            style = read_input(ini_dir / style_path).decode("utf-8")
+        except CliError as error:
+            raise ValueError(f"screenshot_style_path: {error}") from None
+        except UnicodeDecodeError:
+            raise ValueError(f"screenshot_style_path: {style_path} is not UTF-8 text") from None
+    selectors = tuple(line.strip() for line in getini("screenshot_mask") if line.strip())
+    return Capturing(bool(getini("screenshot_soft")), scale, style, selectors)  # type: ignore[arg-type]
 
 
 def add_ini_options(parser: pytest.Parser) -> None:
     for keyword in NUMBERS.values():
         parser.addini(keyword.ini, keyword.help, default="")
+    parser.addini(
+        "screenshot_soft",
+        "let a test go on after a screenshot fails, and fail it at its end with every failed screenshot",
+        type="bool",
+        default=False,
+    )
+    parser.addini(
+        "screenshot_scale",
+        "'device' (default): captures in device pixels; 'css': in CSS pixels, one baseline for every device "
+        "scale factor",
+        default="",
+    )
+    parser.addini(
+        "screenshot_style_path",
+        "a CSS file (from the ini file's folder) applied to every capture, removed afterwards",
+        default="",
+    )
+    parser.addini("screenshot_mask", "CSS selectors of the elements masked in every capture", type="linelist")
     parser.addini(
         ALLOW_SHIFTS,
         "judge screenshots whose rows align by their shift-aware figures: content that only moved passes",
@@ -91,11 +146,11 @@ def checked(label: str, read: Callable[[], Any]) -> Any:
 def ini_values(getini: Callable[[str], Any]) -> dict[str, Any]:
     """The values the ini options set, by keyword of the call; a value the
     command would refuse is a ValueError naming the option."""
-    values = {
-        keyword: checked(option.ini, lambda text=text, option=option: option.check.parse(text))
-        for keyword, option in NUMBERS.items()
-        if (text := str(getini(option.ini)).strip())
-    }
+    values = {}
+    for keyword, option in NUMBERS.items():
+        text = str(getini(option.ini)).strip()
+        if text:
+            values[keyword] = checked(option.ini, functools.partial(option.check.parse, text))
     values["allow_shifts"] = bool(getini(ALLOW_SHIFTS))
     return values
 
@@ -115,6 +170,31 @@ def call_value(keyword: str, value: object) -> Any:
         return checked(label, lambda: check.value(value))
     except TypeError as error:
         raise TypeError(f"{label} {error}") from None
+
+
+def timeout_value(timeout: object) -> float:
+    __tracebackhide__ = True  # the error is the caller's
+    label = "assert_screenshot: timeout"
+    try:
+        seconds: float = checked(label, lambda: TIMEOUT.value(timeout))
+        return seconds
+    except TypeError as error:
+        raise TypeError(f"{label} {error}") from None
+
+
+def look_values(soft: object, scale: object, style: object, capturing: Capturing) -> tuple[bool, Scale, str]:
+    """The call's soft, scale and style, with the session's defaults; the
+    style is the ini file's followed by the call's."""
+    __tracebackhide__ = True  # the error is the caller's
+    if soft is not None and not isinstance(soft, bool):
+        raise TypeError(f"assert_screenshot: soft must be True or False, not {soft!r}")
+    if scale is not None and scale not in SCALES:
+        raise ValueError(f"assert_screenshot: scale must be 'device' or 'css', not {scale!r}")
+    if style is not None and not isinstance(style, str):
+        raise TypeError(f"assert_screenshot: style must be a str of CSS, not {type(style).__name__}")
+    sheet = "\n".join(text for text in (capturing.style, style) if text)
+    chosen_scale: Scale = capturing.scale if scale is None else scale  # type: ignore[assignment]
+    return capturing.soft if soft is None else soft, chosen_scale, sheet
 
 
 def call_values(**given: object) -> dict[str, Any]:

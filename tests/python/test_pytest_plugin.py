@@ -13,7 +13,7 @@ from imaging import png_bytes, pypng_rgba
 
 import quorvane
 from quorvane_cli import main, manifest
-from quorvane_pytest import capture, naming
+from quorvane_pytest import assertion, browsers, capture, naming, session
 
 pytest_plugins = ["pytester"]
 
@@ -39,20 +39,26 @@ class PluginRuns:
     def png(self, name, image):
         screens.write(self.path / name, image)
 
-    def run(self, *args, ini="", workers=0):
+    def run(self, *args, ini="", workers=0, own_process=False):
         self.pytester.makeini(f"[pytest]\n{ini}\n")
         args = ("-p", "quorvane_pytest.plugin", "-p", "no:cacheprovider", *args)
         if workers:  # the workers take the sys.path of the process that first imported xdist
             return self.pytester.runpytest_subprocess("-p", "xdist.plugin", "-n", str(workers), *args)
+        if own_process:
+            return self.pytester.runpytest_subprocess(*args)
         return self.pytester.runpytest(*args)
 
 
-@pytest.fixture
-def tester(pytester, monkeypatch):
+def plugin_runs(pytester, monkeypatch):
     paths = [str(BUILD_DIR), str(ROOT / "python"), os.environ.get("PYTHONPATH", "")]
     monkeypatch.setenv("PYTHONPATH", os.pathsep.join(path for path in paths if path))
     monkeypatch.setenv("PYTEST_DISABLE_PLUGIN_AUTOLOAD", "1")
     return PluginRuns(pytester)
+
+
+@pytest.fixture
+def tester(pytester, monkeypatch):
+    return plugin_runs(pytester, monkeypatch)
 
 
 def one_call(tester, baseline, current, arguments=""):
@@ -74,7 +80,7 @@ def test_plain(assert_screenshot):
         assert_screenshot("current.png", name)
 
 class TestCart:
-    @pytest.mark.parametrize("size", ["small", "a/b c"])
+    @pytest.mark.parametrize("size", ["small", "a/b c", "en/home", "en:home", "x" * 99 + "1", "x" * 99 + "2"])
     def test_total(self, assert_screenshot, size):
         assert_screenshot("current.png")
 
@@ -82,29 +88,37 @@ def test_{long}(assert_screenshot):
     assert_screenshot("current.png")
     assert_screenshot("current.png")
 """
+HASHED = "-[0-9a-f]{8}"
 
 
 def test_names_and_places_under_the_screenshot_dir(tester):
+    """Ids that differ never share a file: a name made safe or cut ends
+    with a hash of the id; a plain one is kept as it is."""
     tester.png("current.png", BASE)
     long = "x" * 120
     (tester.path / "tests").mkdir()
     (tester.path / "tests/test_names.py").write_text(NAMES.replace("{long}", long))
-    tester.run("--update-screenshots", ini="screenshot_dir = shots").assert_outcomes(passed=4)
+    tester.run("--update-screenshots", ini="screenshot_dir = shots").assert_outcomes(passed=8)
     written = sorted(path.name for path in (tester.path / "shots/tests/test_names").iterdir())
-    cut = f"test_{long}"[:100]
-    assert written == sorted(
-        [
-            "test_plain.png",
-            "named.png",
-            "test_plain-2.png",
-            "logo.png",
-            "test_plain-3.png",
-            "TestCart-test_total-small-.png",
-            "TestCart-test_total-a-b-c-.png",
-            f"{cut}.png",
-            f"{cut}-2.png",
-        ]
-    )
+    cut = f"test_{long}"[:91]
+    expected = [
+        "test_plain.png",
+        "named.png",
+        "test_plain-2.png",
+        "logo.png",
+        "test_plain-3.png",
+        "TestCart-test_total-small.png",
+        f"TestCart-test_total-a-b-c{HASHED}.png",
+        f"TestCart-test_total-en-home{HASHED}.png",
+        f"TestCart-test_total-en-home{HASHED}.png",
+        f"TestCart-test_total-{'x' * 71}{HASHED}.png",
+        f"TestCart-test_total-{'x' * 71}{HASHED}.png",
+        f"{cut}{HASHED}.png",
+        f"{cut}{HASHED}-2.png",
+    ]
+    assert len(written) == len(expected)
+    assert all(re.fullmatch(pattern, name) for pattern, name in zip(sorted(expected), written))
+    assert all(len(name) <= 100 + len("-2.png") for name in written)
 
 
 def test_long_test_ids_get_folders_of_their_own():
@@ -160,7 +174,8 @@ def test_long_test_ids_get_folders_of_their_own():
             ", max_diff_pixel_ratio=2",
             "ValueError: assert_screenshot: max_diff_pixel_ratio must be a fraction",
         ),
-        ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a positive number"),
+        ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a number of seconds above 0, not 0"),
+        ("", BASE, ", timeout=1e306", "ValueError: assert_screenshot: timeout must be at most 2000000, not 1e+306"),
     ],
 )
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
@@ -199,12 +214,24 @@ def test_an_interrupted_write_leaves_the_old_baseline_whole(tester):
     "ini, arguments, error",
     [
         ("screenshot_max_diff_pixels = -1", [], "screenshot_max_diff_pixels must be a whole number, 0 or more, not -1"),
-        (
-            "",
-            ["--screenshot-output", "."],
-            "--screenshot-output * holds *; it is emptied at the start of every session*",
-        ),
+        ("screenshot_scale = retina", [], "screenshot_scale must be 'device' or 'css', not retina"),
+        ("screenshot_style_path = gone.css", [], "screenshot_style_path: *gone.css: No such file or directory"),
+        ("", ["--screenshot-project", "a/b"], "--screenshot-project must be a name without '/'*"),
+        ("screenshot_path_template = {test_dir}/{nme}{ext}", [], "*unknown token {nme}; the tokens are {test_dir}*"),
+        ("screenshot_path_template = shots/{test_file}.png", [], "screenshot_path_template must hold {name}*"),
+        ("screenshot_path_template = {name}{ext}\nscreenshot_dir = shots", [], "*give one of them"),
+        # Output folders that would hold the tests or baselines.
+        ("", ["--screenshot-output", "."], "--screenshot-output * holds *: it must be a folder of its own*"),
         ("", ["--screenshot-output", "kept"], "--screenshot-output *kept is not a folder the plugin made*"),
+        ("", ["--screenshot-output", "tests/__screenshots__"], "*lies in a __screenshots__ folder, where baselines*"),
+        ("screenshot_dir = shots", ["--screenshot-output", "shots/out"], "*overlaps *shots, where baselines are kept*"),
+        ("screenshot_dir = shots/out", ["--screenshot-output", "shots"], "*overlaps *shots/out, where baselines*"),
+        ("screenshot_path_template = snaps/{platform}/{name}{ext}", ["--screenshot-output", "snaps"], "*overlaps*"),
+        (
+            "screenshot_path_template = {test_dir}/snaps/{test_file}/{name}{ext}",
+            ["--screenshot-output", "tests/snaps/test_x"],
+            "*lies where screenshot_path_template puts baselines*",
+        ),
     ],
 )
 def test_usage_errors(tester, ini, arguments, error):
@@ -251,11 +278,9 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
     assert x <= 10 and y <= 20 and x + width >= 18 and y + height >= 28  # the cluster holds the square
     diff = pypng_rgba(quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_image())
     for suffix, image in (("expected", BASE), ("actual", CHANGED), ("diff", diff)):
-        assert f"{OUTPUT}/test_all.py--test_all-changed-/changed-{suffix}.png" in text
+        assert f"{OUTPUT}/test_all.py--test_all-changed/changed-{suffix}.png" in text
         assert np.array_equal(
-            pypng_rgba(
-                (tester.path / OUTPUT / "test_all.py--test_all-changed-" / f"changed-{suffix}.png").read_bytes()
-            ),
+            pypng_rgba((tester.path / OUTPUT / "test_all.py--test_all-changed" / f"changed-{suffix}.png").read_bytes()),
             image,
         )
     result.stdout.fnmatch_lines(
@@ -287,7 +312,7 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
     result.stdout.fnmatch_lines(["*1 baseline written:", "*undecodable.png (undecodable)"])
     assert {path.read_bytes() for path in folder.iterdir()} == {(tester.path / "current.png").read_bytes()}
     tester.run(workers=workers).assert_outcomes(passed=4)
-    assert not (tester.path / OUTPUT).exists()  # the last session's images are gone
+    assert [path.name for path in (tester.path / OUTPUT).iterdir()] == [".quorvane-screenshots"]  # images gone
 
 
 @pytest.mark.parametrize(
@@ -305,19 +330,65 @@ def test_mask_boxes_in_screenshot_pixels(boxes, origin, scale, regions):
     assert capture.pixel_regions(boxes, origin, scale) == tuple(regions)
 
 
-def test_captures_settle_when_two_in_a_row_agree():
-    images = [png_bytes(image) for image in (BASE, CHANGED, BASE, BASE, CHANGED)]
-    given = []
+class Scripted(browsers.Browser):
+    """A browser whose captures are given images, counted."""
 
-    def capture_next(seconds):
-        given.append(seconds)
-        return capture.Shot(images[len(given) - 1], ())
+    def __init__(self, images):
+        self.images, self.captures = iter(images), []
 
-    shot = capture.settled(capture_next, 5.0, clock=lambda: 0.0)
-    assert shot.png == images[3] and given == [5.0] * 4
+    def mask_type(self):
+        return object
 
-    seeds, seconds = itertools.count(), itertools.count()
-    with pytest.raises(capture.NotSettled, match="3 captures in 3 s"):
-        capture.settled(
-            lambda _: capture.Shot(png_bytes(screens.page(seed=next(seeds))), ()), 3.0, clock=lambda: next(seconds)
-        )
+    def capture(self, look, seconds):
+        self.captures.append(next(self.images))
+        return browsers.Raw(png_bytes(self.captures[-1]), [], (0, 0), 1)
+        yield
+
+
+def blocks():
+    """Pages whose block never stops moving."""
+    for step in itertools.count():
+        yield screens.with_block(BASE, y=10 + step % 2 * 40, x=8 + step % 3 * 12)
+
+
+@pytest.mark.parametrize(
+    "baseline, captured, update, outcome",
+    [
+        (BASE, [BASE], False, None),  # matching at once: one capture
+        (BASE, [CHANGED, BASE, BASE], False, None),  # settles on the baseline's picture
+        (BASE, [CHANGED, CHANGED], False, "differs from its baseline"),
+        (None, [CHANGED, BASE, BASE], False, "no baseline"),
+        (BASE, [CHANGED, CHANGED], True, None),
+        (BASE, blocks(), False, "did not settle"),
+        (BASE, blocks(), True, "did not settle"),  # never a baseline of a page that kept changing
+    ],
+)
+def test_the_first_capture_decides_or_the_page_settles(tmp_path, monkeypatch, baseline, captured, update, outcome):
+    browser = Scripted(captured)
+    monkeypatch.setattr(browsers, "target_of", lambda target, full_page: browser)
+    run = session.Run(naming.Places(tmp_path), tmp_path, tmp_path / "output", update, {})
+    check = assertion.AssertScreenshot(
+        assertion.Screenshots(run, naming.Test("t.py::test_page", tmp_path / "t.py", "test_page"))
+    )
+    if baseline is not None:
+        screens.write(tmp_path / "__screenshots__/t/page.png", baseline)
+    if outcome is None:
+        check(object(), "page", timeout=1.0)
+    else:
+        with pytest.raises(AssertionError, match=outcome) as raised:
+            check(object(), "page", timeout=1.0)
+    if isinstance(captured, list):
+        assert len(browser.captures) == len(captured)
+        written = pypng_rgba((tmp_path / "__screenshots__/t/page.png").read_bytes())
+        assert np.array_equal(written, captured[-1] if update or baseline is None else baseline)
+        return
+    assert pypng_rgba((tmp_path / "__screenshots__/t/page.png").read_bytes()).tobytes() == BASE.tobytes()
+    folder = tmp_path / "output" / "t.py--test_page"
+    for number, image in (("1", browser.captures[-2]), ("2", browser.captures[-1])):
+        assert np.array_equal(pypng_rgba((folder / f"page-unsettled-{number}.png").read_bytes()), image)
+        assert f"page-unsettled-{number}.png" in str(raised.value)
+    moved = [tuple(map(int, box)) for box in re.findall(r"(\d+)x(\d+) at \((\d+), (\d+)\)", str(raised.value))]
+    for image in browser.captures[-2:]:  # each place of the block lies in a cluster named
+        y, x = np.argwhere((image != BASE).any(axis=-1)).min(axis=0)
+        assert any(left <= x and top <= y and x + 8 <= left + w and y + 8 <= top + h for w, h, left, top in moved)
+    assert (folder / "page-diff.png").is_file()

@@ -5,16 +5,22 @@ unmasked, it never settles; a changed element fails with its cluster where
 the element is, and the mask is painted exactly over the clock, on a
 scrolled page, a full page and an element target."""
 
+import asyncio
 import base64
+import concurrent.futures
+import re
 import shutil
+import time
 import types
 
 import numpy as np
 import pytest
+import screens
 from conftest import CHROMIUM, browser_environment
 from imaging import pypng_rgba
 
-from quorvane_pytest import assertion, naming, session
+from quorvane_cli import analysis
+from quorvane_pytest import assertion, naming, options, session
 
 CHROMEDRIVER = shutil.which("chromedriver")
 SCALE = 2
@@ -56,6 +62,8 @@ def playwright(request):
         open=open,
         find=lambda page, css: page.locator(css),
         run=lambda page, script: page.evaluate(script),
+        value=lambda page, expression: page.evaluate(expression),
+        capturing="screenshot",  # the method that captures
         close=context.close,
     )
 
@@ -89,6 +97,8 @@ def selenium(request):
         close=driver.quit,
         find=lambda driver, css: driver.find_element("css selector", css),
         run=lambda driver, script: driver.execute_script(script),
+        value=lambda driver, expression: driver.execute_script(f"return {expression}"),
+        capturing="get_screenshot_as_png",
     )
 
 
@@ -101,19 +111,27 @@ def browser(request):
     opened.close()
 
 
+class Sessions:
+    """Each call made as by a test of a session of its own, so that one
+    baseline is compared again and again."""
+
+    def __init__(self, tmp_path, capturing=None, kind=assertion.AssertScreenshot):
+        capturing = capturing or options.Capturing()
+        places = naming.Places(tmp_path, tmp_path / "baselines")
+        self.run = session.Run(places, tmp_path, tmp_path / "output", False, {}, capturing)
+        self.test = naming.Test("test_page.py::test_page", tmp_path / "test_page.py", "test_page")
+        self.kind = kind
+
+    def __call__(self, *args, **kwargs):
+        return self.kind(assertion.Screenshots(self.run, self.test))(*args, **kwargs)
+
+    def file(self, name):
+        return self.run.output_dir / "test_page.py--test_page" / name
+
+
 @pytest.fixture
 def assert_screenshot(tmp_path):
-    run = session.Run(
-        rootdir=tmp_path,
-        invocation_dir=tmp_path,
-        output_dir=tmp_path / "output",
-        screenshot_dir=tmp_path / "baselines",
-        update=False,
-        defaults={},
-    )
-    return assertion.AssertScreenshot(
-        run, naming.Test("test_page.py::test_page", tmp_path / "test_page.py", "test_page")
-    )
+    return Sessions(tmp_path)
 
 
 def device_box(box, origin=(0, 0)):
@@ -141,14 +159,27 @@ def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot,
     with pytest.raises(AssertionError, match="no baseline"):
         assert_screenshot(shot, "page", mask=mask, **options)
     assert_screenshot(shot, "page", mask=mask, **options)  # the clock has moved on, masked
-    if target == "viewport":  # the smallest captures: the first one surely fits in the timeout
-        with pytest.raises(AssertionError, match="did not settle"):
-            assert_screenshot(shot, "page", timeout=2.0, **options)
+    if target == "viewport":  # the smallest captures: several fit in the timeout
+        with pytest.raises(AssertionError, match="did not settle") as raised:
+            assert_screenshot(shot, "unmasked", **options)
+        moved = [tuple(map(int, box)) for box in re.findall(r"(\d+)x(\d+) at \((\d+), (\d+)\)", str(raised.value))]
+        x, y, width, height = device_box((PANEL[0] + CLOCK[0], PANEL[1] + CLOCK[1], *CLOCK[2:]), panel_origin)
+        # Every cluster that moved lies on the clock (give or take the dilation joining its pixels).
+        margin = 4
+        assert moved and all(
+            x - margin <= left
+            and left + w <= x + width + margin
+            and y - margin <= top
+            and top + h <= y + height + margin
+            for w, h, left, top in moved
+        )
+        for name in ("unmasked-unsettled-1.png", "unmasked-unsettled-2.png", "unmasked-diff.png"):
+            assert assert_screenshot.file(name).is_file()
 
     browser.run(page, "document.getElementById('panel').style.background = 'rgb(200, 60, 60)'")
     with pytest.raises(AssertionError, match="differs from its baseline"):
         assert_screenshot(shot, "page", mask=mask, **options)
-    diff = pypng_rgba((assert_screenshot.run.output_dir / "test_page.py--test_page/page-diff.png").read_bytes())
+    diff = pypng_rgba(assert_screenshot.file("page-diff.png").read_bytes())
     clock = (PANEL[0] + CLOCK[0], PANEL[1] + CLOCK[1], CLOCK[2], CLOCK[3])
     assert bounds((diff[..., :3] == (255, 0, 255)).all(axis=-1)) == device_box(clock, panel_origin)
     panel_x, panel_y, panel_width, panel_height = device_box(PANEL, panel_origin)
@@ -156,3 +187,167 @@ def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot,
     assert panel_x <= cluster["centroid"][0] < panel_x + panel_width
     assert panel_y <= cluster["centroid"][1] < panel_y + panel_height
     assert cluster["pixel_count"] >= 0.9 * (panel_width * panel_height - CLOCK[2] * CLOCK[3] * SCALE**2)
+
+
+# A still page but for a box that turns red after load, a spinner turning
+# forever, a fade lasting 100 s, and a panel taller than the viewport.
+STILL = """<!DOCTYPE html>
+<style>
+@keyframes spin { to { transform: rotate(360deg) } }
+@keyframes fade { to { background: rgb(0, 200, 0) } }
+div { position: absolute; width: 40px; height: 40px }
+</style>
+<body style="margin: 0; background: #fff">
+<div id="late" style="left: 20px; top: 20px; background: #fff"></div>
+<div id="spinner" style="left: 80px; top: 20px; background: linear-gradient(90deg, #000 50%, #f80 50%);
+    animation: spin 1s linear infinite"></div>
+<div id="fade" style="left: 140px; top: 20px; background: #000; animation: fade 100s forwards"></div>
+<div id="tall" style="left: 20px; top: 100px; width: 200px; height: 1000px;
+    background: linear-gradient(rgb(60, 140, 200), rgb(200, 60, 60))"></div>
+<script>setTimeout(() => document.getElementById("late").style.background = "rgb(200, 60, 60)", 300)</script>
+</body>"""
+LATE = "getComputedStyle(document.getElementById('late')).backgroundColor"
+
+
+def wait_for(condition, message):
+    for _ in range(600):  # up to a minute: a loaded machine is slow, never wrong
+        if condition():
+            return
+        time.sleep(0.1)
+    pytest.fail(message)
+
+
+def colour_at(png, x, y):
+    return tuple(int(value) for value in pypng_rgba(png)[y * SCALE, x * SCALE, :3])
+
+
+def test_captures_once_when_it_passes_with_animations_settled(browser, assert_screenshot, monkeypatch):
+    page = browser.open(STILL)
+    wait_for(lambda: browser.value(page, LATE) == "rgb(200, 60, 60)", "the box never turned red")
+    with pytest.raises(AssertionError, match="no baseline"):
+        assert_screenshot(page, "still", full_page=False)
+    baseline = (assert_screenshot.run.places.screenshot_dir / "test_page/still.png").read_bytes()
+    # The spinner back at its start, the fade at its end: the same picture every run.
+    assert [colour_at(baseline, x, 40) for x in (85, 115, 160)] == [(0, 0, 0), (255, 136, 0), (0, 200, 0)]
+    assert browser.value(page, "document.getAnimations().map(animation => animation.playState)") == [
+        "running",
+        "finished",
+    ]
+    assert browser.value(page, "document.querySelectorAll('style').length") == 1
+
+    captures = []
+    capture = getattr(page, browser.capturing)
+    monkeypatch.setattr(page, browser.capturing, lambda *args, **kwargs: captures.append(1) or capture(*args, **kwargs))
+    assert_screenshot(page, "still", full_page=False)
+    assert len(captures) == 1
+
+
+def test_style_sheets_and_ini_masks_for_every_capture(browser, tmp_path):
+    (tmp_path / "every.css").write_text("#panel { background: rgb(0, 0, 0) !important }")
+    ini = {"screenshot_style_path": "every.css", "screenshot_mask": ["#clock"], "screenshot_scale": ""}
+    capturing = options.capturing(lambda name: ini.get(name, False), tmp_path)
+    assert_screenshot = Sessions(tmp_path, capturing)
+    page = browser.open(PAGE)
+    browser.run(page, f"scrollTo(0, {SCROLL})")
+    style = "body { background: rgb(0, 128, 0) !important }"
+    with pytest.raises(AssertionError, match="no baseline"):
+        assert_screenshot(page, "styled", full_page=False, style=style)
+    assert_screenshot(page, "styled", full_page=False, style=style)  # the clock masked by the ini option
+    baseline = (assert_screenshot.run.places.screenshot_dir / "test_page/styled.png").read_bytes()
+    assert colour_at(baseline, 5, 5) == (0, 128, 0)  # the call's style
+    assert colour_at(baseline, PANEL[0] + 200, PANEL[1] - SCROLL + 60) == (0, 0, 0)  # the style file's
+    computed = "[document.body, document.getElementById('panel')].map(e => getComputedStyle(e).backgroundColor)"
+    assert browser.value(page, computed) == ["rgb(255, 255, 255)", "rgb(60, 140, 200)"]
+
+
+def test_an_element_taller_than_the_viewport_is_captured_whole(browser, assert_screenshot):
+    page = browser.open(STILL)
+    with pytest.raises(AssertionError, match="no baseline"):
+        assert_screenshot(browser.find(page, "#tall"), "tall")
+    size = analysis.png_size((assert_screenshot.run.places.screenshot_dir / "test_page/tall.png").read_bytes())
+    assert (size.width, size.height) == (200 * SCALE, 1000 * SCALE)
+
+
+BLOCKS = """<!DOCTYPE html><body style="margin: 0; background: #fff">
+<div id="panel" style="position: absolute; left: 10px; top: 10px; width: 100px; height: 50px;
+    background: rgb(60, 140, 200)"></div>
+<div id="moving" style="position: absolute; left: 130px; top: 30px; width: 30px; height: 30px; background: #000"></div>
+</body>"""
+
+
+def test_css_pixels_match_across_device_scale_factors(chromium, browser, assert_screenshot):
+    """A baseline captured at a device scale factor of 1 serves a capture at
+    2 in CSS pixels; Selenium says it cannot resize."""
+    page = browser.open(BLOCKS)
+    if browser.capturing == "get_screenshot_as_png":
+        with pytest.raises(ValueError, match="scale='css' needs the captures in CSS pixels.* factor of 2"):
+            assert_screenshot(page, "blocks", full_page=False, scale="css")
+        return
+    context = chromium.new_context(viewport={"width": 500, "height": 400}, device_scale_factor=1)
+    try:
+        flat = context.new_page()
+        flat.set_content(BLOCKS)
+        with pytest.raises(AssertionError, match="no baseline"):
+            assert_screenshot(flat, "blocks", full_page=False)
+    finally:
+        context.close()
+    assert_screenshot(page, "blocks", full_page=False, scale="css")
+    with pytest.raises(AssertionError, match="the screenshot is 1000x800, its baseline 500x400"):
+        assert_screenshot(page, "blocks", full_page=False)
+
+
+def test_regions_travel_with_the_baseline(browser, assert_screenshot, tmp_path, capsys):
+    """The clock masked while its baseline was written stays out of the
+    command's comparison and report, wherever it stood in either image."""
+    page = browser.open(PAGE)
+    browser.run(page, f"scrollTo(0, {SCROLL})")
+    clock = browser.find(page, "#clock")
+    with pytest.raises(AssertionError, match="no baseline"):
+        assert_screenshot(page, "clock", full_page=False, mask=[clock])
+    browser.run(page, "document.getElementById('clock').style.left = '150px'")  # the element moved
+    with pytest.raises(AssertionError, match="no baseline"):
+        assert_screenshot(page, "moved", full_page=False, mask=[clock])
+    folder = assert_screenshot.run.places.screenshot_dir / "test_page"
+    baselines, currents = tmp_path / "b", tmp_path / "c"
+    screens.write(baselines / "page.png", (folder / "clock.png").read_bytes())
+    screens.write(currents / "page.png", (folder / "moved.png").read_bytes())
+    compare = ("compare", baselines / "page.png", currents / "page.png")
+    assert screens.run(capsys, *compare)[0] == 0
+    assert screens.run(capsys, *compare, "--no-embedded-regions")[0] == 1
+    assert screens.run(capsys, "report", baselines, currents, "-o", tmp_path / "report", "-q")[0] == 0
+
+
+def test_playwright_async_api(chromium, tmp_path):
+    """The async fixture awaited on an async Page, in a thread of its own
+    (the sync API's session runs its event loop in this one); each fixture
+    refuses the other API's targets, naming the fixture to use."""
+    async_api = pytest.importorskip("playwright.async_api", reason="Playwright is not installed")
+    sync_page = chromium.new_page()
+    awaited, plain = Sessions(tmp_path, kind=assertion.AssertScreenshotAsync), Sessions(tmp_path)
+
+    async def session():
+        async with async_api.async_playwright() as playwright:
+            browser = await playwright.chromium.launch(executable_path=CHROMIUM)
+            page = await browser.new_page(viewport={"width": 300, "height": 200})
+            await page.set_content(BLOCKS)
+            with pytest.raises(AssertionError, match="no baseline"):
+                await awaited(page, "blocks", mask=[page.locator("#moving")])
+            with pytest.raises(AssertionError, match="no baseline"):
+                await awaited(page.locator("#panel"), "panel")
+            await awaited(page.locator("#panel"), "panel")
+            await page.evaluate("document.getElementById('moving').style.left = '200px'")
+            await awaited(page, "blocks", mask=[page.locator("#moving")])  # masked where it was and where it is
+            await page.evaluate("document.body.style.background = 'rgb(0, 128, 0)'")
+            with pytest.raises(AssertionError, match="differs from its baseline"):
+                await awaited(page, "blocks")
+            with pytest.raises(TypeError, match="async API: use the assert_screenshot_async fixture, awaited"):
+                plain(page, "blocks")
+            with pytest.raises(TypeError, match="is of its sync API: use the assert_screenshot fixture"):
+                await awaited(sync_page, "blocks")
+            await browser.close()
+
+    try:
+        with concurrent.futures.ThreadPoolExecutor(1) as thread:
+            thread.submit(asyncio.run, session()).result()
+    finally:
+        sync_page.close()
