@@ -228,7 +228,8 @@ def unsettled(run: Run, screenshot: Screenshot, shots: list[Shot], settings: Set
     written, the clusters that moved named, and the failure recorded."""
     if len(shots) < 2:
         images = write_images(run, screenshot, {"baseline": (with_regions(shots[-1]), None)}, UNSETTLED)
-        keep_record(run, screenshot, records.error_record(screenshot.label, None, why))
+        record = records.error_record(screenshot.label, None, why)
+        keep_record(run, screenshot, dataclasses.replace(record, images=images))
         lines = [f"screenshot {shown(screenshot.name)} {why}"]
         return AssertionError("\n".join(lines + image_lines(run, screenshot, ["baseline"], UNSETTLED)))
     first, last = shots[-2], shots[-1]

@@ -178,7 +178,6 @@ class SweepWatch:
 def pytest_runtest_call(item: pytest.Item) -> Generator[None, object, object]:
     """Fails the test, at the end of its call, for its soft failures and the
     calls of assert_screenshot_async it never awaited."""
-    screenshots = item.stash.get(SCREENSHOTS, None)
     try:
         result = yield
     except BaseException:

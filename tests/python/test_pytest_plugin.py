@@ -223,7 +223,7 @@ def test_an_interrupted_write_leaves_the_old_baseline_whole(tester):
         # Output folders that would hold the tests or baselines.
         ("", ["--screenshot-output", "."], "--screenshot-output * holds *: it must be a folder of its own*"),
         ("", ["--screenshot-output", "kept"], "--screenshot-output *kept is not a folder the plugin made*"),
-        ("", ["--screenshot-output", "tests/__screenshots__"], "*lies in a __screenshots__ folder, where baselines*"),
+        ("", ["--screenshot-output", "tests/__screenshots__/out"], "*lies in a __screenshots__ folder, where*"),
         ("screenshot_dir = shots", ["--screenshot-output", "shots/out"], "*overlaps *shots, where baselines are kept*"),
         ("screenshot_dir = shots/out", ["--screenshot-output", "shots"], "*overlaps *shots/out, where baselines*"),
         ("screenshot_path_template = snaps/{platform}/{name}{ext}", ["--screenshot-output", "snaps"], "*overlaps*"),

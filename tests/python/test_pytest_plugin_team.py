@@ -232,12 +232,28 @@ def test_sessions_sharing_an_output_folder_run_at_once(tester):
             assert "differs from its baseline" in output
 
 
-def test_names_no_terminal_should_see_raw(tester):
+NAMED = """
+import pytest
+
+@pytest.mark.parametrize("name", ["\\udcff\\x1b[2J", "n" * 251, "n" * 252])
+def test_page(assert_screenshot, name):
+    assert_screenshot("current.png", name)
+"""
+
+
+def test_names_long_and_unprintable(tester):
+    """Written, temporary files and images included, within a file name's
+    255 bytes, or refused saying so; shown escaped, never raw."""
     tester.png("current.png", BASE)
-    tester.pytester.makepyfile(
-        test_names="def test_page(assert_screenshot):\n    assert_screenshot('current.png', '\\udcff\\x1b[2J')"
-    )
+    tester.pytester.makepyfile(test_names=NAMED)
     result = tester.run()
-    result.assert_outcomes(failed=1)
-    assert "  __screenshots__/test_names/\\xff\\x1b[2J.png (new)\n" in result.stdout.str()
-    assert (tester.path / os.fsdecode(b"__screenshots__/test_names/\xff\x1b[2J.png")).is_file()
+    result.assert_outcomes(failed=3)
+    text = result.stdout.str()
+    assert "  __screenshots__/test_names/\\xff\\x1b[2J.png (new)\n" in text
+    assert "the baseline's file name is 256 bytes, more than the 255 a file name may hold" in text
+    folder = tester.path / "__screenshots__/test_names"
+    assert sorted(os.fsencode(path.name) for path in folder.iterdir()) == [b"n" * 251 + b".png", b"\xff\x1b[2J.png"]
+    tester.png("current.png", CHANGED)
+    tester.run().assert_outcomes(failed=3)
+    images = [path for path in (tester.path / OUTPUT).rglob("*.png")]
+    assert len(images) == 2 * 3 and all(len(os.fsencode(path.name)) <= 255 for path in images)
