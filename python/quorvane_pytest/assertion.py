@@ -182,8 +182,9 @@ class Screenshots:
                 check.conclude(run, screenshot, shot, check.judge(screenshot, shot, settings, limits), limits)
                 return
         why = (
-            f"did not settle: {captures} capture{'' if captures == 1 else 's'} in {call.timeout:g} s, "
-            "none the same as the one before it"
+            f"did not settle: {captures} captures in {call.timeout:g} s, none the same as the one before it"
+            if captures > 1
+            else f"did not settle: only one capture fitted in {call.timeout:g} s"
         )
         raise check.unsettled(run, screenshot, shots, settings, why)
 

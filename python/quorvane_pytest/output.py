@@ -24,6 +24,7 @@ except ImportError:  # Windows: one session at a time
 
 JOURNAL = ".quorvane-screenshots"  # also the mark of a folder the plugin made
 SESSION_PREFIX = "session-"
+APART = "it must be a folder of its own, apart from the tests and the baselines"
 
 
 def overlap(first: pathlib.Path, second: pathlib.Path) -> bool:
@@ -49,23 +50,18 @@ def check_apart(
                 f"--screenshot-output {safe_files.shown(out)} overlaps {safe_files.shown(folder)}, where baselines "
                 "are kept: " + APART
             )
-    resolved = out.resolve()
-    if template is None and screenshot_dir is None and DEFAULT_FOLDER in resolved.parts:
+    parts = pathlib.PurePath(os.path.relpath(out.resolve(), rootdir.resolve())).parts
+    if template is None and screenshot_dir is None and DEFAULT_FOLDER in parts:
         raise ValueError(
             f"--screenshot-output {safe_files.shown(out)} lies in a {DEFAULT_FOLDER} folder, where baselines are "
             "kept: " + APART
         )
     folders = template.folder_pattern() if template is not None else None
-    if folders is not None:
-        parts = pathlib.PurePath(os.path.relpath(resolved, rootdir.resolve())).as_posix().split("/")
-        if any(folders.fullmatch("/".join(parts[:end])) for end in range(1, len(parts) + 1)):
-            raise ValueError(
-                f"--screenshot-output {safe_files.shown(out)} lies where screenshot_path_template puts "
-                "baselines: " + APART
-            )
-
-
-APART = "it must be a folder of its own, apart from the tests and the baselines"
+    prefixes = ("/".join(parts[:end]) for end in range(1, len(parts) + 1))
+    if folders is not None and any(folders.fullmatch(prefix) for prefix in prefixes):
+        raise ValueError(
+            f"--screenshot-output {safe_files.shown(out)} lies where screenshot_path_template puts baselines: " + APART
+        )
 
 
 def baseline_roots(

@@ -213,7 +213,7 @@ def pytest_terminal_summary(terminalreporter: Any, config: pytest.Config) -> Non
     lines += baselines.conflict_lines(run.book.conflicts, run.invocation_dir)
     if not is_worker(config):
         prune = bool(config.getoption("screenshot_prune"))
-        lines += sweep.lines(run.book.unused(run.places) if not sweep.partial else [], prune, run.invocation_dir)
+        lines += sweep.lines(run.book.unused(run.places), prune, run.invocation_dir)
     if lines:
         terminalreporter.write_sep("-", "screenshots")
         for line in lines:

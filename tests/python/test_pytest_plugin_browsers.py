@@ -1,9 +1,13 @@
 """assert_screenshot on real browsers at device scale factor 2: Playwright
-driving Debian's Chromium, and Selenium with Debian's chromedriver. A page
-with a clock redrawn on every frame: masked, it settles and passes;
-unmasked, it never settles; a changed element fails with its cluster where
-the element is, and the mask is painted exactly over the clock, on a
-scrolled page, a full page and an element target."""
+driving Debian's Chromium (sync and async API), and Selenium with Debian's
+chromedriver. A page with a clock redrawn on every frame: masked, it passes;
+unmasked, it never settles and leaves its last captures; a changed element
+fails with its cluster where the element is, and the mask is painted exactly
+over the clock, on a scrolled page, a full page and an element target. A
+passing call captures once, animations settle alike in both libraries,
+style sheets and ini masks apply to every capture and go, a tall element is
+captured whole, CSS-pixel captures match across scale factors, and the
+regions a baseline carries keep the clock out of `quorvane compare`."""
 
 import asyncio
 import base64
