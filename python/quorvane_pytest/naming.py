@@ -93,13 +93,9 @@ def output_folder(nodeid: str) -> str:
 
 
 def artifact_name(stem: str, suffix: str) -> str:
-    """`<stem>-<suffix>`, cut and hashed to fit a file name."""
-    name = f"{stem}-{suffix}"
-    if len(os.fsencode(name)) <= MAX_NAME_BYTES:
-        return name
-    room = MAX_NAME_BYTES - len(suffix) - HASH_DIGITS - 2
-    cut = os.fsencode(stem)[:room].decode("utf-8", "ignore")
-    return f"{cut}-{digest(stem)}-{suffix}"
+    """`<stem>-<suffix>`, the stem made safe as a test id is: the images of a
+    failure are linked from a page, whatever the baseline's name."""
+    return f"{stem_of(stem, stem)}-{suffix}"
 
 
 class Template:

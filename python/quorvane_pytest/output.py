@@ -104,6 +104,7 @@ class OutputFolder:
         fd = os.open(self.root / JOURNAL, os.O_RDWR | os.O_CREAT | os.O_APPEND | os.O_NOFOLLOW | os.O_CLOEXEC, 0o666)
         if locked(fd):
             remove_listed(self.root, fd)
+            remove_work_folders(self.root)
             for folder in sorted(self.root.glob(SESSION_PREFIX + "*")):
                 clean_if_finished(folder)
             os.ftruncate(fd, 0)
@@ -173,6 +174,21 @@ def remove_listed(folder: pathlib.Path, fd: int) -> None:
         if parent.parts:
             with contextlib.suppress(OSError):
                 os.rmdir(folder / parent)
+
+
+def remove_work_folders(folder: pathlib.Path) -> None:
+    """Removes what quorvane's own tools left in their work folders there
+    (the review server's undo copies, when it was killed)."""
+    for name in safe_files.OutputFolder.WORK_FOLDERS:
+        work = folder / name
+        if work.is_symlink() or not work.is_dir():
+            continue
+        for directory, _, names in os.walk(work, topdown=False):
+            for file in names:
+                with contextlib.suppress(FileNotFoundError):
+                    os.unlink(os.path.join(directory, file))
+            with contextlib.suppress(OSError):
+                os.rmdir(directory)
 
 
 def clean_if_finished(folder: pathlib.Path) -> None:

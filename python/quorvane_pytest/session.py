@@ -79,7 +79,8 @@ class Run:
         outside it), which travels with a checkout to another machine."""
         baseline_files = [pathlib.Path(record["baseline_file"]) for record in data["pairs"]]
         root = pathlib.Path(os.path.commonpath([self.rootdir, *baseline_files]))
-        pairs, names = [], set()
+        pairs: list[manifest.Pair] = []
+        names: set[str] = set()
         for record, baseline in zip(data["pairs"], baseline_files):
             relative = name = baseline.relative_to(root).as_posix()
             while name in names:  # two tests sharing one baseline: the later ones told apart

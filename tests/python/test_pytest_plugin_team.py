@@ -200,6 +200,7 @@ def test_a_session_finding_the_output_folder_in_use_writes_beside_it(tester):
     tester.run().assert_outcomes(failed=1)
     mine = out / "mine.txt"
     mine.write_text("kept")
+    screens.write(out / ".review-undo/0.png", BASE)  # left by a review server that was killed
     with open(out / ".quorvane-screenshots", "a") as journal:
         fcntl.flock(journal, fcntl.LOCK_EX)
         result = tester.run()
