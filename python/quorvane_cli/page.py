@@ -8,6 +8,7 @@ by `quorvane review` it gets buttons that accept and undo at once."""
 from __future__ import annotations
 
 import functools
+import os
 import pathlib
 import typing
 import urllib.parse
@@ -246,7 +247,7 @@ def render(data: Manifest, *, token: str | None = None) -> str:
             detailed=detailed,
             limits=common_limits(pairs) if pairs else None,
             served=token is not None,
-            url=lambda path: urllib.parse.quote(path) + suffix,
+            url=lambda path: urllib.parse.quote(os.fsencode(path)) + suffix,
             config={"served": token is not None, "token": token},
         )
     )
