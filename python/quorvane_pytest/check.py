@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING
 
 import quorvane
 from quorvane_cli import analysis, manifest, png_chunks, records, report
-from quorvane_cli.account import format_comparison
+from quorvane_cli.account import band_text, format_comparison
 from quorvane_cli.analysis import Analysis
 from quorvane_cli.errors import failed_side
 from quorvane_cli.records import PairRecord
@@ -88,6 +88,9 @@ def conclude(run: Run, screenshot: Screenshot, shot: Shot, judged: Judged, limit
     was written from it in an update run; raises AssertionError otherwise."""
     __tracebackhide__ = True
     if judged.passed:
+        aligned = judged.result.figures.alignment if judged.result is not None else None
+        if judged.result is not None and judged.result.verdict.passed_with_shifts and aligned is not None:
+            run.shifted.append([screenshot.label, ", ".join(band_text(band) for band in aligned.bands)])
         return
     if judged.baseline is None:
         try:  # decoded before it becomes a baseline; the page shows this thumbnail

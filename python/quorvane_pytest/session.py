@@ -13,6 +13,7 @@ from typing import Any
 
 from quorvane_cli import manifest, page, report
 from quorvane_cli.manifest import Manifest
+from quorvane_cli.safe_files import shown as escaped
 from quorvane_pytest import baselines, options
 from quorvane_pytest.naming import Places, shown
 from quorvane_pytest.output import OutputFolder
@@ -30,6 +31,7 @@ class Run:
     capturing: options.Capturing = dataclasses.field(default_factory=options.Capturing)
     failed: list[dict[str, Any]] = dataclasses.field(default_factory=list)  # report page records
     written: list[list[str]] = dataclasses.field(default_factory=list)  # [baseline path, why]
+    shifted: list[list[str]] = dataclasses.field(default_factory=list)  # [label, bands]: passed with shifts
     book: baselines.Book = dataclasses.field(default_factory=baselines.Book)
     partial: list[str] = dataclasses.field(default_factory=list)  # why a worker ran part of the suite
     output: OutputFolder = dataclasses.field(init=False)
@@ -48,11 +50,18 @@ class Run:
     def handover(self) -> dict[str, Any]:
         """What a pytest-xdist worker hands to the controller: the lists this
         run fills, sent when the worker finishes."""
-        return {"failed": self.failed, "written": self.written, "book": self.book.handover(), "partial": self.partial}
+        return {
+            "failed": self.failed,
+            "written": self.written,
+            "shifted": self.shifted,
+            "book": self.book.handover(),
+            "partial": self.partial,
+        }
 
     def take_over(self, handed: dict[str, Any]) -> None:
         self.failed.extend(handed["failed"])
         self.written.extend(handed["written"])
+        self.shifted.extend(handed["shifted"])
         self.book.take_over(handed["book"])
         self.partial.extend(handed["partial"])
 
@@ -105,6 +114,9 @@ class Run:
         if self.written:
             lines.append(f"{len(self.written)} baseline{'' if len(self.written) == 1 else 's'} written:")
             lines += [f"  {shown(path, self.invocation_dir)} ({why})" for path, why in sorted(self.written)]
+        if self.shifted:
+            lines.append(f"{len(self.shifted)} screenshot{'' if len(self.shifted) == 1 else 's'} passed with shifts:")
+            lines += [f"  {escaped(label)}: {bands}" for label, bands in sorted(self.shifted)]
         if page_path is not None:
             lines.append(
                 f"{len(self.failed)} screenshot{'' if len(self.failed) == 1 else 's'} failed; "
