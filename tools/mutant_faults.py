@@ -357,7 +357,7 @@ FAULTS = [
     Fault(
         "an output folder's unknown files overlooked",
         "python/quorvane_cli/safe_files.py",
-        "unknown = [name for name in present if name not in {*(listed or ()), self.MARKER}]",
+        "unknown = [name for name in present if name not in {*(listed or ()), *leftovers, self.MARKER}]",
         "unknown = []",
     ),
     Fault(
@@ -443,6 +443,102 @@ FAULTS = [
         "python/quorvane_cli/page.py",
         'offset += band["rows"] if band["kind"] == "deleted" else -band["rows"]',
         "offset += 0",
+    ),
+    Fault(
+        "unreadable pair a JUnit failure, not an error",
+        "python/quorvane_cli/outputs.py",
+        'kind = "error" if pair["status"] == "error" else "failure"',
+        'kind = "failure"',
+    ),
+    Fault(
+        "JUnit failures count the errors too",
+        "python/quorvane_cli/outputs.py",
+        '"failures": str(summary["failed"] - summary["error"]),',
+        '"failures": str(summary["failed"]),',
+    ),
+    Fault(
+        "Markdown lists one pair too many",
+        "python/quorvane_cli/outputs.py",
+        "if listed == MOST_LISTED or len(rows) + len(row) > room:",
+        "if listed > MOST_LISTED or len(rows) + len(row) > room:",
+    ),
+    Fault(
+        "Markdown ignores its length limit",
+        "python/quorvane_cli/outputs.py",
+        "room = MARKDOWN_LIMIT - len(text) - len(report_link) - 80",
+        "room = 10 * MARKDOWN_LIMIT",
+    ),
+    Fault(
+        "Markdown leaves a name's pipe unescaped",
+        "python/quorvane_cli/outputs.py",
+        'char.isascii() and not char.isalnum() and char != " "',
+        'char.isascii() and not char.isalnum() and char not in " |"',
+    ),
+    Fault(
+        "annotation title keeps its colons",
+        "python/quorvane_cli/outputs.py",
+        'text = text.replace(":", "%3A").replace(",", "%2C")',
+        'text = text.replace(",", "%2C")',
+    ),
+    Fault(
+        "annotation escapes the percent sign last",
+        "python/quorvane_cli/outputs.py",
+        'text = text.replace("%", "%25").replace("\\r", "%0D").replace("\\n", "%0A")',
+        'text = text.replace("\\r", "%0D").replace("\\n", "%0A").replace("%", "%25")',
+    ),
+    Fault(
+        "report forgets the pairs' times",
+        "python/quorvane_cli/report.py",
+        "            shard=args.shard,\n            seconds=seconds,\n",
+        "            shard=args.shard,\n",
+    ),
+    Fault(
+        "shard slices overlap",
+        "python/quorvane_cli/merge.py",
+        'return int.from_bytes(digest[:8], "big") % chosen[1] == chosen[0] - 1',
+        'return int.from_bytes(digest[:8], "big") % chosen[1] <= chosen[0] - 1',
+    ),
+    Fault(
+        "report compares every pair of a shard",
+        "python/quorvane_cli/report.py",
+        "entries = [entry for entry in entries if merge.in_shard(entry.path, shard)]",
+        "entries = list(entries)",
+    ),
+    Fault(
+        "merge takes the first of two different results",
+        "python/quorvane_cli/merge.py",
+        "if kept != pair or earlier.records.get(name) != one.records.get(name):",
+        "if False:",
+    ),
+    Fault(
+        "merge checks the manifest's settings only",
+        "python/quorvane_cli/merge.py",
+        "        for section in SHARED_REPORT:\n",
+        "        for section in ():\n",
+    ),
+    Fault(
+        "merge keeps the shards' order",
+        "python/quorvane_cli/merge.py",
+        'return sorted(chosen.values(), key=lambda item: (item[1]["title"], item[1]["name"]))',
+        "return list(chosen.values())",
+    ),
+    Fault(
+        "merge copies a link out of a shard",
+        "python/quorvane_cli/merge.py",
+        "if not regular or not is_within(path, self.folder):",
+        "if False:",
+    ),
+    Fault(
+        "merge copies where it should link",
+        "python/quorvane_cli/merge.py",
+        "    if link:\n        target = top / image",
+        "    if False:\n        target = top / image",
+    ),
+    Fault(
+        "merged report.json keeps the first shard's counts",
+        "python/quorvane_cli/merge.py",
+        '"summary": records.summary_of(report_pairs)}',
+        '"summary": first.report["summary"]}',
     ),
     # python/quorvane_pytest
     Fault(
@@ -600,5 +696,17 @@ FAULTS = [
         "python/quorvane_cli/report.py",
         "            settings = settings.with_regions(*carried)\n",
         "",
+    ),
+    Fault(
+        "plugin writes no JUnit XML",
+        "python/quorvane_pytest/session.py",
+        "junit = None if junit is None else str(self.invocation_dir / junit)",
+        "junit = None",
+    ),
+    Fault(
+        "plugin writes no Markdown summary",
+        "python/quorvane_pytest/session.py",
+        "outputs.write(self.results_manifest(self.report_data()), junit_file=junit, markdown_to=markdown)",
+        "outputs.write(self.results_manifest(self.report_data()), junit_file=junit)",
     ),
 ]
