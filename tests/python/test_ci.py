@@ -3,6 +3,8 @@ schema that pytest's own XML follows, its Markdown summary read by a
 CommonMark parser, its GitHub annotations decoded by GitHub's rules; and
 reports of shards merged into the report of one run over all pairs."""
 
+import contextlib
+import io
 import itertools
 import json
 import os
@@ -15,7 +17,7 @@ import screens
 from conftest import ROOT
 from screens import run
 
-from quorvane_cli import manifest, outputs
+from quorvane_cli import main, manifest, outputs
 
 pytest_plugins = ["pytester"]
 
@@ -86,18 +88,15 @@ def test_junit_markdown_and_annotations_of_a_report_with_every_status(suite_repo
     assert f"{changed['changed_pixels']} pixels changed" in text and f"SSIM {changed['ssim']:.6f}" in text
 
     (counted, listed), links, html = parsed_markdown(summary.read_text())
-    assert html == [] and counted[1] == [str(suite_report.data["summary"][key]) for key in counted_keys(counted[0])]
+    keys = {"shifted only": "shifted", "unreadable": "error", "beyond limits": "failed"}
+    assert counted[1] == [str(suite_report.data["summary"][keys.get(label, label)]) for label in counted[0]]
+    assert html == []
     assert [row[0] for row in listed[1:]] == [pair["path"] for pair in failed]
     assert links and all((out / link).is_file() for link in links)
 
     annotations = [workflow_command(line) for line in stdout.splitlines() if line.startswith("::")]
     assert [title for title, _ in annotations] == [f"quorvane: {pair['path']}" for pair in failed]
     assert [message.splitlines()[1] for _, message in annotations] == [pair["failures"][0] for pair in failed]
-
-
-def counted_keys(labels):
-    names = {"pairs": "pairs", "shifted only": "shifted", "unreadable": "error", "beyond limits": "failed"}
-    return [names.get(label, label) for label in labels]
 
 
 @pytest.mark.parametrize("link_base", [None, "https://ci.example/artifacts/" + "deep/" * 1000])
@@ -190,42 +189,43 @@ def test_merged_shards_equal_one_run_and_approve_from_it(results, capsys, link):
         assert (results.root / "baseline" / path).read_bytes() == (results.root / "current" / path).read_bytes()
 
 
-def overlapping(root):
-    twin = root / "twin"
-    shutil.copytree(root / "all", twin)
-    data = json.loads((twin / manifest.NAME).read_text())
+@pytest.fixture(scope="module")
+def runs(tmp_path_factory):
+    """Reports of the suite with other settings and limits, one with another
+    result for a pair, and one with a link planted for an image."""
+    root = tmp_path_factory.mktemp("runs")
+    screens.write_suite(root, screens.suite())
+    with pytest.MonkeyPatch.context() as patch, contextlib.redirect_stdout(io.StringIO()):
+        patch.chdir(root)
+        for name, options in (
+            ("all", []),
+            ("threshold", ["--threshold", "0.2"]),
+            ("limit", ["--max-changed-pixels", "5"]),
+        ):
+            main(["report", "baseline", "current", "-o", name, "-q", *options])
+    for copy in ("twin", "planted"):
+        shutil.copytree(root / "all", root / copy)
+    data = json.loads((root / "twin" / manifest.NAME).read_text())
     data["pairs"][1]["figures"]["changed_pixels"] += 1
-    (twin / manifest.NAME).write_text(json.dumps(data))
-    return ["all", "twin"], "merged", "docs/changed.png: in all and in twin with different results"
-
-
-def planted_link(root):
-    planted = root / "planted"
-    shutil.copytree(root / "all", planted)
-    image = next((planted / "images").rglob("current.png"))
-    image.unlink()
-    image.symlink_to(root / "secret.png")
-    return ["planted"], "merged", f"{image.relative_to(root)}: a link or not a file, not followed"
+    (root / "twin" / manifest.NAME).write_text(json.dumps(data))
+    (root / "planted/images/1-docs_changed/current.png").unlink()
+    (root / "planted/images/1-docs_changed/current.png").symlink_to(root / "baseline/home.png")
+    return root
 
 
 @pytest.mark.parametrize(
-    "case",
+    "shards, out, error",
     [
-        lambda root: (["all", "threshold"], "merged", "threshold: made with settings.threshold 0.2, but all with 0.1"),
-        lambda root: (["all", "limit"], "merged", "limit: made with limits.max_changed_pixels 5, but all with 0"),
-        overlapping,
-        planted_link,
-        lambda root: (["all", "all/images"], "merged", "all/images/manifest.json: no results manifest here"),
-        lambda root: (["all"], "all/merged", "all/merged: is, holds or lies inside an input folder"),
+        (["all", "threshold"], "merged", "threshold: made with settings.threshold 0.2, but all with 0.1"),
+        (["all", "limit"], "merged", "limit: made with limits.max_changed_pixels 5, but all with 0"),
+        (["all", "twin"], "merged", "docs/changed.png: in all and in twin with different results"),
+        (["planted"], "merged", "planted/images/1-docs_changed/current.png: a link or not a file, not followed"),
+        (["all", "all/images"], "merged", "all/images/manifest.json: no results manifest here"),
+        (["all"], "all/merged", "all/merged: is, holds or lies inside an input folder"),
     ],
 )
-def test_merge_refuses_shards_of_different_runs(tmp_path, monkeypatch, capsys, case):
-    monkeypatch.chdir(tmp_path)
-    screens.write_suite(tmp_path, screens.suite())
-    screens.write(tmp_path / "secret.png", screens.page())
-    for name, options in (("all", []), ("threshold", ["--threshold", "0.2"]), ("limit", ["--max-changed-pixels", "5"])):
-        run(capsys, "report", "baseline", "current", "-o", name, "-q", *options)
-    shards, out, error = case(tmp_path)
+def test_merge_refuses_shards_of_different_runs(runs, monkeypatch, capsys, shards, out, error):
+    monkeypatch.chdir(runs)
     code, stdout, stderr = run(capsys, "merge", out, *shards)
     assert (code, stdout) == (2, "") and stderr.startswith(f"quorvane: {error}")
-    assert not (tmp_path / out).exists()
+    assert not (runs / out).exists()
