@@ -30,7 +30,8 @@ fi
 if ! "$PYTHON" - <<'PY' 2>/dev/null
 import importlib.metadata, importlib.util, shutil, sys, sysconfig
 modules = ["pytest", "xdist", "pytest_asyncio", "numpy", "scipy", "png", "PIL", "skimage", "scikit_build_core",
-           "auditwheel", "playwright", "selenium", "dask", "distributed", "fsspec", "jinja2"]
+           "auditwheel", "playwright", "selenium", "dask", "distributed", "fsspec", "jinja2", "xmlschema", "markdown_it",
+           "yaml"]
 missing = [m for m in modules if importlib.util.find_spec(m) is None]
 missing += [tool for tool in ("cmake", "ninja") if shutil.which(tool) is None]
 # The checkers of `make lint` at the versions the requirements pin.

@@ -15,10 +15,11 @@ from collections.abc import Callable
 from typing import Any, TypeVar
 
 import quorvane
-from quorvane_cli import analysis, approve, png_chunks, regions, report, review, settings
+from quorvane_cli import analysis, approve, merge, png_chunks, regions, report, review, settings
 from quorvane_cli.account import format_comparison, not_aligned_reason
 from quorvane_cli.errors import BEYOND, INTERRUPTED, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import read_file, write_file
+from quorvane_cli.outputs import add_arguments as add_ci_outputs
 from quorvane_cli.safe_files import shown
 from quorvane_cli.settings import Limits, Settings
 
@@ -389,10 +390,19 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="SECONDS",
         help="give up when the scheduler has not answered within SECONDS (default %(default)s)",
     )
+    make_report.add_argument(
+        "--shard",
+        type=option(merge.shard),
+        metavar="K/N",
+        help="compare only the K-th of N slices of the pairs, split by their relative paths alone, for CI jobs "
+        "sharing one suite; `quorvane merge` joins their reports",
+    )
     add_comparison_options(make_report)
+    add_ci_outputs(make_report)
     make_report.set_defaults(run=report.run_report)
     approve.add_parser(commands)
     review.add_parser(commands)
+    merge.add_parser(commands)
     return parser
 
 
@@ -400,7 +410,7 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     run: Callable[[argparse.Namespace, Settings, Limits], int] = args.run
     try:
-        if args.command in ("approve", "review"):  # they take no comparison options
+        if args.command in ("approve", "review", "merge"):  # they take no comparison options
             return int(args.run(args))
         return run(args, from_args(Settings, args), from_args(Limits, args))
     except CliError as error:

@@ -36,6 +36,8 @@ class PairRecord:
     limits: Limits | None = None  # the pair's own, where pairs have their own
     # The SHA-256 of the baseline's and the current image's bytes as compared (None: no such file).
     sha256: tuple[str | None, str | None] = (None, None)
+    # How long making the record took, for CI's test reports; not in report.json, which the same inputs keep the same.
+    seconds: float | None = None
 
     @property
     def passed(self) -> bool:

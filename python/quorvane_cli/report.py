@@ -13,11 +13,12 @@ import json
 import pathlib
 import re
 import sys
+import time
 from collections.abc import Callable
 from typing import Any
 
 import quorvane
-from quorvane_cli import analysis, manifest, page, png_chunks, records, regions
+from quorvane_cli import analysis, manifest, merge, outputs, page, png_chunks, records, regions
 from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import Files, Location, location
 from quorvane_cli.progress import Progress
@@ -197,7 +198,7 @@ class PairRun:
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
 
             def submit(entry: Entry, function: Callable[..., PairRecord], *arguments: Any) -> None:
-                future = pool.submit(function, *arguments)
+                future = pool.submit(timed, function, *arguments)
                 future.add_done_callback(lambda _: done())
                 futures[entry.path] = future
 
@@ -223,6 +224,12 @@ class PairRun:
                 concurrent.futures.wait(previous)
                 previous = submitted
         return [futures[entry.path].result() for entry in entries]
+
+
+def timed(function: Callable[..., PairRecord], *arguments: Any) -> PairRecord:
+    started = time.perf_counter()
+    record = function(*arguments)
+    return dataclasses.replace(record, seconds=time.perf_counter() - started)
 
 
 def apply_ignore_file(path: str, entries: list[Entry]) -> None:
@@ -280,6 +287,8 @@ def run(
     progress: bool = False,
     chunk_size: int | None = None,
     embedded_regions: bool = True,
+    shard: tuple[int, int] | None = None,
+    seconds: dict[str, float] | None = None,
 ) -> dict[str, Any]:
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
@@ -304,7 +313,11 @@ def run(
     or decoded, or whose chunk Dask gave up on, has status "error" and its
     message in "error". Raises CliError (one line naming the file) for a
     directory or output file that cannot be used; a KeyboardInterrupt
-    cancels the cluster's tasks."""
+    cancels the cluster's tasks.
+
+    shard=(K, N) compares only the K-th of N slices of the pairs, as
+    merge.in_shard splits them; seconds, a dict, is given each pair's
+    comparison time by path."""
     files = Files()
     baseline_dir, current_dir, out_dir = location(baseline), location(current), location(out)
     files.check_directory(baseline_dir)
@@ -313,6 +326,8 @@ def run(
     entries = find_pairs(files, baseline_dir, current_dir)
     if not entries:
         raise CliError(f"{baseline_dir}, {current_dir}", "no PNG files found")
+    if shard is not None:
+        entries = [entry for entry in entries if merge.in_shard(entry.path, shard)]
     if ignore_file is not None:
         apply_ignore_file(ignore_file, entries)
     output.start()
@@ -328,6 +343,8 @@ def run(
             client, pair_run, entries, counter, chunk_size or cluster.chunk_size(client, len(entries))
         )
     counter.finish()
+    if seconds is not None:
+        seconds.update((pair.path, pair.seconds or 0.0) for pair in pairs)
 
     report = report_data(baseline, current, settings, limits, [pair.as_json() for pair in pairs], ignore_file)
     output.write("report.json", json.dumps(report, indent=1).encode(), durable=True)
@@ -360,7 +377,9 @@ def results_manifest(report: dict[str, Any], baseline_dir: Location, files: File
 
 
 def run_report(args: argparse.Namespace, settings: Settings, limits: Limits) -> int:
+    outputs.check_destination(args.markdown)
     client = None
+    seconds: dict[str, float] = {}
     if args.scheduler is not None:
         from quorvane_cli import cluster
 
@@ -378,6 +397,8 @@ def run_report(args: argparse.Namespace, settings: Settings, limits: Limits) -> 
             ignore_file=args.ignore_file,
             progress=not args.quiet,
             embedded_regions=not args.no_embedded_regions,
+            shard=args.shard,
+            seconds=seconds,
         )
     finally:
         if client is not None:
@@ -388,6 +409,7 @@ def run_report(args: argparse.Namespace, settings: Settings, limits: Limits) -> 
     summary = report["summary"]
     print(records.summary_line(summary))
     print(f"report: {shown(location(args.output) / 'index.html')}")
+    outputs.write_from_args(results_manifest(report, location(args.baseline_dir), Files()), args, seconds)
     if summary["error"]:
         return TROUBLE
     return BEYOND if summary["failed"] else WITHIN

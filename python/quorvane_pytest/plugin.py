@@ -10,6 +10,8 @@ from typing import Any
 
 import pytest
 
+from quorvane_cli import outputs
+from quorvane_cli.errors import CliError
 from quorvane_cli.safe_files import shown
 from quorvane_pytest import assertion, baselines, naming, options, output, session
 
@@ -44,6 +46,17 @@ def pytest_addoption(parser: pytest.Parser) -> None:
         "--screenshot-prune",
         action="store_true",
         help="after a session that ran the whole suite, delete the baselines no test read or wrote",
+    )
+    group.addoption(
+        "--screenshot-junit",
+        metavar="FILE",
+        help="write JUnit XML of the failed screenshots, a test case each, for a CI system's test report",
+    )
+    group.addoption(
+        "--screenshot-markdown",
+        metavar="FILE",
+        help="write a Markdown summary of the failed screenshots, for a CI job page; '-' for standard output, "
+        "'github' to append it to the GitHub Actions job summary",
     )
     parser.addini(
         "screenshot_dir",
@@ -82,7 +95,8 @@ def pytest_configure(config: pytest.Config) -> None:
         defaults = options.ini_values(config.getini)
         capturing = options.capturing(config.getini, ini_dir)
         places = places_of(config, ini_dir)
-    except ValueError as error:
+        outputs.check_destination(config.getoption("screenshot_markdown"), "--screenshot-markdown")
+    except (ValueError, CliError) as error:
         raise pytest.UsageError(str(error)) from None
     run = session.Run(
         places=places,
@@ -197,6 +211,10 @@ def pytest_sessionfinish(session: pytest.Session, exitstatus: int) -> None:
         return
     run, sweep = config.stash[RUN], config.stash[SWEEP]
     config.stash[PAGE] = run.write_page()
+    try:
+        run.write_ci_outputs(config.getoption("screenshot_junit"), config.getoption("screenshot_markdown"))
+    except CliError as error:
+        raise pytest.UsageError(str(error)) from None
     for reason in run.partial:
         sweep.note(reason)
     if session.shouldfail or session.shouldstop:

@@ -11,7 +11,7 @@ import pathlib
 import shlex
 from typing import Any
 
-from quorvane_cli import manifest, page, report
+from quorvane_cli import manifest, outputs, page, report
 from quorvane_cli.manifest import Manifest
 from quorvane_cli.safe_files import shown as escaped
 from quorvane_pytest import baselines, options
@@ -71,16 +71,28 @@ class Run:
         or None when none failed."""
         if not self.failed:
             return None
-        settings, limits = options.settings_and_limits(self.defaults)
-        records = sorted(self.failed, key=lambda record: record["path"])
-        data = report.report_data(
-            self.screenshot_dir or self.rootdir, self.output.folder, settings, limits, records, ssim_is_a_limit=False
-        )
-        results = self.results_manifest(data)
+        results = self.results_manifest(self.report_data())
         self.output.write(self.output.folder / manifest.NAME, manifest.dumps(results))
         target = self.output.folder / "index.html"
         self.output.write(target, page.render(results).encode("utf-8", "backslashreplace"))
         return target
+
+    def report_data(self) -> dict[str, Any]:
+        settings, limits = options.settings_and_limits(self.defaults)
+        records = sorted(self.failed, key=lambda record: record["path"])
+        return report.report_data(
+            self.screenshot_dir or self.rootdir, self.output.folder, settings, limits, records, ssim_is_a_limit=False
+        )
+
+    def write_ci_outputs(self, junit: str | None, markdown: str | None) -> None:
+        """JUnit XML and a Markdown summary of the failed screenshots, for a
+        CI system; file names are taken from the invocation directory."""
+        if junit is None and markdown is None:
+            return
+        if markdown is not None and markdown not in ("-", "github"):
+            markdown = str(self.invocation_dir / markdown)
+        junit = None if junit is None else str(self.invocation_dir / junit)
+        outputs.write(self.results_manifest(self.report_data()), junit_file=junit, markdown_to=markdown)
 
     def results_manifest(self, data: dict[str, Any]) -> Manifest:
         """Each failed screenshot named by its baseline's path from the
