@@ -357,7 +357,7 @@ FAULTS = [
     Fault(
         "an output folder's unknown files overlooked",
         "python/quorvane_cli/safe_files.py",
-        "unknown = [name for name in present if name not in {*(listed or ()), *leftovers, self.MARKER}]",
+        "unknown = [name for name in present if name not in ours]",
         "unknown = []",
     ),
     Fault(

@@ -183,7 +183,7 @@ def run(out: pathlib.Path, folders: Sequence[pathlib.Path], *, link: bool = Fals
     sources = {image: one.source(image) for one, pair in chosen for image in sorted(files_of(pair))}
     files = Files()
     output = files.output_folder(out, folders)
-    output.start()
+    output.start(folders={image.split("/", 1)[0] for image in sources if "/" in image})
     top = files.local(out)
     linked = [image for image, source in sources.items() if place(source, image, output, top, link)]
     generated = datetime.datetime.now().astimezone().isoformat(timespec="seconds")

@@ -330,7 +330,7 @@ def run(
         entries = [entry for entry in entries if merge.in_shard(entry.path, shard)]
     if ignore_file is not None:
         apply_ignore_file(ignore_file, entries)
-    output.start()
+    output.start(folders=("images",))
 
     counter = Progress("comparing", len(entries), enabled=progress)
     pair_run = PairRun(settings, limits, out_dir, thumbnail_width, thumbnail_effort, files, embedded_regions)

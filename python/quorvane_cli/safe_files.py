@@ -150,9 +150,11 @@ class LocalStore:
 class OutputFolder:
     """A folder a command writes into, which it may empty again. Usable when
     it is absent, empty, or holds an earlier output of ours, as its marker
-    says (the files that run wrote, listed); never an input folder or inside
-    one. Starting removes the earlier run's files, and nothing else; the
-    marker lists the new files once they are all written."""
+    says (the files that run wrote, and the folders whose every file was its
+    own); never an input folder or inside one. Starting removes the earlier
+    run's files, and nothing else; the marker names the run's folders before
+    anything is written, so that the files of a run that was interrupted are
+    removed by the next one, and lists every file once they are written."""
 
     MARKER = ".quorvane-output.json"
     # Work folders of quorvane's own left behind by a process that was killed
@@ -162,6 +164,7 @@ class OutputFolder:
     def __init__(self, path: object, store: LocalStore | Any, inside: Callable[[object], bool]) -> None:
         self.path, self.store, self.inside = path, store, inside
         self.written: set[str] = set()
+        self.folders: tuple[str, ...] = ()
 
     def check(self, inputs: Iterable[object]) -> None:
         """Refuses a folder that is or holds an input folder, or lies in one
@@ -170,42 +173,50 @@ class OutputFolder:
             if self.inside(folder):
                 raise CliError(self.path, f"is, holds or lies inside an input folder ({folder}): choose another")
 
-    def earlier_files(self) -> list[str] | None:
-        """The files the earlier run wrote, from its marker; None when the
-        folder holds no output of ours."""
+    def earlier_output(self) -> tuple[list[str], tuple[str, ...]] | None:
+        """The files the earlier run listed and the folders it owned, from its
+        marker; None when the folder holds no output of ours."""
         try:
-            listed = json.loads(self.store.read(self.MARKER))["files"]
-        except (OSError, ValueError, KeyError, TypeError):
+            marker = json.loads(self.store.read(self.MARKER))
+            listed, folders = marker["files"], marker.get("folders", [])
+        except (OSError, ValueError, KeyError, TypeError, AttributeError):
             return None
-        return [name for name in listed if isinstance(name, str)]
+        files = [name for name in listed if isinstance(name, str)]
+        return files, tuple(f"{name.rstrip('/')}/" for name in folders if isinstance(name, str) and name.strip("/."))
 
-    def start(self) -> None:
-        """Removes the earlier run's files, once the folder proves ours."""
+    def start(self, folders: Iterable[str] = ()) -> None:
+        """Removes the earlier run's files, once the folder proves ours; this
+        run's files will go into `folders` (relative) and beside them."""
         try:
             present = sorted(self.store.files())
         except FileNotFoundError:
             present = []
         except OSError as error:
             raise failure(self.path, error) from None
-        listed = self.earlier_files()
-        if present and listed is None:
+        earlier = self.earlier_output()
+        if present and earlier is None:
             raise CliError(
                 self.path, "holds files that quorvane did not write (no marker): choose a new or empty folder"
             )
-        leftovers = [name for name in present if name.startswith(self.WORK_FOLDERS)]
-        unknown = [name for name in present if name not in {*(listed or ()), *leftovers, self.MARKER}]
+        listed, owned = earlier or ([], ())
+        ours = {*listed, self.MARKER, *(name for name in present if name.startswith((*owned, *self.WORK_FOLDERS)))}
+        unknown = [name for name in present if name not in ours]
         if unknown:
             raise CliError(
                 self.path, f"holds {shown(unknown[0])}, which the earlier run did not write: remove it first"
             )
+        self.folders = tuple(sorted(folders))
         try:
-            for name in [*(listed or ()), *leftovers]:
+            for name in sorted(ours - {self.MARKER}):
                 self.store.remove(name)
             self.store.prepare()
-            # Marked as ours before anything is written, so an interrupted run is cleaned up next time.
-            self.store.write(self.MARKER, json.dumps({"files": []}).encode(), False)
+            self.write_marker(durable=False)
         except OSError as error:
             raise failure(self.path, error) from None
+
+    def write_marker(self, durable: bool) -> None:
+        marker = {"files": sorted(self.written), "folders": list(self.folders)}
+        self.store.write(self.MARKER, json.dumps(marker, indent=0).encode(), durable)
 
     def write(self, relative: str, data: bytes, durable: bool = False) -> None:
         """Writes a file of the output, whole, never through a link."""
@@ -218,8 +229,11 @@ class OutputFolder:
     def finish(self, also_written: Iterable[str] = ()) -> None:
         """Lists every file of the output in its marker: the ones written here
         and those written elsewhere (by Dask workers) into the folder."""
-        files = sorted(self.written | set(also_written))
-        self.write(self.MARKER, json.dumps({"files": files}, indent=0).encode(), durable=True)
+        self.written |= set(also_written)
+        try:
+            self.write_marker(durable=True)
+        except OSError as error:
+            raise failure(f"{self.path}/{self.MARKER}", error) from None
 
 
 def shown(text: object) -> str:

@@ -17,6 +17,12 @@ from quorvane_cli import analysis, safe_files
 MARKER = safe_files.OutputFolder.MARKER
 
 
+def report_with(out, name):
+    """An earlier report's marker, and a file beside it that no report wrote."""
+    (out / MARKER).write_text(json.dumps({"files": ["report.json"], "folders": ["images"]}))
+    (out / name).write_bytes(b"mine")
+
+
 @pytest.fixture
 def suite(tmp_path):
     pages = {path: screens.suite()[path] for path in ("home.png", "docs/changed.png", "new.png")}
@@ -27,24 +33,17 @@ def report(capsys, suite, out, *options):
     return run(capsys, "report", *suite, "-o", out, "-q", *options)
 
 
-def plant_link(out, suite):
-    """An earlier report of ours, with a link planted among its images."""
-    (out / "images" / "x.png").symlink_to(suite[0] / "home.png")
-
-
 @pytest.mark.parametrize(
     "where, prepare, message",
     [
         ("out", lambda out, suite: (out / "index.html").write_text("mine"), "holds files that quorvane did not write"),
         ("baseline", None, "is, holds or lies inside an input folder"),
         ("current/report", None, "is, holds or lies inside an input folder"),
-        ("out", plant_link, "holds images/x.png, which the earlier run did not write"),
+        ("out", lambda out, suite: report_with(out, "top.png"), "holds top.png, which the earlier run did not write"),
     ],
 )
 def test_an_output_folder_that_is_not_ours_alone_is_refused_untouched(capsys, tmp_path, suite, where, prepare, message):
     out = tmp_path / where
-    if prepare is plant_link:
-        assert report(capsys, suite, out)[0] == 1
     out.mkdir(exist_ok=True)
     if prepare is not None:
         prepare(out, suite)
@@ -59,11 +58,18 @@ def test_an_earlier_report_is_replaced_and_nothing_of_it_stays(capsys, tmp_path,
     assert report(capsys, suite, out)[0] == 1
     for folder in suite:  # the pair's images must go with the next run
         (folder / "docs" / "changed.png").unlink()
+    # What a run interrupted among the images left, and a link planted there:
+    # removed, never followed.
+    (out / "images" / "9-left").mkdir()
+    (out / "images" / "9-left" / "current.png").write_bytes(b"half")
+    (out / "images" / "x.png").symlink_to(suite[0] / "home.png")
+    target = (suite[0] / "home.png").read_bytes()
     assert report(capsys, suite, out)[0] == 1
-    listed = json.loads((out / MARKER).read_bytes())["files"]
+    marker = json.loads((out / MARKER).read_bytes())
     present = sorted(path.relative_to(out).as_posix() for path in out.rglob("*") if path.is_file())
-    assert present == sorted([*listed, MARKER]) and not any("changed" in name for name in present)
-    assert {"report.json", "index.html"} <= set(listed)
+    assert present == sorted([*marker["files"], MARKER]) and not any("changed" in name for name in present)
+    assert {"report.json", "index.html"} <= set(marker["files"]) and marker["folders"] == ["images"]
+    assert (suite[0] / "home.png").read_bytes() == target and not (out / "images" / "x.png").is_symlink()
 
 
 def test_inputs_are_regular_files_read_once_whatever_happens_to_them_later(capsys, tmp_path, suite, monkeypatch):
