@@ -42,7 +42,7 @@ bool add_functions(PyObject* module, std::vector<PyMethodDef> functions) {
 PyObject* create_module() {
     PyRef module = PyRef::steal(PyModule_Create(&module_def));
     if (!module) return nullptr;
-    if (PyModule_AddStringConstant(module.get(), "__version__", "1.3.1") < 0) return nullptr;
+    if (PyModule_AddStringConstant(module.get(), "__version__", QUORVANE_VERSION) < 0) return nullptr;
     if (!create_panic_exception_type()) return nullptr;
     if (!register_comparison(module.get())) return nullptr;
     if (!register_alignment_records(module.get())) return nullptr;
