@@ -115,13 +115,11 @@ def test_wheel_needs_only_glibc_2_17_and_python_and_exports_only_its_initialiser
     assert wheel.name == f"quorvane-{VERSION}-cp310-abi3-manylinux2014_{processor}.manylinux_2_17_{processor}.whl"
     with zipfile.ZipFile(wheel) as archive:
         names = archive.namelist()
-        (sbom,) = [name for name in names if name.endswith(".dist-info/sboms/auditwheel.cdx.json")]
-        bundled = json.loads(archive.read(sbom)).get("components", [])
         module = pathlib.Path(archive.extract("quorvane.abi3.so", tmp_path))
-    # Nothing copied in beside the module: every library is linked into it,
-    # and the licences of all of them and of Zig's C++ runtime come along.
-    assert [component for component in bundled if component.get("type") != "application"] == []
-    assert not [name for name in names if name.startswith("quorvane.libs/")]
+    # Nothing copied in beside the module (auditwheel then writes no bill of
+    # materials): every library is linked into it, and the licences of all
+    # of them and of Zig's C++ runtime come along.
+    assert [name for name in names if name.startswith("quorvane.libs/") or "/sboms/" in name] == []
     licences = {name.split("/")[2] for name in names if re.match(r"quorvane-[^/]*\.dist-info/licenses/[^/]+/", name)}
     assert licences == {"zlib", "libpng", "libwebp", "libdeflate", "oneTBB", "libcxx", "libcxxabi", "libunwind", "zig"}
 
@@ -246,7 +244,7 @@ VECTOR_PROBE = """
 import sys, quorvane
 [text] = [line.split()[0] for line in open("/proc/self/maps") if "quorvane.abi3.so" in line and " r-xp " in line]
 png = open(sys.argv[1], "rb").read()
-print(text.replace("-", "..0x"), quorvane.thumbnail(png, width=200).hex(), quorvane.Comparison(png, png).diff_count())
+print("0x" + text.replace("-", "..0x"), quorvane.thumbnail(png, width=200).hex(), quorvane.Comparison(png, png).diff_count())
 """
 
 
@@ -259,7 +257,8 @@ def test_x86_64_wheel_takes_the_vector_paths_a_processor_has(venv, tmp_path):
     probe = [venv / "bin" / "python", "-c", VECTOR_PROBE, PAIR[0]]
 
     def under_qemu(cpu, *log):
-        run = subprocess.run(["qemu-x86_64-static", "-cpu", cpu, *log, *probe], capture_output=True, text=True)
+        command = ["qemu-x86_64-static", "-cpu", cpu, *log, *probe]
+        run = subprocess.run(command, capture_output=True, text=True, env=clean_env())
         assert run.returncode == 0, run.stderr
         return run.stdout
 
