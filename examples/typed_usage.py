@@ -65,7 +65,9 @@ def main(baseline_path: pathlib.Path, current_path: pathlib.Path, out_dir: pathl
 
     [(batch_changed, batch_ssim, *_)] = quorvane.compare_batch([(baseline_png, current_png)])
     print(f"batch: {batch_changed} pixels changed, SSIM {batch_ssim:.6f}")
-    return quorvane_cli.main(["compare", str(baseline_path), str(current_path), "--allow-shifts"])
+    return quorvane_cli.main(
+        ["compare", str(baseline_path), str(current_path), "--allow-shifts", "--max-changed-ratio", "2%"]
+    )
 
 
 if __name__ == "__main__":

@@ -53,6 +53,7 @@ def pair_options(
     alt=False,
     batch=False,
     thumbnails=False,
+    regions=False,
     dilation=4,
     min_pixels=16,
     min_side=0,
@@ -63,7 +64,7 @@ def pair_options(
     edit_rows=200,
     cap=50,
 ):
-    flags = include_aa | alt << 1 | batch << 2 | thumbnails << 3 | (max_clusters is None) << 4
+    flags = include_aa | alt << 1 | batch << 2 | thumbnails << 3 | (max_clusters is None) << 4 | regions << 5
     max_clusters = max_clusters or 0
     return bytes(
         [
@@ -196,6 +197,7 @@ def pair_seeds():
             *edited,
         ),
         "size_mismatch": pair_input(pair_options(batch=True, thumbnails=True), *mismatch),
+        "size_mismatch_ignored_region": pair_input(pair_options(batch=True, thumbnails=True, regions=True), *mismatch),
         "identical": pair_input(pair_options(), same, same),
         "suite_alpha_against_opaque": pair_input(
             pair_options(include_aa=True), suite("basn6a08.png"), suite("basn2c08.png")

@@ -4,7 +4,8 @@
 # Makefile has already made a virtual environment's where the system's
 # Python refuses installs).
 #
-#   setup.sh build    the development build: the compiler, the -dev packages, CMake and Ninja
+#   setup.sh build    the development build: the compiler, the -dev packages, CMake and Ninja,
+#                     and Jinja2, which the command's report needs from the source tree
 #   setup.sh wheel    the release wheels: requirements-build.txt (Zig among them) and make
 #   setup.sh test     everything the tests and benchmarks use (requirements-dev.txt), Chromium
 #                     and chromedriver for the browser tests, qemu for the aarch64 wheel
@@ -16,7 +17,7 @@ PYTHON=${PYTHON:-python3}
 
 build_packages=(g++ make pkg-config libpng-dev zlib1g-dev libwebp-dev libtbb-dev libdeflate-dev binutils)
 case "${1:-build}" in
-    build) debian_packages=("${build_packages[@]}") python_requirements=("cmake>=3.26" ninja) ;;
+    build) debian_packages=("${build_packages[@]}") python_requirements=("cmake>=3.26" ninja "jinja2>=3.0") ;;
     wheel) debian_packages=(make binutils) python_requirements=(-r requirements-build.txt) ;;
     test) debian_packages=("${build_packages[@]}" chromium chromium-driver qemu-user-static)
         python_requirements=(-r requirements-dev.txt) ;;

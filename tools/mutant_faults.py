@@ -22,6 +22,12 @@ FAULTS = [
         "if (!pixels) return std::nullopt;",
     ),
     Fault(
+        "default alpha of 0.2",
+        "src/core/options.hpp",
+        "    double alpha = 0.1;",
+        "    double alpha = 0.2;",
+    ),
+    Fault(
         "region clipped one pixel short",
         "src/core/regions.cpp",
         "region.x + std::min(region.width, size.width - region.x)",
@@ -69,6 +75,12 @@ FAULTS = [
         "src/image_utils/lanczos.cpp",
         "constexpr float kLobes = 3.0f;",
         "constexpr float kLobes = 2.0f;",
+    ),
+    Fault(
+        "a pair's undecodable baseline named as its current image",
+        "src/image_utils/pair.cpp",
+        "return std::move(*baseline).error().undecodable(InputImage::Baseline);",
+        "return std::move(*baseline).error().undecodable(InputImage::Current);",
     ),
     Fault(
         "padding below not painted",
@@ -168,8 +180,8 @@ FAULTS = [
     Fault(
         "batch pairs read current first",
         "src/batch/batch.cpp",
-        "pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
-        "pairs.size(), [&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
     ),
     Fault(
         "compare_batch thumbnail left unpainted",
@@ -192,6 +204,18 @@ FAULTS = [
         '        Py_INCREF(item.get());\n        auto byte = to_byte(item.get(), param, "byte");',
     ),
     Fault(
+        "encoding failures raised as plain ValueError",
+        "src/bindings/boundary.cpp",
+        "            return classes.encode;",
+        "            return PyExc_ValueError;",
+    ),
+    Fault(
+        "module state not traversed, so an unused module is never freed",
+        "src/bindings/module.cpp",
+        "    module_slots,\n    traverse_module,\n",
+        "    module_slots,\n    nullptr,\n",
+    ),
+    Fault(
         "repr counts width plus height",
         "src/bindings/comparison.cpp",
         'std::to_string(pair.width * pair.height) + " pixels";',
@@ -201,20 +225,20 @@ FAULTS = [
     Fault(
         "pixel limit compared inclusively",
         "python/quorvane_cli/analysis.py",
-        'measured["changed_pixels"] > limits.max_changed_pixels:',
-        'measured["changed_pixels"] >= limits.max_changed_pixels:',
+        "changed_pixels > limits.max_changed_pixels:",
+        "changed_pixels >= limits.max_changed_pixels:",
     ),
     Fault(
         "percentage read as a fraction",
-        "python/quorvane_cli/cli.py",
+        "python/quorvane_cli/settings.py",
         'return float(text[:-1]) / 100 if text.endswith("%") else float(text)',
         'return float(text[:-1]) if text.endswith("%") else float(text)',
     ),
     Fault(
         "SSIM limit under allow_shifts read from the plain score",
         "python/quorvane_cli/analysis.py",
-        'measured["ssim"] < limits.min_ssim',
-        'figures["ssim"] < limits.min_ssim',
+        "aligned.changed_pixels, aligned.changed_ratio, aligned.ssim,",
+        "aligned.changed_pixels, aligned.changed_ratio, figures.ssim,",
     ),
     Fault(
         "upper-case .PNG files left out",
@@ -232,7 +256,121 @@ FAULTS = [
         "chunks put back out of order",
         "python/quorvane_cli/cluster.py",
         "            index = position[future.key]\n",
-        "            index = len([r for r in results if r is not None])\n",
+        "            index = sum(1 for chunk in results if chunk)\n",
+    ),
+    Fault(
+        "rows at the bottom edge exempt beyond the shift above them",
+        "python/quorvane_cli/analysis.py",
+        "exempt[-1] = max(0, min(last.rows, pushed_down))",
+        "exempt[-1] = last.rows",
+    ),
+    Fault(
+        "inserted rows not counted under allow_shifts",
+        "python/quorvane_cli/analysis.py",
+        "changed = in_place + inserted + deleted",
+        "changed = in_place + deleted",
+    ),
+    Fault(
+        "close bands never joined in the reading",
+        "python/quorvane_cli/reading.py",
+        "band.y - end_row(groups[-1][-1]) < JOIN_GAP",
+        "band.y - end_row(groups[-1][-1]) < 0",
+    ),
+    Fault(
+        "a device read as an input",
+        "python/quorvane_cli/safe_files.py",
+        "if not stat.S_ISREG(info.st_mode):",
+        "if stat.S_ISDIR(info.st_mode):",
+    ),
+    Fault(
+        "an output folder's unknown files overlooked",
+        "python/quorvane_cli/safe_files.py",
+        "unknown = [name for name in present if name not in {*(listed or ()), self.MARKER}]",
+        "unknown = []",
+    ),
+    Fault(
+        "control characters of names shown raw",
+        "python/quorvane_cli/safe_files.py",
+        'elif character.isprintable() or character == " ":',
+        "elif True:",
+    ),
+    Fault(
+        "out-of-range numbers of the options accepted",
+        "python/quorvane_cli/settings.py",
+        "if self.highest is not None and value > self.highest:",
+        "if self.highest is not None and value > self.highest + 1:",
+    ),
+    Fault(
+        "manifest paths may climb out of their folder",
+        "python/quorvane_cli/manifest.py",
+        'any(part in ("", ".", "..") for part in parts)',
+        'any(part in ("", ".") for part in parts)',
+    ),
+    Fault(
+        "manifest takes true for a number",
+        "python/quorvane_cli/manifest.py",
+        "(isinstance(value, bool) and kind is not bool)",
+        "(isinstance(value, bool) and kind is float)",
+    ),
+    Fault(
+        "manifest of another version read",
+        "python/quorvane_cli/manifest.py",
+        "if version != VERSION:",
+        "if version is None:",
+    ),
+    Fault(
+        "accepted image written without its digest checked",
+        "python/quorvane_cli/approve.py",
+        'if data is None or manifest.sha256(data) != pair["accepted_sha256"]:',
+        "if data is None:",
+    ),
+    Fault(
+        "baseline changed since the run written over",
+        "python/quorvane_cli/approve.py",
+        'if now != pair["baseline_sha256"] and not force:',
+        'if now != pair["baseline_sha256"] and force:',
+    ),
+    Fault(
+        "missing pair's baseline deleted unasked",
+        "python/quorvane_cli/approve.py",
+        "    if not delete_missing:\n",
+        "    if delete_missing is None:\n",
+    ),
+    Fault(
+        "a name matching nothing passes",
+        "python/quorvane_cli/approve.py",
+        "    if unmatched:\n        return USAGE\n",
+        "",
+    ),
+    Fault(
+        "review server answers any Host",
+        "python/quorvane_cli/review.py",
+        'if self.headers.get("Host") in self.server.hosts and secrets.compare_digest(',
+        "if secrets.compare_digest(",
+    ),
+    Fault(
+        "review server takes writes from any site",
+        "python/quorvane_cli/review.py",
+        "if origin is not None and origin not in self.server.origins:",
+        'if origin is not None and not origin.startswith("http://"):',
+    ),
+    Fault(
+        "Undo deletes the baseline it should restore",
+        "python/quorvane_cli/review.py",
+        "approve.restore(path, None if kept is None else kept.read_bytes(), self.folder.root)",
+        "approve.restore(path, None, self.folder.root)",
+    ),
+    Fault(
+        "preview overflows its box",
+        "python/quorvane_cli/page.py",
+        'scale = min(PREVIEW_WIDTH / size["width"], PREVIEW_HEIGHT / size["height"])',
+        'scale = max(PREVIEW_WIDTH / size["width"], PREVIEW_HEIGHT / size["height"])',
+    ),
+    Fault(
+        "deleted rows drawn at their current-image row on the baseline",
+        "python/quorvane_cli/page.py",
+        'offset += band["rows"] if band["kind"] == "deleted" else -band["rows"]',
+        "offset += 0",
     ),
     # python/quorvane_pytest
     Fault(
@@ -249,9 +387,9 @@ FAULTS = [
     ),
     Fault(
         "no limit given lets any change pass",
-        "python/quorvane_pytest/options.py",
-        "limits = dataclasses.replace(limits, max_changed_pixels=0)",
-        "limits = dataclasses.replace(limits, max_changed_ratio=1.0)",
+        "python/quorvane_cli/settings.py",
+        "return dataclasses.replace(self, max_changed_pixels=0)",
+        "return dataclasses.replace(self, max_changed_ratio=1.0)",
     ),
     Fault(
         "mask boxes not scaled to device pixels",
@@ -262,7 +400,7 @@ FAULTS = [
     Fault(
         "size mismatch passes without aligned rows",
         "python/quorvane_pytest/check.py",
-        '(limits.allow_shifts and figures["alignment"] is not None)',
-        '(limits.allow_shifts or figures["alignment"] is not None)',
+        "(limits.allow_shifts and figures.alignment is not None)",
+        "(limits.allow_shifts or figures.alignment is not None)",
     ),
 ]

@@ -68,9 +68,11 @@ inline u64 count_option(u8 byte, u64 modulo) {
     return byte >= 248 ? kExtremes[byte - 248] : byte % modulo;
 }
 
-// The errors a PNG that does not decode may give.
-inline bool is_decode_failure(const CompareError& error) {
-    return error.kind() == CompareError::Kind::PngDecode || error.kind() == CompareError::Kind::DimensionsOverflow;
+// The errors a PNG that does not decode may give, marked as such.
+inline bool is_decode_failure(const CompareError& error, InputImage image = InputImage::Lone) {
+    const bool expected_kind =
+        error.kind() == CompareError::Kind::PngDecode || error.kind() == CompareError::Kind::DimensionsOverflow;
+    return expected_kind && error.undecodable_image() == image;
 }
 
 inline u32 read_be32(const u8* at) { return (u32{at[0]} << 24) | (u32{at[1]} << 16) | (u32{at[2]} << 8) | u32{at[3]}; }

@@ -1,9 +1,10 @@
 // Fuzz target: one image pair through every analysis. The input is option
 // bytes, then the baseline PNG (its length in two bytes) and the current PNG.
-// The pair is built as Comparison builds it and every method's computation
-// runs on it; where two routes must agree (count, mask and diff image; the
-// per-method and the batch work; an alignment and the pair fingerprint) the
-// answers are compared.
+// The pair is built, and every method's operation run on it, by the very
+// functions Comparison calls; where two routes must agree (count, mask and
+// diff image; an image alone and with its thumbnail; the per-method and the
+// batch work; an alignment and the pair fingerprint) the answers are
+// compared.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -12,23 +13,19 @@
 #include <numeric>
 #include <optional>
 
-#include "alignment/align_rows.hpp"
-#include "alignment/aligned_diff.hpp"
 #include "alignment/fingerprint.hpp"
 #include "alignment/tiling.hpp"
 #include "batch/pair_work.hpp"
-#include "clusters/aligned_clusters.hpp"
 #include "clusters/extract.hpp"
 #include "core/checked.hpp"
 #include "fuzz_input.hpp"
 #include "image_utils/pair.hpp"
-#include "image_utils/png_encode.hpp"
-#include "image_utils/thumbnail.hpp"
-#include "pixel_diff/count.hpp"
+#include "image_utils/png_decode.hpp"
+#include "operations/analyses.hpp"
+#include "operations/diff_images.hpp"
+#include "operations/thumbnails.hpp"
 #include "pixel_diff/mask.hpp"
 #include "pixel_diff/render.hpp"
-#include "ssim/aligned_ssim.hpp"
-#include "ssim/ssim.hpp"
 
 namespace quorvane::fuzz {
 namespace {
@@ -36,9 +33,9 @@ namespace {
 struct PairInput {
     DiffOptions diff;
     ClusterOptions clusters;
-    double max_edit_ratio = 0.25;
-    u64 max_edit_rows = 0;
+    AlignmentOptions alignment;
     u64 cap = 0;
+    IgnoreRegions ignore;
     bool batch_work = false;
     std::optional<u64> thumbnail_width;  // thumbnails are made only when set
     Bytes baseline_png;
@@ -61,10 +58,11 @@ PairInput read_input(InputReader& input) {
     read.clusters.merge_gap = count_option(input.byte(), 10);
     const u8 overlap = input.byte();  // any value is accepted, NaN and negatives included
     read.clusters.merge_overlap = overlap == 255 ? std::nan("") : overlap / 100.0 - 0.5;
-    read.max_edit_ratio = input.byte() / 255.0;
-    read.max_edit_rows = count_option(input.byte(), 256);
+    read.alignment.max_edit_ratio = input.byte() / 255.0;
+    read.alignment.max_edit_rows = count_option(input.byte(), 256);
     read.cap = count_option(input.byte(), 256);
     if (flags & 8) read.thumbnail_width = 1 + read.cap % 64;
+    if (flags & 32) read.ignore.regions.push_back({read.cap % 13, read.cap % 7, 1 + read.cap % 11, 1 + read.cap % 5});
     // Checksums are put right: their failure is the decoder target's business.
     read.baseline_png = with_chunk_crcs_fixed(input.take(input.u16le()));
     read.current_png = with_chunk_crcs_fixed(input.rest());
@@ -88,6 +86,17 @@ void check_clusters(const ClusterList& list, u64 width, u64 height, const Cluste
     }
 }
 
+// A PNG file of the size given, as the encoder writes it.
+void require_png_of_size(ByteView png, u64 width, u64 height) {
+    auto decoded = decode_png(png);
+    FUZZ_REQUIRE(decoded && decoded->width == width && decoded->height == height);
+}
+
+// The PNG of an image drawn with its thumbnail is the PNG drawn alone.
+void require_same_png(const Result<PngAndThumbnail>& both, const Bytes& alone) {
+    FUZZ_REQUIRE(both && both->png == alone && !both->thumbnail.empty());
+}
+
 void check_alignment(const PairView& view, const AlignmentRecord& record) {
     FUZZ_REQUIRE(record.width == view.width);
     FUZZ_REQUIRE(record.baseline_height == view.baseline_size.height);
@@ -109,43 +118,51 @@ void check_alignment(const PairView& view, const AlignmentRecord& record) {
 }
 
 void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const PairInput& input) {
-    const PairView view = pair.view();
-    const u64 fingerprint = cached_pair_fingerprint(pair);
-    auto score = aligned_ssim(view, fingerprint, record);
-    auto image = render_aligned_diff(view, fingerprint, record, input.diff);
-    auto clusters = aligned_clusters(view, fingerprint, record, input.diff, input.clusters);
+    auto score = pair_aligned_ssim(pair, record);
+    auto png = aligned_diff_png(pair, record, input.diff);
+    auto clusters = pair_aligned_clusters(pair, record, input.diff, input.clusters);
     if (!record.aligned) {
         FUZZ_REQUIRE(!score && score.error().kind() == CompareError::Kind::NotAligned);
-        FUZZ_REQUIRE(!image && image.error().kind() == CompareError::Kind::NotAligned);
+        FUZZ_REQUIRE(!png && png.error().kind() == CompareError::Kind::NotAligned);
         FUZZ_REQUIRE(!clusters && clusters.error().kind() == CompareError::Kind::NotAligned);
         return;
     }
+    FUZZ_REQUIRE(pair.fingerprint.peek() == record.fingerprint);
     FUZZ_REQUIRE(score && in_unit_interval(*score));
-    FUZZ_REQUIRE(image && image->width == view.width && image->height == view.current_size.height);
-    FUZZ_REQUIRE(encode_png(image->pixels, image->width, image->height).ok());
+    FUZZ_REQUIRE(png.ok());
+    require_png_of_size(*png, pair.width, pair.current_size.height);
+    if (input.thumbnail_width) {
+        ThumbnailOptions thumbnail;
+        thumbnail.width = *input.thumbnail_width;
+        require_same_png(aligned_diff_png_and_thumbnail(pair, record, input.diff, thumbnail), *png);
+    }
     FUZZ_REQUIRE(clusters.ok());
-    check_clusters(*clusters, view.width, view.current_size.height, input.clusters);
+    check_clusters(*clusters, pair.width, pair.current_size.height, input.clusters);
 }
 
 // The batch work of one pair must give what the methods give; with a diff
 // image its count is the image's.
-void check_batch_work(const PairInput& input, u64 diff_image_count, double ssim, ByteView diff_png) {
-    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, {}, std::nullopt};
+void check_batch_work(const PairInput& input, const DiffPng& diff, double ssim, const std::optional<Bytes>& thumbnail) {
+    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, input.ignore, std::nullopt};
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
-    FUZZ_REQUIRE(compared->count == diff_image_count && compared->ssim == ssim);
-    FUZZ_REQUIRE(compared->diff_png &&
-                 std::equal(compared->diff_png->begin(), compared->diff_png->end(), diff_png.begin(), diff_png.end()));
-    FUZZ_REQUIRE(compared->thumbnail.has_value() == input.thumbnail_width.has_value());
+    FUZZ_REQUIRE(compared->count == diff.count && compared->ssim == ssim);
+    FUZZ_REQUIRE(compared->diff_png && *compared->diff_png == diff.png);
+    FUZZ_REQUIRE(compared->thumbnail == thumbnail);
+    auto drawn = diff_pair(input.baseline_png, input.current_png, input.diff, input.ignore);
+    FUZZ_REQUIRE(drawn && drawn->png == diff.png && drawn->count == diff.count);
 }
 
 // The pair as Comparison builds it, or nothing when its canvas is too large
-// to analyse quickly. A canvas padding cannot afford must be refused before
+// to analyse quickly: decoded and built by the two steps of
+// decode_image_pair. A canvas padding cannot afford must be refused before
 // anything is allocated for it.
 std::optional<ImagePair> build_pair(const PairInput& input) {
     auto images = decode_images(input.baseline_png, input.current_png);
     if (!images) {
-        FUZZ_REQUIRE(is_decode_failure(images.error()));
+        // The baseline's failure wins and names its side.
+        const bool baseline_decodes = decode_png(input.baseline_png).ok();
+        FUZZ_REQUIRE(is_decode_failure(images.error(), baseline_decodes ? InputImage::Current : InputImage::Baseline));
         return std::nullopt;
     }
     const Image& baseline = images->baseline;
@@ -158,7 +175,7 @@ std::optional<ImagePair> build_pair(const PairInput& input) {
         if (canvas && sizes_differ && !canvas_affordable(*canvas, larger)) {
             bool refused = false;
             try {
-                (void)build_image_pair(std::move(images->baseline), std::move(images->current));
+                (void)build_painted_pair(images.take(), input.ignore);
             } catch (const std::bad_alloc&) {
                 refused = true;
             }
@@ -166,8 +183,8 @@ std::optional<ImagePair> build_pair(const PairInput& input) {
         }
         return std::nullopt;
     }
-    auto built = build_image_pair(std::move(images->baseline), std::move(images->current));
-    FUZZ_REQUIRE(built.ok());
+    auto built = build_painted_pair(images.take(), input.ignore);
+    FUZZ_REQUIRE(built.ok() && built->ignored_pixels <= built->width * built->height);
     return built.take();
 }
 
@@ -180,12 +197,12 @@ void run_pair(PairInput& input) {
     const u64 height = view.height;
     // An unlimited edit budget only where the trace stays small.
     if (view.baseline_size.height + view.current_size.height > 512) {
-        input.max_edit_rows = std::min<u64>(input.max_edit_rows, 255);
+        input.alignment.max_edit_rows = std::min<u64>(input.alignment.max_edit_rows, 255);
     }
 
-    auto count = count_changed_pixels(view.baseline, view.current, width, height, input.diff, std::nullopt);
+    auto count = pair_diff_count(pair, input.diff, std::nullopt);
     FUZZ_REQUIRE(count.ok() && *count <= width * height);
-    auto capped = count_changed_pixels(view.baseline, view.current, width, height, input.diff, input.cap);
+    auto capped = pair_diff_count(pair, input.diff, input.cap);
     FUZZ_REQUIRE(capped.ok());
     if (input.cap == 0) {
         FUZZ_REQUIRE(*capped == 0);
@@ -202,34 +219,41 @@ void run_pair(PairInput& input) {
     // At threshold 0 without include_aa counting compares words only, while
     // the diff image keeps the full rule, whose changed pixels are among them.
     const bool exact_mode = input.diff.threshold == 0.0 && !input.diff.include_aa;
-    auto image = render_diff_image(view.baseline, view.current, width, height, input.diff);
+    auto image = render_pair_diff(view, input.diff);
     FUZZ_REQUIRE(image && image->pixels.size() == width * height * kBytesPerPixel);
     FUZZ_REQUIRE(exact_mode ? image->count <= *count : image->count == *count);
     for (u64 at = 3; at < image->pixels.size(); at += kBytesPerPixel) FUZZ_REQUIRE(image->pixels[at] == 255);
-    auto diff_png = encode_png(image->pixels, width, height);
-    FUZZ_REQUIRE(diff_png.ok());
+    auto diff = diff_png(pair, input.diff);
+    FUZZ_REQUIRE(diff && diff->count == image->count);
+    require_png_of_size(diff->png, width, height);
 
-    auto score = ssim_rgba(view.baseline, view.current, width, height);
+    auto score = pair_ssim(pair);
     FUZZ_REQUIRE(score && in_unit_interval(*score));
 
-    auto clusters = extract_clusters(mask->mask, width, height, input.clusters);
+    auto clusters = pair_clusters(pair, input.diff, input.clusters);
     FUZZ_REQUIRE(clusters.ok());
     check_clusters(*clusters, width, height, input.clusters);
+    auto from_mask = extract_clusters(mask->mask, width, height, input.clusters);
+    FUZZ_REQUIRE(from_mask && from_mask->total_clusters == clusters->total_clusters);
 
-    auto record = align_rows(view, input.diff, input.max_edit_ratio, input.max_edit_rows);
-    FUZZ_REQUIRE(record.ok());
-    check_alignment(view, *record);
-    remember_pair_fingerprint(pair, *record);
-    run_aligned_methods(pair, *record, input);
-
+    std::optional<Bytes> current_webp;
     if (input.thumbnail_width) {
         ThumbnailOptions options;
         options.width = *input.thumbnail_width;
-        FUZZ_REQUIRE(
-            make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height, options).ok());
-        FUZZ_REQUIRE(make_thumbnail(pair.baseline, width, height, options).ok());
+        auto current = current_thumbnail(pair, options);
+        FUZZ_REQUIRE(current.ok());
+        current_webp = current.take();
+        FUZZ_REQUIRE(baseline_thumbnail(pair, {options, false}).ok());
+        FUZZ_REQUIRE(baseline_thumbnail(pair, {options, true}).ok());
+        require_same_png(diff_png_and_thumbnail(pair, input.diff, options), diff->png);
     }
-    if (input.batch_work) check_batch_work(input, image->count, *score, *diff_png);
+
+    auto record = pair_row_alignment(pair, input.diff, input.alignment);
+    FUZZ_REQUIRE(record.ok());
+    check_alignment(view, *record);
+    run_aligned_methods(pair, *record, input);
+
+    if (input.batch_work) check_batch_work(input, *diff, *score, current_webp);
 }
 
 }  // namespace

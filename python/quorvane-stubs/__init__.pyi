@@ -23,13 +23,33 @@ _MaskColor: TypeAlias = Sequence[int]
 # for its default configuration.
 _Effort: TypeAlias = int | None
 
+# Errors. Each is a ValueError whose message is the module's text; the class
+# and its fields say what happened.
+
+class DecodeError(ValueError):
+    """A PNG image that could not be decoded."""
+
+    side: Literal["baseline", "current"] | None  # None: a lone image, as of thumbnail()
+
+class RegionError(ValueError):
+    """An ignore rectangle or mask colour that is not sound."""
+
+    reason: str  # the message without its "argument 'name': " prefix
+
+class EncodeError(ValueError):
+    """An image that cannot be written as PNG or lossless WebP."""
+
+class AlignmentError(ValueError):
+    """An alignment that failed, or that belongs to another image pair."""
+
 @final
 class Comparison:
     def __new__(
         cls, baseline_png: bytes, current_png: bytes, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
     ) -> Comparison: ...
-    @staticmethod
+    @classmethod
     def from_rgba(
+        cls,
         baseline_rgba: bytes,
         baseline_width: int,
         baseline_height: int,
@@ -40,9 +60,9 @@ class Comparison:
         ignore: _Regions = (),
         mask_color: _MaskColor = (255, 0, 255),
     ) -> Comparison: ...
-    @staticmethod
+    @classmethod
     def batch(
-        pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
+        cls, pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
     ) -> list[Comparison]: ...
     @property
     def width(self) -> int: ...
@@ -278,3 +298,4 @@ def compare_batch(
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
 ) -> list[tuple[int, float, int, int, bytes | None, bytes | None]]: ...
+def check_regions(ignore: _Regions, mask_color: _MaskColor = (255, 0, 255)) -> None: ...

@@ -1,142 +1,168 @@
-"""What the comparison of one pair says: the module's figures as plain data,
-the pair's status, and the verdict against the pass/fail limits."""
+"""What the comparison of one pair says: the module's figures as typed data,
+the pair's status, and the verdict against the pass/fail limits. The
+command, the report, the plugin and the Dask runner all judge through
+`analyse`."""
+
+from __future__ import annotations
 
 import dataclasses
 import struct
+from typing import Any, Literal
 
+import quorvane
+from quorvane_cli.reading import ReadBand, read_bands
+from quorvane_cli.settings import Limits, Rectangle, Settings
+
+Status = Literal["unchanged", "changed", "shifted", "new", "missing", "error"]
 # The order in which statuses are listed, counted and filtered everywhere.
-STATUSES = ("unchanged", "changed", "shifted", "new", "missing", "error")
+STATUSES: tuple[Status, ...] = ("unchanged", "changed", "shifted", "new", "missing", "error")
 
 
 @dataclasses.dataclass(frozen=True)
-class Settings:
-    """Every parameter of the module's comparison, with the module's defaults
-    except max_clusters: the five largest clusters are listed. `ignore` holds
-    the (x, y, width, height) rectangles left out of every figure."""
-
-    threshold: float = 0.1
-    include_aa: bool = False
-    alpha: float = 0.1
-    diff_color: tuple = (255, 0, 0)
-    aa_color: tuple = (255, 255, 0)
-    diff_color_alt: tuple | None = None
-    max_clusters: int | None = 5
-    min_pixels: int = 16
-    min_side: int = 0
-    dilation: int = 4
-    merge_gap: int = 0
-    merge_overlap: float = 0.5
-    max_edit_ratio: float = 0.25
-    max_edit_rows: int = 2048
-    ignore: tuple = ()
-    mask_color: tuple = (255, 0, 255)
-
-    def __post_init__(self):
-        # Tuples, whatever sequences were given: the settings stay hashable.
-        object.__setattr__(self, "ignore", tuple(tuple(rectangle) for rectangle in self.ignore))
-        object.__setattr__(self, "mask_color", tuple(self.mask_color))
-
-    def region_options(self):
-        """For building a Comparison or a batch: the regions painted into both images."""
-        return {"ignore": self.ignore, "mask_color": self.mask_color}
-
-    def pixel_options(self):
-        return {"threshold": self.threshold, "include_aa": self.include_aa}
-
-    def drawing_options(self):
-        return {
-            **self.pixel_options(),
-            "alpha": self.alpha,
-            "diff_color": self.diff_color,
-            "aa_color": self.aa_color,
-            "diff_color_alt": self.diff_color_alt,
-        }
-
-    def cluster_options(self):
-        return {
-            **self.pixel_options(),
-            "min_pixels": self.min_pixels,
-            "min_side": self.min_side,
-            "dilation": self.dilation,
-            "max_clusters": self.max_clusters,
-            "merge_gap": self.merge_gap,
-            "merge_overlap": self.merge_overlap,
-        }
-
-    def alignment_options(self):
-        return {**self.pixel_options(), "max_edit_ratio": self.max_edit_ratio, "max_edit_rows": self.max_edit_rows}
+class Size:
+    width: int
+    height: int
 
 
 @dataclasses.dataclass(frozen=True)
-class Limits:
-    """Pass/fail limits. With none given, any changed pixel fails, as cmp would."""
-
-    max_changed_pixels: int | None = None
-    max_changed_ratio: float | None = None
-    min_ssim: float | None = None
-    allow_shifts: bool = False
-
-    def in_force(self):
-        if self.max_changed_pixels is None and self.max_changed_ratio is None and self.min_ssim is None:
-            return dataclasses.replace(self, max_changed_pixels=0)
-        return self
+class ClusterFigure:
+    x: int
+    y: int
+    width: int
+    height: int
+    pixel_count: int  # the dilated area
+    changed_pixels: int  # changed pixels of the change mask inside it
+    centroid: tuple[float, float]
+    merged_from: int
 
 
-def as_dict(value):
-    """The fields of a Settings or Limits, for JSON."""
-    return dataclasses.asdict(value)
+@dataclasses.dataclass(frozen=True)
+class ClusterFigures:
+    total: int
+    truncated: bool
+    items: tuple[ClusterFigure, ...]
+    # The most changed pixels one cluster holds, over every cluster when a
+    # cluster limit asked for them all, else over the listed ones.
+    largest_changed: int = 0
 
 
-def png_size(png):
-    """(width, height) from the header of PNG bytes that have been decoded once."""
-    return struct.unpack(">II", png[16:24])
+@dataclasses.dataclass(frozen=True)
+class Band:
+    """Rows inserted into or deleted from the page, at a row of the current
+    image. `exempt_rows` of them crossed the bottom edge of the frame: they
+    were pushed out of view or pulled into it by the bands above, and are
+    not counted as change."""
+
+    kind: Literal["inserted", "deleted"]
+    y: int
+    rows: int
+    exempt_rows: int = 0
 
 
-def ratio(part, whole):
+@dataclasses.dataclass(frozen=True)
+class AlignmentFigures:
+    """The shift-aware figures of an aligned pair, in current-image rows.
+    `changed_pixels` is what the limits judge under allow_shifts: the pixels
+    changed in place and every pixel of the inserted and deleted rows, but
+    for the rows exempt as having crossed the frame's edge."""
+
+    edit_distance: int
+    inserted_rows: int
+    deleted_rows: int
+    changed_rows: int
+    row_bands: tuple[Band, ...]  # as the alignment gives them
+    bands: tuple[ReadBand, ...]  # as a person reads them
+    ssim: float
+    in_place_pixels: int
+    inserted_pixels: int
+    deleted_pixels: int
+    changed_pixels: int
+    changed_ratio: float
+    clusters: ClusterFigures
+
+    @property
+    def exempt_rows(self) -> int:
+        return sum(band.exempt_rows for band in self.row_bands)
+
+
+@dataclasses.dataclass(frozen=True)
+class Figures:
+    baseline: Size
+    current: Size
+    width: int
+    height: int
+    size_mismatch: bool
+    changed_pixels: int
+    changed_ratio: float
+    ssim: float
+    ignore: tuple[Rectangle, ...]
+    ignored_pixels: int
+    clusters: ClusterFigures
+    alignment: AlignmentFigures | None
+    status: Status
+
+
+@dataclasses.dataclass(frozen=True)
+class Verdict:
+    """The reasons the pair is beyond its limits (none: within them), and
+    whether it passed only because shifted rows were allowed."""
+
+    failures: tuple[str, ...]
+    passed_with_shifts: bool = False
+
+    @property
+    def passed(self) -> bool:
+        return not self.failures
+
+
+@dataclasses.dataclass(frozen=True)
+class Analysis:
+    figures: Figures
+    verdict: Verdict
+    alignment: quorvane.RowAlignment | None  # None when nothing changed
+
+
+def png_size(png: bytes) -> Size:
+    """The size in the header of PNG bytes that have been decoded once."""
+    width, height = struct.unpack(">II", png[16:24])
+    return Size(width, height)
+
+
+def ratio(part: int, whole: int) -> float:
     return part / whole if whole else 0.0
 
 
-def pair_figures(comparison, changed_pixels, ssim, ignore=()):
-    """The figures every compared pair has; the details of a change come
-    later. `ignore` holds the regions the pair was compared with."""
-    baseline_size, current_size = comparison.baseline_size, comparison.current_size
-    width, height = comparison.width, comparison.height
-    return {
-        "baseline": {"width": baseline_size[0], "height": baseline_size[1]},
-        "current": {"width": current_size[0], "height": current_size[1]},
-        "width": width,
-        "height": height,
-        "size_mismatch": comparison.size_mismatch,
-        "changed_pixels": changed_pixels,
-        "changed_ratio": ratio(changed_pixels, width * height),
-        "ssim": ssim,
-        "ignore": [list(rectangle) for rectangle in ignore],
-        "ignored_pixels": comparison.ignored_pixels,
-        "clusters": {"total": 0, "truncated": False, "items": []},
-        "alignment": None,
-    }
+def changed_of(cluster: Any) -> int:
+    return int(getattr(cluster, "changed_pixels", cluster.pixel_count))  # transitional
 
 
-def cluster_figures(result):
-    return {
-        "total": result.total_clusters,
-        "truncated": result.truncated,
-        "items": [
-            {
-                "x": c.bbox.x,
-                "y": c.bbox.y,
-                "width": c.bbox.width,
-                "height": c.bbox.height,
-                "pixel_count": c.pixel_count,
-                "centroid": list(c.centroid),
-                "merged_from": c.merged_from,
-            }
-            for c in result.clusters
-        ],
-    }
+def cluster_figures(result: quorvane.ClustersResult, listed: int | None = None) -> ClusterFigures:
+    """Figures of a ClustersResult, of which the first `listed` clusters are
+    kept when the result holds them all."""
+    clusters = result.clusters
+    items = tuple(
+        ClusterFigure(
+            c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, changed_of(c), c.centroid, c.merged_from
+        )
+        for c in (clusters if listed is None else clusters[:listed])
+    )
+    truncated = result.truncated or len(items) < len(clusters)
+    largest = max((changed_of(c) for c in clusters), default=0)
+    return ClusterFigures(result.total_clusters, truncated, items, largest)
 
 
-def pixels_changed_in_place(comparison, alignment, settings):
+def clusters_of(find: Any, settings: Settings, every: bool) -> ClusterFigures:
+    """Clusters found by `find` (a Comparison's clusters or aligned_clusters,
+    the alignment bound); with `every`, all are found so that the largest
+    change is known, and the listed ones cut to the settings' count."""
+    if not every:
+        return cluster_figures(find(**settings.cluster_options()))
+    return cluster_figures(find(**{**settings.cluster_options(), "max_clusters": None}), settings.max_clusters)
+
+
+def pixels_changed_in_place(
+    comparison: quorvane.Comparison, alignment: quorvane.RowAlignment, settings: Settings
+) -> int:
     """Changed pixels of the rows that changed in place, counted on the aligned
     change mask itself. The alignment's residual_count leaves out a window of
     inserted and deleted rows that share no content, which is drawn and
@@ -145,68 +171,164 @@ def pixels_changed_in_place(comparison, alignment, settings):
     return sum(cluster.pixel_count for cluster in mask.clusters)
 
 
-def alignment_figures(comparison, alignment, settings):
-    """The shift-aware figures of an aligned pair, in current-image rows."""
-    in_place = pixels_changed_in_place(comparison, alignment, settings)
+def exempt_rows(bands: list[quorvane.ShiftBand], baseline_height: int, current_height: int) -> list[int]:
+    """How many rows of each band crossed the bottom edge of the frame: in a
+    pair of equal heights, a last band that ends at the bottom (a deletion of
+    the baseline's last rows, an insertion of the current image's last rows)
+    as far as the bands above it shifted the page the other way."""
+    exempt = [0] * len(bands)
+    if not bands or baseline_height != current_height:
+        return exempt
+    last = bands[-1]
+    pushed_down = sum(band.rows if band.kind == "inserted" else -band.rows for band in bands[:-1])
+    if last.kind == "deleted" and last.y == current_height:
+        exempt[-1] = max(0, min(last.rows, pushed_down))
+    elif last.kind == "inserted" and last.y + last.rows == current_height:
+        exempt[-1] = max(0, min(last.rows, -pushed_down))
+    return exempt
+
+
+def alignment_figures(
+    comparison: quorvane.Comparison, alignment: quorvane.RowAlignment, settings: Settings, every_cluster: bool
+) -> AlignmentFigures:
+    module_bands = alignment.bands
+    exempt = exempt_rows(module_bands, comparison.baseline_size[1], comparison.current_size[1])
+    row_bands = tuple(Band(b.kind, b.y, b.rows, rows) for b, rows in zip(module_bands, exempt))
     width, current_height = comparison.width, comparison.current_size[1]
-    return {
-        "edit_distance": alignment.edit_distance,
-        "inserted_rows": alignment.inserted_rows,
-        "deleted_rows": alignment.deleted_rows,
-        "changed_rows": alignment.changed_rows,
-        "bands": [{"kind": band.kind, "y": band.y, "rows": band.rows} for band in alignment.bands],
-        "ssim": comparison.aligned_ssim(alignment),
-        "changed_pixels": in_place,
-        "changed_ratio": ratio(in_place, width * current_height),
-        "clusters": cluster_figures(comparison.aligned_clusters(alignment, **settings.cluster_options())),
+    in_place = pixels_changed_in_place(comparison, alignment, settings)
+    counted = {
+        kind: sum(b.rows - b.exempt_rows for b in row_bands if b.kind == kind) for kind in ("inserted", "deleted")
     }
+    inserted, deleted = counted["inserted"] * width, counted["deleted"] * width
+    changed = in_place + inserted + deleted
+
+    def find(**options: Any) -> quorvane.ClustersResult:
+        return comparison.aligned_clusters(alignment, **options)
+
+    return AlignmentFigures(
+        edit_distance=alignment.edit_distance,
+        inserted_rows=alignment.inserted_rows,
+        deleted_rows=alignment.deleted_rows,
+        changed_rows=alignment.changed_rows,
+        row_bands=row_bands,
+        bands=read_bands(row_bands),
+        ssim=comparison.aligned_ssim(alignment),
+        in_place_pixels=in_place,
+        inserted_pixels=inserted,
+        deleted_pixels=deleted,
+        changed_pixels=changed,
+        changed_ratio=ratio(changed, width * current_height),
+        clusters=clusters_of(find, settings, every_cluster),
+    )
 
 
-def add_change_details(figures, comparison, settings):
-    """Clusters and row alignment of a changed pair; returns the RowAlignment."""
-    figures["clusters"] = cluster_figures(comparison.clusters(**settings.cluster_options()))
-    alignment = comparison.row_alignment(**settings.alignment_options())
-    if alignment.aligned:
-        figures["alignment"] = alignment_figures(comparison, alignment, settings)
-    return alignment
-
-
-def compared_figures(comparison, settings):
-    """The figures of a pair opened as a Comparison, the details of a change
-    and the status included; returns them with the pair's RowAlignment (None
-    when nothing changed)."""
-    changed = comparison.diff_count(**settings.pixel_options())
-    figures = pair_figures(comparison, changed, comparison.ssim(), settings.ignore)
-    alignment = add_change_details(figures, comparison, settings) if changed else None
-    figures["status"] = status_of(figures)
-    return figures, alignment
-
-
-def status_of(figures):
+def status_of(changed_pixels: int, aligned: AlignmentFigures | None) -> Status:
     """unchanged, shifted (rows moved, nothing changed in place) or changed."""
-    if figures["changed_pixels"] == 0:
+    if changed_pixels == 0:
         return "unchanged"
-    aligned = figures["alignment"]
-    if aligned is not None and aligned["bands"] and aligned["changed_pixels"] == 0:
+    if aligned is not None and aligned.row_bands and aligned.in_place_pixels == 0:
         return "shifted"
     return "changed"
 
 
-def judge(figures, limits):
-    """The reasons the pair is beyond the limits; empty when it is within them.
-    With allow_shifts an aligned pair is judged by what changed in place."""
-    limits = limits.in_force()
-    aligned = figures["alignment"] if limits.allow_shifts else None
-    measured = aligned if aligned is not None else figures
-    where = " in place" if aligned is not None else ""
+def compared_figures(
+    comparison: quorvane.Comparison, settings: Settings, every_cluster: bool = False
+) -> tuple[Figures, quorvane.RowAlignment | None]:
+    """The figures of a pair opened as a Comparison, the details of a change
+    and the status included, with the pair's RowAlignment (None when nothing
+    changed). With `every_cluster`, the largest cluster's change is found
+    over all clusters (a cluster limit needs it)."""
+    changed = comparison.diff_count(**settings.pixel_options())
+    baseline, current = Size(*comparison.baseline_size), Size(*comparison.current_size)
+    clusters, alignment, aligned = ClusterFigures(0, False, ()), None, None
+    if changed:
+        clusters = clusters_of(comparison.clusters, settings, every_cluster)
+        alignment = comparison.row_alignment(**settings.alignment_options())
+        if alignment.aligned:
+            aligned = alignment_figures(comparison, alignment, settings, every_cluster)
+    figures = Figures(
+        baseline=baseline,
+        current=current,
+        width=comparison.width,
+        height=comparison.height,
+        size_mismatch=comparison.size_mismatch,
+        changed_pixels=changed,
+        changed_ratio=ratio(changed, comparison.width * comparison.height),
+        ssim=comparison.ssim(),
+        ignore=settings.ignore,
+        ignored_pixels=comparison.ignored_pixels,
+        clusters=clusters,
+        alignment=aligned,
+        status=status_of(changed, aligned),
+    )
+    return figures, alignment
+
+
+def parts_text(aligned: AlignmentFigures) -> str:
+    """The three parts of a shift-aware change, as the failures name them."""
+    return (
+        f"{aligned.in_place_pixels} in place, {aligned.inserted_pixels} in inserted rows, "
+        f"{aligned.deleted_pixels} in deleted rows"
+    )
+
+
+def failures_of(
+    changed_pixels: int,
+    changed_ratio: float,
+    ssim: float,
+    largest_cluster: int,
+    limits: Limits,
+    aligned: AlignmentFigures | None = None,
+) -> list[str]:
+    """The limits these figures break, each said in one phrase; `aligned`
+    when they are the shift-aware figures."""
+    where = "" if aligned is None else f" with shifts ({parts_text(aligned)})"
     failures = []
-    if limits.max_changed_pixels is not None and measured["changed_pixels"] > limits.max_changed_pixels:
-        failures.append(f"{measured['changed_pixels']} pixels changed{where}, more than {limits.max_changed_pixels}")
-    if limits.max_changed_ratio is not None and measured["changed_ratio"] > limits.max_changed_ratio:
+    if limits.max_changed_pixels is not None and changed_pixels > limits.max_changed_pixels:
+        failures.append(f"{changed_pixels} pixels changed{where}, more than {limits.max_changed_pixels}")
+    if limits.max_changed_ratio is not None and changed_ratio > limits.max_changed_ratio:
+        failures.append(f"{changed_ratio:.4%} of the pixels changed{where}, more than {limits.max_changed_ratio:.4%}")
+    if limits.min_ssim is not None and ssim < limits.min_ssim:
+        label = "SSIM" if aligned is None else "aligned SSIM"
+        failures.append(f"{label} {ssim:.6f}, less than {limits.min_ssim}")
+    if limits.max_cluster_pixels is not None and largest_cluster > limits.max_cluster_pixels:
         failures.append(
-            f"{measured['changed_ratio']:.4%} of the pixels changed{where}, more than {limits.max_changed_ratio:.4%}"
+            f"{largest_cluster} changed pixels in one cluster{'' if aligned is None else ' in place'}, "
+            f"more than {limits.max_cluster_pixels}"
         )
-    if limits.min_ssim is not None and measured["ssim"] < limits.min_ssim:
-        label = "aligned SSIM" if aligned is not None else "SSIM"
-        failures.append(f"{label} {measured['ssim']:.6f}, less than {limits.min_ssim}")
     return failures
+
+
+def judge(figures: Figures, limits: Limits, ssim_is_a_limit: bool = True) -> Verdict:
+    """The verdict on the figures. With allow_shifts an aligned pair is judged
+    by its shift-aware figures: what changed in place plus the inserted and
+    deleted rows, the rows that crossed the frame's edge left out."""
+    limits = limits.in_force(ssim_is_a_limit)
+    plain = failures_of(
+        figures.changed_pixels, figures.changed_ratio, figures.ssim, figures.clusters.largest_changed, limits
+    )
+    aligned = figures.alignment if limits.allow_shifts else None
+    if aligned is None:
+        return Verdict(tuple(plain))
+    shifted = failures_of(
+        aligned.changed_pixels, aligned.changed_ratio, aligned.ssim, aligned.clusters.largest_changed, limits, aligned
+    )
+    return Verdict(tuple(shifted), passed_with_shifts=not shifted and bool(plain))
+
+
+def analyse(
+    comparison: quorvane.Comparison, settings: Settings, limits: Limits, ssim_is_a_limit: bool = True
+) -> Analysis:
+    """Figures and verdict of one pair: the one judgement every caller makes."""
+    figures, alignment = compared_figures(comparison, settings, every_cluster=limits.max_cluster_pixels is not None)
+    return Analysis(figures, judge(figures, limits, ssim_is_a_limit), alignment)
+
+
+def as_json(value: Any) -> Any:
+    """Figures (or any of their parts) as JSON data: dataclasses as objects,
+    tuples as lists."""
+    if dataclasses.is_dataclass(value) and not isinstance(value, type):
+        return {field.name: as_json(getattr(value, field.name)) for field in dataclasses.fields(value)}
+    if isinstance(value, (tuple, list)):
+        return [as_json(item) for item in value]
+    return value

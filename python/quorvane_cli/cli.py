@@ -1,71 +1,60 @@
 """The `quorvane` command: argument parsing, the compare command, and exit
 statuses like cmp's: 0 within the limits, 1 beyond them, 2 for bad usage or
-input that cannot be read."""
+input that cannot be read (and for anything unexpected), 130 interrupted."""
+
+from __future__ import annotations
 
 import argparse
 import dataclasses
 import json
-import math
+import os
+import pathlib
 import sys
+import traceback
+from collections.abc import Callable
+from typing import Any, TypeVar
 
 import quorvane
-from quorvane_cli import analysis, regions, report
-from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, failing_file, read_file, write_file
+from quorvane_cli import analysis, approve, regions, report, review, settings
+from quorvane_cli.account import format_comparison, not_aligned_reason
+from quorvane_cli.errors import BEYOND, INTERRUPTED, TROUBLE, WITHIN, CliError, failed_side
+from quorvane_cli.files import read_file, write_file
+from quorvane_cli.safe_files import shown
+from quorvane_cli.settings import Limits, Settings
+
+T = TypeVar("T")
 
 
-def argument_type(convert, accept, requirement):
-    """An argparse type that refuses text it cannot convert, or whose value
-    `accept` rejects, with "must be {requirement}, not {text}"; argparse
-    shows it after "argument --name: " and exits with status 2."""
+def option(parse: Callable[[str], T]) -> Callable[[str], T]:
+    """An argparse type from a check of the settings: its ValueError is shown
+    after "argument --name: ", and the command exits with status 2."""
 
-    def parse(text):
+    def parse_option(text: str) -> T:
         try:
-            value = convert(text)
-        except ValueError:
-            value = None
-        if value is None or not accept(value):
-            raise argparse.ArgumentTypeError(f"must be {requirement}, not {text}")
-        return value
+            return parse(text)
+        except ValueError as error:
+            raise argparse.ArgumentTypeError(str(error)) from None
 
-    return parse
+    return parse_option
 
 
-def fraction_or_percentage(text):
-    return float(text[:-1]) / 100 if text.endswith("%") else float(text)
-
-
-def rgb(text):
-    if text.startswith("#") and len(text) == 7:
-        return tuple(int(text[i : i + 2], 16) for i in (1, 3, 5))
-    return tuple(int(part) for part in text.split(","))
-
-
-def in_unit_range(value):
-    return 0.0 <= value <= 1.0  # false for NaN too
-
-
-unit_interval = argument_type(float, in_unit_range, "in the range [0.0, 1.0]")
-ratio_limit = argument_type(fraction_or_percentage, in_unit_range, "a fraction in [0.0, 1.0] or a percentage")
-finite = argument_type(float, math.isfinite, "a finite number")
-count = argument_type(int, lambda value: value >= 0, "a whole number, 0 or more")
-positive = argument_type(int, lambda value: value >= 1, "a whole number, 1 or more")
-seconds = argument_type(float, lambda value: 0 < value < math.inf, "a number of seconds above 0")
-color = argument_type(
-    rgb, lambda c: len(c) == 3 and all(0 <= part <= 255 for part in c), "R,G,B with components 0 to 255, or #rrggbb"
-)
-effort_level = argument_type(int, lambda value: 0 <= value <= 9, "0 to 9 or 'default'")
-
-
-def effort(text):
-    """A thumbnail's WebP effort: 0 to 9, or None for libwebp's default settings."""
-    return None if text == "default" else effort_level(text)
-
+unit_interval = option(settings.UNIT_INTERVAL.parse)
+ratio_limit = option(settings.RATIO_LIMIT.parse)
+finite = option(settings.FINITE.parse)
+count = option(settings.COUNT.parse)
+positive = option(settings.POSITIVE.parse)
+thumbnail_side = option(settings.THUMBNAIL_SIDE.parse)
+seconds = option(settings.SECONDS.parse)
+color = option(settings.COLOR.parse)
+effort = option(settings.effort)
+row_threshold = option(settings.ROW_THRESHOLD.parse)
+rectangle = option(regions.rectangle)
 
 # The defaults of the comparison options, declared once in Settings.
-DEFAULTS = analysis.Settings()
+DEFAULTS = Settings()
 
 
-def add_comparison_options(parser):
+def add_comparison_options(parser: argparse.ArgumentParser) -> None:
     pixels = parser.add_argument_group("how pixels are compared")
     pixels.add_argument(
         "--threshold",
@@ -76,7 +65,7 @@ def add_comparison_options(parser):
     pixels.add_argument("--include-aa", action="store_true", help="count anti-aliased edge pixels as changed too")
     pixels.add_argument(
         "--ignore",
-        type=regions.rectangle,
+        type=rectangle,
         action="append",
         default=[],
         metavar="X,Y,W,H",
@@ -178,6 +167,15 @@ def add_comparison_options(parser):
         metavar="N",
         help="most rows inserted or deleted (default %(default)s)",
     )
+    alignment.add_argument(
+        "--row-threshold",
+        type=row_threshold,
+        default=DEFAULTS.row_threshold,
+        metavar="F",
+        help="colour distance within which two rows still match, so that rendering noise such as a dithered "
+        "gradient does not break the alignment: 0.0 to 1.0, 'exact' for rows of equal pixels only "
+        "(default: the --threshold)",
+    )
 
     limits = parser.add_argument_group(
         "pass/fail limits (exit status 1 beyond them; with none given, any changed pixel fails)"
@@ -191,62 +189,88 @@ def add_comparison_options(parser):
     )
     limits.add_argument("--min-ssim", type=finite, metavar="S", help="lowest SSIM allowed")
     limits.add_argument(
+        "--max-cluster-pixels",
+        type=count,
+        metavar="N",
+        help="most changed pixels allowed in one cluster of change, whatever the total",
+    )
+    limits.add_argument(
         "--allow-shifts",
         action="store_true",
-        help="judge a pair whose rows align by what changed in place only: "
-        "content moved up or down by inserted or deleted rows passes",
+        help="judge a pair whose rows align by its shift-aware figures: what changed in place plus every "
+        "inserted and deleted row, but not content that only moved up or down",
     )
 
 
-def from_args(kind, args):
+def from_args(kind: type[T], args: argparse.Namespace) -> T:
     """A Settings or Limits made of the options of the same names."""
-    return kind(**{field.name: getattr(args, field.name) for field in dataclasses.fields(kind)})
+    return kind(**{field.name: getattr(args, field.name) for field in dataclasses.fields(kind)})  # type: ignore[arg-type]
 
 
-def open_pair(baseline_path, baseline_png, current_path, current_png, settings):
+def open_pair(
+    baseline_path: str, baseline_png: bytes, current_path: str, current_png: bytes, given: Settings
+) -> quorvane.Comparison:
     try:
-        return quorvane.Comparison(baseline_png, current_png, **settings.region_options())
+        return quorvane.Comparison(baseline_png, current_png, **given.region_options())
     except ValueError as error:
-        raise CliError(failing_file(baseline_path, baseline_png, current_path), str(error)) from None
+        culprit = current_path if failed_side(error) == "current" else baseline_path
+        raise CliError(culprit, str(error)) from None
 
 
-def run_compare(args, settings, limits):
+def run_compare(args: argparse.Namespace, given: Settings, limits: Limits) -> int:
+    check_outputs_apart(args)
     baseline_png, current_png = read_file(args.baseline), read_file(args.current)
-    comparison = open_pair(args.baseline, baseline_png, args.current, current_png, settings)
-
-    figures, alignment = analysis.compared_figures(comparison, settings)
+    comparison = open_pair(args.baseline, baseline_png, args.current, current_png, given)
+    result = analysis.analyse(comparison, given, limits)
+    outputs = write_compare_outputs(args, given, comparison, result)
+    figures = analysis.as_json(result.figures)
     figures["baseline"]["path"], figures["current"]["path"] = str(args.baseline), str(args.current)
-    failures = analysis.judge(figures, limits)
-
-    outputs = write_compare_outputs(args, settings, comparison, alignment, figures)
     if args.json:
-        result = {
+        document = {
             **figures,
-            "limits": analysis.as_dict(limits.in_force()),
-            "passed": not failures,
-            "failures": failures,
+            "limits": settings.as_dict(limits.in_force()),
+            "passed": result.verdict.passed,
+            "passed_with_shifts": result.verdict.passed_with_shifts,
+            "failures": list(result.verdict.failures),
             "outputs": outputs,
         }
-        print(json.dumps(result, indent=2))
+        print(json.dumps(document, indent=2))
     else:
-        print(format_comparison(figures, failures))
-    return BEYOND if failures else WITHIN
+        print(format_comparison(args.baseline, args.current, result.figures, result.verdict))
+    return WITHIN if result.verdict.passed else BEYOND
 
 
-def write_compare_outputs(args, settings, comparison, alignment, figures):
+def check_outputs_apart(args: argparse.Namespace) -> None:
+    """An image written must never replace an input."""
+    inputs = [pathlib.Path(args.baseline), pathlib.Path(args.current)]
+    for output in (args.diff, args.aligned_diff, args.thumbnail):
+        if output is None:
+            continue
+        for source in inputs:
+            try:
+                same = os.path.samefile(output, source)
+            except OSError:
+                same = pathlib.Path(output).absolute() == source.absolute()
+            if same:
+                raise CliError(output, f"is the input {source}: an output never replaces an input")
+
+
+def write_compare_outputs(
+    args: argparse.Namespace, given: Settings, comparison: quorvane.Comparison, result: analysis.Analysis
+) -> dict[str, str | None]:
     """Writes the images asked for; returns their paths (None where not written)."""
-    outputs = {"diff": None, "aligned_diff": None, "thumbnail": None}
+    outputs: dict[str, str | None] = {"diff": None, "aligned_diff": None, "thumbnail": None}
     if args.diff:
-        write_file(args.diff, comparison.diff_image(**settings.drawing_options()))
+        write_file(args.diff, comparison.diff_image(**given.drawing_options()))
         outputs["diff"] = str(args.diff)
     if args.aligned_diff:
-        alignment = alignment or comparison.row_alignment(**settings.alignment_options())
+        alignment = result.alignment or comparison.row_alignment(**given.alignment_options())
         if alignment.aligned:
-            write_file(args.aligned_diff, comparison.aligned_diff_image(alignment, **settings.drawing_options()))
+            write_file(args.aligned_diff, comparison.aligned_diff_image(alignment, **given.drawing_options()))
             outputs["aligned_diff"] = str(args.aligned_diff)
         else:
-            reason = not_aligned_reason(figures["baseline"], figures["current"])
-            print(f"quorvane: {args.aligned_diff}: not written: {reason}", file=sys.stderr)
+            reason = not_aligned_reason(result.figures)
+            print(f"quorvane: {shown(args.aligned_diff)}: not written: {reason}", file=sys.stderr)
     if args.thumbnail:
         try:
             thumbnail = comparison.current_thumbnail(width=args.thumbnail_width, height=args.thumbnail_height)
@@ -257,80 +281,18 @@ def write_compare_outputs(args, settings, comparison, alignment, figures):
     return outputs
 
 
-def not_aligned_reason(baseline, current):
-    if baseline["width"] != current["width"]:
-        return "the rows do not align: the widths differ"
-    return "the rows do not align: more rows changed than the edit budget allows"
+EXIT_STATUSES = (
+    "Exit status: 0 within the limits, 1 beyond them, 2 for bad usage, unreadable input or an unexpected "
+    "failure, 130 when interrupted."
+)
 
 
-def size_text(size):
-    return f"{size['width']}x{size['height']}"
-
-
-def band_text(band):
-    return f"{band['rows']} row{'' if band['rows'] == 1 else 's'} {band['kind']} at row {band['y']}"
-
-
-def format_comparison(figures, failures):
-    """The human-readable account of one comparison."""
-    pixels = figures["width"] * figures["height"]
-    lines = [
-        f"baseline   {figures['baseline']['path']} ({size_text(figures['baseline'])})",
-        f"current    {figures['current']['path']} ({size_text(figures['current'])})",
-    ]
-    if figures["size_mismatch"]:
-        lines.append(
-            f"sizes      differ: compared on {figures['width']}x{figures['height']}, "
-            "the area missing from the smaller image counting as transparent"
-        )
-    if figures["ignore"]:
-        ignored, count = figures["ignored_pixels"], len(figures["ignore"])
-        lines.append(
-            f"ignored    {ignored} pixels left out ({analysis.ratio(ignored, pixels):.2%}), "
-            f"in {count} region{'' if count == 1 else 's'}"
-        )
-    lines.append(f"changed    {figures['changed_pixels']} of {pixels} pixels ({figures['changed_ratio']:.2%})")
-    lines.append(f"SSIM       {figures['ssim']:.6f}")
-    lines.extend(cluster_lines("clusters   ", "", figures["clusters"]))
-    aligned = figures["alignment"]
-    if figures["changed_pixels"] and aligned is None:
-        lines.append(f"shifts     none: {not_aligned_reason(figures['baseline'], figures['current'])}")
-    elif aligned is not None and aligned["bands"]:
-        lines.append("shifts     " + ", ".join(band_text(band) for band in aligned["bands"]))
-        lines.extend(
-            cluster_lines(
-                f"aligned    SSIM {aligned['ssim']:.6f}, {aligned['changed_pixels']} pixels changed in place "
-                f"({aligned['changed_ratio']:.2%}), ",
-                " in place",
-                aligned["clusters"],
-            )
-        )
-    lines.append(f"status     {figures['status']}")
-    lines.append("result     " + ("beyond limits: " + "; ".join(failures) if failures else "within limits"))
-    return "\n".join(lines)
-
-
-def cluster_lines(lead, where, clusters):
-    total, items = clusters["total"], clusters["items"]
-    if not total:
-        return [f"{lead}no clusters{where}"]
-    shown = f", the largest {len(items)}" if len(items) < total else ""
-    plural = "" if total == 1 else "s"
-    lines = [f"{lead}{total} cluster{plural}{where}{shown}:"]
-    lines.extend(
-        f"             {c['width']}x{c['height']} at ({c['x']}, {c['y']}), {c['pixel_count']} pixels" for c in items
-    )
-    return lines
-
-
-EXIT_STATUSES = "Exit status: 0 within the limits, 1 beyond them, 2 for bad usage or unreadable input."
-
-
-def build_parser():
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quorvane", description="Compare screenshots for visual regression testing.", epilog=EXIT_STATUSES
     )
     parser.add_argument("--version", action="version", version=f"quorvane {quorvane.__version__}")
+    parser.add_argument("--debug", action="store_true", help="show the traceback of an unexpected failure")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     compare = commands.add_parser(
@@ -343,7 +305,7 @@ def build_parser():
     compare.add_argument("baseline", metavar="BASELINE.png")
     compare.add_argument("current", metavar="CURRENT.png")
     compare.add_argument("--json", action="store_true", help="print one JSON object instead of text")
-    outputs = compare.add_argument_group("images written")
+    outputs = compare.add_argument_group("images written (never over an input)")
     outputs.add_argument("--diff", metavar="OUT.png", help="write the diff image")
     outputs.add_argument(
         "--aligned-diff",
@@ -352,10 +314,10 @@ def build_parser():
     )
     outputs.add_argument("--thumbnail", metavar="OUT.webp", help="write a lossless WebP thumbnail of the current image")
     outputs.add_argument(
-        "--thumbnail-width", type=positive, default=200, metavar="N", help="thumbnail width (default 200)"
+        "--thumbnail-width", type=thumbnail_side, default=200, metavar="N", help="thumbnail width (default 200)"
     )
     outputs.add_argument(
-        "--thumbnail-height", type=positive, metavar="N", help="crop the thumbnail to this height from the top"
+        "--thumbnail-height", type=thumbnail_side, metavar="N", help="crop the thumbnail to this height from the top"
     )
     add_comparison_options(compare)
     compare.set_defaults(run=run_compare)
@@ -368,7 +330,8 @@ def build_parser():
         "its images) and OUT_DIR/report.json. Each directory may be an fsspec URL such as "
         "s3://bucket/run-42/ (pip install 'quorvane[dask]').",
         epilog="Exit status: 0 when every pair is within the limits, 1 when a pair is beyond them or has no "
-        "counterpart, 2 for bad usage or a file that cannot be read.",
+        "counterpart, 2 for bad usage, a file that cannot be read or an unexpected failure, 130 when "
+        "interrupted.",
     )
     make_report.add_argument("baseline_dir", metavar="BASELINE_DIR")
     make_report.add_argument("current_dir", metavar="CURRENT_DIR")
@@ -377,11 +340,12 @@ def build_parser():
         "--output",
         required=True,
         metavar="OUT_DIR",
-        help="directory for index.html, report.json and the images (created when missing)",
+        help="directory for index.html, report.json and the images: absent, empty or an earlier report "
+        "(whose files are replaced), and apart from the input directories",
     )
     make_report.add_argument(
         "--thumbnail-width",
-        type=positive,
+        type=thumbnail_side,
         default=report.THUMBNAIL_WIDTH,
         metavar="N",
         help="width of the thumbnails on the page (default %(default)s)",
@@ -419,19 +383,31 @@ def build_parser():
     )
     add_comparison_options(make_report)
     make_report.set_defaults(run=report.run_report)
+    approve.add_parser(commands)
+    review.add_parser(commands)
     return parser
 
 
 def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
+    run: Callable[[argparse.Namespace, Settings, Limits], int] = args.run
     try:
-        return args.run(args, from_args(analysis.Settings, args), from_args(analysis.Limits, args))
+        if args.command in ("approve", "review"):  # they take no comparison options
+            return int(args.run(args))
+        return run(args, from_args(Settings, args), from_args(Limits, args))
     except CliError as error:
-        print(f"quorvane: {error}", file=sys.stderr)
+        print(f"quorvane: {shown(error)}", file=sys.stderr)
         return TROUBLE
     except KeyboardInterrupt:
-        return 130
+        print("quorvane: interrupted", file=sys.stderr)
+        return INTERRUPTED
     except BrokenPipeError:
         # A reader such as head(1) stopped early: nothing left to say.
         sys.stdout = None
         return BEYOND
+    except Exception as error:
+        if args.debug:
+            traceback.print_exc()
+        described: Any = error
+        print(f"quorvane: unexpected {type(error).__name__}: {shown(described)}", file=sys.stderr)
+        return TROUBLE

@@ -3,8 +3,16 @@ runs one chunk of entries through the same PairRun.records as a local run,
 so the records cannot differ: the worker reads the inputs and writes the
 images itself, and only the records come back to the client."""
 
-from quorvane_cli.files import CliError
-from quorvane_cli.report import error_record, group_size, processors
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any
+
+from quorvane_cli.errors import CliError
+from quorvane_cli.records import PairRecord, error_record, group_size, processors
+
+if TYPE_CHECKING:
+    from quorvane_cli.progress import Progress
+    from quorvane_cli.report import Entry, PairRun
 
 # A chunk holds two groups for its worker's machine, so that the files of
 # the second are read while the pairs of the first are compared; and each
@@ -16,7 +24,7 @@ CHUNKS_PER_WORKER = 2
 INSTALL = "pip install 'quorvane[dask]'"
 
 
-def import_distributed():
+def import_distributed() -> Any:
     try:
         import distributed
     except ImportError:
@@ -24,7 +32,7 @@ def import_distributed():
     return distributed
 
 
-def connect(address, timeout):
+def connect(address: str, timeout: float) -> Any:
     """A Client of the scheduler at address, or a CliError after timeout seconds."""
     distributed = import_distributed()
     try:
@@ -35,7 +43,7 @@ def connect(address, timeout):
         raise CliError(address, f"no Dask scheduler answered within {timeout:g} s") from None
 
 
-def chunk_size(client, entries):
+def chunk_size(client: Any, entries: int) -> int:
     """Entries per task: two groups for the largest worker machine, fewer
     where the run is too small to give every worker two chunks. A chunk of
     screenshots is seconds of work, against milliseconds of scheduling."""
@@ -45,15 +53,15 @@ def chunk_size(client, entries):
     return max(1, min(GROUPS_PER_CHUNK * group_size(largest), share))
 
 
-def chunk_records(run, entries):
+def chunk_records(run: PairRun, entries: list[Entry]) -> list[PairRecord]:
     """The task: the records of one chunk of entries, made on the worker."""
     return run.records(entries)
 
 
-def lost_records(chunk):
+def lost_records(chunk: list[Entry]) -> list[PairRecord]:
     return [
         error_record(
-            entry,
+            entry.path,
             None,
             f"{entry.path}: not compared: the Dask workers running it died, and Dask gave up on it (KilledWorker)",
         )
@@ -61,7 +69,7 @@ def lost_records(chunk):
     ]
 
 
-def records(client, run, entries, progress, chunk_size):
+def records(client: Any, run: PairRun, entries: list[Entry], progress: Progress, chunk_size: int) -> list[PairRecord]:
     """Records of all entries, in their order, made on the client's workers.
     A chunk whose workers died is run again by Dask elsewhere; one that Dask
     gave up on gives error records. Any other failure of a task, or an
@@ -72,9 +80,9 @@ def records(client, run, entries, progress, chunk_size):
     # Not pure: the same chunk must be compared again in a later run, its files may have changed.
     futures = client.map(chunk_records, [run] * len(chunks), chunks, pure=False)
     position = {future.key: index for index, future in enumerate(futures)}
-    results = [None] * len(chunks)
+    results: list[list[PairRecord]] = [[] for _ in chunks]
     try:
-        finished = as_completed(futures, loop=client.loop, with_results=True, raise_errors=False)
+        finished = as_completed(futures, loop=client.loop, with_results=True, raise_errors=False)  # type: ignore[no-untyped-call]
         for future, result in finished:
             index = position[future.key]
             if future.status == "error":

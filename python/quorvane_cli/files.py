@@ -1,96 +1,79 @@
-"""Reading and writing the command's files; a failure becomes one line
-naming the file, never a traceback. The report's files are local paths,
-through pathlib, or fsspec URLs, through quorvane_cli.urls."""
+"""The command's files, on local paths (through the rules of safe_files) or
+fsspec URLs (through quorvane_cli.urls); a failure becomes one line naming
+the file, never a traceback."""
+
+from __future__ import annotations
 
 import contextlib
 import os
 import pathlib
-import secrets
-import shutil
+from collections.abc import Iterable, Iterator
 
-import quorvane
-from quorvane_cli import urls
+from quorvane_cli import safe_files, urls
+from quorvane_cli.errors import CliError
+from quorvane_cli.safe_files import OutputFolder
 from quorvane_cli.urls import Url
 
-# Exit statuses, as cmp's: within the limits, beyond them, trouble.
-WITHIN, BEYOND, TROUBLE = 0, 1, 2
+Location = pathlib.Path | Url
 
 
-class CliError(Exception):
-    """A failure to report in one line, naming the file it concerns."""
-
-    def __init__(self, subject, message):
-        super().__init__(f"{subject}: {message}")
-        self.subject, self.message = subject, message
-
-    def __reduce__(self):  # raised on a Dask worker, it reaches the client whole
-        return CliError, (self.subject, self.message)
+def read_file(path: str | os.PathLike[str]) -> bytes:
+    return safe_files.read_input(path)
 
 
-def read_file(path):
+def write_file(path: str | os.PathLike[str], data: bytes) -> None:
+    """Writes an output the user named: a file (or a file a link names) whole,
+    by a temporary file renamed over it; a device such as /dev/stdout as it is."""
     try:
-        return pathlib.Path(path).read_bytes()
+        resolved = pathlib.Path(path).resolve()
+        if resolved.exists() and not resolved.is_file():
+            with open(resolved, "wb") as device:
+                device.write(data)
+        else:
+            safe_files.write_whole(resolved, data, durable=False)
     except OSError as error:
-        raise CliError(path, error.strerror or str(error)) from None
+        raise safe_files.failure(path, error) from None
 
 
-def write_file(path, data):
-    try:
-        pathlib.Path(path).write_bytes(data)
-    except OSError as error:
-        raise CliError(path, error.strerror or str(error)) from None
-
-
-def write_atomically(path, data):
-    """Writes a file a user keeps (a baseline, a report): a temporary file
-    beside it, flushed to disk, then renamed over it, so that a crash leaves
-    the old file or the new one and never half of one."""
-    path = pathlib.Path(path)
-    temporary = path.with_name(f".{path.name}.{secrets.token_hex(6)}.tmp")
-    # Created as open() creates files, so the umask sets its permissions.
-    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-    try:
-        with os.fdopen(fd, "wb") as file:
-            file.write(data)
-            file.flush()
-            os.fsync(file.fileno())
-        os.replace(temporary, path)
-    except BaseException:
-        os.unlink(temporary)
-        raise
-
-
-def decode_error(png):
-    """The module's message when these PNG bytes do not decode, else None."""
-    try:
-        quorvane.Comparison(png, png)
-    except ValueError as error:
-        return str(error)
-    return None
-
-
-def failing_file(baseline_path, baseline_png, current_path):
-    """Which of a pair's files failed to decode: a pair reports the
-    baseline's error first, so it is the baseline whenever that one fails."""
-    return baseline_path if decode_error(baseline_png) is not None else current_path
-
-
-def location(name):
+def location(name: str | os.PathLike[str] | Url) -> Location:
     """A file or directory as the user names it: a Url, or a local path."""
-    if isinstance(name, (Url, pathlib.PurePath)):
+    if isinstance(name, (Url, pathlib.Path)):
         return name
-    return Url(name) if urls.is_url(name) else pathlib.Path(name)
+    text = os.fspath(name)
+    return Url(text) if urls.is_url(text) else pathlib.Path(text)
 
 
 @contextlib.contextmanager
-def named_failures(path):
+def named_failures(path: object) -> Iterator[None]:
     """A failure of the block becomes a CliError naming path as given."""
     try:
         yield
     except OSError as error:
-        raise CliError(path, error.strerror or str(error)) from None
+        raise safe_files.failure(path, error) from None
     except urls.Unsupported as error:
         raise CliError(path, str(error)) from None
+
+
+class UrlStore:
+    """The file operations of an output folder named by a URL."""
+
+    def __init__(self, path: Url) -> None:
+        self.path = path
+
+    def files(self) -> list[str]:
+        return urls.relative_files(self.path)
+
+    def read(self, relative: str) -> bytes:
+        return urls.read(self.path / relative, safe_files.MAX_INPUT_BYTES)
+
+    def remove(self, relative: str) -> None:
+        urls.remove(self.path / relative)
+
+    def prepare(self) -> None:
+        urls.make_directory(self.path)
+
+    def write(self, relative: str, data: bytes, durable: bool) -> None:
+        urls.keep(self.path / relative, data)
 
 
 class Files:
@@ -99,62 +82,57 @@ class Files:
     made the Files, so a Dask worker given it reads and writes the files
     the client named. Failures name paths as given."""
 
-    def __init__(self):
+    def __init__(self) -> None:
         self.workdir = pathlib.Path.cwd()
 
-    def local(self, path):
+    def local(self, path: pathlib.Path) -> pathlib.Path:
         return self.workdir / path  # an absolute path stays as it is
 
-    def read(self, path):
-        with named_failures(path):
-            return urls.read(path) if isinstance(path, Url) else self.local(path).read_bytes()
-
-    def write(self, path, data):
-        """Writes a file, its directory made."""
-        with named_failures(path):
-            if isinstance(path, Url):
-                urls.write(path, data)
-            else:
-                target = self.local(path)
-                target.parent.mkdir(parents=True, exist_ok=True)
-                target.write_bytes(data)
-
-    def copy(self, source, target):
-        if isinstance(source, Url) or isinstance(target, Url):
-            self.write(target, self.read(source))
-            return
-        with named_failures(target):
-            self.local(target).parent.mkdir(parents=True, exist_ok=True)
+    def read(self, path: Location) -> bytes:
+        """An input's bytes, read once (a regular file, of bounded size)."""
+        if isinstance(path, Url):
+            with named_failures(path):
+                return urls.read(path, safe_files.MAX_INPUT_BYTES)
         try:
-            shutil.copyfile(self.local(source), self.local(target))
-        except OSError as error:
-            failed = target if error.filename == str(self.local(target)) else source
-            raise CliError(failed, error.strerror or str(error)) from None
+            return safe_files.read_input(self.local(path))
+        except CliError as error:
+            raise CliError(path, error.message) from None
 
-    def keep(self, path, data):
-        """Writes a file the user keeps: whole or not at all."""
-        with named_failures(path):
-            if isinstance(path, Url):
-                urls.keep(path, data)
+    def write_output(self, folder: Location, relative: str, data: bytes) -> None:
+        """Writes a file of the report into its folder, whole, its folders
+        made, never through a link."""
+        target = folder / relative
+        with named_failures(target):
+            if isinstance(folder, Url):
+                urls.write(folder / relative, data)
                 return
-            write_atomically(self.local(path), data)
+            safe_files.LocalStore(self.local(folder)).write(relative, data, durable=False)
 
-    def remove(self, path):
-        """Removes a file if it is there."""
+    def output_folder(self, path: Location, inputs: Iterable[Location]) -> OutputFolder:
+        """The output folder at `path`, checked to lie apart from the inputs."""
+        if isinstance(path, Url):
+
+            def overlaps(folder: object) -> bool:
+                ours, theirs = str(path).rstrip("/") + "/", str(folder).rstrip("/") + "/"
+                return isinstance(folder, Url) and (ours.startswith(theirs) or theirs.startswith(ours))
+
+            output = OutputFolder(path, UrlStore(path), overlaps)
+        else:
+            local = self.local(path)
+            if local.is_symlink() or (local.exists() and not local.is_dir()):
+                raise CliError(path, "not a folder")
+
+            def overlaps(folder: object) -> bool:
+                return isinstance(folder, pathlib.Path) and (
+                    safe_files.is_within(local, self.local(folder)) or safe_files.is_within(self.local(folder), local)
+                )
+
+            output = OutputFolder(path, safe_files.LocalStore(local), overlaps)
         with named_failures(path):
-            if isinstance(path, Url):
-                urls.remove(path)
-            else:
-                self.local(path).unlink(missing_ok=True)
+            output.check(inputs)
+        return output
 
-    def make_directory(self, path):
-        with named_failures(path):
-            if isinstance(path, Url):
-                urls.make_directory(path)
-            else:
-                self.local(path).mkdir(parents=True, exist_ok=True)
-
-    def check_directory(self, path):
+    def check_directory(self, path: Location) -> None:
         with named_failures(path):
             if isinstance(path, Url):
                 urls.check_directory(path)
@@ -165,25 +143,17 @@ class Files:
             if not local.is_dir():
                 raise NotADirectoryError(0, "Not a directory")
 
-    def png_files(self, root, skip):
-        """Relative POSIX path -> file, for every PNG file under root, leaving
-        out the directories in skip below it (the report's own output may
-        sit in an input). The files are named from root as given."""
+    def png_files(self, root: Location) -> dict[str, Location]:
+        """Relative POSIX path -> file, for every PNG file under root. The
+        files are named from root as given."""
         with named_failures(root):
             if isinstance(root, Url):
-                return urls.png_files(root, skip)
-            return self.local_png_files(root, skip)
-
-    def local_png_files(self, root, skip):
-        top = self.local(root)
-        skipped = {self.local(directory).resolve() for directory in skip if not isinstance(directory, Url)}
-        found = {}
-        for directory, subdirectories, names in os.walk(top):
-            subdirectories[:] = [
-                name for name in subdirectories if pathlib.Path(directory, name).resolve() not in skipped
-            ]
-            for name in names:
-                if name.lower().endswith(".png"):
-                    relative = pathlib.Path(directory, name).relative_to(top)
-                    found[relative.as_posix()] = root / relative
-        return found
+                return dict(urls.png_files(root))
+            top = self.local(root)
+            found: dict[str, Location] = {}
+            for directory, _, names in os.walk(top):
+                for name in names:
+                    if name.lower().endswith(".png"):
+                        relative = pathlib.Path(directory, name).relative_to(top)
+                        found[relative.as_posix()] = root / relative
+            return found

@@ -1,21 +1,30 @@
 """The report command: pairs the PNG files of two directories by relative
 path, compares every pair on all processors (or on the workers of a Dask
-cluster), each image decoded once and every thumbnail made from decoded
-pixels, and writes report.json, index.html and the images."""
+cluster), each file read once and decoded once, every image written from
+bytes already in memory, and writes report.json, index.html and the images."""
 
+from __future__ import annotations
+
+import argparse
 import concurrent.futures
 import dataclasses
 import datetime
 import json
-import os
 import pathlib
 import re
 import sys
+from collections.abc import Callable
+from typing import Any
 
 import quorvane
-from quorvane_cli import analysis, page, regions
-from quorvane_cli.files import BEYOND, TROUBLE, WITHIN, CliError, Files, Url, failing_file, location
+from quorvane_cli import analysis, manifest, page, records, regions
+from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side
+from quorvane_cli.files import Files, Location, location
 from quorvane_cli.progress import Progress
+from quorvane_cli.records import PairRecord, group_size, processors
+from quorvane_cli.safe_files import shown
+from quorvane_cli.settings import Limits, Rectangle, Settings, as_dict
+from quorvane_cli.urls import Url
 
 
 @dataclasses.dataclass
@@ -24,14 +33,14 @@ class Entry:
     absent): a local path as the user gave it, or a Url."""
 
     path: str
-    baseline: pathlib.Path | Url | None
-    current: pathlib.Path | Url | None
+    baseline: Location | None
+    current: Location | None
     folder: str = ""  # where its images go, relative to the output directory
-    ignore: tuple = ()  # its rectangles from the ignore file
+    ignore: tuple[Rectangle, ...] = ()  # its rectangles from the ignore file
 
 
-def find_pairs(files, baseline_dir, current_dir, skip):
-    baselines, currents = files.png_files(baseline_dir, skip), files.png_files(current_dir, skip)
+def find_pairs(files: Files, baseline_dir: Location, current_dir: Location) -> list[Entry]:
+    baselines, currents = files.png_files(baseline_dir), files.png_files(current_dir)
     paths = sorted(baselines.keys() | currents.keys())
     entries = [Entry(path, baselines.get(path), currents.get(path)) for path in paths]
     digits = len(str(len(entries)))
@@ -41,175 +50,174 @@ def find_pairs(files, baseline_dir, current_dir, skip):
     return entries
 
 
-def processors():
-    return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
-
-
-def group_size(threads):
-    """Pairs read ahead at a time: enough to keep every processor busy."""
-    return max(8, 4 * threads)
-
-
-def thumbnail_or_none(make):
+def thumbnail_or_none(make: Callable[[], bytes]) -> bytes | None:
     """The WebP bytes that make() returns, or None where WebP cannot hold the
-    thumbnail (more than 16383 rows: a very long page). A PNG that does not
-    decode still raises."""
+    thumbnail (more than 16383 rows: a very long page)."""
     try:
         return make()
-    except ValueError as error:
-        if str(error).startswith("failed to decode PNG"):
-            raise
+    except quorvane.EncodeError:
         return None
 
 
-def images_of(comparison, drawing, thumbnail, alignment=None):
+def images_of(
+    comparison: quorvane.Comparison,
+    drawing: dict[str, Any],
+    thumbnail: dict[str, Any],
+    alignment: quorvane.RowAlignment | None = None,
+) -> tuple[bytes, bytes | None]:
     """(PNG, WebP thumbnail) of the diff image, or of the shift-aware one when
     an alignment is given, drawn once. Where WebP cannot hold the thumbnail it
     is None, and the image is drawn again alone."""
-    aligned = () if alignment is None else (alignment,)
-    both = comparison.diff_image_and_thumbnail if alignment is None else comparison.aligned_diff_image_and_thumbnail
     try:
-        return both(*aligned, **drawing, **thumbnail)
-    except ValueError:
-        alone = comparison.diff_image if alignment is None else comparison.aligned_diff_image
-        return alone(*aligned, **drawing), None
+        if alignment is None:
+            return comparison.diff_image_and_thumbnail(**drawing, **thumbnail)
+        return comparison.aligned_diff_image_and_thumbnail(alignment, **drawing, **thumbnail)
+    except quorvane.EncodeError:
+        if alignment is None:
+            return comparison.diff_image(**drawing), None
+        return comparison.aligned_diff_image(alignment, **drawing), None
 
 
 class PairRun:
     """Compares the entries and writes their images; one instance per report.
     It is sent to the Dask workers as it is: everything it holds pickles."""
 
-    def __init__(self, settings, limits, out_dir, thumbnail_width, thumbnail_effort, files):
+    def __init__(
+        self,
+        settings: Settings,
+        limits: Limits,
+        out_dir: Location,
+        thumbnail_width: int,
+        thumbnail_effort: int | None,
+        files: Files,
+    ) -> None:
         self.settings, self.limits = settings, limits
         self.out_dir, self.thumbnail_width, self.thumbnail_effort = out_dir, thumbnail_width, thumbnail_effort
         self.files = files
 
-    def target(self, entry, name):
-        """(path relative to the page, file) of one image of the entry."""
-        relative = f"{entry.folder}/{name}"
-        return relative, self.out_dir / relative
+    def save(self, entry: Entry, name: str, data: bytes | None, images: dict[str, str], key: str) -> None:
+        """Writes one image of the entry from bytes in memory, under `key` of
+        its images; a thumbnail that could not be made (None) is left out."""
+        if data is not None:
+            relative = f"{entry.folder}/{name}"
+            self.files.write_output(self.out_dir, relative, data)
+            images[key] = relative
 
-    def save(self, entry, name, data):
-        """Writes one image of the entry; returns its path relative to the
-        page, or None for a thumbnail that could not be made."""
-        if data is None:
-            return None
-        relative, target = self.target(entry, name)
-        self.files.write(target, data)
-        return relative
-
-    def copy(self, entry, name, source):
-        relative, target = self.target(entry, name)
-        self.files.copy(source, target)
-        return relative
-
-    def thumbnail(self, make):
+    def thumbnail(self, make: Callable[..., bytes]) -> bytes | None:
         """make(width=..., effort=...) with the report's thumbnail options, or
         None where WebP cannot hold the thumbnail."""
         return thumbnail_or_none(lambda: make(width=self.thumbnail_width, effort=self.thumbnail_effort))
 
-    def thumbnail_options(self):
+    def thumbnail_options(self) -> dict[str, Any]:
         """The same options, as the methods that make an image and its thumbnail take them."""
         return {"thumbnail_width": self.thumbnail_width, "effort": self.thumbnail_effort}
 
-    def settings_for(self, entry):
-        """The settings of the report with the entry's own regions added."""
-        return dataclasses.replace(self.settings, ignore=regions.combined(self.settings.ignore, entry.ignore))
-
-    def pair_record(self, entry, pngs):
+    def pair_record(self, entry: Entry, pngs: tuple[bytes, bytes]) -> PairRecord:
         """The record of a pair: both files decoded once into a Comparison,
-        whose figures, images and thumbnails all come from those pixels."""
+        whose figures, images and thumbnails all come from those pixels and
+        the bytes read. An unchanged pair writes no image."""
+        assert entry.baseline is not None and entry.current is not None
         baseline_png, current_png = pngs
-        settings = self.settings_for(entry)
+        settings = self.settings.with_regions(entry.ignore)
         try:
             comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
         except ValueError as error:
-            return error_record(entry, failing_file(entry.baseline, baseline_png, entry.current), str(error))
-        figures, alignment = analysis.compared_figures(comparison, settings)
-        images = {
-            "current": self.copy(entry, "current.png", entry.current),
-            "current_thumbnail": self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail)),
-        }
-        if figures["changed_pixels"]:
-            images.update(self.change_images(entry, figures, comparison, alignment, settings))
-        return record(entry, figures, images, analysis.judge(figures, self.limits))
+            culprit = entry.current if failed_side(error) == "current" else entry.baseline
+            return records.error_record(entry.path, str(culprit), str(error))
+        result = analysis.analyse(comparison, settings, self.limits)
+        images: dict[str, str] = {}
+        if result.figures.status != "unchanged":
+            self.change_images(entry, pngs, comparison, result, settings, images)
+        record = records.compared_record(entry.path, str(entry.baseline), str(entry.current), result, images)
+        return dataclasses.replace(record, sha256=(manifest.sha256(baseline_png), manifest.sha256(current_png)))
 
-    def change_images(self, entry, figures, comparison, alignment, settings):
+    def change_images(
+        self,
+        entry: Entry,
+        pngs: tuple[bytes, bytes],
+        comparison: quorvane.Comparison,
+        result: analysis.Analysis,
+        settings: Settings,
+        images: dict[str, str],
+    ) -> None:
+        baseline_png, current_png = pngs
+        self.save(entry, "baseline.png", baseline_png, images, "baseline")
+        self.save(entry, "current.png", current_png, images, "current")
         # The baseline at its own size, without the padding of a size mismatch.
         baseline_thumbnail = self.thumbnail(lambda **options: comparison.baseline_thumbnail(own_size=True, **options))
-        diff, diff_thumbnail = images_of(comparison, settings.drawing_options(), self.thumbnail_options())
-        images = {
-            "baseline": self.copy(entry, "baseline.png", entry.baseline),
-            "baseline_thumbnail": self.save(entry, "baseline.webp", baseline_thumbnail),
-            "diff": self.save(entry, "diff.png", diff),
-            "diff_thumbnail": self.save(entry, "diff.webp", diff_thumbnail),
-        }
-        if figures["alignment"] is not None and figures["alignment"]["bands"]:
-            aligned, aligned_thumbnail = images_of(
-                comparison, settings.drawing_options(), self.thumbnail_options(), alignment
-            )
-            images["aligned_diff"] = self.save(entry, "aligned_diff.png", aligned)
-            images["aligned_diff_thumbnail"] = self.save(entry, "aligned_diff.webp", aligned_thumbnail)
-        return images
+        self.save(entry, "baseline.webp", baseline_thumbnail, images, "baseline_thumbnail")
+        self.save(entry, "current.webp", self.thumbnail(comparison.current_thumbnail), images, "current_thumbnail")
+        drawing = settings.drawing_options()
+        diff, diff_thumbnail = images_of(comparison, drawing, self.thumbnail_options())
+        self.save(entry, "diff.png", diff, images, "diff")
+        self.save(entry, "diff.webp", diff_thumbnail, images, "diff_thumbnail")
+        aligned = result.figures.alignment
+        if result.alignment is not None and aligned is not None and aligned.row_bands:
+            shifted, shifted_thumbnail = images_of(comparison, drawing, self.thumbnail_options(), result.alignment)
+            self.save(entry, "aligned_diff.png", shifted, images, "aligned_diff")
+            self.save(entry, "aligned_diff.webp", shifted_thumbnail, images, "aligned_diff_thumbnail")
 
-    def single_record(self, entry):
+    def single_record(self, entry: Entry) -> PairRecord:
         """A file with no counterpart: new in the current directory, or missing from it."""
-        side, source = ("current", entry.current) if entry.baseline is None else ("baseline", entry.baseline)
+        new = entry.baseline is None
+        source = entry.current if new else entry.baseline
+        assert source is not None
+        side = "current" if new else "baseline"
         try:
             png = self.files.read(source)
             thumbnail = self.thumbnail(lambda **options: quorvane.thumbnail(png, **options))
         except CliError as error:
-            return error_record(entry, None, str(error))
+            return records.error_record(entry.path, None, str(error))
         except ValueError as error:
-            return error_record(entry, source, str(error))
-        width, height = analysis.png_size(png)
-        images = {
-            side: self.copy(entry, f"{side}.png", source),
-            f"{side}_thumbnail": self.save(entry, f"{side}.webp", thumbnail),
-        }
-        status = "new" if side == "current" else "missing"
-        failure = "no baseline image" if status == "new" else "no current image"
-        figures = {side: {"width": width, "height": height}, "status": status}
-        return record(entry, figures, images, [failure])
+            return records.error_record(entry.path, str(source), str(error))
+        images: dict[str, str] = {}
+        self.save(entry, f"{side}.png", png, images, side)
+        self.save(entry, f"{side}.webp", thumbnail, images, f"{side}_thumbnail")
+        record = records.single_record(entry.path, str(source), new, analysis.png_size(png), images)
+        digest = manifest.sha256(png)
+        return dataclasses.replace(record, sha256=(None, digest) if new else (digest, None))
 
-    def records(self, entries, done=lambda: None):
+    def records(self, entries: list[Entry], done: Callable[[], None] = lambda: None) -> list[PairRecord]:
         """Records of the entries, in their order: of all of them in a local
         run, of one chunk on a Dask worker. One group's files are read while
         the worker threads compare the previous group's pairs; each call
         releases the interpreter lock, so the threads keep every processor
         busy. done() is called as each record is made."""
         workers = processors()
-        compared, futures = [], {}
+        compared: list[Entry] = []
+        futures: dict[str, concurrent.futures.Future[PairRecord]] = {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
 
-            def submit(entry, function, *arguments):
+            def submit(entry: Entry, function: Callable[..., PairRecord], *arguments: Any) -> None:
                 future = pool.submit(function, *arguments)
                 future.add_done_callback(lambda _: done())
                 futures[entry.path] = future
-                return future
 
             for entry in entries:
                 if entry.baseline is None or entry.current is None:
                     submit(entry, self.single_record, entry)
                 else:
                     compared.append(entry)
-            previous = []
+            previous: list[concurrent.futures.Future[PairRecord]] = []
             size = group_size(workers)
             for start in range(0, len(compared), size):
-                group, readable = compared[start : start + size], []
+                group = compared[start : start + size]
                 for entry in group:
+                    assert entry.baseline is not None and entry.current is not None
                     try:
-                        readable.append((entry, (self.files.read(entry.baseline), self.files.read(entry.current))))
+                        pngs = (self.files.read(entry.baseline), self.files.read(entry.current))
                     except CliError as error:
-                        submit(entry, error_record, entry, None, str(error))
-                submitted = [submit(entry, self.pair_record, entry, pngs) for entry, pngs in readable]
+                        submit(entry, records.error_record, entry.path, None, str(error))
+                    else:
+                        submit(entry, self.pair_record, entry, pngs)
+                submitted = [futures[entry.path] for entry in group]
                 # At most two groups in flight: memory stays bounded.
                 concurrent.futures.wait(previous)
                 previous = submitted
         return [futures[entry.path].result() for entry in entries]
 
 
-def apply_ignore_file(path, entries):
+def apply_ignore_file(path: str, entries: list[Entry]) -> None:
     """Gives each entry the rectangles of the file's keys that match its
     path; a key that matches none is likely a typo, and said so."""
     table = regions.read_ignore_file(path)
@@ -217,80 +225,30 @@ def apply_ignore_file(path, entries):
         entry.ignore = regions.regions_for(entry.path, table)
     for key in table:
         if not any(regions.matches(key, entry.path) for entry in entries):
-            print(f"quorvane: {path}: {json.dumps(key)} matches no file", file=sys.stderr)
+            print(f"quorvane: {shown(path)}: {json.dumps(key)} matches no file", file=sys.stderr)
 
 
-def record(entry, figures, images, failures):
-    """A pair's record in report.json: the same keys for every status."""
-    result = {
-        "path": entry.path,
-        "status": figures["status"],
-        "passed": not failures,
-        "failures": failures,
-        "error": None,
-        "baseline": None,
-        "current": None,
-        "width": None,
-        "height": None,
-        "size_mismatch": None,
-        "changed_pixels": None,
-        "changed_ratio": None,
-        "ssim": None,
-        "ignore": None,
-        "ignored_pixels": None,
-        "clusters": None,
-        "alignment": None,
-    }
-    result.update(figures)
-    for side, file in (("baseline", entry.baseline), ("current", entry.current)):
-        if result[side] is not None:
-            result[side]["path"] = str(file)
-    names = ("baseline", "current", "diff", "aligned_diff")
-    result["images"] = {key: images.get(key) for name in names for key in (name, f"{name}_thumbnail")}
-    return result
-
-
-def error_record(entry, culprit, message):
-    """A pair whose file cannot be read or decoded, or that was not compared."""
-    text = f"{culprit}: {message}" if culprit is not None else message
-    result = record(entry, {"status": "error"}, {}, [text])
-    result["error"] = text
-    return result
-
-
-def summary_of(records):
-    counts = {status: 0 for status in analysis.STATUSES}
-    for pair in records:
-        counts[pair["status"]] += 1
-    return {"pairs": len(records), **counts, "failed": sum(not pair["passed"] for pair in records)}
-
-
-def summary_line(summary):
-    pairs = f"{summary['pairs']} pair{'' if summary['pairs'] == 1 else 's'}"
-    parts = [
-        f"{pairs}: {summary['unchanged']} unchanged",
-        f"{summary['changed']} changed",
-        f"{summary['shifted']} shifted only",
-        f"{summary['new']} new",
-        f"{summary['missing']} missing",
-    ]
-    if summary["error"]:
-        parts.append(f"{summary['error']} unreadable")
-    return ", ".join(parts) + f"; {summary['failed']} beyond limits"
-
-
-def report_data(baseline_dir, current_dir, settings, limits, records, ignore_file=None):
-    """What report.json holds and the page is rendered from."""
+def report_data(
+    baseline_dir: object,
+    current_dir: object,
+    settings: Settings,
+    limits: Limits,
+    pairs: list[dict[str, Any]],
+    ignore_file: str | None = None,
+    ssim_is_a_limit: bool = True,
+) -> dict[str, Any]:
+    """What report.json holds and the page is rendered from, of the pairs'
+    records in their JSON form. The folders are named as they were given."""
     return {
         "quorvane": quorvane.__version__,
         "generated": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
         "baseline_dir": str(baseline_dir),
         "current_dir": str(current_dir),
-        "settings": analysis.as_dict(settings),
+        "settings": as_dict(settings),
         "ignore_file": ignore_file,
-        "limits": analysis.as_dict(limits.in_force()),
-        "summary": summary_of(records),
-        "pairs": records,
+        "limits": as_dict(limits.in_force(ssim_is_a_limit)),
+        "summary": records.summary_of(pairs),
+        "pairs": pairs,
     }
 
 
@@ -299,30 +257,29 @@ def report_data(baseline_dir, current_dir, settings, limits, records, ignore_fil
 THUMBNAIL_EFFORT = 1
 THUMBNAIL_WIDTH = 240
 
-# Written last, each whole or not at all; an earlier run's are removed first.
-REPORT_FILES = ("report.json", "index.html")
-
 
 def run(
-    baseline,
-    current,
-    out,
-    client=None,
+    baseline: str | pathlib.Path | Url,
+    current: str | pathlib.Path | Url,
+    out: str | pathlib.Path | Url,
+    client: Any = None,
     *,
-    settings=analysis.Settings(),
-    limits=analysis.Limits(),
-    thumbnail_width=THUMBNAIL_WIDTH,
-    thumbnail_effort=THUMBNAIL_EFFORT,
-    ignore_file=None,
-    progress=False,
-    chunk_size=None,
-):
+    settings: Settings = Settings(),
+    limits: Limits = Limits(),
+    thumbnail_width: int = THUMBNAIL_WIDTH,
+    thumbnail_effort: int | None = THUMBNAIL_EFFORT,
+    ignore_file: str | None = None,
+    progress: bool = False,
+    chunk_size: int | None = None,
+) -> dict[str, Any]:
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
     report.json and the images) and returns it: what report.json holds.
 
     Each directory is a local path or an fsspec URL (s3://bucket/run-42/,
     memory://..., which need fsspec: pip install 'quorvane[dask]').
+    The output directory must be absent, empty or an earlier report, and
+    apart from the inputs; the earlier report's files are removed first.
     With client=None the pairs are compared in this process on every
     processor. With a distributed.Client they are compared in chunks of
     chunk_size entries (by default two groups for the largest worker
@@ -331,7 +288,7 @@ def run(
     local paths (a relative one is taken from this process's working
     directory) or the URLs. The client is left open.
 
-    settings and limits are analysis.Settings and analysis.Limits; progress
+    settings and limits are settings.Settings and settings.Limits; progress
     shows the count of compared pairs on stderr. A pair that cannot be read
     or decoded, or whose chunk Dask gave up on, has status "error" and its
     message in "error". Raises CliError (one line naming the file) for a
@@ -341,34 +298,57 @@ def run(
     baseline_dir, current_dir, out_dir = location(baseline), location(current), location(out)
     files.check_directory(baseline_dir)
     files.check_directory(current_dir)
-    entries = find_pairs(files, baseline_dir, current_dir, skip=(out_dir, out_dir / "images"))
+    output = files.output_folder(out_dir, (baseline_dir, current_dir))
+    entries = find_pairs(files, baseline_dir, current_dir)
     if not entries:
         raise CliError(f"{baseline_dir}, {current_dir}", "no PNG files found")
     if ignore_file is not None:
         apply_ignore_file(ignore_file, entries)
-    files.make_directory(out_dir)
-    for name in REPORT_FILES:
-        files.remove(out_dir / name)
+    output.start()
 
     counter = Progress("comparing", len(entries), enabled=progress)
     pair_run = PairRun(settings, limits, out_dir, thumbnail_width, thumbnail_effort, files)
     if client is None:
-        records = pair_run.records(entries, counter.advance)
+        pairs = pair_run.records(entries, counter.advance)
     else:
         from quorvane_cli import cluster
 
-        records = cluster.records(
+        pairs = cluster.records(
             client, pair_run, entries, counter, chunk_size or cluster.chunk_size(client, len(entries))
         )
     counter.finish()
 
-    report = report_data(baseline_dir, current_dir, settings, limits, records, ignore_file)
-    files.keep(out_dir / "report.json", json.dumps(report, indent=1).encode())
-    files.keep(out_dir / "index.html", page.render(report).encode())
+    report = report_data(baseline, current, settings, limits, [pair.as_json() for pair in pairs], ignore_file)
+    output.write("report.json", json.dumps(report, indent=1).encode(), durable=True)
+    results = results_manifest(report, baseline_dir, files)
+    output.write(manifest.NAME, manifest.dumps(results), durable=True)
+    output.write("index.html", page.render(results).encode("utf-8", "backslashreplace"), durable=True)
+    output.finish(image for pair in pairs for image in pair.images.values())
     return report
 
 
-def run_report(args, settings, limits):
+def results_manifest(report: dict[str, Any], baseline_dir: Location, files: Files) -> manifest.Manifest:
+    """The results manifest of a report: each pair named by its relative
+    path, which is also its baseline's path below the baseline directory."""
+    root = str(baseline_dir) if isinstance(baseline_dir, Url) else str(files.local(baseline_dir).resolve())
+    limits = report["limits"]
+    return manifest.build(
+        [
+            manifest.from_record(pair, name=pair["path"], baseline=pair["path"], limits=limits)
+            for pair in report["pairs"]
+        ],
+        made_by="report",
+        root=root,
+        baseline_dir=report["baseline_dir"],
+        current_dir=report["current_dir"],
+        threshold=report["settings"]["threshold"],
+        include_aa=report["settings"]["include_aa"],
+        quorvane=report["quorvane"],
+        generated=report["generated"],
+    )
+
+
+def run_report(args: argparse.Namespace, settings: Settings, limits: Limits) -> int:
     client = None
     if args.scheduler is not None:
         from quorvane_cli import cluster
@@ -392,10 +372,10 @@ def run_report(args, settings, limits):
             client.close()
     for pair in report["pairs"]:
         if pair["error"] is not None:
-            print(f"quorvane: {pair['error']}", file=sys.stderr)
+            print(f"quorvane: {shown(pair['error'])}", file=sys.stderr)
     summary = report["summary"]
-    print(summary_line(summary))
-    print(f"report: {location(args.output) / 'index.html'}")
+    print(records.summary_line(summary))
+    print(f"report: {shown(location(args.output) / 'index.html')}")
     if summary["error"]:
         return TROUBLE
     return BEYOND if summary["failed"] else WITHIN

@@ -17,8 +17,11 @@ class AssertScreenshot:
         max_diff_pixels=None,
         max_diff_pixel_ratio=None,
         min_ssim=None,
+        max_cluster_pixels=None,
         threshold=None,
         allow_shifts=None,
+        row_threshold=None,
+        max_edit_ratio=None,
         ignore=(),
         mask=(),
         full_page=True,
@@ -33,8 +36,11 @@ class AssertScreenshot:
             max_diff_pixels=max_diff_pixels,
             max_diff_pixel_ratio=max_diff_pixel_ratio,
             min_ssim=min_ssim,
+            max_cluster_pixels=max_cluster_pixels,
             threshold=threshold,
             allow_shifts=allow_shifts,
+            row_threshold=row_threshold,
+            max_edit_ratio=max_edit_ratio,
         )
         settings, limits = options.settings_and_limits({**self.run.defaults, **given})
         screenshot = self.screenshot(name)

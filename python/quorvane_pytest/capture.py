@@ -9,7 +9,6 @@ import pathlib
 import time
 
 import quorvane
-from quorvane_cli import files, regions
 from quorvane_pytest import browsers
 
 
@@ -17,6 +16,7 @@ from quorvane_pytest import browsers
 class Shot:
     png: bytes
     regions: tuple  # ignore regions (x, y, width, height) in the screenshot's pixels
+    source: str = "the screenshot"  # what the PNG bytes came from, as an error names it
 
 
 class NotSettled(Exception):
@@ -27,7 +27,7 @@ def actual_shot(target, ignore, mask, full_page, timeout):
     __tracebackhide__ = True  # the error is the caller's
     ignore = tuple(tuple(region) for region in ignore)
     mask = tuple(mask)
-    regions.check_with_module(ignore)
+    quorvane.check_regions(ignore)
     if not (isinstance(timeout, (int, float)) and math.isfinite(timeout) and timeout > 0):
         raise ValueError(f"assert_screenshot: timeout must be a positive number of seconds, not {timeout!r}")
     if isinstance(target, (bytes, bytearray, memoryview, str, os.PathLike)):
@@ -36,7 +36,8 @@ def actual_shot(target, ignore, mask, full_page, timeout):
                 "assert_screenshot: mask takes elements of a Playwright or Selenium target; "
                 "leave regions of PNG bytes or a file out with ignore=((x, y, width, height), ...)"
             )
-        return Shot(png_of(target), ignore)
+        png, source = png_of(target)
+        return Shot(png, ignore, source)
     browser = browsers.target_of(target, full_page)
     if browser is None:
         raise TypeError(
@@ -54,15 +55,12 @@ def actual_shot(target, ignore, mask, full_page, timeout):
 
 
 def png_of(target):
+    """The PNG bytes of a target given as bytes or a file, and what to call
+    them in an error; the comparison decodes them."""
     __tracebackhide__ = True  # the error is the caller's
     if isinstance(target, (str, os.PathLike)):
-        png, source = pathlib.Path(target).read_bytes(), os.fspath(target)
-    else:
-        png, source = bytes(target), "the target's bytes"
-    error = files.decode_error(png)
-    if error is not None:
-        raise ValueError(f"assert_screenshot: {source}: {error}")
-    return png
+        return pathlib.Path(target).read_bytes(), os.fspath(target)
+    return bytes(target), "the target's bytes"
 
 
 def pixel_regions(boxes, origin, scale):

@@ -1,95 +1,131 @@
-"""The limits and the threshold of one call: the call's own values, else
-the ini options', else the defaults, each checked as the `quorvane`
-command checks the option of the same meaning."""
+"""The limits and the comparison's settings of one call: the call's own
+values, else the ini options', else the defaults, each checked by the same
+check as the `quorvane` command's option of the same meaning."""
 
-import argparse
+from __future__ import annotations
+
 import dataclasses
-import numbers
+from collections.abc import Callable
+from typing import Any
 
-from quorvane_cli import analysis, cli
+import pytest
 
-# A keyword of assert_screenshot -> (its ini option, the command's check of
-# the text, the field of Settings or Limits it sets, the ini option's help).
+from quorvane_cli import settings
+from quorvane_cli.settings import Check, Limits, Settings
+
+
+@dataclasses.dataclass(frozen=True)
+class Keyword:
+    """A keyword of assert_screenshot with its ini option, its check, the
+    field of Settings or Limits it sets, and the ini option's help."""
+
+    ini: str
+    check: Check[Any]
+    field: str
+    help: str
+
+
 NUMBERS = {
-    "max_diff_pixels": (
+    "max_diff_pixels": Keyword(
         "screenshot_max_diff_pixels",
-        cli.count,
+        settings.COUNT,
         "max_changed_pixels",
-        "most changed pixels allowed (default 0 when no ratio is given either)",
+        "most changed pixels allowed (default 0 when no ratio or cluster limit is given either)",
     ),
-    "max_diff_pixel_ratio": (
+    "max_diff_pixel_ratio": Keyword(
         "screenshot_max_diff_pixel_ratio",
-        cli.ratio_limit,
+        settings.RATIO_LIMIT,
         "max_changed_ratio",
         "largest fraction of changed pixels allowed, as 0.001 or 0.1%",
     ),
-    "min_ssim": ("screenshot_min_ssim", cli.finite, "min_ssim", "lowest SSIM allowed"),
-    "threshold": (
+    "max_cluster_pixels": Keyword(
+        "screenshot_max_cluster_pixels",
+        settings.COUNT,
+        "max_cluster_pixels",
+        "most changed pixels allowed in one cluster of change, whatever the total",
+    ),
+    "min_ssim": Keyword("screenshot_min_ssim", settings.FINITE, "min_ssim", "lowest SSIM allowed"),
+    "threshold": Keyword(
         "screenshot_threshold",
-        cli.unit_interval,
+        settings.UNIT_INTERVAL,
         "threshold",
         "colour distance from which a pixel counts as changed, 0.0 to 1.0 (default 0.1)",
     ),
+    "row_threshold": Keyword(
+        "screenshot_row_threshold",
+        settings.ROW_THRESHOLD,
+        "row_threshold",
+        "colour distance within which two rows still match when shifts are allowed, 0.0 to 1.0, or 'exact' "
+        "(default: the threshold)",
+    ),
+    "max_edit_ratio": Keyword(
+        "screenshot_max_edit_ratio",
+        settings.UNIT_INTERVAL,
+        "max_edit_ratio",
+        "most rows inserted or deleted when aligning rows, as a fraction of all rows (default 0.25)",
+    ),
 }
 ALLOW_SHIFTS = "screenshot_allow_shifts"
+SETTINGS_FIELDS = {field.name for field in dataclasses.fields(Settings)}
 
 
-def add_ini_options(parser):
-    for ini, _, _, help in NUMBERS.values():
-        parser.addini(ini, help, default="")
+def add_ini_options(parser: pytest.Parser) -> None:
+    for keyword in NUMBERS.values():
+        parser.addini(keyword.ini, keyword.help, default="")
     parser.addini(
-        ALLOW_SHIFTS, "judge screenshots whose rows align by what changed in place only", type="bool", default=False
+        ALLOW_SHIFTS,
+        "judge screenshots whose rows align by their shift-aware figures: content that only moved passes",
+        type="bool",
+        default=False,
     )
 
 
-def checked(label, text, check):
+def checked(label: str, read: Callable[[], Any]) -> Any:
     __tracebackhide__ = True  # the error is the caller's
     try:
-        return check(text)
-    except argparse.ArgumentTypeError as error:
+        return read()
+    except ValueError as error:
         raise ValueError(f"{label} {error}") from None
 
 
-def ini_values(getini):
+def ini_values(getini: Callable[[str], Any]) -> dict[str, Any]:
     """The values the ini options set, by keyword of the call; a value the
     command would refuse is a ValueError naming the option."""
     values = {
-        keyword: checked(ini, getini(ini).strip(), check)
-        for keyword, (ini, check, _, _) in NUMBERS.items()
-        if getini(ini).strip()
+        keyword: checked(option.ini, lambda text=text, option=option: option.check.parse(text))
+        for keyword, option in NUMBERS.items()
+        if (text := str(getini(option.ini)).strip())
     }
-    values["allow_shifts"] = getini(ALLOW_SHIFTS)
+    values["allow_shifts"] = bool(getini(ALLOW_SHIFTS))
     return values
 
 
-def call_values(**given):
-    """The values given in a call (None: not given), checked as the ini
-    options' text is."""
+def call_value(keyword: str, value: object) -> Any:
+    """A keyword's value given in a call, checked as the ini option's text is."""
     __tracebackhide__ = True  # the error is the caller's
-    values = {}
-    for keyword, value in given.items():
-        if value is None:
-            continue
-        if keyword == "allow_shifts":
-            if not isinstance(value, bool):
-                raise TypeError(f"assert_screenshot: allow_shifts must be True or False, not {value!r}")
-        elif isinstance(value, bool) or not isinstance(value, numbers.Real):
-            raise TypeError(f"assert_screenshot: {keyword} must be a number, not {type(value).__name__}")
-        else:
-            # The command's check reads text; repr gives back the very number.
-            text = repr(int(value)) if isinstance(value, numbers.Integral) else repr(float(value))
-            value = checked(f"assert_screenshot: {keyword}", text, NUMBERS[keyword][1])
-        values[keyword] = value
-    return values
+    label = f"assert_screenshot: {keyword}"
+    if keyword == "allow_shifts":
+        if not isinstance(value, bool):
+            raise TypeError(f"{label} must be True or False, not {value!r}")
+        return value
+    check = NUMBERS[keyword].check
+    if isinstance(value, str) and check is settings.ROW_THRESHOLD:
+        return checked(label, lambda: check.parse(value))
+    try:
+        return checked(label, lambda: check.value(value))
+    except TypeError as error:
+        raise TypeError(f"{label} {error}") from None
 
 
-def settings_and_limits(values):
-    """The Settings and Limits of the values by keyword; with no pixel or
-    ratio limit among them, any changed pixel fails."""
-    fields = {NUMBERS[keyword][2] if keyword in NUMBERS else keyword: value for keyword, value in values.items()}
-    threshold = fields.pop("threshold", None)
-    settings = analysis.Settings() if threshold is None else analysis.Settings(threshold=threshold)
-    limits = analysis.Limits(**fields)
-    if limits.max_changed_pixels is None and limits.max_changed_ratio is None:
-        limits = dataclasses.replace(limits, max_changed_pixels=0)
-    return settings, limits
+def call_values(**given: object) -> dict[str, Any]:
+    """The values given in a call (None: not given), checked."""
+    __tracebackhide__ = True  # the error is the caller's
+    return {keyword: call_value(keyword, value) for keyword, value in given.items() if value is not None}
+
+
+def settings_and_limits(values: dict[str, Any]) -> tuple[Settings, Limits]:
+    """The Settings and Limits of the values by keyword."""
+    fields = {NUMBERS[keyword].field if keyword in NUMBERS else keyword: value for keyword, value in values.items()}
+    compared = Settings(**{name: value for name, value in fields.items() if name in SETTINGS_FIELDS})
+    limits = Limits(**{name: value for name, value in fields.items() if name not in SETTINGS_FIELDS})
+    return compared, limits

@@ -92,7 +92,8 @@ def pytest_terminal_summary(terminalreporter, config):
 @pytest.fixture
 def assert_screenshot(request):
     """assert_screenshot(target, name=None, *, max_diff_pixels=None,
-    max_diff_pixel_ratio=None, min_ssim=None, threshold=None,
-    allow_shifts=None, ignore=(), mask=(), full_page=True, timeout=5.0):
+    max_diff_pixel_ratio=None, min_ssim=None, max_cluster_pixels=None,
+    threshold=None, allow_shifts=None, row_threshold=None,
+    max_edit_ratio=None, ignore=(), mask=(), full_page=True, timeout=5.0):
     compares a screenshot with its baseline (see the README)."""
     return assertion.AssertScreenshot(request.config.stash[RUN], naming.test_of(request.node))

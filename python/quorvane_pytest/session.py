@@ -4,10 +4,13 @@ pytest-xdist workers too), and at the end the report page over the
 failures and the terminal's account of it all."""
 
 import dataclasses
+import os
 import pathlib
+import shlex
 import shutil
 
-from quorvane_cli import files, page, report
+from quorvane_cli import manifest, page, report
+from quorvane_cli.safe_files import write_whole
 from quorvane_pytest import options
 from quorvane_pytest.naming import shown
 
@@ -63,17 +66,48 @@ class Run:
         self.written.extend(handed["written"])
 
     def write_page(self):
-        """The report page over every failed screenshot; its path, or None
-        when none failed."""
+        """The results manifest and the report page over every failed
+        screenshot, once the workers have handed theirs in; the page's path,
+        or None when none failed."""
         if not self.failed:
             return None
         settings, limits = options.settings_and_limits(self.defaults)
         records = sorted(self.failed, key=lambda record: record["path"])
-        data = report.report_data(self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records)
+        data = report.report_data(
+            self.screenshot_dir or self.rootdir, self.output_dir, settings, limits, records, ssim_is_a_limit=False
+        )
+        results = self.results_manifest(data)
         self.make_output()
+        manifest.write(self.output_dir, results)
         target = self.output_dir / "index.html"
-        files.write_atomically(target, page.render(data).encode())
+        write_whole(target, page.render(results).encode("utf-8", "backslashreplace"))
         return target
+
+    def results_manifest(self, data):
+        """Each failed screenshot named by its baseline's path from the
+        rootdir (or from the folder above every baseline, where one lies
+        outside it), which travels with a checkout to another machine."""
+        baselines = [pathlib.Path(record["baseline_file"]) for record in data["pairs"]]
+        root = pathlib.Path(os.path.commonpath([self.rootdir, *baselines]))
+        pairs, names = [], set()
+        for record, baseline in zip(data["pairs"], baselines):
+            relative = name = baseline.relative_to(root).as_posix()
+            while name in names:  # two tests sharing one baseline: the later ones told apart
+                name = f"{relative}#{len(names)}"
+            names.add(name)
+            limits = record.get("limits") or data["limits"]
+            pairs.append(manifest.from_record(record, name=name, baseline=relative, limits=limits))
+        return manifest.build(
+            pairs,
+            made_by="pytest",
+            root=str(root),
+            baseline_dir=shown(self.screenshot_dir or root, self.rootdir),
+            current_dir=shown(self.output_dir, self.rootdir),
+            threshold=data["settings"]["threshold"],
+            include_aa=data["settings"]["include_aa"],
+            quorvane=data["quorvane"],
+            generated=data["generated"],
+        )
 
     def summary_lines(self, page_path):
         lines = []
@@ -85,4 +119,7 @@ class Run:
                 f"{len(self.failed)} screenshot{'' if len(self.failed) == 1 else 's'} failed; "
                 f"report: {shown(page_path, self.invocation_dir)}"
             )
+            folder = shlex.quote(shown(self.output_dir, self.invocation_dir))
+            lines.append(f"review and accept them in a browser: quorvane review {folder}")
+            lines.append(f"or accept every one: quorvane approve {folder} --all")
         return lines

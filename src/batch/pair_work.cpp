@@ -5,11 +5,9 @@
 
 #include "core/parallel.hpp"
 #include "image_utils/pair.hpp"
-#include "image_utils/png_encode.hpp"
 #include "image_utils/thumbnail.hpp"
-#include "pixel_diff/count.hpp"
-#include "pixel_diff/render.hpp"
-#include "ssim/ssim.hpp"
+#include "operations/analyses.hpp"
+#include "operations/diff_images.hpp"
 
 namespace quorvane {
 
@@ -17,18 +15,16 @@ Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, co
                                  const IgnoreRegions& ignore) {
     auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
-    auto image = render_pair_diff(pair->view(), options);
-    if (!image) return std::move(image).error();
-    auto png = encode_png(image->pixels, image->width, image->height);
-    if (!png) return std::move(png).error();
-    return DiffPairResult{png.take(), image->count, pair->width, pair->height};
+    auto diff = diff_png(*pair, options);
+    if (!diff) return std::move(diff).error();
+    return DiffPairResult{std::move(diff->png), diff->count, pair->width, pair->height};
 }
 
 Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
                                    const IgnoreRegions& ignore) {
     auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
-    auto count = count_changed_pixels(pair->baseline, pair->current, pair->width, pair->height, options, std::nullopt);
+    auto count = pair_diff_count(*pair, options, std::nullopt);
     if (!count) return std::move(count).error();
     return CountPairResult{*count, pair->width, pair->height};
 }
@@ -36,33 +32,18 @@ Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, 
 Result<double> ssim_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore) {
     auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
-    return ssim_rgba(pair->baseline, pair->current, pair->width, pair->height);
+    return pair_ssim(*pair);
 }
 
 namespace {
 
-// The count side of a comparison: the diff image, its count and its PNG when
-// asked for, else the count alone. The PNG is encoded here, beside the SSIM.
-struct CountSide {
-    std::optional<Result<u64>> count;
-    std::optional<Result<Bytes>> png;
-};
-
-CountSide count_side(const ImagePair& pair, const CompareOptions& options) {
-    CountSide side;
-    if (!options.return_diff) {
-        side.count.emplace(
-            count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options.diff, std::nullopt));
-        return side;
-    }
-    auto image = render_pair_diff(pair.view(), options.diff);
-    if (!image) {
-        side.count.emplace(std::move(image).error());
-        return side;
-    }
-    side.count.emplace(image->count);
-    side.png.emplace(encode_png(image->pixels, image->width, image->height));
-    return side;
+// The count side of a comparison: the diff image's PNG and count when asked
+// for, encoded here beside the SSIM, else the count alone.
+Result<DiffPng> count_side(const ImagePair& pair, const CompareOptions& options) {
+    if (options.return_diff) return diff_png(pair, options.diff);
+    auto count = pair_diff_count(pair, options.diff, std::nullopt);
+    if (!count) return std::move(count).error();
+    return DiffPng{{}, *count};
 }
 
 }  // namespace
@@ -86,17 +67,13 @@ Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_p
 
     auto pair = build_image_pair(std::move(images->baseline), std::move(images->current), options.ignore);
     if (!pair) return std::move(pair).error();
-    CountSide side;
+    std::optional<Result<DiffPng>> side;
     std::optional<Result<double>> ssim;
-    fork_join([&] { side = count_side(*pair, options); },
-              [&] { ssim.emplace(ssim_rgba(pair->baseline, pair->current, pair->width, pair->height)); });
-    if (!*side.count) return std::move(*side.count).error();
+    fork_join([&] { side.emplace(count_side(*pair, options)); }, [&] { ssim.emplace(pair_ssim(*pair)); });
+    if (!*side) return std::move(*side).error();
     if (!*ssim) return std::move(*ssim).error();
-    if (side.png) {
-        if (!*side.png) return std::move(*side.png).error();
-        result.diff_png = side.png->take();
-    }
-    result.count = **side.count;
+    if (options.return_diff) result.diff_png = std::move((*side)->png);
+    result.count = (*side)->count;
     result.ssim = **ssim;
     result.width = pair->width;
     result.height = pair->height;

@@ -53,9 +53,8 @@ Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, 
 Result<double> ssim_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore);
 
 // The thumbnail, of the painted current image, comes between decoding and
-// padding; then the count (or the diff image) and the SSIM run as two
-// parallel tasks. Their errors rank in that order, any diff PNG encoding
-// error last.
+// padding; then the count (or the diff image and its PNG) and the SSIM run
+// as two parallel tasks. Their errors rank in that order.
 Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options);
 
 }  // namespace quorvane

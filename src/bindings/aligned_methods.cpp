@@ -3,8 +3,6 @@
 // aligned_ssim.
 #include <vector>
 
-#include "alignment/aligned_diff.hpp"
-#include "alignment/fingerprint.hpp"
 #include "bindings/alignment_records.hpp"
 #include "bindings/boundary.hpp"
 #include "bindings/callable.hpp"
@@ -14,14 +12,13 @@
 #include "bindings/params.hpp"
 #include "bindings/registry.hpp"
 #include "bindings/thumbnail_params.hpp"
-#include "clusters/aligned_clusters.hpp"
-#include "image_utils/png_encode.hpp"
-#include "ssim/aligned_ssim.hpp"
+#include "operations/analyses.hpp"
+#include "operations/diff_images.hpp"
 
 namespace quorvane::py {
 namespace {
 
-constexpr Param kAlignment = object_param("alignment", &row_alignment_class);
+constexpr Param kAlignment = object_param("alignment", &ModuleState::row_alignment);
 
 // The alignment is borrowed from the call's arguments, which keep it alive,
 // and its record never changes, so it is read in place without the lock.
@@ -34,10 +31,9 @@ PyObject* aligned_clusters(ComparisonObject& self, Args& args) {
     const DiffOptions diff = args.diff_options();
     const ClusterOptions options = cluster_options(args);
     const AlignmentRecord& record = record_of(args);
-    ImagePair& pair = *self.pair;
-    auto list = without_gil(
-        [&] { return aligned_clusters(pair.view(), cached_pair_fingerprint(pair), record, diff, options); });
-    return deliver(std::move(list), [](ClusterList value) { return clusters_to_python(std::move(value)); });
+    auto list = without_gil([&] { return pair_aligned_clusters(*self.pair, record, diff, options); });
+    return deliver(args.state(), std::move(list),
+                   [&](ClusterList value) { return clusters_to_python(args.state(), std::move(value)); });
 }
 
 constexpr Method kAlignedClusters{"aligned_clusters",
@@ -51,24 +47,11 @@ constexpr Method kAlignedClusters{"aligned_clusters",
 constexpr Param kAlignedDiffImageParams[] = {kAlignment, kThreshold, kAlpha,       kIncludeAa,
                                              kDiffColor, kAaColor,   kDiffColorAlt};
 
-Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& record, const DiffOptions& options) {
-    auto image = render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), record, options);
-    if (!image) return std::move(image).error();
-    return encode_png(image->pixels, image->width, image->height);
-}
-
-Result<PngAndThumbnail> aligned_diff_png_and_thumbnail(ImagePair& pair, const AlignmentRecord& record,
-                                                       const DiffOptions& options, const ThumbnailOptions& thumbnail) {
-    auto image = render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), record, options);
-    if (!image) return std::move(image).error();
-    return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
-}
-
 PyObject* aligned_diff_image(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     const AlignmentRecord& record = record_of(args);
     auto png = without_gil([&] { return aligned_diff_png(*self.pair, record, options); });
-    return deliver(std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
+    return deliver(args.state(), std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
 }
 
 constexpr Method kAlignedDiffImage{"aligned_diff_image",
@@ -93,7 +76,7 @@ PyObject* aligned_diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
     const AlignmentRecord& record = record_of(args);
     auto images = without_gil([&] { return aligned_diff_png_and_thumbnail(*self.pair, record, options, thumbnail); });
-    return deliver(std::move(images), png_and_thumbnail_tuple);
+    return deliver(args.state(), std::move(images), png_and_thumbnail_tuple);
 }
 
 constexpr Method kAlignedDiffImageAndThumbnail{
@@ -109,9 +92,8 @@ constexpr Param kAlignedSsimParams[] = {kAlignment};
 
 PyObject* aligned_ssim(ComparisonObject& self, Args& args) {
     const AlignmentRecord& record = record_of(args);
-    ImagePair& pair = *self.pair;
-    auto score = without_gil([&] { return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), record); });
-    return deliver(std::move(score), [](double value) { return to_python(value); });
+    auto score = without_gil([&] { return pair_aligned_ssim(*self.pair, record); });
+    return deliver(args.state(), std::move(score), [](double value) { return to_python(value); });
 }
 
 constexpr Method kAlignedSsim{"aligned_ssim",

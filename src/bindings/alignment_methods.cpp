@@ -1,14 +1,13 @@
 // Comparison.row_alignment: the row alignment of the pair as a RowAlignment.
 #include <vector>
 
-#include "alignment/align_rows.hpp"
-#include "alignment/fingerprint.hpp"
 #include "bindings/alignment_records.hpp"
 #include "bindings/boundary.hpp"
 #include "bindings/callable.hpp"
 #include "bindings/comparison.hpp"
 #include "bindings/params.hpp"
 #include "bindings/registry.hpp"
+#include "operations/analyses.hpp"
 
 namespace quorvane::py {
 namespace {
@@ -16,23 +15,16 @@ namespace {
 constexpr Param kRowAlignmentParams[] = {
     kThreshold,
     kIncludeAa,
-    real_param("max_edit_ratio", 0.25, "0.25"),
-    count_param("max_edit_rows", 2048, "2048"),
+    real_param("max_edit_ratio", AlignmentOptions{}.max_edit_ratio),
+    count_param("max_edit_rows", AlignmentOptions{}.max_edit_rows),
 };
 
 PyObject* row_alignment(ComparisonObject& self, Args& args) {
-    const DiffOptions options = args.diff_options();
-    const double max_edit_ratio = args.real("max_edit_ratio");
-    const u64 max_edit_rows = args.count("max_edit_rows");
-    ImagePair& pair = *self.pair;
-    auto record = without_gil([&] {
-        auto aligned = align_rows(pair.view(), options, max_edit_ratio, max_edit_rows);
-        // The alignment has the pair's fingerprint at hand: keep it for the
-        // shift-aware methods unless one of them already computed it.
-        if (aligned) remember_pair_fingerprint(pair, *aligned);
-        return aligned;
-    });
-    return deliver(std::move(record), [](AlignmentRecord value) { return new_row_alignment(std::move(value)); });
+    const DiffOptions diff = args.diff_options();
+    const AlignmentOptions options{args.real("max_edit_ratio"), args.count("max_edit_rows")};
+    auto record = without_gil([&] { return pair_row_alignment(*self.pair, diff, options); });
+    return deliver(args.state(), std::move(record),
+                   [&](AlignmentRecord value) { return new_row_alignment(args.state(), std::move(value)); });
 }
 
 constexpr Method kRowAlignment{"row_alignment",

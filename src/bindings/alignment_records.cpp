@@ -8,13 +8,7 @@
 #include "bindings/record_type.hpp"
 
 namespace quorvane::py {
-
-PyTypeObject* row_alignment_class = nullptr;
-
 namespace {
-
-PyTypeObject* row_segment_class = nullptr;
-PyTypeObject* shift_band_class = nullptr;
 
 // What a RowAlignment holds: the record, and the Python objects of its
 // segments and bands, made once so that every read hands out the same ones.
@@ -132,27 +126,25 @@ PyRef record_tuple(PyTypeObject* type, std::span<const T> items) {
 
 }  // namespace
 
-PyTypeObject* row_alignment_type() { return row_alignment_class; }
-
 const AlignmentRecord& alignment_record(PyObject* alignment) { return alignment_value(alignment).record; }
 
-PyObject* new_row_alignment(AlignmentRecord record) {
-    PyRef segments = record_tuple<RowSegment>(row_segment_class, record.segments);
+PyObject* new_row_alignment(const ModuleState& state, AlignmentRecord record) {
+    PyRef segments = record_tuple<RowSegment>(state.row_segment, record.segments);
     if (!segments) return nullptr;
-    PyRef bands = record_tuple<ShiftBand>(shift_band_class, record.bands);
+    PyRef bands = record_tuple<ShiftBand>(state.shift_band, record.bands);
     if (!bands) return nullptr;
-    return new_record<RowAlignmentValue>(row_alignment_class,
+    return new_record<RowAlignmentValue>(state.row_alignment,
                                          RowAlignmentValue{std::move(record), std::move(segments), std::move(bands)});
 }
 
-bool register_alignment_records(PyObject* module) {
-    row_alignment_class =
-        create_record_type<RowAlignmentValue>(module, "RowAlignment", alignment_attributes, alignment_repr);
-    if (row_alignment_class == nullptr) return false;
-    row_segment_class = create_record_type<RowSegment>(module, "RowSegment", segment_attributes, segment_repr);
-    if (row_segment_class == nullptr) return false;
-    shift_band_class = create_record_type<ShiftBand>(module, "ShiftBand", band_attributes, band_repr);
-    return shift_band_class != nullptr;
+bool register_alignment_records(PyObject* module, ModuleState& state) {
+    state.row_alignment =
+        create_record_type<RowAlignmentValue>(module, "quorvane.RowAlignment", alignment_attributes, alignment_repr);
+    if (state.row_alignment == nullptr) return false;
+    state.row_segment = create_record_type<RowSegment>(module, "quorvane.RowSegment", segment_attributes, segment_repr);
+    if (state.row_segment == nullptr) return false;
+    state.shift_band = create_record_type<ShiftBand>(module, "quorvane.ShiftBand", band_attributes, band_repr);
+    return state.shift_band != nullptr;
 }
 
 }  // namespace quorvane::py

@@ -84,7 +84,7 @@ PyObject* diff_batch(Args& args) {
     const IgnoreRegions ignore = args.ignore_regions();
     auto results =
         run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_batch(all, options, ignore); });
-    return deliver(std::move(results),
+    return deliver(args.state(), std::move(results),
                    [](std::vector<DiffPairResult> records) { return list_of(records, diff_element); });
 }
 
@@ -103,7 +103,7 @@ PyObject* diff_count_batch(Args& args) {
     const IgnoreRegions ignore = args.ignore_regions();
     auto results = run_batch(
         pairs, [&](std::span<const PngPair> all) { return quorvane::diff_count_batch(all, options, ignore); });
-    return deliver(std::move(results),
+    return deliver(args.state(), std::move(results),
                    [](std::vector<CountPairResult> records) { return list_of(records, count_element); });
 }
 
@@ -116,7 +116,7 @@ PyObject* ssim_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");
     const IgnoreRegions ignore = args.ignore_regions();
     auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::ssim_batch(all, ignore); });
-    return deliver(std::move(results), [](std::vector<double> scores) {
+    return deliver(args.state(), std::move(results), [](std::vector<double> scores) {
         return list_of(scores, [](double score) { return to_python(score); });
     });
 }
@@ -132,7 +132,7 @@ constexpr Param kCompareBatchParams[] = {
     kDiffColor,
     kAaColor,
     kDiffColorAlt,
-    flag_param("return_diff", false),
+    flag_param("return_diff", CompareOptions{}.return_diff),
     optional_count_param("thumbnail_width"),
     optional_count_param("thumbnail_height"),
     kEffort,
@@ -158,7 +158,7 @@ PyObject* compare_batch(Args& args) {
     options.ignore = args.ignore_regions();
     auto results =
         run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::compare_batch(all, options); });
-    return deliver(std::move(results),
+    return deliver(args.state(), std::move(results),
                    [](std::vector<ComparePairResult> records) { return list_of(records, compare_element); });
 }
 
@@ -172,8 +172,8 @@ PyObject* comparison_batch(Args& args) {
     PngPairs pairs = args.take_pairs("pairs");
     const IgnoreRegions ignore = args.ignore_regions();
     auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::decode_batch(all, ignore); });
-    return deliver(std::move(results), [](std::vector<ImagePair> records) {
-        return list_of(records, [](ImagePair& record) { return new_comparison(std::move(record)); });
+    return deliver(args.state(), std::move(results), [&](std::vector<ImagePair> records) {
+        return list_of(records, [&](ImagePair& record) { return new_comparison(args.state(), std::move(record)); });
     });
 }
 
@@ -182,9 +182,7 @@ constexpr Function kComparisonBatch{"batch", "Decode multiple PNG pairs in paral
 
 }  // namespace
 
-void add_batch_methods(std::vector<PyMethodDef>& methods) {
-    methods.push_back(describe<kComparisonBatch>(METH_STATIC));
-}
+void add_batch_methods(std::vector<PyMethodDef>& methods) { methods.push_back(describe<kComparisonBatch>(METH_CLASS)); }
 
 void add_batch_functions(std::vector<PyMethodDef>& functions) {
     functions.push_back(describe<kDiffBatch>());

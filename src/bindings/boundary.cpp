@@ -2,14 +2,92 @@
 
 #include <string>
 
+#include "bindings/py_ref.hpp"
+
 namespace quorvane::py {
 namespace {
-PyObject* panic_type = nullptr;
+
+PyObject* class_of_kind(const ErrorClasses& classes, CompareError::Kind kind) {
+    switch (kind) {
+        case CompareError::Kind::PngEncode:
+        case CompareError::Kind::WebpEncode:
+        case CompareError::Kind::ImageTooLarge:
+            return classes.encode;
+        case CompareError::Kind::NotAligned:
+        case CompareError::Kind::ForeignAlignment:
+            return classes.alignment;
+        case CompareError::Kind::PngDecode:
+        case CompareError::Kind::InvalidBufferLength:
+        case CompareError::Kind::DimensionsOverflow:
+        case CompareError::Kind::Message:
+        case CompareError::Kind::SourceLargerThanTarget:
+        case CompareError::Kind::ResizeFailed:
+            return PyExc_ValueError;
+    }
+    throw Panic("unknown CompareError kind");
 }
 
-PyObject* raise(const CompareError& error) {
-    PyErr_SetString(PyExc_ValueError, error.text().c_str());
-    return nullptr;
+// "baseline" or "current" for an image of a pair, None for a lone image.
+PyRef side_of(InputImage image) {
+    switch (image) {
+        case InputImage::Lone:
+            return PyRef::borrow(Py_None);
+        case InputImage::Baseline:
+            return PyRef::steal(PyUnicode_FromString("baseline"));
+        case InputImage::Current:
+            return PyRef::steal(PyUnicode_FromString("current"));
+    }
+    throw Panic("unknown input image");
+}
+
+// A ValueError subclass, added to the module, whose instances read
+// `attribute` as `fallback` unless it is set on them; a new reference.
+PyObject* new_value_error_class(PyObject* module, const char* name, const char* doc, const char* attribute = nullptr,
+                                PyRef fallback = {}) {
+    PyRef defaults = PyRef::steal(PyDict_New());
+    if (!defaults) return nullptr;
+    if (attribute != nullptr && (!fallback || PyDict_SetItemString(defaults.get(), attribute, fallback.get()) < 0)) {
+        return nullptr;
+    }
+    const std::string qualified = std::string("quorvane.") + name;
+    PyRef type = PyRef::steal(PyErr_NewExceptionWithDoc(qualified.c_str(), doc, PyExc_ValueError, defaults.get()));
+    if (!type || PyModule_AddObjectRef(module, name, type.get()) < 0) return nullptr;
+    return type.release();
+}
+
+}  // namespace
+
+bool create_error_classes(PyObject* module, ErrorClasses& classes) {
+    classes.panic = PyErr_NewExceptionWithDoc(
+        "quorvane.PanicException", "An internal invariant of quorvane was broken.", PyExc_BaseException, nullptr);
+    if (classes.panic == nullptr) return false;
+    classes.decode = new_value_error_class(module, "DecodeError",
+                                           "A PNG image that could not be decoded.\n\n"
+                                           "`side` is \"baseline\" or \"current\" for an image of a pair, None for a\n"
+                                           "lone image.",
+                                           "side", PyRef::borrow(Py_None));
+    if (classes.decode == nullptr) return false;
+    classes.region = new_value_error_class(module, "RegionError",
+                                           "An ignore rectangle or mask colour that is not sound.\n\n"
+                                           "`reason` is the message without its \"argument 'name': \" prefix.",
+                                           "reason", PyRef::steal(PyUnicode_FromString("")));
+    if (classes.region == nullptr) return false;
+    classes.encode = new_value_error_class(
+        module, "EncodeError",
+        "An image that cannot be written as PNG or lossless WebP, such as one too large for WebP.");
+    if (classes.encode == nullptr) return false;
+    classes.alignment = new_value_error_class(module, "AlignmentError",
+                                              "An alignment that failed, or that belongs to another image pair.");
+    return classes.alignment != nullptr;
+}
+
+PyObject* raise(const ErrorClasses& classes, const CompareError& error) {
+    if (auto image = error.undecodable_image()) {
+        PyRef side = side_of(*image);
+        if (!side) return nullptr;
+        return raise_with_attribute(classes.decode, error.text(), "side", side.get());
+    }
+    return raise(class_of_kind(classes, error.kind()), error.text());
 }
 
 PyObject* raise(PyObject* type, std::string_view message) {
@@ -17,14 +95,13 @@ PyObject* raise(PyObject* type, std::string_view message) {
     return nullptr;
 }
 
-PyObject* panic_exception_type() { return panic_type; }
-
-bool create_panic_exception_type() {
-    if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc(
-            "quorvane.PanicException", "An internal invariant of quorvane was broken.", PyExc_BaseException, nullptr);
-    }
-    return panic_type != nullptr;
+PyObject* raise_with_attribute(PyObject* type, std::string_view message, const char* name, PyObject* value) {
+    PyRef text = PyRef::steal(to_python_text(message));
+    if (!text) return nullptr;
+    PyRef error = PyRef::steal(PyObject_CallFunctionObjArgs(type, text.get(), nullptr));
+    if (!error || PyObject_SetAttrString(error.get(), name, value) < 0) return nullptr;
+    PyErr_SetObject(type, error.get());
+    return nullptr;
 }
 
 PyObject* to_python(u64 value) { return PyLong_FromUnsignedLongLong(value); }

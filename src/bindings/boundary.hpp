@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
 #include "core/error.hpp"
 #include "core/result.hpp"
@@ -32,31 +33,35 @@ auto without_gil(Compute&& compute) {
     return compute();
 }
 
-// Sets ValueError(error text); returns nullptr for the caller to return.
-PyObject* raise(const CompareError& error);
-PyObject* raise(PyObject* type, std::string_view message);
+// Creates the exception classes and adds the ValueError subclasses to the
+// module.
+bool create_error_classes(PyObject* module, ErrorClasses& classes);
 
-// Created at module initialisation; derived from BaseException.
-PyObject* panic_exception_type();
-bool create_panic_exception_type();
+// Sets the exception of the error's kind with the error's text; returns
+// nullptr for the caller to return. The kinds meet their classes here only.
+PyObject* raise(const ErrorClasses& classes, const CompareError& error);
+PyObject* raise(PyObject* type, std::string_view message);
+// Raises type(message) with one attribute set on it.
+PyObject* raise_with_attribute(PyObject* type, std::string_view message, const char* name, PyObject* value);
 
 // Runs a binding body, turning C++ exceptions into Python ones:
 // std::bad_alloc into MemoryError, anything else into PanicException.
 template <class Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* guarded(const ErrorClasses& classes, Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& fault) {
-        return raise(panic_exception_type(), fault.what());
+        return raise(classes.panic, fault.what());
     }
 }
 
-// A Result turned into a Python value by `convert`, or into ValueError.
+// A Result turned into a Python value by `convert`, or into the exception of
+// its error.
 template <class T, class Convert>
-PyObject* deliver(Result<T>&& result, Convert&& convert) {
-    if (!result) return raise(result.error());
+PyObject* deliver(const ModuleState& state, Result<T>&& result, Convert&& convert) {
+    if (!result) return raise(state.errors, result.error());
     return convert(result.take());
 }
 

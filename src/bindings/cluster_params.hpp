@@ -7,13 +7,13 @@
 
 namespace quorvane::py {
 
-inline constexpr Param kMinPixels = count_param("min_pixels", 16, "16");
-inline constexpr Param kMinSide = count_param("min_side", 0, "0");
-inline constexpr Param kDilation = count_param("dilation", 4, "4");
+inline constexpr Param kMinPixels = count_param("min_pixels", ClusterOptions{}.min_pixels);
+inline constexpr Param kMinSide = count_param("min_side", ClusterOptions{}.min_side);
+inline constexpr Param kDilation = count_param("dilation", ClusterOptions{}.dilation);
 inline constexpr Param kMaxClusters = optional_count_param("max_clusters");
-inline constexpr Param kMergeGap = count_param("merge_gap", 0, "0");
+inline constexpr Param kMergeGap = count_param("merge_gap", ClusterOptions{}.merge_gap);
 // Any float: it only changes the merge tests, so it is not range-checked.
-inline constexpr Param kMergeOverlap = real_param("merge_overlap", 0.5, "0.5");
+inline constexpr Param kMergeOverlap = real_param("merge_overlap", ClusterOptions{}.merge_overlap);
 
 inline ClusterOptions cluster_options(const Args& args) {
     ClusterOptions options;

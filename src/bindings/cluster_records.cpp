@@ -34,10 +34,6 @@ struct ClustersValue {
     bool truncated;
 };
 
-PyTypeObject* clusters_result_type = nullptr;
-PyTypeObject* cluster_type = nullptr;
-PyTypeObject* bounding_box_type = nullptr;
-
 // Fixed-point with one decimal, correctly rounded from the binary value
 // (halfway cases to even), independent of the C locale.
 std::string one_decimal(double value) {
@@ -111,33 +107,34 @@ PyGetSetDef result_attributes[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyRef new_cluster(const ClusterRecord& record) {
-    PyRef box = PyRef::steal(new_record(bounding_box_type, BoxValue{record.x, record.y, record.width, record.height}));
+PyRef new_cluster(const ModuleState& state, const ClusterRecord& record) {
+    PyRef box = PyRef::steal(new_record(state.bounding_box, BoxValue{record.x, record.y, record.width, record.height}));
     if (!box) return {};
-    return PyRef::steal(new_record(cluster_type, ClusterValue{std::move(box), record.pixel_count, record.centroid_x,
-                                                              record.centroid_y, record.merged_from}));
+    return PyRef::steal(new_record(state.cluster, ClusterValue{std::move(box), record.pixel_count, record.centroid_x,
+                                                               record.centroid_y, record.merged_from}));
 }
 
 }  // namespace
 
-bool register_cluster_records(PyObject* module) {
-    clusters_result_type = create_record_type<ClustersValue>(module, "ClustersResult", result_attributes, result_repr);
-    if (clusters_result_type == nullptr) return false;
-    cluster_type = create_record_type<ClusterValue>(module, "Cluster", cluster_attributes, cluster_repr);
-    if (cluster_type == nullptr) return false;
-    bounding_box_type = create_record_type<BoxValue>(module, "BoundingBox", box_attributes, box_repr);
-    return bounding_box_type != nullptr;
+bool register_cluster_records(PyObject* module, ModuleState& state) {
+    state.clusters_result =
+        create_record_type<ClustersValue>(module, "quorvane.ClustersResult", result_attributes, result_repr);
+    if (state.clusters_result == nullptr) return false;
+    state.cluster = create_record_type<ClusterValue>(module, "quorvane.Cluster", cluster_attributes, cluster_repr);
+    if (state.cluster == nullptr) return false;
+    state.bounding_box = create_record_type<BoxValue>(module, "quorvane.BoundingBox", box_attributes, box_repr);
+    return state.bounding_box != nullptr;
 }
 
-PyObject* clusters_to_python(ClusterList list) {
+PyObject* clusters_to_python(const ModuleState& state, ClusterList list) {
     PyRef clusters = PyRef::steal(PyTuple_New(std::ssize(list.clusters)));
     if (!clusters) return nullptr;
     for (std::size_t i = 0; i < list.clusters.size(); ++i) {
-        PyRef cluster = new_cluster(list.clusters[i]);
+        PyRef cluster = new_cluster(state, list.clusters[i]);
         if (!cluster) return nullptr;
         PyTuple_SetItem(clusters.get(), static_cast<Py_ssize_t>(i), cluster.release());  // steals the reference
     }
-    return new_record(clusters_result_type, ClustersValue{std::move(clusters), list.total_clusters, list.truncated});
+    return new_record(state.clusters_result, ClustersValue{std::move(clusters), list.total_clusters, list.truncated});
 }
 
 }  // namespace quorvane::py

@@ -11,13 +11,10 @@
 #include "bindings/params.hpp"
 #include "bindings/py_ref.hpp"
 #include "bindings/registry.hpp"
-#include "image_utils/pad.hpp"
 #include "image_utils/pair.hpp"
 
 namespace quorvane::py {
 namespace {
-
-PyTypeObject* type_object = nullptr;
 
 const ImagePair& pair_of(PyObject* self) { return *reinterpret_cast<ComparisonObject*>(self)->pair; }
 
@@ -28,15 +25,18 @@ constexpr Param kConstructorParams[] = {
     kMaskColor,
 };
 
-PyObject* comparison_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        auto bound = bind_arguments("Comparison", kConstructorParams, args, kwargs);
+PyObject* comparison_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    const ModuleState* state = state_of_class(type);
+    if (state == nullptr) return nullptr;
+    return guarded(state->errors, [&]() -> PyObject* {
+        auto bound = bind_arguments(*state, "Comparison", kConstructorParams, args, kwargs);
         if (!bound) return nullptr;
         const ByteView baseline = bound->bytes("baseline_png");
         const ByteView current = bound->bytes("current_png");
         const IgnoreRegions ignore = bound->ignore_regions();
         auto pair = without_gil([&] { return decode_image_pair(baseline, current, ignore); });
-        return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
+        return deliver(*state, std::move(pair),
+                       [&](ImagePair record) { return new_comparison(*state, std::move(record)); });
     });
 }
 
@@ -87,8 +87,6 @@ PyGetSetDef properties[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// from_rgba: the buffers are checked before they are copied, so a wrong
-// length never costs a copy of a large buffer.
 constexpr Param kFromRgbaParams[] = {
     required("baseline_rgba", ParamKind::Rgba),
     required("baseline_width", ParamKind::Count),
@@ -100,28 +98,15 @@ constexpr Param kFromRgbaParams[] = {
     kMaskColor,
 };
 
-Result<ImagePair> pair_from_rgba(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
-                                 const IgnoreRegions& ignore) {
-    if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
-        return std::move(checked).error();
-    }
-    if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
-        return std::move(checked).error();
-    }
-    return build_painted_pair(
-        {Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
-         Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height}},
-        ignore);
-}
-
 PyObject* from_rgba(Args& args) {
     const ByteView baseline = args.bytes("baseline_rgba");
     const Size baseline_size{args.count("baseline_width"), args.count("baseline_height")};
     const ByteView current = args.bytes("current_rgba");
     const Size current_size{args.count("current_width"), args.count("current_height")};
     const IgnoreRegions ignore = args.ignore_regions();
-    auto pair = without_gil([&] { return pair_from_rgba(baseline, baseline_size, current, current_size, ignore); });
-    return deliver(std::move(pair), [](ImagePair record) { return new_comparison(std::move(record)); });
+    auto pair = without_gil([&] { return copy_image_pair(baseline, baseline_size, current, current_size, ignore); });
+    return deliver(args.state(), std::move(pair),
+                   [&](ImagePair record) { return new_comparison(args.state(), std::move(record)); });
 }
 
 constexpr Function kFromRgba{"from_rgba", "Create a Comparison from pre-decoded RGBA buffers.", kFromRgbaParams,
@@ -129,53 +114,45 @@ constexpr Function kFromRgba{"from_rgba", "Create a Comparison from pre-decoded 
 
 }  // namespace
 
-PyTypeObject* comparison_type() { return type_object; }
-
-PyObject* new_comparison(ImagePair pair) {
+PyObject* new_comparison(const ModuleState& state, ImagePair pair) {
     auto owned = std::make_unique<ImagePair>(std::move(pair));
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type_object, Py_tp_alloc));
-    PyObject* object = alloc(type_object, 0);
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(state.comparison, Py_tp_alloc));
+    PyObject* object = alloc(state.comparison, 0);
     if (object == nullptr) return nullptr;
     reinterpret_cast<ComparisonObject*>(object)->pair = owned.release();
     return object;
 }
 
-void add_construction_methods(std::vector<PyMethodDef>& methods) {
-    methods.push_back(describe<kFromRgba>(METH_STATIC));
-}
+void add_construction_methods(std::vector<PyMethodDef>& methods) { methods.push_back(describe<kFromRgba>(METH_CLASS)); }
 
-bool register_comparison(PyObject* module) {
-    std::vector<PyMethodDef> methods;
-    add_construction_methods(methods);
+bool register_comparison(PyObject* module, ModuleState& state) {
+    static PyMethodDef* const methods = [] {
+        std::vector<PyMethodDef> rows;
+        add_construction_methods(rows);
+        add_batch_methods(rows);
+        add_thumbnail_methods(rows);
+        add_ssim_methods(rows);
+        add_pixel_diff_methods(rows);
+        add_cluster_methods(rows);
+        add_alignment_methods(rows);
+        add_aligned_methods(rows);
+        return leak_table(std::move(rows));
+    }();
     // The interpreter keeps its own copy of the class docstring.
-    const std::string doc = docstring("Comparison", kConstructorParams, "", false);
-    add_batch_methods(methods);
-    add_thumbnail_methods(methods);
-    add_ssim_methods(methods);
-    add_pixel_diff_methods(methods);
-    add_cluster_methods(methods);
-    add_alignment_methods(methods);
-    add_aligned_methods(methods);
-
+    const std::string doc = docstring("Comparison", kConstructorParams, "");
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(comparison_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(comparison_dealloc)},
         {Py_tp_repr, reinterpret_cast<void*>(comparison_repr)},
         {Py_tp_getset, properties},
-        {Py_tp_methods, leak_table(std::move(methods))},
+        {Py_tp_methods, methods},
         {Py_tp_doc, const_cast<char*>(doc.c_str())},
         {0, nullptr},
     };
     PyType_Spec spec{"quorvane.Comparison", sizeof(ComparisonObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
                      slots};
-    type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-    if (type_object == nullptr) return false;
-    Py_INCREF(type_object);
-    if (PyModule_AddObject(module, "Comparison", reinterpret_cast<PyObject*>(type_object)) < 0) {
-        Py_DECREF(type_object);
-        return false;
-    }
-    return true;
+    state.comparison = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    return state.comparison != nullptr && PyModule_AddType(module, state.comparison) == 0;
 }
 
 }  // namespace quorvane::py

@@ -1,6 +1,7 @@
 // The Comparison class: one decoded image pair, immutable once built.
 #pragma once
 
+#include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
 #include "core/image_pair.hpp"
 
@@ -10,12 +11,11 @@ struct ComparisonObject {
     PyObject_HEAD ImagePair* pair;  // owned; freed with the object
 };
 
-PyTypeObject* comparison_type();
-
 // A new Comparison that takes over the pair; nullptr with a Python error set
 // when the object cannot be made.
-PyObject* new_comparison(ImagePair pair);
+PyObject* new_comparison(const ModuleState& state, ImagePair pair);
 
-bool register_comparison(PyObject* module);
+// Adds Comparison to the module and keeps it in its state.
+bool register_comparison(PyObject* module, ModuleState& state);
 
 }  // namespace quorvane::py

@@ -1,9 +1,11 @@
 #include "bindings/params.hpp"
 
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <limits>
 
+#include "bindings/boundary.hpp"
 #include "bindings/py_ref.hpp"
 #include "core/error.hpp"
 #include "image_utils/webp_encode.hpp"
@@ -21,12 +23,22 @@ std::string type_name(PyObject* object) {
     return text;
 }
 
-void fail(PyObject* type, const Param& param, std::string_view reason) {
+std::string prefixed(const Param& param, std::string_view reason) {
     std::string message = "argument '";
     message += param.name;
     message += "': ";
     message += reason;
-    PyErr_SetString(type, message.c_str());
+    return message;
+}
+
+void fail(PyObject* type, const Param& param, std::string_view reason) {
+    PyErr_SetString(type, prefixed(param, reason).c_str());
+}
+
+// A RegionError that names the argument, the reason alone as its `reason`.
+void fail_region(const ModuleState& state, const Param& param, const std::string& reason) {
+    PyRef text = PyRef::steal(to_python_text(reason));
+    if (text) raise_with_attribute(state.errors.region, prefixed(param, reason), "reason", text.get());
 }
 
 void fail_expected(const Param& param, std::string_view expected, PyObject* got) {
@@ -253,11 +265,11 @@ Magnitude magnitude(PyObject* integer, u64& value) {
 }
 
 // One rectangle of `ignore`, checked in the order x, y, width, height.
-std::optional<Region> to_region(PyObject* object, const Param& param) {
+std::optional<Region> to_region(const ModuleState& state, PyObject* object, const Param& param) {
     const std::string named = "rectangle " + repr_of(object);
     auto items = integer_items<4>(object);
     if (!items) {
-        fail(PyExc_ValueError, param, named + " is not four integers (x, y, width, height)");
+        fail_region(state, param, named + " is not four integers (x, y, width, height)");
         return std::nullopt;
     }
     struct Field {
@@ -280,14 +292,14 @@ std::optional<Region> to_region(PyObject* object, const Param& param) {
             problem = std::string(" has a negative ") + field.name;
         }
         if (!problem.empty()) {
-            fail(PyExc_ValueError, param, named + problem);
+            fail_region(state, param, named + problem);
             return std::nullopt;
         }
     }
     return Region{values[0], values[1], values[2], values[3]};
 }
 
-std::optional<std::vector<Region>> to_regions(PyObject* object, const Param& param) {
+std::optional<std::vector<Region>> to_regions(const ModuleState& state, PyObject* object, const Param& param) {
     if (PyUnicode_Check(object) || PyBytes_Check(object) || !PySequence_Check(object)) {
         fail_expected(param, "expected a sequence of (x, y, width, height) rectangles", object);
         return std::nullopt;
@@ -305,14 +317,14 @@ std::optional<std::vector<Region>> to_regions(PyObject* object, const Param& par
             prefix_pending_error(param);
             return std::nullopt;
         }
-        auto region = to_region(item.get(), param);
+        auto region = to_region(state, item.get(), param);
         if (!region) return std::nullopt;
         regions.push_back(*region);
     }
     return regions;
 }
 
-std::optional<Rgb> to_mask_color(PyObject* object, const Param& param) {
+std::optional<Rgb> to_mask_color(const ModuleState& state, PyObject* object, const Param& param) {
     auto items = integer_items<3>(object);
     u64 channels[3] = {};
     bool valid = items.has_value();
@@ -320,7 +332,7 @@ std::optional<Rgb> to_mask_color(PyObject* object, const Param& param) {
         valid = magnitude((*items)[i].get(), channels[i]) == Magnitude::Fits && channels[i] <= 255;
     }
     if (!valid) {
-        fail(PyExc_ValueError, param, "colour " + repr_of(object) + " is not three integers 0 to 255 (R, G, B)");
+        fail_region(state, param, "colour " + repr_of(object) + " is not three integers 0 to 255 (R, G, B)");
         return std::nullopt;
     }
     return Rgb{static_cast<u8>(channels[0]), static_cast<u8>(channels[1]), static_cast<u8>(channels[2])};
@@ -357,7 +369,7 @@ std::optional<std::optional<u64>> to_effort(PyObject* object, const Param& param
     return std::optional<u64>(static_cast<u64>(level));
 }
 
-std::optional<Value> convert(PyObject* object, const Param& param) {
+std::optional<Value> convert(const ModuleState& state, PyObject* object, const Param& param) {
     switch (param.kind) {
         case ParamKind::Png:
         case ParamKind::Rgba:
@@ -398,9 +410,9 @@ std::optional<Value> convert(PyObject* object, const Param& param) {
             if (auto level = to_effort(object, param)) return Value(*level);
             return std::nullopt;
         case ParamKind::Object:
-            if (!PyObject_TypeCheck(object, *param.object_type)) {
-                PyRef name =
-                    PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(*param.object_type), "__name__"));
+            if (!PyObject_TypeCheck(object, state.*param.object_type)) {
+                PyRef name = PyRef::steal(
+                    PyObject_GetAttrString(reinterpret_cast<PyObject*>(state.*param.object_type), "__name__"));
                 const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
                 if (text == nullptr) PyErr_Clear();
                 fail_expected(param, std::string("expected ") + (text ? text : "object"), object);
@@ -408,10 +420,10 @@ std::optional<Value> convert(PyObject* object, const Param& param) {
             }
             return Value(object);
         case ParamKind::Regions:
-            if (auto regions = to_regions(object, param)) return Value(std::move(*regions));
+            if (auto regions = to_regions(state, object, param)) return Value(std::move(*regions));
             return std::nullopt;
         case ParamKind::MaskColor:
-            if (auto color = to_mask_color(object, param)) return Value(*color);
+            if (auto color = to_mask_color(state, object, param)) return Value(*color);
             return std::nullopt;
     }
     throw Panic("unknown parameter kind");
@@ -492,13 +504,36 @@ bool collect(std::string_view callable, std::span<const Param> params, PyObject*
         }
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
-        if (slots[i] == nullptr && params[i].shown_default == nullptr) {
+        if (slots[i] == nullptr && params[i].required) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", name.c_str(), params[i].name,
                          i + 1);
             return false;
         }
     }
     return true;
+}
+
+// A default as Python writes its value: a float as the shortest text that
+// reads back as it, always with a point or an exponent.
+std::string default_text(const Param& param) {
+    if (param.shown != nullptr) return param.shown;
+    switch (param.kind) {
+        case ParamKind::Real: {
+            char digits[32];
+            std::string text(digits, std::to_chars(digits, digits + sizeof digits, param.real).ptr);
+            if (text.find_first_of(".en") == std::string::npos) text += ".0";
+            return text;
+        }
+        case ParamKind::Flag:
+            return param.flag ? "True" : "False";
+        case ParamKind::Count:
+            return std::to_string(param.count);
+        case ParamKind::MaskColor:
+            return "(" + std::to_string(param.color.r) + ", " + std::to_string(param.color.g) + ", " +
+                   std::to_string(param.color.b) + ")";
+        default:
+            throw Panic(std::string("no text for the default of ") + param.name);
+    }
 }
 
 // Range checks run after every conversion, in this fixed order.
@@ -535,8 +570,8 @@ IgnoreRegions Args::ignore_regions() const {
     return {std::get<std::vector<Region>>(at("ignore")), color("mask_color")};
 }
 
-std::optional<Args> bind_arguments(std::string_view callable, std::span<const Param> params, PyObject* args,
-                                   PyObject* kwargs) {
+std::optional<Args> bind_arguments(const ModuleState& state, std::string_view callable, std::span<const Param> params,
+                                   PyObject* args, PyObject* kwargs) {
     std::vector<PyObject*> slots(params.size(), nullptr);
     if (!collect(callable, params, args, kwargs, slots)) return std::nullopt;
 
@@ -547,12 +582,12 @@ std::optional<Args> bind_arguments(std::string_view callable, std::span<const Pa
             values.push_back(default_value(params[i]));
             continue;
         }
-        auto value = convert(slots[i], params[i]);
+        auto value = convert(state, slots[i], params[i]);
         if (!value) return std::nullopt;
         values.push_back(std::move(*value));
     }
 
-    Args bound(params, std::move(values));
+    Args bound(state, params, std::move(values));
     for (const auto& [name, text] : kRangeChecked) {
         if (bound.has(name) && !in_unit_range(bound.real(name))) {
             PyErr_SetString(PyExc_ValueError, std::string(text).c_str());
@@ -562,14 +597,12 @@ std::optional<Args> bind_arguments(std::string_view callable, std::span<const Pa
     return bound;
 }
 
-std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary, bool with_self) {
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
+                      std::string_view bound) {
     std::string text(name);
     text += '(';
-    bool first = true;
-    if (with_self) {
-        text += "$self";
-        first = false;
-    }
+    text += bound;
+    bool first = bound.empty();
     const std::size_t positional = positional_count(params);
     for (std::size_t i = 0; i < params.size(); ++i) {
         const Param& param = params[i];
@@ -577,9 +610,9 @@ std::string docstring(std::string_view name, std::span<const Param> params, std:
         first = false;
         if (i == positional) text += "*, ";
         text += param.name;
-        if (param.shown_default != nullptr) {
+        if (!param.required) {
             text += '=';
-            text += param.shown_default;
+            text += default_text(param);
         }
     }
     text += ")\n--\n\n";

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
 #include "core/options.hpp"
 #include "core/regions.hpp"
@@ -28,39 +29,46 @@ enum class ParamKind : u8 {
     OptionalColor,  // None or a colour
     Count,          // non-negative int fitting 64 bits
     OptionalCount,  // None or a count
-    Object,         // an instance of `object_type`, borrowed
+    Object,         // an instance of the module's class `object_type`, borrowed
     Regions,        // sequence of (x, y, width, height) sequences of ints
     MaskColor,      // sequence of three ints 0..255
     Effort,         // None or an int 0..kMaxWebpEffort: a WebP lossless preset level
 };
 
+// A parameter's default is the value in the core's options where it has
+// one there: the tables below read it, and the signature shows it, so that
+// no default is written twice.
 struct Param {
     const char* name;
     ParamKind kind;
-    const char* shown_default = nullptr;  // nullptr: required
+    bool required = true;
+    // The default as the signature shows it where that is not its value:
+    // "None", "()", and "..." for the diff colours. nullptr: the value.
+    const char* shown = nullptr;
     double real = 0.0;
     bool flag = false;
     Rgb color{};
     u64 count = 0;
-    // For Object parameters: where the expected type is kept once created.
-    PyTypeObject* const* object_type = nullptr;
+    // For Object parameters: the expected class, in the module's state.
+    PyTypeObject* ModuleState::*object_type = nullptr;
     bool keyword_only = false;
 };
 
 constexpr Param required(const char* name, ParamKind kind) { return {name, kind}; }
-constexpr Param real_param(const char* name, double value, const char* shown) {
-    return {.name = name, .kind = ParamKind::Real, .shown_default = shown, .real = value};
+constexpr Param real_param(const char* name, double value) {
+    return {.name = name, .kind = ParamKind::Real, .required = false, .real = value};
 }
 constexpr Param flag_param(const char* name, bool value) {
-    return {.name = name, .kind = ParamKind::Flag, .shown_default = value ? "True" : "False", .flag = value};
+    return {.name = name, .kind = ParamKind::Flag, .required = false, .flag = value};
 }
-constexpr Param count_param(const char* name, u64 value, const char* shown) {
-    return {.name = name, .kind = ParamKind::Count, .shown_default = shown, .count = value};
+constexpr Param count_param(const char* name, u64 value) {
+    return {.name = name, .kind = ParamKind::Count, .required = false, .count = value};
 }
+// Defaults to None: no limit, or the core's own choice.
 constexpr Param optional_count_param(const char* name) {
-    return {.name = name, .kind = ParamKind::OptionalCount, .shown_default = "None"};
+    return {.name = name, .kind = ParamKind::OptionalCount, .required = false, .shown = "None"};
 }
-constexpr Param object_param(const char* name, PyTypeObject* const* type) {
+constexpr Param object_param(const char* name, PyTypeObject* ModuleState::*type) {
     return {.name = name, .kind = ParamKind::Object, .object_type = type};
 }
 // The same parameter, taken by keyword only.
@@ -69,37 +77,45 @@ constexpr Param keyword_only(Param param) {
     return param;
 }
 
-// The parameters shared by many callables, with their defaults.
-inline constexpr Param kThreshold = real_param("threshold", 0.1, "0.1");
-inline constexpr Param kAlpha = real_param("alpha", 0.1, "0.1");
-inline constexpr Param kIncludeAa = flag_param("include_aa", false);
-inline constexpr Param kDiffColor{
-    .name = "diff_color", .kind = ParamKind::Color, .shown_default = "...", .color = {255, 0, 0}};
+// The parameters shared by many callables.
+inline constexpr Param kThreshold = real_param("threshold", DiffOptions{}.threshold);
+inline constexpr Param kAlpha = real_param("alpha", DiffOptions{}.alpha);
+inline constexpr Param kIncludeAa = flag_param("include_aa", DiffOptions{}.include_aa);
+inline constexpr Param kDiffColor{.name = "diff_color",
+                                  .kind = ParamKind::Color,
+                                  .required = false,
+                                  .shown = "...",
+                                  .color = DiffOptions{}.diff_color};
 inline constexpr Param kAaColor{
-    .name = "aa_color", .kind = ParamKind::Color, .shown_default = "...", .color = {255, 255, 0}};
+    .name = "aa_color", .kind = ParamKind::Color, .required = false, .shown = "...", .color = DiffOptions{}.aa_color};
+// Absent unless given.
 inline constexpr Param kDiffColorAlt{
-    .name = "diff_color_alt", .kind = ParamKind::OptionalColor, .shown_default = "None"};
+    .name = "diff_color_alt", .kind = ParamKind::OptionalColor, .required = false, .shown = "None"};
 inline constexpr Param kPairs = required("pairs", ParamKind::Pairs);
-// Keyword-only, last: the regions painted into both images of every pair.
+// Keyword-only, last: the regions painted into both images of every pair;
+// none unless given.
 inline constexpr Param kIgnore{
-    .name = "ignore", .kind = ParamKind::Regions, .shown_default = "()", .keyword_only = true};
-inline constexpr Param kMaskColor{.name = "mask_color",
-                                  .kind = ParamKind::MaskColor,
-                                  .shown_default = "(255, 0, 255)",
-                                  .color = kDefaultMaskColor,
-                                  .keyword_only = true};
+    .name = "ignore", .kind = ParamKind::Regions, .required = false, .shown = "()", .keyword_only = true};
+inline constexpr Param kMaskColorParam{
+    .name = "mask_color", .kind = ParamKind::MaskColor, .required = false, .color = IgnoreRegions{}.color};
+inline constexpr Param kMaskColor = keyword_only(kMaskColorParam);
+// None: libwebp's default configuration.
 inline constexpr Param kEffort{
-    .name = "effort", .kind = ParamKind::Effort, .shown_default = "None", .keyword_only = true};
+    .name = "effort", .kind = ParamKind::Effort, .required = false, .shown = "None", .keyword_only = true};
 
 using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
 using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
                            std::optional<u64>, PyObject*, std::vector<Region>>;
 
-// The converted arguments of one call, looked up by parameter name. Byte
-// views and objects are borrowed from the call's arguments, which outlive it.
+// The converted arguments of one call, looked up by parameter name, and the
+// state of the module called. Byte views and objects are borrowed from the
+// call's arguments, which outlive it.
 class Args {
 public:
-    Args(std::span<const Param> params, std::vector<Value> values) : params_(params), values_(std::move(values)) {}
+    Args(const ModuleState& state, std::span<const Param> params, std::vector<Value> values)
+        : state_(&state), params_(params), values_(std::move(values)) {}
+
+    const ModuleState& state() const { return *state_; }
 
     ByteView bytes(std::string_view name) const { return std::get<ByteView>(at(name)); }
     double real(std::string_view name) const { return std::get<double>(at(name)); }
@@ -126,16 +142,19 @@ private:
     const Value& at(std::string_view name) const;
     Value& at(std::string_view name);
 
+    const ModuleState* state_;
     std::span<const Param> params_;
     std::vector<Value> values_;
 };
 
 // Binds, converts and range-checks (threshold, alpha, max_edit_ratio in that
 // order); on failure the Python error is set and nothing is returned.
-std::optional<Args> bind_arguments(std::string_view callable, std::span<const Param> params, PyObject* args,
-                                   PyObject* kwargs);
+std::optional<Args> bind_arguments(const ModuleState& state, std::string_view callable, std::span<const Param> params,
+                                   PyObject* args, PyObject* kwargs);
 
-// "name(params)\n--\n\nsummary", with "$self, " first for methods.
-std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary, bool with_self);
+// "name(params)\n--\n\nsummary", with the bound argument ("$self" for a
+// method, "$type" for a class method) first.
+std::string docstring(std::string_view name, std::span<const Param> params, std::string_view summary,
+                      std::string_view bound = {});
 
 }  // namespace quorvane::py

@@ -9,33 +9,28 @@
 #include "bindings/params.hpp"
 #include "bindings/registry.hpp"
 #include "bindings/thumbnail_params.hpp"
-#include "image_utils/png_encode.hpp"
-#include "pixel_diff/count.hpp"
-#include "pixel_diff/render.hpp"
+#include "operations/analyses.hpp"
+#include "operations/diff_images.hpp"
 
 namespace quorvane::py {
 namespace {
 
-PyObject* count_of(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
-    auto count = without_gil(
-        [&] { return count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, cap); });
-    return deliver(std::move(count), [](u64 value) { return to_python(value); });
+PyObject* count_of(const ImagePair& pair, const Args& args, std::optional<u64> cap) {
+    const DiffOptions options = args.diff_options();
+    auto count = without_gil([&] { return pair_diff_count(pair, options, cap); });
+    return deliver(args.state(), std::move(count), [](u64 value) { return to_python(value); });
 }
 
 constexpr Param kDiffCountParams[] = {kThreshold, kIncludeAa};
 
-PyObject* diff_count(ComparisonObject& self, Args& args) {
-    return count_of(*self.pair, args.diff_options(), std::nullopt);
-}
+PyObject* diff_count(ComparisonObject& self, Args& args) { return count_of(*self.pair, args, std::nullopt); }
 
 constexpr Method kDiffCount{"diff_count", "Count differing pixels.", kDiffCountParams, diff_count};
 
 constexpr Param kDiffCountCappedParams[] = {required("max_diffs", ParamKind::Count), kThreshold, kIncludeAa};
 
 PyObject* diff_count_capped(ComparisonObject& self, Args& args) {
-    const u64 max_diffs = args.count("max_diffs");
-    if (max_diffs == 0) return to_python(u64{0});
-    return count_of(*self.pair, args.diff_options(), max_diffs);
+    return count_of(*self.pair, args, args.count("max_diffs"));
 }
 
 constexpr Method kDiffCountCapped{"diff_count_capped", "Count differing pixels with early exit.",
@@ -43,16 +38,10 @@ constexpr Method kDiffCountCapped{"diff_count_capped", "Count differing pixels w
 
 constexpr Param kDiffImageParams[] = {kThreshold, kAlpha, kIncludeAa, kDiffColor, kAaColor, kDiffColorAlt};
 
-Result<Bytes> diff_png(const ImagePair& pair, const DiffOptions& options) {
-    auto image = render_pair_diff(pair.view(), options);
-    if (!image) return std::move(image).error();
-    return encode_png(image->pixels, image->width, image->height);
-}
-
 PyObject* diff_image(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
-    auto png = without_gil([&] { return diff_png(*self.pair, options); });
-    return deliver(std::move(png), [](const Bytes& bytes) { return to_python_bytes(bytes); });
+    auto diff = without_gil([&] { return diff_png(*self.pair, options); });
+    return deliver(args.state(), std::move(diff), [](const DiffPng& drawn) { return to_python_bytes(drawn.png); });
 }
 
 constexpr Method kDiffImage{"diff_image", "Generate the diff image as PNG bytes.", kDiffImageParams, diff_image};
@@ -65,13 +54,8 @@ constexpr Param kDiffImageAndThumbnailParams[] = {
 PyObject* diff_image_and_thumbnail(ComparisonObject& self, Args& args) {
     const DiffOptions options = args.diff_options();
     const ThumbnailOptions thumbnail = beside_thumbnail_options(args);
-    const ImagePair& pair = *self.pair;
-    auto images = without_gil([&]() -> Result<PngAndThumbnail> {
-        auto image = render_pair_diff(pair.view(), options);
-        if (!image) return std::move(image).error();
-        return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
-    });
-    return deliver(std::move(images), png_and_thumbnail_tuple);
+    auto images = without_gil([&] { return diff_png_and_thumbnail(*self.pair, options, thumbnail); });
+    return deliver(args.state(), std::move(images), png_and_thumbnail_tuple);
 }
 
 constexpr Method kDiffImageAndThumbnail{"diff_image_and_thumbnail",

@@ -1,7 +1,5 @@
 #include "bindings/record_type.hpp"
 
-#include <string>
-
 #include "bindings/py_ref.hpp"
 
 namespace quorvane::py {
@@ -17,10 +15,8 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
 
 }  // namespace
 
-PyTypeObject* create_record_type(PyObject* module, const char* name, int basicsize, destructor dealloc,
+PyTypeObject* create_record_type(PyObject* module, const char* qualified_name, int basicsize, destructor dealloc,
                                  PyGetSetDef* attributes, reprfunc repr) {
-    // The interpreter keeps pointers to the qualified name for the type's life.
-    auto* qualified = new std::string(std::string("quorvane.") + name);
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
@@ -28,12 +24,10 @@ PyTypeObject* create_record_type(PyObject* module, const char* name, int basicsi
         {Py_tp_getset, attributes},
         {0, nullptr},
     };
-    PyType_Spec spec{qualified->c_str(), basicsize, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-    PyRef type = PyRef::steal(PyType_FromSpec(&spec));
-    if (!type) return nullptr;
-    PyRef added = PyRef::borrow(type.get());
-    if (PyModule_AddObject(module, name, added.get()) < 0) return nullptr;
-    added.release();  // the module took this reference
+    // The interpreter keeps pointers to the qualified name for the type's life.
+    PyType_Spec spec{qualified_name, basicsize, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    if (!type || PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type.get())) < 0) return nullptr;
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 

@@ -46,15 +46,17 @@ void record_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-// Creates the class "quorvane.<name>" and adds it to the module. `attributes`
-// and the repr read the record; there are no setters.
-PyTypeObject* create_record_type(PyObject* module, const char* name, int basicsize, destructor dealloc,
+// Creates the class named "quorvane.<name>", a string that lives as long as
+// the process, and adds it to the module; a new reference, or nullptr with
+// a Python error set. `attributes` and the repr read the record; there are
+// no setters.
+PyTypeObject* create_record_type(PyObject* module, const char* qualified_name, int basicsize, destructor dealloc,
                                  PyGetSetDef* attributes, reprfunc repr);
 
 template <class T>
-PyTypeObject* create_record_type(PyObject* module, const char* name, PyGetSetDef* attributes, reprfunc repr) {
-    return create_record_type(module, name, static_cast<int>(sizeof(RecordObject<T>)), record_dealloc<T>, attributes,
-                              repr);
+PyTypeObject* create_record_type(PyObject* module, const char* qualified_name, PyGetSetDef* attributes, reprfunc repr) {
+    return create_record_type(module, qualified_name, static_cast<int>(sizeof(RecordObject<T>)), record_dealloc<T>,
+                              attributes, repr);
 }
 
 }  // namespace quorvane::py

@@ -21,5 +21,6 @@ void add_aligned_methods(std::vector<PyMethodDef>& methods);
 // Module functions, in the order the module lists them.
 void add_thumbnail_functions(std::vector<PyMethodDef>& functions);
 void add_batch_functions(std::vector<PyMethodDef>& functions);
+void add_region_functions(std::vector<PyMethodDef>& functions);
 
 }  // namespace quorvane::py

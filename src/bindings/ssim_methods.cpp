@@ -6,15 +6,14 @@
 #include "bindings/callable.hpp"
 #include "bindings/comparison.hpp"
 #include "bindings/registry.hpp"
-#include "ssim/ssim.hpp"
+#include "operations/analyses.hpp"
 
 namespace quorvane::py {
 namespace {
 
-PyObject* ssim(ComparisonObject& self, Args&) {
-    const ImagePair& pair = *self.pair;
-    auto score = without_gil([&] { return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height); });
-    return deliver(std::move(score), [](double value) { return to_python(value); });
+PyObject* ssim(ComparisonObject& self, Args& args) {
+    auto score = without_gil([&] { return pair_ssim(*self.pair); });
+    return deliver(args.state(), std::move(score), [](double value) { return to_python(value); });
 }
 
 constexpr Method kSsim{"ssim", "Compute SSIM (structural similarity) score.", {}, ssim};

@@ -10,13 +10,12 @@
 #include "bindings/py_ref.hpp"
 #include "bindings/registry.hpp"
 #include "bindings/thumbnail_params.hpp"
-#include "image_utils/png_decode.hpp"
-#include "image_utils/thumbnail.hpp"
+#include "operations/thumbnails.hpp"
 
 namespace quorvane::py {
 namespace {
 
-constexpr Param kThumbnailWidth = count_param("width", 200, "200");
+constexpr Param kThumbnailWidth = count_param("width", ThumbnailOptions{}.width);
 
 PyObject* webp_bytes(Bytes webp) { return to_python_bytes(webp); }
 
@@ -33,12 +32,8 @@ PyObject* thumbnail(Args& args) {
     options.width = args.count("width");
     options.height = args.optional_count("height");
     options.effort = args.effort("effort");
-    auto webp = without_gil([&]() -> Result<Bytes> {
-        auto image = decode_png(png);
-        if (!image) return std::move(image).error();
-        return make_thumbnail(image->pixels, image->width, image->height, options);
-    });
-    return deliver(std::move(webp), webp_bytes);
+    auto webp = without_gil([&] { return png_thumbnail(png, options); });
+    return deliver(args.state(), std::move(webp), webp_bytes);
 }
 
 constexpr Function kThumbnail{"thumbnail",
@@ -63,15 +58,10 @@ ThumbnailOptions method_options(const Args& args) {
             args.optional_count("min_height"), args.effort("effort")};
 }
 
-PyObject* thumbnail_of(ByteView pixels, Size size, const Args& args) {
-    const ThumbnailOptions options = method_options(args);
-    auto webp = without_gil([&] { return make_thumbnail(pixels, size.width, size.height, options); });
-    return deliver(std::move(webp), webp_bytes);
-}
-
-// The current image at its own size, without the padding of a larger baseline.
 PyObject* current_thumbnail(ComparisonObject& self, Args& args) {
-    return thumbnail_of(self.pair->current_own_pixels(), self.pair->current_size, args);
+    const ThumbnailOptions options = method_options(args);
+    auto webp = without_gil([&] { return quorvane::current_thumbnail(*self.pair, options); });
+    return deliver(args.state(), std::move(webp), webp_bytes);
 }
 
 constexpr Param kBaselineMethodParams[] = {
@@ -80,23 +70,13 @@ constexpr Param kBaselineMethodParams[] = {
     optional_count_param("min_width"),
     optional_count_param("min_height"),
     kEffort,
-    keyword_only(flag_param("own_size", false)),
+    keyword_only(flag_param("own_size", BaselineThumbnailOptions{}.own_size)),
 };
 
-// The baseline as held, at the common size with its padding; or with
-// own_size, at its own size, cut out of the padded canvas.
 PyObject* baseline_thumbnail(ComparisonObject& self, Args& args) {
-    const ImagePair& pair = *self.pair;
-    if (!args.flag("own_size") || pair.baseline_size == Size{pair.width, pair.height}) {
-        return thumbnail_of(pair.baseline, {pair.width, pair.height}, args);
-    }
-    const ThumbnailOptions options = method_options(args);
-    const Size own = pair.baseline_size;
-    auto webp = without_gil([&] {
-        const Bytes baseline = crop_top_left(pair.baseline, pair.width, own.width, own.height);
-        return make_thumbnail(baseline, own.width, own.height, options);
-    });
-    return deliver(std::move(webp), webp_bytes);
+    const BaselineThumbnailOptions options{method_options(args), args.flag("own_size")};
+    auto webp = without_gil([&] { return quorvane::baseline_thumbnail(*self.pair, options); });
+    return deliver(args.state(), std::move(webp), webp_bytes);
 }
 
 constexpr Method kCurrentThumbnail{"current_thumbnail",

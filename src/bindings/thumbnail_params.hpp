@@ -7,7 +7,7 @@
 
 namespace quorvane::py {
 
-inline constexpr Param kBesideThumbnailWidth = keyword_only(count_param("thumbnail_width", 200, "200"));
+inline constexpr Param kBesideThumbnailWidth = keyword_only(count_param("thumbnail_width", ThumbnailOptions{}.width));
 inline constexpr Param kBesideThumbnailHeight = keyword_only(optional_count_param("thumbnail_height"));
 
 inline ThumbnailOptions beside_thumbnail_options(const Args& args) {

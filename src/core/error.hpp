@@ -2,6 +2,7 @@
 // exception for a broken internal invariant.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -9,6 +10,10 @@
 #include "core/types.hpp"
 
 namespace quorvane {
+
+// An input image of a call: one side of a pair, or a lone image (the PNG
+// file of a thumbnail).
+enum class InputImage : u8 { Lone, Baseline, Current };
 
 class CompareError {
 public:
@@ -50,6 +55,15 @@ public:
     Kind kind() const { return kind_; }
     std::string text() const;
 
+    // The same error, as the failure to decode the given input image; the
+    // text stays as it is.
+    CompareError undecodable(InputImage image) && {
+        undecodable_ = image;
+        return std::move(*this);
+    }
+    // The input image whose decoding failed, when that is what this error is.
+    std::optional<InputImage> undecodable_image() const { return undecodable_; }
+
 private:
     CompareError(Kind kind, std::string detail) : kind_(kind), detail_(std::move(detail)) {}
 
@@ -59,6 +73,7 @@ private:
     u64 actual_ = 0;
     u64 width_ = 0;
     u64 height_ = 0;
+    std::optional<InputImage> undecodable_;
 };
 
 // The range texts that both the binding layer and the computing units check.

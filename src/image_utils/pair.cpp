@@ -132,8 +132,8 @@ Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png)
     std::optional<Result<Image>> current;
     fork_join([&] { baseline.emplace(decode_png(baseline_png, baseline_room)); },
               [&] { current.emplace(decode_png(current_png, current_room)); });
-    if (!*baseline) return std::move(*baseline).error();
-    if (!*current) return std::move(*current).error();
+    if (!*baseline) return std::move(*baseline).error().undecodable(InputImage::Baseline);
+    if (!*current) return std::move(*current).error().undecodable(InputImage::Current);
     return DecodedImages{baseline->take(), current->take()};
 }
 
@@ -141,6 +141,20 @@ Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png,
     auto images = decode_images(baseline_png, current_png);
     if (!images) return std::move(images).error();
     return build_painted_pair(images.take(), ignore);
+}
+
+Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
+                                  const IgnoreRegions& ignore) {
+    if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
+        return std::move(checked).error();
+    }
+    if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
+        return std::move(checked).error();
+    }
+    return build_painted_pair(
+        {Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
+         Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height}},
+        ignore);
 }
 
 }  // namespace quorvane

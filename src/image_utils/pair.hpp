@@ -57,10 +57,17 @@ Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRe
 Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& ignore);
 
 // Decodes both PNGs as two parallel tasks; the baseline's error wins when
-// both fail.
+// both fail, and names its side.
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png);
 
-// decode_images, then the record of the pair with its regions painted.
+// decode_images, then build_painted_pair: the pair of a Comparison made
+// from PNG files.
 Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore = {});
+
+// The pair of a Comparison made from RGBA buffers, copied once. Both buffers
+// are checked, the baseline first, before anything is copied, so a wrong
+// length never costs a copy of a large buffer.
+Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
+                                  const IgnoreRegions& ignore = {});
 
 }  // namespace quorvane

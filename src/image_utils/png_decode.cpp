@@ -147,7 +147,9 @@ private:
 
 }  // namespace
 
-Result<Image> decode_png_with_libpng(ByteView png, u64 capacity) {
+namespace {
+
+Result<Image> run_decode(ByteView png, u64 capacity) {
     DecodeState state;
     state.input = png;
     ReadStruct reader(state);
@@ -170,6 +172,14 @@ Result<Image> decode_png_with_libpng(ByteView png, u64 capacity) {
     if (image.pixels.size() != *expected) {
         return CompareError::invalid_buffer_length(*expected, image.pixels.size(), image.width, image.height);
     }
+    return image;
+}
+
+}  // namespace
+
+Result<Image> decode_png_with_libpng(ByteView png, u64 capacity) {
+    auto image = run_decode(png, capacity);
+    if (!image) return std::move(image).error().undecodable(InputImage::Lone);
     return image;
 }
 

@@ -13,7 +13,8 @@ inline constexpr u64 kPngDecodeBudget = 536870912;
 
 // The plain 8-bit RGB and RGBA files screenshots are go through the fast
 // path (png_fast_decode.hpp); every other file, and every failure, through
-// libpng. Both decode a file to the same pixels. `capacity` asks for that
+// libpng. Both decode a file to the same pixels, and every error is the
+// failure to decode a lone image (see CompareError::undecodable). `capacity` asks for that
 // much room in the pixel vector, where the budget allows, so that a caller
 // can add rows below the image without moving it.
 Result<Image> decode_png(ByteView png, u64 capacity = 0);

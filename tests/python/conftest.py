@@ -80,3 +80,20 @@ def suite_report(tmp_path_factory):
         stdout=out.getvalue(),
         stderr=err.getvalue(),
     )
+
+
+@pytest.fixture
+def results(tmp_path, monkeypatch):
+    """`quorvane report` of screens.suite() run as a user types it, with
+    paths relative to the working directory; its baselines are the test's to
+    change."""
+    import screens
+
+    from quorvane_cli import main
+
+    monkeypatch.chdir(tmp_path)
+    pages = screens.suite()
+    screens.write_suite(tmp_path, pages)
+    with contextlib.redirect_stdout(io.StringIO()):
+        main(["report", "baseline", "current", "-o", "results", "-q"])
+    return types.SimpleNamespace(root=tmp_path, pages=pages, out=tmp_path / "results")

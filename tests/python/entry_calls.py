@@ -105,13 +105,13 @@ def entry_calls(inputs):
     return {
         # Construction.
         "Comparison": lambda: Comparison(base, cur),
-        "Comparison undecodable": lambda: fails(ValueError, Comparison, base, junk),
+        "Comparison undecodable": lambda: fails(quorvane.DecodeError, Comparison, base, junk),
         "Comparison not bytes": lambda: fails(TypeError, Comparison, bytearray(3), cur),
         "Comparison missing argument": lambda: fails(TypeError, Comparison, base),
         "Comparison with ignore regions": lambda: Comparison(
             base, i["narrow_png"], ignore=i["regions"], mask_color=colour
         ),
-        "Comparison bad rectangle": lambda: fails(ValueError, Comparison, base, cur, ignore=i["bad_regions"]),
+        "Comparison bad rectangle": lambda: fails(quorvane.RegionError, Comparison, base, cur, ignore=i["bad_regions"]),
         "Comparison bad mask colour": lambda: fails(ValueError, Comparison, base, cur, mask_color=i["wide_color"]),
         "from_rgba": lambda: Comparison.from_rgba(i["baseline_rgba"], *sizes[:2], i["current_rgba"], *sizes[2:]),
         "from_rgba short buffer": lambda: fails(
@@ -125,7 +125,7 @@ def entry_calls(inputs):
         ),
         "batch": lambda: Comparison.batch(i["pairs"]),
         "batch of byte sequences": lambda: Comparison.batch(i["sequence_pairs"]),
-        "batch undecodable pair": lambda: fails(ValueError, Comparison.batch, i["bad_pairs"]),
+        "batch undecodable pair": lambda: fails(quorvane.DecodeError, Comparison.batch, i["bad_pairs"]),
         "batch mistyped pair": lambda: fails(TypeError, Comparison.batch, i["mistyped_pairs"]),
         # Properties and representations.
         "properties and reprs": lambda: (
@@ -180,8 +180,8 @@ def entry_calls(inputs):
             band.y,
         ),
         "aligned_ssim": lambda: pair.aligned_ssim(alignment),
-        "aligned_ssim foreign": lambda: fails(ValueError, pair.aligned_ssim, i["foreign_alignment"]),
-        "aligned_ssim not aligned": lambda: fails(ValueError, pair.aligned_ssim, i["unaligned"]),
+        "aligned_ssim foreign": lambda: fails(quorvane.AlignmentError, pair.aligned_ssim, i["foreign_alignment"]),
+        "aligned_ssim not aligned": lambda: fails(quorvane.AlignmentError, pair.aligned_ssim, i["unaligned"]),
         "aligned_diff_image": lambda: pair.aligned_diff_image(alignment, diff_color_alt=colour),
         "aligned_diff_image not an alignment": lambda: fails(TypeError, pair.aligned_diff_image, clusters),
         "aligned_diff_image_and_thumbnail": lambda: pair.aligned_diff_image_and_thumbnail(alignment, effort=0),
@@ -189,7 +189,7 @@ def entry_calls(inputs):
         "result class constructors": lambda: fails(TypeError, type(alignment)),
         # Thumbnails.
         "thumbnail": lambda: quorvane.thumbnail(cur, width=5, height=3),
-        "thumbnail undecodable": lambda: fails(ValueError, quorvane.thumbnail, junk),
+        "thumbnail undecodable": lambda: fails(quorvane.DecodeError, quorvane.thumbnail, junk),
         "thumbnail zero width": lambda: fails(ValueError, quorvane.thumbnail, cur, width=0),
         "thumbnail effort out of range": lambda: fails(ValueError, quorvane.thumbnail, cur, effort=10),
         "current_thumbnail": lambda: pair.current_thumbnail(width=7, min_height=4),
@@ -207,5 +207,8 @@ def entry_calls(inputs):
         "compare_batch threshold out of range": lambda: fails(
             ValueError, quorvane.compare_batch, i["pairs"], threshold=-0.1
         ),
-        "compare_batch undecodable pair": lambda: fails(ValueError, quorvane.compare_batch, i["bad_pairs"]),
+        "compare_batch undecodable pair": lambda: fails(quorvane.DecodeError, quorvane.compare_batch, i["bad_pairs"]),
+        # Ignore regions checked alone, under the lock: no computation.
+        "check_regions of sound regions": lambda: quorvane.check_regions(i["regions"], mask_color=colour),
+        "check_regions bad rectangle": lambda: fails(quorvane.RegionError, quorvane.check_regions, i["bad_regions"]),
     }

@@ -199,10 +199,10 @@ def test_an_alignment_binds_to_its_images_only(call):
     alignment = pair.row_alignment()
     unaligned = rgba_comparison(rows_image("abc", width=5), rows_image("abc", width=6))
     # Refused even by the pair that made it.
-    with pytest.raises(ValueError, match="^images could not be row-aligned$"):
+    with pytest.raises(quorvane.AlignmentError, match="^images could not be row-aligned$"):
         call(unaligned, unaligned.row_alignment())
     for other in ("abXcdZf", "abXcdYfg"):  # one row differs; one row more
-        with pytest.raises(ValueError, match="^alignment does not belong to this image pair$"):
+        with pytest.raises(quorvane.AlignmentError, match="^alignment does not belong to this image pair$"):
             call(rgba_comparison(rows_image("abcdef"), rows_image(other)), alignment)
     # Accepted from another Comparison of the same images, both ways round.
     twin = rgba_comparison(rows_image("abcdef"), rows_image("abXcdYf"))

@@ -1,12 +1,16 @@
 """Argument conversion and checks at every entry point: each kind of
 parameter refuses what it cannot convert with the argument's name, ranges
-are checked after every conversion and before any work, and the binding of
-positional and keyword arguments follows the declared parameters."""
+are checked after every conversion and before any work, the binding of
+positional and keyword arguments follows the declared parameters, and every
+default is the one the stubs declare."""
+
+import ast
+import inspect
 
 import numpy as np
 import pytest
 import screens
-from imaging import png_bytes, rgba_comparison, rows_image
+from imaging import ROOT, png_bytes, rgba_comparison, rows_image
 
 import quorvane
 
@@ -189,3 +193,39 @@ def test_accepted_forms():
     assert rgba_comparison(rows_image("ab"), rows_image("b")).row_alignment(0.1, False, 1, 2**64 - 1).deleted_rows == 1
     for overlap in (-2.0, 0, 3, float("nan"), float("inf"), np.float32(0.25)):
         assert PAIR.clusters(merge_gap=2, merge_overlap=overlap, min_pixels=1).total_clusters == 1
+
+
+def stub_defaults():
+    """{"name" or "Class.name": {parameter: default}} of every function and
+    method the stubs declare, read from their source."""
+    found = {}
+
+    def visit(body, prefix):
+        for node in body:
+            if isinstance(node, ast.ClassDef):
+                visit(node.body, f"{node.name}.")
+            elif isinstance(node, ast.FunctionDef) and not any(
+                isinstance(d, ast.Name) and d.id == "property" for d in node.decorator_list
+            ):
+                arguments = node.args
+                positional = arguments.posonlyargs + arguments.args
+                given = list(zip(positional[len(positional) - len(arguments.defaults) :], arguments.defaults))
+                given += [(a, d) for a, d in zip(arguments.kwonlyargs, arguments.kw_defaults) if d is not None]
+                found[prefix + node.name] = {a.arg: ast.literal_eval(d) for a, d in given}
+
+    visit(ast.parse((ROOT / "python" / "quorvane-stubs" / "__init__.pyi").read_text()).body, "")
+    return found
+
+
+def test_every_default_is_the_one_the_stubs_declare():
+    stubs = stub_defaults()
+    members = {name: getattr(quorvane, name) for name in dir(quorvane)}
+    members |= {f"Comparison.{name}": getattr(Comparison, name) for name in vars(Comparison) if name[0] != "_"}
+    entries = {name: entry for name, entry in members.items() if callable(entry) and not isinstance(entry, type)}
+    entries["Comparison.__new__"] = Comparison
+    assert entries.keys() <= stubs.keys()
+    runtime = {
+        name: {p.name: p.default for p in inspect.signature(entry).parameters.values() if p.default is not p.empty}
+        for name, entry in entries.items()
+    }
+    assert runtime == {name: stubs[name] for name in entries}

@@ -4,6 +4,7 @@ construction would fail, and forked children can use the pool."""
 
 import collections
 import os
+import pickle
 import subprocess
 import sys
 import zlib
@@ -95,20 +96,21 @@ def test_compare_batch_makes_the_images_asked_for_from_any_byte_sequences(pairs)
 @pytest.mark.parametrize("batch", BATCHES)
 def test_one_undecodable_pair_fails_the_whole_call_as_its_construction_would(pairs, batch):
     good = pairs[0][0]
-    with pytest.raises(ValueError, match="^failed to decode PNG: "):
+    with pytest.raises(quorvane.DecodeError, match="^failed to decode PNG: ") as raised:
         batch(pairs[:10] + [(good, b"not a png")] + pairs[10:])
+    assert pickle.loads(pickle.dumps(raised.value)).side == raised.value.side == "current"  # as Dask sends it
     errors = []
-    for pair in [
-        (b"", b"not a png"),
-        (b"not a png", b""),
-        (good, good[:40]),
-        (png_claiming(8000, 8000, zlib.compress(bytes(1000))), good),
-    ]:  # 256 MB claimed, rows missing
-        with pytest.raises(ValueError, match="^failed to decode PNG: ") as constructed:
+    for pair, side in [
+        ((b"", b"not a png"), "baseline"),
+        ((b"not a png", b""), "baseline"),
+        ((good, good[:40]), "current"),
+        ((png_claiming(8000, 8000, zlib.compress(bytes(1000))), good), "baseline"),  # 256 MB claimed, rows missing
+    ]:
+        with pytest.raises(quorvane.DecodeError, match="^failed to decode PNG: ") as constructed:
             Comparison(*pair)
-        with pytest.raises(ValueError) as batched:
+        with pytest.raises(quorvane.DecodeError) as batched:
             batch([pair])
-        assert str(batched.value) == str(constructed.value)
+        assert str(batched.value) == str(constructed.value) and batched.value.side == constructed.value.side == side
         errors.append(str(constructed.value))
     assert errors[0] == errors[2] != errors[1]  # of two bad PNGs, the baseline's error is the one
 

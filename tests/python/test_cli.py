@@ -85,20 +85,31 @@ def compare(capsys, pair_files, *args):
                 "0 pixels changed in place",
             ],
         ),
-        ("base shifted --allow-shifts --min-ssim 0.99", 0, ["status     shifted", "result     within limits"]),
-        ("base changed --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
+        # Under --allow-shifts inserted and deleted rows count, but for those pushed over the bottom edge.
+        (
+            "base shifted --allow-shifts --max-changed-pixels 288",
+            0,
+            [
+                "status     shifted",
+                "result     passed with shifts: 6 rows inserted at row 40, 6 rows deleted at row 96 (crossed the "
+                "bottom edge: not counted)",
+            ],
+        ),
+        ("base shifted --allow-shifts --max-changed-pixels 287", 1, ["288 pixels changed with shifts (0 in place, "]),
+        ("base changed --allow-shifts", 1, ["status     changed", "pixels changed with shifts (", " in place, 0 in"]),
         (
             "base wider --allow-shifts",
             1,
             ["sizes      differ: compared on 64x96", "shifts     none: the rows do not align: the widths differ"],
         ),
-        # Content added at the bottom of a taller page: a shift.
+        # Content added at the bottom of a taller page: a shift whose new rows count.
         (
-            "base taller --allow-shifts",
+            "base taller --allow-shifts --max-changed-pixels 384",
             0,
             ["sizes      differ: compared on 48x104", "8 rows inserted at row 96", "status     shifted"],
         ),
-        ("replaced replacement --allow-shifts", 1, ["status     changed", "pixels changed in place, more than 0"]),
+        ("base taller --allow-shifts", 1, ["384 pixels changed with shifts (0 in place, 384 in inserted rows"]),
+        ("replaced replacement --allow-shifts", 1, ["status     changed", "more than 0"]),
         ("clock clock_later", 1, ["status     changed"]),
         ("clock clock_later --ignore 1140,8,110,30", 0, ["ignored    3300 pixels left out", "status     unchanged"]),
         (
@@ -121,6 +132,24 @@ def test_compare_exit_status_and_account(capsys, pair_files, limits, arguments, 
     assert (code, err) == (status, "")
     for text in expected:
         assert text in out
+
+
+def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(capsys):
+    """A page laid out again after a block was removed: the alignment's many
+    bands read as one deletion, rows moved by layout rounding, and the rows
+    pulled up from below the fold; the deleted rows count."""
+    removed = 111 * 1366  # the rows the deletion took, less one a row moved by rounding gave back
+    arguments = [SCREENS / "page_baseline.png", SCREENS / "page_deleted_block.png", "--allow-shifts"]
+    code, out, _ = run(capsys, "compare", *arguments, "--max-changed-pixels", removed - 1)
+    assert (
+        code == 1
+        and (
+            "shifts     111 rows deleted at row 587, content moved by a row at 15 places between rows 951 and 2862, "
+            "as layout rounds positions, 111 rows inserted at row 2889 (crossed the bottom edge: not counted)\n"
+        )
+        in out
+    )
+    assert "166652 in deleted rows" in out.splitlines()[-1]
 
 
 @pytest.mark.parametrize(
@@ -165,7 +194,10 @@ def test_bad_usage_and_unusable_files_exit_2(capsys, pair_files, arguments, mess
 
 def test_json_object_holds_the_modules_figures(capsys, pair_files):
     code, out, _ = compare(
-        capsys, pair_files, "base", "shifted", "--json", "--allow-shifts", "--max-clusters", "3", "--ignore", "0,0,4,4"
+        capsys,
+        pair_files,
+        *("base", "shifted", "--json", "--allow-shifts", "--max-changed-pixels", "288"),
+        *("--max-clusters", "3", "--ignore", "0,0,4,4"),
     )
     result = json.loads(out)
     comparison = quorvane.Comparison(
@@ -173,7 +205,7 @@ def test_json_object_holds_the_modules_figures(capsys, pair_files):
     )
     alignment, clusters = comparison.row_alignment(), comparison.clusters(max_clusters=3)
     changed = comparison.diff_count()
-    assert (code, result["status"], result["passed"], result["failures"]) == (0, "shifted", True, [])
+    assert (code, result["status"], result["passed"], result["passed_with_shifts"]) == (0, "shifted", True, True)
     assert (result["ignore"], result["ignored_pixels"]) == ([[0, 0, 4, 4]], comparison.ignored_pixels)
     assert result["baseline"] == {"path": str(pair_files["base"]), "width": 48, "height": 96}
     assert (result["changed_pixels"], result["changed_ratio"], result["ssim"]) == (
@@ -187,16 +219,26 @@ def test_json_object_holds_the_modules_figures(capsys, pair_files):
         for c in result["clusters"]["items"]
     ] == [(c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, c.centroid) for c in clusters.clusters]
     aligned = result["alignment"]
-    assert aligned["bands"] == [{"kind": b.kind, "y": b.y, "rows": b.rows} for b in alignment.bands]
-    assert (aligned["ssim"], aligned["changed_pixels"], aligned["clusters"]["total"]) == (
-        comparison.aligned_ssim(alignment),
+    # The deletion at the bottom only makes room for the insertion above it: not counted.
+    assert aligned["row_bands"] == [
+        {"kind": b.kind, "y": b.y, "rows": b.rows, "exempt_rows": b.rows if b.y == 96 else 0} for b in alignment.bands
+    ]
+    assert [(b["kind"], b["y"], b["rows"], b["exempt_rows"]) for b in aligned["bands"]] == [
+        ("inserted", 40, 6, 0),
+        ("deleted", 96, 6, 6),
+    ]
+    assert (aligned["ssim"], aligned["clusters"]["total"]) == (comparison.aligned_ssim(alignment), 0)
+    assert [aligned[key] for key in ("in_place_pixels", "inserted_pixels", "deleted_pixels", "changed_pixels")] == [
         0,
+        6 * 48,
         0,
-    )
+        6 * 48,
+    ]
     assert result["limits"] == {
-        "max_changed_pixels": 0,
+        "max_changed_pixels": 288,
         "max_changed_ratio": None,
         "min_ssim": None,
+        "max_cluster_pixels": None,
         "allow_shifts": True,
     }
 

@@ -3,6 +3,8 @@ inputs padded alike; and the objects its methods return: RowAlignment, RowSegmen
 ClustersResult, Cluster and BoundingBox."""
 
 import gc
+import os
+import subprocess
 import sys
 
 import numpy as np
@@ -35,7 +37,7 @@ def test_pairs_meet_on_the_larger_canvas_padded_alike_from_png_and_rgba(baseline
     assert (from_rgba.width, from_rgba.height, from_rgba.size_mismatch) == (*canvas, baseline != current)
     assert repr(from_rgba) == f"Comparison({canvas[0]}x{canvas[1]}, {canvas[0] * canvas[1]} pixels)"
     if 0 in canvas:  # PNG has no empty images
-        with pytest.raises(ValueError, match="^failed to encode PNG: "):
+        with pytest.raises(quorvane.EncodeError, match="^failed to encode PNG: "):
             from_rgba.diff_image()
     else:
         from_png = Comparison(png_bytes(first), png_bytes(second))
@@ -115,3 +117,55 @@ def test_records_cannot_be_constructed_or_changed_and_their_lists_are_new_on_eve
             if not callable(getattr(instance, attribute, None)):
                 with pytest.raises(AttributeError):
                     setattr(instance, attribute, getattr(instance, attribute, 1))
+
+
+# Run in a process of its own: each subinterpreter imports a module of its
+# own, whose classes and errors work there and are not the main
+# interpreter's; a module dropped from sys.modules and imported again is a
+# new one, and the old one is freed once unused, its classes with it.
+INTERPRETERS = """
+import gc, sys, weakref
+import _xxsubinterpreters as interpreters
+import quorvane
+
+IN_SUBINTERPRETER = '''
+import quorvane
+pair = quorvane.Comparison.from_rgba(bytes(16), 2, 2, bytes([255]) * 16, 2, 2)
+(batched,) = quorvane.Comparison.batch([(png, png)])
+assert id(quorvane.Comparison) != main_class and type(pair) is type(batched) is quorvane.Comparison
+assert (pair.diff_count(), batched.diff_count(), pair.clusters(min_pixels=1).clusters[0].pixel_count) == (4, 0, 4)
+assert batched.aligned_ssim(batched.row_alignment()) == 1.0
+try:
+    quorvane.Comparison(png, b"not a png")
+except quorvane.DecodeError as error:
+    assert error.side == "current"
+'''
+png = bytes.fromhex(sys.argv[1])
+for _ in range(2):
+    interpreter = interpreters.create()
+    interpreters.run_string(interpreter, IN_SUBINTERPRETER, shared={"main_class": id(quorvane.Comparison), "png": png})
+    interpreters.destroy(interpreter)
+
+first = weakref.ref(sys.modules.pop("quorvane"))
+import quorvane as second
+assert first() is not second and first().Comparison is not second.Comparison
+old = first().Comparison.from_rgba(bytes(4), 1, 1, bytes(4), 1, 1)
+del quorvane
+assert old.diff_count() == 0 and first() is not None
+del old
+gc.collect()
+assert first() is None
+print("ok")
+"""
+
+
+def test_each_interpreter_and_each_import_has_a_module_of_its_own():
+    pytest.importorskip("_xxsubinterpreters", reason="this Python has no _xxsubinterpreters module")
+    run = subprocess.run(
+        [sys.executable, "-c", INTERPRETERS, png_bytes(random_rgba(3, 5, seed=1)).hex()],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)),
+    )
+    assert run.stdout == "ok\n", run.stdout + run.stderr

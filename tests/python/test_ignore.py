@@ -143,6 +143,7 @@ ENTRIES = {
     "diff_count_batch": lambda **options: quorvane.diff_count_batch([(JUNK, JUNK)], **options),
     "ssim_batch": lambda **options: quorvane.ssim_batch([(JUNK, JUNK)], **options),
     "compare_batch": lambda **options: quorvane.compare_batch([(JUNK, JUNK)], thumbnail_width=0, **options),
+    "check_regions": lambda **options: quorvane.check_regions(**{"ignore": (), **options}),
 }
 RECTANGLE = "argument 'ignore': rectangle "
 COLOUR = "argument 'mask_color': colour "
@@ -182,3 +183,5 @@ def test_bad_rectangles_and_colours_fail_first_naming_them(entry, options, error
     with pytest.raises(error) as raised:
         ENTRIES[entry](**options)
     assert str(raised.value) == message
+    if error is ValueError:
+        assert type(raised.value) is quorvane.RegionError and raised.value.reason == message.split(": ", 1)[1]

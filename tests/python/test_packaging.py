@@ -21,9 +21,10 @@ import types
 import typing
 import zipfile
 
+import numpy as np
 import pytest
 from entry_calls import make_inputs
-from imaging import ROOT, SCREENS, pixels
+from imaging import ROOT, SCREENS, pixels, png_bytes
 from screens import run
 
 import quorvane
@@ -244,7 +245,8 @@ VECTOR_PROBE = """
 import sys, quorvane
 [text] = [line.split()[0] for line in open("/proc/self/maps") if "quorvane.abi3.so" in line and " r-xp " in line]
 png = open(sys.argv[1], "rb").read()
-print("0x" + text.replace("-", "..0x"), quorvane.thumbnail(png, width=200).hex(), quorvane.Comparison(png, png).diff_count())
+thumbnail, changed = quorvane.thumbnail(png, width=200), quorvane.Comparison(png, png).diff_count()
+print("0x" + text.replace("-", "..0x"), thumbnail.hex(), changed)
 """
 
 
@@ -401,6 +403,21 @@ def test_stub_result_types_are_what_the_module_returns():
     exec(compile(STUBS.read_text(), str(STUBS), "exec", flags=__future__.annotations.compiler_flag), stubs)
     inputs = make_inputs()
     pair, alignment, clusters = inputs["pair"], inputs["alignment"], inputs["clusters"]
+
+    def raised(call):
+        try:
+            call()
+        except ValueError as error:
+            return error
+        raise AssertionError("no error")
+
+    too_tall = png_bytes(np.zeros((17000, 1, 4), np.uint8))  # WebP holds 16383 rows
+    errors = (
+        raised(lambda: quorvane.Comparison(inputs["baseline_png"], inputs["junk"])),
+        raised(lambda: quorvane.check_regions(inputs["bad_regions"])),
+        raised(lambda: quorvane.thumbnail(too_tall)),
+        raised(lambda: quorvane.Comparison.from_rgba(b"", 0, 0, bytes(4), 1, 1).aligned_ssim(alignment)),
+    )
     instances = {
         type(instance).__name__: instance
         for instance in (
@@ -411,11 +428,13 @@ def test_stub_result_types_are_what_the_module_returns():
             clusters,
             clusters.clusters[0],
             clusters.clusters[0].bbox,
+            *errors,
         )
     }
     arguments = {
         **inputs,
         "png_bytes": inputs["baseline_png"],
+        "ignore": inputs["regions"],
         "max_diffs": 5,
         "baseline_width": 8,
         "baseline_height": 12,
@@ -447,7 +466,7 @@ def test_stub_result_types_are_what_the_module_returns():
                     )
                 elif member_name == "__new__":  # a static method too, called through the class
                     checked[label] = result_conforms(runtime, member.__func__)
-                elif isinstance(member, staticmethod):
+                elif isinstance(member, (staticmethod, classmethod)):
                     checked[label] = result_conforms(getattr(runtime, member_name), member.__func__)
                 elif isinstance(member, types.FunctionType):
                     checked[label] = result_conforms(getattr(instance, member_name), member)

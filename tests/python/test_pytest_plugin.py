@@ -12,6 +12,7 @@ from conftest import BUILD_DIR, ROOT
 from imaging import png_bytes, pypng_rgba
 
 import quorvane
+from quorvane_cli import main, manifest
 from quorvane_pytest import capture, naming
 
 pytest_plugins = ["pytester"]
@@ -128,8 +129,10 @@ def test_long_test_ids_get_folders_of_their_own():
         ("", CHANGED, ", ignore=[(8, 18, 12, 12)]", None),
         ("", CHANGED, ", ignore=[(0, 0, 8, 8)]", "more than 0"),
         ("", screens.taller(BASE), "", "the screenshot is 48x102, its baseline 48x96"),
-        ("screenshot_allow_shifts = true", screens.taller(BASE), "", None),  # content pushed down: a shift
-        ("", screens.taller(CHANGED), ", allow_shifts=True", "pixels changed in place, more than 0"),
+        # Content added at the bottom: rows inserted, which count with shifts allowed.
+        ("screenshot_allow_shifts = true\nscreenshot_max_diff_pixels = 288", screens.taller(BASE), "", None),
+        ("screenshot_allow_shifts = true", screens.taller(BASE), "", "(0 in place, 288 in inserted rows, 0 in"),
+        ("", screens.taller(CHANGED), ", allow_shifts=True", " in place, 288 in inserted rows, 0 in deleted rows)"),
         # Rows of another width never align.
         (
             "",
@@ -147,7 +150,7 @@ def test_long_test_ids_get_folders_of_their_own():
             "",
             BASE,
             ", ignore=[(0, 0, 0, 5)]",
-            "ValueError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
+            "RegionError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
         ),
         (
             "",
@@ -258,21 +261,28 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
             "*1 baseline written:",
             "*__screenshots__/test_all/missing.png (new)",
             f"*3 screenshots failed; report: {OUTPUT}/index.html",
+            f"*quorvane review {OUTPUT}",
+            f"*quorvane approve {OUTPUT} --all",
         ]
     )
-    page = (tester.path / OUTPUT / "index.html").read_text()
-    articles = dict(
-        re.findall(r'<article class="pair" id="pair-\d+" data-status="(\w+)">.*?<h2><a [^>]*>([^<]*)</a>', page)
-    )
-    assert articles == {
-        status: f"test_all.py::test_all[{name}] · {name}.png"
+    results = manifest.read(tester.path / OUTPUT)
+    assert (results["root"], results["baseline_dir"], results["current_dir"]) == (str(tester.path), ".", OUTPUT)
+    assert {pair["status"]: (pair["name"], pair["title"]) for pair in results["pairs"]} == {
+        status: (f"__screenshots__/test_all/{name}.png", f"test_all.py::test_all[{name}] · {name}.png")
         for status, name in (("changed", "changed"), ("error", "undecodable"), ("new", "missing"))
     }
-    assert all((tester.path / OUTPUT / source).is_file() for source in re.findall(r'src="([^"]+)"', page))
+    page = (tester.path / OUTPUT / "index.html").read_text()
+    assert all((tester.path / OUTPUT / source).is_file() for source in re.findall(r'src="([^"?]+)"', page))
 
+    # Accepted from the results folder alone, the changed screenshot passes;
+    # the undecodable baseline has nothing to accept.
+    assert main(["approve", str(tester.path / OUTPUT), "--all"]) == 0
+    assert (folder / "changed.png").read_bytes() == (tester.path / "current.png").read_bytes()
+    result = tester.run(workers=workers)
+    result.assert_outcomes(passed=3, failed=1)
     result = tester.run("--update-screenshots", workers=workers)
     result.assert_outcomes(passed=4)
-    result.stdout.fnmatch_lines(["*2 baselines written:", "*changed.png (updated)", "*undecodable.png (undecodable)"])
+    result.stdout.fnmatch_lines(["*1 baseline written:", "*undecodable.png (undecodable)"])
     assert {path.read_bytes() for path in folder.iterdir()} == {(tester.path / "current.png").read_bytes()}
     tester.run(workers=workers).assert_outcomes(passed=4)
     assert not (tester.path / OUTPUT).exists()  # the last session's images are gone

@@ -22,6 +22,9 @@ except ImportError:
     distributed = None
 
 
+REPORT_FILES = ("report.json", "manifest.json", "index.html")
+
+
 def output_files(out_dir):
     return {path.relative_to(out_dir).as_posix(): path.read_bytes() for path in out_dir.rglob("*") if path.is_file()}
 
@@ -157,8 +160,6 @@ def test_chunk_dask_gives_up_on_becomes_error_records(suite_report, dask_cluster
 
 def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report, dask_cluster, gate, tmp_path, capsys):
     cluster, client = dask_cluster
-    for stale in report.REPORT_FILES:
-        (tmp_path / stale).write_text("an earlier run's")
     # Ctrl-C as in a terminal: a process started in the background (as CI
     # may start the suite) inherits SIGINT ignored.
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
@@ -177,7 +178,7 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report,
             )
     finally:
         signal.signal(signal.SIGINT, previous)
-    assert code == 130 and not any((tmp_path / name).exists() for name in report.REPORT_FILES)
+    assert code == 130 and not any((tmp_path / name).exists() for name in REPORT_FILES)
     for _ in range(1000):  # the scheduler forgets cancelled tasks within moments
         if not cluster.scheduler.tasks:
             break
@@ -186,22 +187,26 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report,
 
 
 def test_image_that_cannot_be_written_on_a_worker_fails_the_run_in_one_line(
-    suite_report, dask_cluster, tmp_path, capsys
+    suite_report, dask_cluster, gate, tmp_path, capsys
 ):
-    (tmp_path / "images").write_text("a file where the images go")
-    code, out, err = run(
-        capsys,
-        "report",
-        suite_report.baseline,
-        suite_report.current,
-        "-o",
-        tmp_path,
-        "-q",
-        "--scheduler",
-        dask_cluster[0].scheduler_address,
-    )
+    def block(_):  # a file where the images go, once the run has made its folder
+        (tmp_path / "images").write_text("in the way")
+
+    cluster, client = dask_cluster
+    with when_a_chunk_is_held(client, block, gate):
+        code, out, err = run(
+            capsys,
+            "report",
+            suite_report.baseline,
+            suite_report.current,
+            "-o",
+            tmp_path,
+            "-q",
+            "--scheduler",
+            cluster.scheduler_address,
+        )
     assert (code, out) == (2, "") and err.count("\n") == 1
-    assert err.startswith(f"quorvane: {tmp_path / 'images'}/") and err.endswith(": Not a directory\n")
+    assert err.startswith(f"quorvane: {tmp_path / 'images'}/") and err.endswith(": in the way of a folder\n")
 
 
 @pytest.mark.parametrize("scheme", ["file", "memory"])
@@ -222,7 +227,7 @@ def test_urls_give_the_report_of_local_paths(suite_report, tmp_path, request, ca
     finally:
         if scheme == "memory":
             fsspec.filesystem("memory").rm(root, recursive=True)
-    for name in report.REPORT_FILES:  # they name the directories
+    for name in REPORT_FILES:  # they name the directories
         written[name] = written[name].replace(root.encode(), local.encode())
     assert_same_report(written, output_files(suite_report.out))  # no temporary file left either
 

@@ -1,6 +1,7 @@
 """The report page as a person sees it, in headless Chromium: the summary,
-one row per pair, every image loaded, the cluster boxes, shift bands and
-ignored regions over the images, filtering and sorting."""
+one row per pair, opening on the pairs beyond their limits, every image
+loaded and previews whole, the cluster boxes, shift bands and ignored
+regions over the images, filtering and sorting."""
 
 import pytest
 
@@ -15,7 +16,7 @@ LOADED = """async image => {
 # width, height], in fractions of the box of the image it stands over.
 MARKS = f"""async ([article, kind]) => {{
     const marks = [];
-    for (const image of document.querySelectorAll(article + ' img')) {{
+    for (const image of document.querySelectorAll(article + ' img[src]')) {{
         await ({LOADED})(image);
         const frame = image.getBoundingClientRect();
         for (const mark of image.closest('figure').querySelectorAll('.' + kind)) {{
@@ -49,8 +50,24 @@ def close(seen, wanted, tolerance=0.01):
 def test_summary_and_one_row_per_pair(page, suite_report):
     counts = page.evaluate(f"""[...document.querySelectorAll('[data-filter]')].filter({VISIBLE})
         .map(button => [button.dataset.filter, Number(button.querySelector('.count').textContent)])""")
-    assert dict(counts) == {"all": 7, "changed": 1, "shifted": 1, "new": 1, "missing": 1, "unchanged": 2, "error": 1}
+    assert dict(counts) == {
+        "failed": 5,
+        "all": 7,
+        "changed": 1,
+        "shifted": 1,
+        "new": 1,
+        "missing": 1,
+        "unchanged": 2,
+        "error": 1,
+    }
     assert page.text_content(".verdict") == "5 of 7 pairs beyond the limits"
+    # It opens on the pairs beyond their limits, and says so.
+    shown = page.evaluate(
+        f"[...document.querySelectorAll('#pairs tbody tr')].filter({VISIBLE}).map(row => row.cells[0].textContent)"
+    )
+    assert shown == [pair["path"] for pair in suite_report.data["pairs"] if not pair["passed"]]
+    assert page.get_by_role("button", name="5 beyond limits").get_attribute("aria-pressed") == "true"
+    assert page.text_content(".showing").startswith("Showing the pairs beyond their limits")
     rows = page.evaluate(
         "[...document.querySelectorAll('#pairs tbody tr')].map(row => [row.cells[0].textContent, "
         "row.cells[1].textContent])"
@@ -59,12 +76,22 @@ def test_summary_and_one_row_per_pair(page, suite_report):
     assert rows == [[pair["path"], labels.get(pair["status"], pair["status"])] for pair in suite_report.data["pairs"]]
 
 
-def test_every_image_loads(page):
-    widths = page.evaluate(f"async () => Promise.all([...document.images].map({LOADED}))")
-    # Six previews in the table (none for the unreadable pair); baseline,
-    # current and diff of the changed pair; those and the shift-aware diff
-    # of the shifted one; one image each of the new and the missing page.
-    assert len(widths) == 6 + 3 + 4 + 1 + 1 and all(width > 0 for width in widths)
+def test_every_image_loads_and_previews_show_images_whole(page):
+    page.click("[data-filter=all]")
+    widths = page.evaluate(f"async () => Promise.all([...document.images].filter(i => i.src).map({LOADED}))")
+    # Four previews in the table (none for unchanged or unreadable pairs);
+    # baseline, current and diff of the changed pair; those and the
+    # shift-aware diff of the shifted one; one image each of the new and the
+    # missing page. Full-size images wait for the views that show them.
+    assert len(widths) == 4 + 3 + 4 + 1 + 1 and all(width > 0 for width in widths)
+    previews = page.evaluate("""[...document.querySelectorAll('td.preview img')].map(image => [
+        image.getBoundingClientRect().width, image.getBoundingClientRect().height,
+        image.naturalWidth, image.naturalHeight])""")
+    assert len(previews) == 4
+    for width, height, natural_width, natural_height in previews:  # fitted to the image's aspect ratio
+        assert (
+            abs(width / height - natural_width / natural_height) < 0.05 and 0.95 < max(width / 96, height / 64) < 1.05
+        )
 
 
 def test_marks_stand_over_the_images(page, suite_report):
@@ -91,6 +118,17 @@ def test_marks_stand_over_the_images(page, suite_report):
     assert (inserted[0], deleted[0]) == ("current band inserted", "current band deleted")
     assert inserted[1] + inserted[3] <= 0  # beside the image, on its left
     assert close(inserted[2::2], (40 / 96, 6 / 96)) and close(deleted[2:3], [1], 0.02)
+    # On the images themselves: six rows inserted at row 40 of the current
+    # image, the baseline's last six rows deleted, each a line on the other.
+    shifts = marks(page, suite_report, "docs/shifted.png", "shift")
+    assert [mark[0] for mark in shifts] == [
+        "baseline shift inserted edge",
+        "baseline shift deleted",
+        "current shift inserted",
+        "current shift deleted edge",
+    ]
+    wanted = [(40 / 96, 0), (90 / 96, 6 / 96), (40 / 96, 6 / 96), (1, 0)]
+    assert all(close(mark[1:], (0, top, 1, height)) for mark, (top, height) in zip(shifts, wanted))
 
 
 @pytest.mark.parametrize("status, expected", [("changed", 1), ("unchanged", 2), ("missing", 1)])

@@ -163,13 +163,16 @@ def test_resampled_halves_round_away_from_zero():
 
 
 def test_errors():
+    with pytest.raises(quorvane.DecodeError, match="^failed to decode PNG: ") as raised:
+        quorvane.thumbnail(b"not a png")
+    assert raised.value.side is None  # a lone image
     pair, png = pair_of(gradient_rgba(4, 4)), png_bytes(gradient_rgba(4, 4))
     for call in (pair.current_thumbnail, pair.baseline_thumbnail, functools.partial(quorvane.thumbnail, png)):
         for side in ("width", "height"):
             with pytest.raises(ValueError, match=f"^thumbnail max_{side} must be > 0$"):
                 call(**{side: 0})
     for shape, width in [((0, 0), 200), ((1, 20000), 30000), ((20000, 1), 200)]:
-        with pytest.raises(ValueError, match="^failed to encode WebP: "):
+        with pytest.raises(quorvane.EncodeError, match="^failed to encode WebP: "):
             pair_of(np.zeros(shape + (4,), np.uint8)).current_thumbnail(width=width)
 
 

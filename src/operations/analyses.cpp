@@ -1,0 +1,46 @@
+#include "operations/analyses.hpp"
+
+#include <utility>
+
+#include "alignment/align_rows.hpp"
+#include "alignment/fingerprint.hpp"
+#include "clusters/aligned_clusters.hpp"
+#include "clusters/extract.hpp"
+#include "pixel_diff/count.hpp"
+#include "pixel_diff/mask.hpp"
+#include "ssim/aligned_ssim.hpp"
+#include "ssim/ssim.hpp"
+
+namespace quorvane {
+
+Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
+    return count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, cap);
+}
+
+Result<double> pair_ssim(const ImagePair& pair) {
+    return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height);
+}
+
+Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff, const ClusterOptions& options) {
+    auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, diff);
+    if (!mask) return std::move(mask).error();
+    if (mask->count == 0) return ClusterList{};  // nothing changed: nothing to dilate or label
+    return extract_clusters(mask->mask, mask->width, mask->height, options);
+}
+
+Result<AlignmentRecord> pair_row_alignment(ImagePair& pair, const DiffOptions& diff, const AlignmentOptions& options) {
+    auto aligned = align_rows(pair.view(), diff, options.max_edit_ratio, options.max_edit_rows);
+    if (aligned) remember_pair_fingerprint(pair, *aligned);
+    return aligned;
+}
+
+Result<ClusterList> pair_aligned_clusters(ImagePair& pair, const AlignmentRecord& alignment, const DiffOptions& diff,
+                                          const ClusterOptions& options) {
+    return aligned_clusters(pair.view(), cached_pair_fingerprint(pair), alignment, diff, options);
+}
+
+Result<double> pair_aligned_ssim(ImagePair& pair, const AlignmentRecord& alignment) {
+    return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), alignment);
+}
+
+}  // namespace quorvane

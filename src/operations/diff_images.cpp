@@ -1,0 +1,48 @@
+#include "operations/diff_images.hpp"
+
+#include <utility>
+
+#include "alignment/aligned_diff.hpp"
+#include "alignment/fingerprint.hpp"
+#include "image_utils/png_encode.hpp"
+#include "pixel_diff/render.hpp"
+
+namespace quorvane {
+
+Result<DiffPng> diff_png(const ImagePair& pair, const DiffOptions& options) {
+    auto image = render_pair_diff(pair.view(), options);
+    if (!image) return std::move(image).error();
+    auto png = encode_png(image->pixels, image->width, image->height);
+    if (!png) return std::move(png).error();
+    return DiffPng{png.take(), image->count};
+}
+
+Result<PngAndThumbnail> diff_png_and_thumbnail(const ImagePair& pair, const DiffOptions& options,
+                                               const ThumbnailOptions& thumbnail) {
+    auto image = render_pair_diff(pair.view(), options);
+    if (!image) return std::move(image).error();
+    return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
+}
+
+namespace {
+
+Result<Image> aligned_diff(ImagePair& pair, const AlignmentRecord& alignment, const DiffOptions& options) {
+    return render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), alignment, options);
+}
+
+}  // namespace
+
+Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& alignment, const DiffOptions& options) {
+    auto image = aligned_diff(pair, alignment, options);
+    if (!image) return std::move(image).error();
+    return encode_png(image->pixels, image->width, image->height);
+}
+
+Result<PngAndThumbnail> aligned_diff_png_and_thumbnail(ImagePair& pair, const AlignmentRecord& alignment,
+                                                       const DiffOptions& options, const ThumbnailOptions& thumbnail) {
+    auto image = aligned_diff(pair, alignment, options);
+    if (!image) return std::move(image).error();
+    return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
+}
+
+}  // namespace quorvane

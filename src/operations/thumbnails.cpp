@@ -1,0 +1,28 @@
+#include "operations/thumbnails.hpp"
+
+#include <utility>
+
+#include "image_utils/png_decode.hpp"
+
+namespace quorvane {
+
+Result<Bytes> png_thumbnail(ByteView png, const ThumbnailOptions& options) {
+    auto image = decode_png(png);
+    if (!image) return std::move(image).error();
+    return make_thumbnail(image->pixels, image->width, image->height, options);
+}
+
+Result<Bytes> current_thumbnail(const ImagePair& pair, const ThumbnailOptions& options) {
+    return make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height, options);
+}
+
+Result<Bytes> baseline_thumbnail(const ImagePair& pair, const BaselineThumbnailOptions& options) {
+    const Size own = pair.baseline_size;
+    if (!options.own_size || own == Size{pair.width, pair.height}) {
+        return make_thumbnail(pair.baseline, pair.width, pair.height, options.thumbnail);
+    }
+    const Bytes baseline = crop_top_left(pair.baseline, pair.width, own.width, own.height);
+    return make_thumbnail(baseline, own.width, own.height, options.thumbnail);
+}
+
+}  // namespace quorvane

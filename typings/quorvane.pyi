@@ -1,0 +1,1 @@
+../python/quorvane-stubs/__init__.pyi
