@@ -145,12 +145,13 @@ def test_wheel_needs_only_glibc_2_17_and_python_and_exports_only_its_initialiser
 
 @pytest.fixture(scope="module")
 def development_outputs(tmp_path_factory):
-    """The output digest's text and files from the development build."""
-    out_dir = tmp_path_factory.mktemp("development")
-    digest = subprocess.run(
-        [sys.executable, DIGEST, out_dir], capture_output=True, text=True, check=True,
-        env=clean_env(PYTHONPATH=str(BUILD_DIR)),
-    )  # fmt: skip
+    return digest_outputs(tmp_path_factory.mktemp("development"), sys.executable, PYTHONPATH=str(BUILD_DIR))
+
+
+def digest_outputs(out_dir, python, **environment):
+    """The output digest's text, and the folder of its files."""
+    digest = subprocess.run([python, DIGEST, out_dir], capture_output=True, text=True, env=clean_env(**environment))
+    assert digest.returncode == 0, digest.stderr
     return digest.stdout, out_dir
 
 
@@ -314,12 +315,7 @@ def arm64_python(tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def wheel_outputs(venv, tmp_path_factory):
-    """The output digest's text and files from the x86_64 wheel."""
-    out_dir = tmp_path_factory.mktemp("wheel")
-    digest = subprocess.run(
-        [venv / "bin" / "python", DIGEST, out_dir], capture_output=True, text=True, check=True, env=clean_env()
-    )
-    return digest.stdout, out_dir
+    return digest_outputs(tmp_path_factory.mktemp("wheel"), venv / "bin" / "python")
 
 
 def test_aarch64_wheel_under_qemu_gives_the_x86_64_outputs(wheels, arm64_python, wheel_outputs, tmp_path):
