@@ -1,54 +1,67 @@
 # make demo   set up, build, and report on the bundled example screenshots
 # make test   set up, build, and run every test (C++ unit tests and pytest)
-# make wheel  the sdist and one self-contained wheel in dist/
+# make wheel  the sdist and the release wheels (manylinux_2_17, x86_64 and aarch64) in dist/
 # make test-sanitize   every test against an AddressSanitizer + UBSan build
 # make lint   formatting (clang-format, ruff format), ruff check, shellcheck and mypy --strict;
 #             make format applies the two formatters
 # make fuzz            libFuzzer on every fuzz target (FUZZ_RUNS executions each);
 #                      make fuzz-smoke runs each for FUZZ_SECONDS instead
+#
+# PYTHON names the interpreter; where it refuses system-wide installs
+# (Debian's own python3), every target runs in the virtual environment .venv
+# made from it instead.
 PYTHON ?= python3
+# Found once, when a target first needs it.
+PY = $(eval PY := $$(shell PYTHON='$(PYTHON)' scripts/interpreter.sh))$(PY)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
 .PHONY: setup build demo test bench install wheel clean test-sanitize fuzz fuzz-smoke lint format
 
 setup:
-	@PYTHON=$(PYTHON) scripts/setup.sh
+	@PYTHON=$(PY) scripts/setup.sh build
+
+# The tools CMake and Ninja from PyPI, beside the interpreter, come first.
+TOOLS_PATH = PATH="$(dir $(PY)):$$PATH"
 
 build: setup
-	@cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON \
-		-DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')" $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD)
+	@$(TOOLS_PATH) cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON -DPython_EXECUTABLE="$(PY)" $(CMAKE_FLAGS) >/dev/null
+	@$(TOOLS_PATH) cmake --build $(BUILD)
 
 demo: build
-	PYTHONPATH=$(BUILD):python $(PYTHON) examples/demo.py
+	PYTHONPATH=$(BUILD):python $(PY) examples/demo.py
 
+# Besides the Python packages, the report page and the pytest plugin are
+# tested in a real browser, and the aarch64 wheel under qemu.
 test: build
-	@PYTHON=$(PYTHON) scripts/setup.sh browser  # the report page and the pytest plugin are tested in a real browser
-	ctest --test-dir $(BUILD) --output-on-failure
-	QUORVANE_BUILD_DIR=$(BUILD) PYTHONPATH=$(BUILD):python $(PYTHON) -m pytest tests/python -q
+	@PYTHON=$(PY) scripts/setup.sh test
+	$(TOOLS_PATH) ctest --test-dir $(BUILD) --output-on-failure
+	QUORVANE_BUILD_DIR=$(BUILD) PYTHONPATH=$(BUILD):python $(TOOLS_PATH) $(PY) -m pytest tests/python -q
 
 bench: build
-	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD):python $(PYTHON) $$script || exit 1; done
+	@PYTHON=$(PY) scripts/setup.sh test
+	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD):python $(PY) $$script || exit 1; done
 
-test-sanitize: setup
-	PYTHON=$(PYTHON) scripts/test_sanitize.sh
+test-sanitize:
+	@PYTHON=$(PY) scripts/setup.sh test
+	PYTHON=$(PY) $(TOOLS_PATH) scripts/test_sanitize.sh
 
 FUZZ_RUNS ?= 1000000
 FUZZ_SECONDS ?= 30
 fuzz:
-	@PYTHON=$(PYTHON) scripts/setup.sh fuzz
-	PYTHON=$(PYTHON) FUZZ_RUNS=$(FUZZ_RUNS) fuzz/run.sh
+	@PYTHON=$(PY) scripts/setup.sh fuzz
+	PYTHON=$(PY) FUZZ_RUNS=$(FUZZ_RUNS) $(TOOLS_PATH) fuzz/run.sh
 
 fuzz-smoke:
-	@PYTHON=$(PYTHON) scripts/setup.sh fuzz
-	PYTHON=$(PYTHON) FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+	@PYTHON=$(PY) scripts/setup.sh fuzz
+	PYTHON=$(PY) FUZZ_SECONDS=$(FUZZ_SECONDS) $(TOOLS_PATH) fuzz/run.sh
 
 install: setup
-	$(PYTHON) -m pip install .
+	$(PY) -m pip install .
 
-wheel: setup
-	@$(PYTHON) scripts/build_wheel.py
+wheel:
+	@PYTHON=$(PY) scripts/setup.sh wheel
+	@$(PY) scripts/build_wheel.py
 
 clean:
 	rm -rf $(BUILD) build-sanitize build-fuzz build-wheel dist examples/output
@@ -57,16 +70,16 @@ clean:
 CXX_SOURCES = $(shell git ls-files '*.cpp' '*.hpp' | grep -v '^tests/data/')
 SHELL_SCRIPTS = $(shell git ls-files '*.sh' .ci/run | grep -v '^tests/data/')
 
-lint: setup
-	@PYTHON=$(PYTHON) scripts/setup.sh lint
+lint:
+	@PYTHON=$(PY) scripts/setup.sh lint
 	clang-format-14 --dry-run --Werror $(CXX_SOURCES)
-	$(PYTHON) -m ruff format --check --quiet .
-	$(PYTHON) -m ruff check --quiet .
+	$(PY) -m ruff format --check --quiet .
+	$(PY) -m ruff check --quiet .
 	shellcheck $(SHELL_SCRIPTS)
-	$(PYTHON) -m mypy --strict python/quorvane_cli python/quorvane_pytest examples/typed_usage.py
+	$(PY) -m mypy --strict python/quorvane_cli python/quorvane_pytest examples/typed_usage.py
 
-format: setup
-	@PYTHON=$(PYTHON) scripts/setup.sh lint
+format:
+	@PYTHON=$(PY) scripts/setup.sh lint
 	clang-format-14 -i $(CXX_SOURCES)
-	$(PYTHON) -m ruff format --quiet .
-	$(PYTHON) -m ruff check --fix --quiet .
+	$(PY) -m ruff format --quiet .
+	$(PY) -m ruff check --fix --quiet .

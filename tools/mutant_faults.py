@@ -65,6 +65,12 @@ FAULTS = [
         "(clamped - static_cast<float>(whole) > 0.5f ? 1 : 0)",
     ),
     Fault(
+        "Lanczos sine not negated past half a turn",
+        "src/image_utils/lanczos.cpp",
+        "static_cast<long long>(turns) % 2 == 0 ? value : -value",
+        "value",
+    ),
+    Fault(
         "Lanczos support one lobe short",
         "src/image_utils/lanczos.cpp",
         "constexpr float kLobes = 3.0f;",

@@ -64,7 +64,7 @@ PyMethodDef* module_functions() {
 int execute_module(PyObject* module) noexcept {
     ModuleState& state = state_of_module(module);
     try {
-        const bool complete = PyModule_AddStringConstant(module, "__version__", "1.3.1") == 0 &&
+        const bool complete = PyModule_AddStringConstant(module, "__version__", QUORVANE_VERSION) == 0 &&
                               create_error_classes(module, state.errors) && register_comparison(module, state) &&
                               register_alignment_records(module, state) && register_cluster_records(module, state) &&
                               PyModule_AddFunctions(module, module_functions()) == 0;

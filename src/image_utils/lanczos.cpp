@@ -12,15 +12,37 @@
 
 #include "core/parallel.hpp"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace quorvane {
 namespace {
 
 constexpr float kLobes = 3.0f;
 
+// The sine of an angle within a few turns, by Cody and Waite's reduction to
+// [-pi/2, pi/2] and its Taylor series to the 21st power (its remainder is
+// below 1e-18 there), in double arithmetic rounded once to float: correctly
+// rounded for every float below 3 pi. The C library's sinf is not, and
+// differs between its versions (glibc rewrote it in 2.28), so the weights,
+// and the thumbnails, would differ between the systems the wheels run on.
+float sine(float angle) {
+    constexpr double kPiHigh = 0x1.921fb54p+1;        // pi's first 27 bits: turns * kPiHigh is exact
+    constexpr double kPiLow = 0x1.10b4611a62633p-29;  // the rest
+    const double turns = std::round(static_cast<double>(angle) / std::numbers::pi);
+    const double r = (static_cast<double>(angle) - turns * kPiHigh) - turns * kPiLow;
+    const double r2 = r * r;
+    double series = 0.0;
+    for (int power = 21; power >= 3; power -= 2) series = (1.0 - series) * r2 / (power * (power - 1));
+    const double value = r * (1.0 - series);
+    return static_cast<float>(static_cast<long long>(turns) % 2 == 0 ? value : -value);
+}
+
 float sinc(float t) {
     if (t == 0.0f) return 1.0f;
     const float a = t * std::numbers::pi_v<float>;
-    return std::sin(a) / a;
+    return sine(a) / a;
 }
 
 // The source samples [left, right) that one output sample reads.
@@ -54,37 +76,32 @@ constexpr u64 kBandRows = 8;
 constexpr u64 kStrip = 32;
 
 // Eight neighbouring samples of a strip, summed as one vector: two SSE
-// registers, or one AVX register where the processor has AVX2 (on x86-64
-// with glibc the vertical pass is compiled both ways, and the loader picks).
-// The sums are the same either way: each lane adds its taps in order.
+// registers, or one AVX register where the processor has AVX2 (on x86-64 the
+// vertical pass is compiled both ways, and the first call picks). The sums
+// are the same either way: each lane adds its taps in order.
 using WideLanes = float __attribute__((vector_size(8 * sizeof(float))));
 constexpr u64 kStripWideLanes = kStrip / 8;
 
-#if defined(__x86_64__) && defined(__GLIBC__)
-#define QUORVANE_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
-#else
-#define QUORVANE_WITH_AVX2
-#endif
-
 // The vertical pass of output rows [y0, y1) into `between`, one row of
 // `stride` floats each: between[y][x] = sum over k of source[first + k][x]
-// * w[k], the taps added in order.
-QUORVANE_WITH_AVX2 void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
-                                      float* between, std::vector<float>& strip) {
+// * w[k], the taps added in order. `strip` holds a strip of the band's
+// source rows. Inlined into each variant below, so that it is compiled for
+// that variant's processor.
+[[gnu::always_inline]] inline void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
+                                                 float* between, float* strip) {
     const u64 top = rows.first[y0];
     const u64 bottom = rows.first[y1 - 1] + rows.taps;
-    strip.resize((bottom - top) * kStrip);
     for (u64 x0 = 0; x0 < stride; x0 += kStrip) {
         // The last strip may be short; the lanes beyond it are computed from
         // stale floats and never stored.
         const u64 span = std::min(kStrip, stride - x0);
         for (u64 r = top; r < bottom; ++r) {
             const u8* in = source + r * stride + x0;
-            float* converted = strip.data() + (r - top) * kStrip;
+            float* converted = strip + (r - top) * kStrip;
             for (u64 j = 0; j < span; ++j) converted[j] = static_cast<float>(in[j]);
         }
         for (u64 y = y0; y < y1; ++y) {
-            const float* first = strip.data() + (rows.first[y] - top) * kStrip;
+            const float* first = strip + (rows.first[y] - top) * kStrip;
             const float* w = rows.weights.data() + y * rows.taps;
             WideLanes sum[kStripWideLanes] = {};
             for (u64 k = 0; k < rows.taps; ++k) {
@@ -97,6 +114,41 @@ QUORVANE_WITH_AVX2 void vertical_band(const u8* source, u64 stride, const AxisTa
             std::memcpy(between + (y - y0) * stride + x0, sum, span * sizeof(float));
         }
     }
+}
+
+using VerticalBand = void (*)(const u8*, u64, const AxisTaps&, u64, u64, float*, float*);
+
+void vertical_band_baseline(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1, float* between,
+                            float* strip) {
+    vertical_band(source, stride, rows, y0, y1, between, strip);
+}
+
+#if defined(__x86_64__)
+// Chosen by asking the processor itself (cpuid) rather than by target_clones,
+// whose resolver needs libgcc's __cpu_model (absent from Zig's runtime) and
+// under clang leaves calls of a clone into libc++ unresolved.
+[[gnu::target("avx2")]] void vertical_band_avx2(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
+                                                float* between, float* strip) {
+    vertical_band(source, stride, rows, y0, y1, between, strip);
+}
+
+// AVX2 in the processor, and its registers saved by the system (XCR0).
+bool has_avx2() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
+    unsigned saved_low = 0, saved_high = 0;
+    __asm__("xgetbv" : "=a"(saved_low), "=d"(saved_high) : "c"(0));
+    constexpr unsigned kVectorState = 0x6;  // XMM and YMM
+    return (saved_low & kVectorState) == kVectorState && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
+           (b & bit_AVX2) != 0;
+}
+#endif
+
+VerticalBand vertical_band_for_this_processor() {
+#if defined(__x86_64__)
+    if (has_avx2()) return vertical_band_avx2;
+#endif
+    return vertical_band_baseline;
 }
 
 // Clamped to [0, 255] and rounded half away from zero; for a non-negative
@@ -180,13 +232,15 @@ Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 wi
     const u64 target_stride = width * kBytesPerPixel;
 
     Bytes target(kept_rows * target_stride);
+    static const VerticalBand filter_band = vertical_band_for_this_processor();
     const auto resize_bands = [&](u64 begin, u64 end) {
         std::vector<float> between(kBandRows * source_stride);
         std::vector<float> strip;
         for (u64 band = begin; band < end; ++band) {
             const u64 y0 = band * kBandRows;
             const u64 y1 = std::min(y0 + kBandRows, kept_rows);
-            vertical_band(rgba.data(), source_stride, rows, y0, y1, between.data(), strip);
+            strip.resize((rows.first[y1 - 1] + rows.taps - rows.first[y0]) * kStrip);
+            filter_band(rgba.data(), source_stride, rows, y0, y1, between.data(), strip.data());
             for (u64 y = y0; y < y1; ++y) {
                 horizontal_row(between.data() + (y - y0) * source_stride, columns, target.data() + y * target_stride,
                                width);

@@ -1,8 +1,10 @@
-"""The extension module as built, and the wheel (built once per run by
-scripts/build_wheel.py, which reuses one in dist/ built from the same
-sources) in a new virtual environment, run where Debian's copies of the
-libraries it bundles cannot load; its types; and the source build's message
-when libraries are missing."""
+"""The extension module as built; the release wheels as `make wheel` builds
+them with Debian's own python3 (scripts/build_wheel.py keeps those in dist/
+while the sources are unchanged): what their modules link and export, the
+x86_64 one in a new virtual environment where the machine's copies of the
+libraries cannot load, the aarch64 one under qemu with Debian's arm64
+CPython, both giving every output of the development build; the module's
+types; and the source build's message when libraries are missing."""
 
 import __future__
 
@@ -10,7 +12,6 @@ import inspect
 import json
 import os
 import pathlib
-import platform
 import re
 import shlex
 import shutil
@@ -23,20 +24,22 @@ import zipfile
 import numpy as np
 import pytest
 from entry_calls import make_inputs
-from imaging import ROOT, SCREENS, png_bytes
+from imaging import ROOT, SCREENS, pixels, png_bytes
 from screens import run
 
 import quorvane
 
 EXAMPLE = ROOT / "examples" / "typed_usage.py"
+DIGEST = pathlib.Path(__file__).with_name("output_digest.py")
 STUBS = ROOT / "python" / "quorvane-stubs" / "__init__.pyi"
 BUILD_DIR = pathlib.Path(quorvane.__file__).parent
 PAIR = (SCREENS / "page_baseline.png", SCREENS / "page_inserted_banner.png")
+VERSION = re.search(r'^version = "(.*)"$', (ROOT / "pyproject.toml").read_text(), re.MULTILINE).group(1)
+PROCESSORS = ("x86_64", "aarch64")
 
 
 def test_version_is_the_packages():
-    declared = re.search(r'^version = "(.*)"$', (ROOT / "pyproject.toml").read_text(), re.MULTILINE)
-    assert quorvane.__version__ == declared.group(1)
+    assert quorvane.__version__ == VERSION
 
 
 def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
@@ -52,44 +55,38 @@ def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
 
 def clean_env(**extra):
     """This environment without what would put the source tree's module or
-    a sanitizer runtime into a child process."""
-    dropped = {"PYTHONPATH", "PYTHONHOME", "LD_PRELOAD", "LD_LIBRARY_PATH", "PYTHONMALLOC"}
+    a sanitizer runtime into a child process, or tie a make to ours."""
+    dropped = {"PYTHONPATH", "PYTHONHOME", "LD_PRELOAD", "LD_LIBRARY_PATH", "PYTHONMALLOC", "MAKEFLAGS", "MAKELEVEL"}
     return {**{key: value for key, value in os.environ.items() if key not in dropped}, **extra}
 
 
 @pytest.fixture(scope="module")
-def wheel():
+def wheels():
+    """The wheels by processor, built as the README says, with the system's
+    own interpreter where it is Debian's (which refuses installs)."""
     if os.environ.get("QUORVANE_SANITIZED"):
-        pytest.skip("the wheel is the release build, tested by the plain run")
+        pytest.skip("the wheels are the release build, tested by the plain run")
+    python = "/usr/bin/python3" if os.access("/usr/bin/python3", os.X_OK) else sys.executable
     build = subprocess.run(
-        [sys.executable, str(ROOT / "scripts" / "build_wheel.py")], capture_output=True, text=True, env=clean_env()
+        ["make", "wheel", f"PYTHON={python}"], cwd=ROOT, capture_output=True, text=True, env=clean_env()
     )
-    assert build.returncode == 0, build.stdout + build.stderr
-    return pathlib.Path(build.stdout.splitlines()[-1])
+    assert build.returncode == 0, build.stdout[-3000:] + build.stderr[-3000:]
+    built = [pathlib.Path(line) for line in build.stdout.splitlines() if line.endswith(".whl")]
+    return {processor: wheel for wheel in built for processor in PROCESSORS if wheel.stem.endswith(processor)}
 
 
 @pytest.fixture(scope="module")
-def venv(wheel, tmp_path_factory):
-    """A new virtual environment with only the wheel installed."""
+def venv(wheels, tmp_path_factory):
+    """A new virtual environment with only the x86_64 wheel installed."""
+    if os.uname().machine != "x86_64":
+        pytest.skip("the x86_64 wheel runs on x86_64 machines")
     root = tmp_path_factory.mktemp("venv")
     subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(root)], check=True)
     subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "pip",
-            "--python",
-            str(root / "bin" / "python"),
-            "install",
-            "--no-deps",
-            "--no-index",
-            "-q",
-            str(wheel),
-        ],
-        check=True,
-        capture_output=True,
-        env=clean_env(),
-    )
+        [sys.executable, "-m", "pip", "--python", str(root / "bin" / "python"), "install", "--no-deps", "--no-index",
+         "-q", str(wheels["x86_64"])],
+        check=True, capture_output=True, env=clean_env(),
+    )  # fmt: skip
     return root
 
 
@@ -100,43 +97,91 @@ def site_packages(venv):
     ).stdout.strip()
 
 
-def test_wheel_is_abi3_for_this_glibc(wheel):
-    # Its contents are checked by use: the stubs and py.typed by mypy, the plugin by pytest.
-    assert re.fullmatch(rf"quorvane-1\.3\.1-cp310-abi3-manylinux_\d+_\d+_{platform.machine()}\.whl", wheel.name)
+def dynamic_symbols(module):
+    """(name, version, binding, defined) of each dynamic symbol, as readelf reads them."""
+    listing = subprocess.run(["readelf", "-W", "--dyn-syms", module], capture_output=True, text=True, check=True)
+    rows = [line.split() for line in listing.stdout.splitlines()]
+    return [
+        (*row[7].partition("@")[::2], row[4], row[6] != "UND")
+        for row in rows
+        if len(row) >= 8 and row[0][:-1].isdigit()
+    ]
 
 
-def debian_copies(wheel):
-    """Every shared object of the Debian packages from which auditwheel took
-    the wheel's bundled libraries (its SBOM names them)."""
+@pytest.mark.parametrize("processor", PROCESSORS)
+def test_wheel_needs_only_glibc_2_17_and_python_and_exports_only_its_initialiser(wheels, processor, tmp_path):
+    if shutil.which("readelf") is None:
+        pytest.skip("readelf is not installed (Debian's binutils)")
+    wheel = wheels[processor]
+    assert wheel.name == f"quorvane-{VERSION}-cp310-abi3-manylinux2014_{processor}.manylinux_2_17_{processor}.whl"
     with zipfile.ZipFile(wheel) as archive:
         names = archive.namelist()
-        (sbom,) = [name for name in names if name.endswith(".dist-info/sboms/auditwheel.cdx.json")]
-        components = json.loads(archive.read(sbom))["components"]
-    packages = [component["name"] for component in components if component["purl"].startswith("pkg:deb/")]
-    if packages and shutil.which("dpkg-query") is None:
-        pytest.skip("the bundled libraries come from Debian packages, but dpkg-query is missing to list them")
-    listed = (
-        subprocess.run(["dpkg-query", "-L", *packages], check=True, capture_output=True, text=True).stdout
-        if packages
-        else ""
-    )
-    copies = sorted(
-        {
-            os.path.realpath(path)
-            for path in listed.splitlines()
-            if ".so" in os.path.basename(path) and os.path.isfile(path)
-        }
-    )
-    # auditwheel names a bundled library after the file it copied, with a hash.
-    bundled = {
-        re.sub(r"-[0-9a-f]{8}(?=\.so)", "", name.rsplit("/", 1)[1])
-        for name in names
-        if re.match(r"[^/]+\.libs/.", name)
+        module = pathlib.Path(archive.extract("quorvane.abi3.so", tmp_path))
+    # Nothing copied in beside the module (auditwheel then writes no bill of
+    # materials): every library is linked into it, and the licences of all
+    # of them and of Zig's C++ runtime come along.
+    assert [name for name in names if name.startswith("quorvane.libs/") or "/sboms/" in name] == []
+    licences = {name.split("/")[2] for name in names if re.match(r"quorvane-[^/]*\.dist-info/licenses/[^/]+/", name)}
+    assert licences == {"zlib", "libpng", "libwebp", "libdeflate", "oneTBB", "libcxx", "libcxxabi", "libunwind", "zig"}
+
+    dynamic = subprocess.run(["readelf", "-W", "-d", module], capture_output=True, text=True, check=True).stdout
+    needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic))
+    assert {name for name in needed if not name.startswith("ld-linux")} <= {
+        "libc.so.6",
+        "libm.so.6",
+        "libpthread.so.0",
+        "libdl.so.2",
     }
-    unmatched = bundled - {os.path.basename(copy) for copy in copies}
-    if unmatched:
-        pytest.skip(f"no system copy to hide was found for the bundled {', '.join(sorted(unmatched))}")
-    return copies
+    symbols = dynamic_symbols(module)
+    assert [name for name, _, binding, defined in symbols if defined and binding != "LOCAL"] == ["PyInit_quorvane"]
+    undefined = [(name, version) for name, version, binding, defined in symbols if not defined and binding != "WEAK"]
+    python = ("Py", "_Py")
+    assert [
+        name for name, version in undefined if not version.startswith("GLIBC_") and not name.startswith(python)
+    ] == []
+    glibc = {tuple(map(int, version[6:].split("."))) for _, version, _, _ in symbols if version.startswith("GLIBC_")}
+    assert max(glibc) <= (2, 17)
+
+
+@pytest.fixture(scope="module")
+def development_outputs(tmp_path_factory):
+    return digest_outputs(tmp_path_factory.mktemp("development"), sys.executable, PYTHONPATH=str(BUILD_DIR))
+
+
+def digest_outputs(out_dir, python, **environment):
+    """The output digest's text, and the folder of its files."""
+    digest = subprocess.run([python, DIGEST, out_dir], capture_output=True, text=True, env=clean_env(**environment))
+    assert digest.returncode == 0, digest.stderr
+    return digest.stdout, out_dir
+
+
+def assert_same_outputs(digest, out_dir, expected_outputs, encoded_alike):
+    """The digest's figures and files as expected. A WebP file holds the same
+    pixels, and the same bytes only where one libwebp encoded both: the
+    wheels link one release, the development build the machine's."""
+    expected, expected_dir = expected_outputs
+    assert digest.returncode == 0, digest.stderr
+    assert json.loads(digest.stdout) == json.loads(expected)
+    names = sorted(path.name for path in expected_dir.iterdir())
+    assert sorted(path.name for path in out_dir.iterdir()) == names
+    for name in names:
+        ours, theirs = (out_dir / name).read_bytes(), (expected_dir / name).read_bytes()
+        if name.endswith(".webp") and not encoded_alike:
+            assert (pixels(ours, "RGBA") == pixels(theirs, "RGBA")).all(), name
+        else:
+            assert ours == theirs, name
+
+
+def hidden_libraries():
+    """The machine's copies of the libraries the development build links,
+    besides the C and C++ runtimes (and zlib, which the interpreter's own
+    modules load)."""
+    if shutil.which("ldd") is None:
+        pytest.skip("ldd is missing to list the development build's libraries")
+    listing = subprocess.run(["ldd", quorvane.__file__], capture_output=True, text=True, check=True).stdout
+    runtime = ("libc.so", "libm.so", "libpthread.so", "libdl.so", "ld-linux", "libstdc++", "libgcc_s", "libz.so")
+    paths = re.findall(r"=> (/\S+)", listing)
+    return sorted({os.path.realpath(path) for path in paths if not os.path.basename(path).startswith(runtime)})
 
 
 def run_hiding(hidden, argv, **kwargs):
@@ -153,19 +198,19 @@ def run_hiding(hidden, argv, **kwargs):
 
 
 @pytest.fixture(scope="module")
-def hidden(wheel):
-    hidden = debian_copies(wheel)
+def hidden(venv):
+    hidden = hidden_libraries()
     probe = run_hiding(hidden, ["true"]) if shutil.which("unshare") else None
     if probe is None or probe.returncode != 0:
         reason = probe.stderr.strip() if probe else "unshare is missing"
         pytest.skip(
-            f"cannot hide Debian's copies of the bundled libraries from a process ({reason}); "
+            f"cannot hide the machine's copies of the libraries from a process ({reason}); "
             "unshare --mount and mount --bind need root"
         )
     return hidden
 
 
-def test_wheel_runs_where_debian_copies_of_its_libraries_cannot_load(venv, hidden, tmp_path, capsys):
+def test_wheel_runs_where_the_machines_libraries_cannot_load(venv, hidden, development_outputs, tmp_path, capsys):
     python = venv / "bin" / "python"
     where = (
         "import ctypes, sys\n"
@@ -179,8 +224,10 @@ def test_wheel_runs_where_debian_copies_of_its_libraries_cannot_load(venv, hidde
     probe = run_hiding(hidden, [python, "-c", where, site_packages(venv), *hidden])
     assert probe.returncode == 0, probe.stderr
 
-    # A comparison, thumbnails, every class and the command: the same
-    # output and files as from the build tree.
+    # Every figure and file of the comparison set, and what the typed example
+    # and the command print, as from the development build.
+    digest = run_hiding(hidden, [python, DIGEST, tmp_path / "digest"])
+    assert_same_outputs(digest, tmp_path / "digest", development_outputs, encoded_alike=False)
     from_wheel = run_hiding(hidden, [python, EXAMPLE, *PAIR, tmp_path / "wheel"])
     from_tree = subprocess.run(
         [sys.executable, EXAMPLE, *PAIR, tmp_path / "tree"],
@@ -190,11 +237,96 @@ def test_wheel_runs_where_debian_copies_of_its_libraries_cannot_load(venv, hidde
     )
     assert from_wheel.returncode == 0, from_wheel.stderr
     assert (from_wheel.returncode, from_wheel.stdout) == (from_tree.returncode, from_tree.stdout)
-    for name in ("diff.png", "current.webp", "baseline.webp"):
-        assert (tmp_path / "wheel" / name).read_bytes() == (tmp_path / "tree" / name).read_bytes(), name
 
     command = run_hiding(hidden, [venv / "bin" / "quorvane", "compare", *PAIR])  # the console script
     assert (command.returncode, command.stdout, command.stderr) == run(capsys, "compare", *PAIR)
+
+
+VECTOR_PROBE = """
+import sys, quorvane
+[text] = [line.split()[0] for line in open("/proc/self/maps") if "quorvane.abi3.so" in line and " r-xp " in line]
+png = open(sys.argv[1], "rb").read()
+thumbnail, changed = quorvane.thumbnail(png, width=200), quorvane.Comparison(png, png).diff_count()
+print("0x" + text.replace("-", "..0x"), thumbnail.hex(), changed)
+"""
+
+
+def test_x86_64_wheel_takes_the_vector_paths_a_processor_has(venv, tmp_path):
+    # Under qemu, which offers a processor with AVX2 or without it and logs
+    # the instructions run from the module's code: AVX registers exactly
+    # when the processor has them, and the same results either way.
+    if shutil.which("qemu-x86_64-static") is None:
+        pytest.skip("qemu-x86_64-static is missing (Debian's qemu-user-static; make test installs it)")
+    probe = [venv / "bin" / "python", "-c", VECTOR_PROBE, PAIR[0]]
+
+    def under_qemu(cpu, *log):
+        command = ["qemu-x86_64-static", "-cpu", cpu, *log, *probe]
+        run = subprocess.run(command, capture_output=True, text=True, env=clean_env())
+        assert run.returncode == 0, run.stderr
+        return run.stdout
+
+    text, *results = under_qemu("max").split(maxsplit=1)  # where the module's code lies, the same in every run
+    wide = {}
+    for cpu in ("max", "max,-avx2"):
+        log = tmp_path / f"{cpu}.log"
+        assert under_qemu(cpu, "-d", "in_asm", "-dfilter", text, "-D", str(log)).split(maxsplit=1)[1:] == results
+        wide[cpu] = "ymm" in log.read_text()
+    assert wide == {"max": True, "max,-avx2": False}
+
+
+ARM64_PYTHON = ("python3.11-minimal", "libpython3.11-minimal", "libpython3.11-stdlib", "libc6", "libexpat1", "zlib1g")
+
+
+@pytest.fixture(scope="module")
+def arm64_python(tmp_path_factory):
+    """Debian's arm64 CPython 3.11, its packages unpacked into a folder of
+    this test's own, fetched by an apt of the test's own (its own lists and
+    architecture), so the machine's package architectures stay as they are."""
+    if shutil.which("qemu-aarch64-static") is None:
+        pytest.skip("qemu-aarch64-static is missing (Debian's qemu-user-static; make test installs it)")
+    if shutil.which("apt-get") is None or shutil.which("dpkg") is None:
+        pytest.skip("apt-get and dpkg are missing to fetch Debian's arm64 CPython")
+    folder = tmp_path_factory.mktemp("arm64")
+    for part in ("etc", "lists/partial", "cache/archives/partial", "debs", "root"):
+        (folder / part).mkdir(parents=True)
+    (folder / "etc" / "debian.sources").write_text(
+        "".join(
+            f"Types: deb\nURIs: http://deb.debian.org/{archive}\nSuites: {suites}\nComponents: main\n"
+            "Architectures: arm64\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n"
+            for archive, suites in (("debian", "bookworm bookworm-updates"), ("debian-security", "bookworm-security"))
+        )
+    )
+    options = [
+        "-oDir::Etc::SourceList=/dev/null", f"-oDir::Etc::SourceParts={folder / 'etc'}",
+        f"-oDir::State::Lists={folder / 'lists'}", f"-oDir::Cache={folder / 'cache'}", "-oDir::State::status=/dev/null",
+        "-oAPT::Architecture=arm64", "-oAPT::Architectures::=arm64", "-oDebug::NoLocking=1",
+        "-oAPT::Sandbox::User=root" if os.getuid() == 0 else "-oAPT::Sandbox::User=",
+    ]  # fmt: skip
+    for command in (["update"], ["download", *ARM64_PYTHON]):
+        fetch = subprocess.run(
+            ["apt-get", "-q", *options, *command], cwd=folder / "debs", capture_output=True, text=True
+        )
+        if fetch.returncode != 0:
+            pytest.skip(f"Debian's arm64 packages cannot be fetched: {fetch.stderr.strip()[-300:]}")
+    for deb in (folder / "debs").glob("*.deb"):
+        subprocess.run(["dpkg", "-x", deb, folder / "root"], check=True)
+    return folder / "root"
+
+
+@pytest.fixture(scope="module")
+def wheel_outputs(venv, tmp_path_factory):
+    return digest_outputs(tmp_path_factory.mktemp("wheel"), venv / "bin" / "python")
+
+
+def test_aarch64_wheel_under_qemu_gives_the_x86_64_outputs(wheels, arm64_python, wheel_outputs, tmp_path):
+    with zipfile.ZipFile(wheels["aarch64"]) as archive:
+        archive.extractall(tmp_path / "site")
+    digest = subprocess.run(
+        ["qemu-aarch64-static", "-L", arm64_python, arm64_python / "usr" / "bin" / "python3.11", DIGEST,
+         tmp_path / "digest"],
+        capture_output=True, text=True, env=clean_env(PYTHONPATH=str(tmp_path / "site")),
+    )  # fmt: skip
+    assert_same_outputs(digest, tmp_path / "digest", wheel_outputs, encoded_alike=True)
 
 
 def test_pytest_finds_the_plugin_of_the_installed_wheel(venv, tmp_path):
