@@ -2,49 +2,20 @@
 
 #include <vector>
 
+#include "core/instruction_sets.hpp"
 #include "pixel_diff/classify.hpp"
 #include "pixel_diff/row_rule_paths.hpp"
-
-#if !defined(QUORVANE_SCALAR_ONLY)
-#include <cpuid.h>
-#endif
 
 namespace quorvane {
 namespace {
 
-#if !defined(QUORVANE_SCALAR_ONLY)
-
-struct Features {
-    bool sse41 = false, avx2 = false, avx512 = false;
-};
-
-// The instruction sets the processor has and the system saves the registers
-// of: an AVX register the kernel does not preserve must not be used.
-Features processor_features() {
-    Features features;
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return features;
-    features.sse41 = (c & bit_SSE4_1) != 0;
-    if ((c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return features;
-    unsigned saved_low = 0, saved_high = 0;
-    __asm__("xgetbv" : "=a"(saved_low), "=d"(saved_high) : "c"(0));
-    constexpr unsigned kVectorState = 0x6, kWideVectorState = 0xe6;  // XMM and YMM; also opmask and ZMM
-    if ((saved_low & kVectorState) != kVectorState || __get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return features;
-    features.avx2 = (b & bit_AVX2) != 0;
-    constexpr unsigned kAvx512 = bit_AVX512F | bit_AVX512DQ | bit_AVX512BW | bit_AVX512VL;
-    features.avx512 = (saved_low & kWideVectorState) == kWideVectorState && (b & kAvx512) == kAvx512;
-    return features;
-}
-
-#endif
-
 std::vector<RowRulePath> detect_paths() {
     std::vector<RowRulePath> paths{{"scalar", classify_row_scalar}};
 #if !defined(QUORVANE_SCALAR_ONLY)
-    const Features features = processor_features();
-    if (features.sse41) paths.push_back({"sse4.1", simd_sse41::classify_row});
-    if (features.sse41 && features.avx2) paths.push_back({"avx2", simd_avx2::classify_row});
-    if (features.sse41 && features.avx2 && features.avx512) paths.push_back({"avx512", simd_avx512::classify_row});
+    const InstructionSets& sets = instruction_sets();
+    if (sets.sse41) paths.push_back({"sse4.1", simd_sse41::classify_row});
+    if (sets.avx2) paths.push_back({"avx2", simd_avx2::classify_row});
+    if (sets.avx512) paths.push_back({"avx512", simd_avx512::classify_row});
 #endif
     return paths;
 }

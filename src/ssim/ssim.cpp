@@ -1,12 +1,11 @@
-// The SSIM entry points: luminance of both buffers, then the windowed score,
-// or one whole-image window for images too small for the window; clamped to
-// [0.0, 1.0].
+// The SSIM entry points: the windowed score, which reads the luminance of
+// both buffers row by row, or one whole-image window over both luminance maps
+// for images too small for the window; clamped to [0.0, 1.0].
 #include "ssim/ssim.hpp"
 
 #include <cmath>
 
 #include "core/checked.hpp"
-#include "core/parallel.hpp"
 #include "image_utils/pad.hpp"
 #include "ssim/luminance.hpp"
 #include "ssim/window_formula.hpp"
@@ -61,12 +60,17 @@ Result<double> ssim_luminance(std::span<const double> x, std::span<const double>
 Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height) {
     if (auto checked = check_rgba_buffer(baseline, width, height); !checked) return std::move(checked).error();
     if (auto checked = check_rgba_buffer(current, width, height); !checked) return std::move(checked).error();
-    DoubleMap x;
-    DoubleMap y;
-    auto convert_baseline = [&] { x = to_luminance(baseline); };
-    auto convert_current = [&] { y = to_luminance(current); };
-    fork_join_if(worth_splitting(baseline.size() / kBytesPerPixel), convert_baseline, convert_current);
-    return ssim_luminance(x, y, width, height);
+    if (width < kSsimWindow || height < kSsimWindow) {
+        const DoubleMap x = to_luminance(baseline), y = to_luminance(current);
+        return ssim_luminance(x, y, width, height);
+    }
+    const u64 stride = width * kBytesPerPixel;
+    const WindowKernels& kernels = fastest_window_kernels();
+    const LuminanceRows rows = [&](u64 row, double* x, double* y) {
+        kernels.luminance(baseline.data() + row * stride, width, x);
+        kernels.luminance(current.data() + row * stride, width, y);
+    };
+    return clamp_score(windowed_ssim(rows, width, height, kernels));
 }
 
 }  // namespace quorvane
