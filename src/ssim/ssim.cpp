@@ -39,6 +39,9 @@ double whole_image_ssim(std::span<const double> x, std::span<const double> y) {
     return window_value(window_terms(mean_x, mean_y, squares_x / count, squares_y / count, products / count));
 }
 
+// Images narrower or lower than the window are scored as one whole window.
+bool too_small_for_windows(u64 width, u64 height) { return width < kSsimWindow || height < kSsimWindow; }
+
 double clamp_score(double score) {
     if (!std::isfinite(score)) return 0.0;
     if (score < 0.0) return 0.0;
@@ -53,14 +56,14 @@ Result<double> ssim_luminance(std::span<const double> x, std::span<const double>
     if (!n) return CompareError::dimensions_overflow();
     if (x.size() != *n || y.size() != *n) throw Panic("luminance maps do not match the image size");
     if (*n == 0) return 1.0;
-    if (width < kSsimWindow || height < kSsimWindow) return clamp_score(whole_image_ssim(x, y));
+    if (too_small_for_windows(width, height)) return clamp_score(whole_image_ssim(x, y));
     return clamp_score(windowed_ssim(x, y, width, height));
 }
 
 Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height) {
     if (auto checked = check_rgba_buffer(baseline, width, height); !checked) return std::move(checked).error();
     if (auto checked = check_rgba_buffer(current, width, height); !checked) return std::move(checked).error();
-    if (width < kSsimWindow || height < kSsimWindow) {
+    if (too_small_for_windows(width, height)) {
         const DoubleMap x = to_luminance(baseline), y = to_luminance(current);
         return ssim_luminance(x, y, width, height);
     }
