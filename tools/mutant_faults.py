@@ -138,6 +138,12 @@ FAULTS = [
         "    int s = 7;\n    while ((masks[s] >> j & 1u) == 0) --s;",
     ),
     Fault(
+        "vector grey takes every pixel as opaque",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "all_opaque(words) ? splat(1.0) : c.a / splat(kAlphaScale);",
+        "splat(1.0);",
+    ),
+    Fault(
         "vector rule skips the current image's test",
         "src/pixel_diff/row_rule_simd.hpp",
         "for (unsigned b = 0; b < blocks; ++b) in_current.add(b, open_in_current[b] & ~out[b].anti_aliased);",

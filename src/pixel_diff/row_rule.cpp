@@ -4,18 +4,19 @@
 
 #include "core/instruction_sets.hpp"
 #include "pixel_diff/classify.hpp"
+#include "pixel_diff/gray.hpp"
 #include "pixel_diff/row_rule_paths.hpp"
 
 namespace quorvane {
 namespace {
 
 std::vector<RowRulePath> detect_paths() {
-    std::vector<RowRulePath> paths{{"scalar", classify_row_scalar}};
+    std::vector<RowRulePath> paths{{"scalar", classify_row_scalar, draw_gray_pixels_scalar}};
 #if !defined(QUORVANE_SCALAR_ONLY)
     const InstructionSets& sets = instruction_sets();
-    if (sets.sse41) paths.push_back({"sse4.1", simd_sse41::classify_row});
-    if (sets.avx2) paths.push_back({"avx2", simd_avx2::classify_row});
-    if (sets.avx512) paths.push_back({"avx512", simd_avx512::classify_row});
+    if (sets.sse41) paths.push_back({"sse4.1", simd_sse41::classify_row, simd_sse41::draw_gray});
+    if (sets.avx2) paths.push_back({"avx2", simd_avx2::classify_row, simd_avx2::draw_gray});
+    if (sets.avx512) paths.push_back({"avx512", simd_avx512::classify_row, simd_avx512::draw_gray});
 #endif
     return paths;
 }
@@ -27,9 +28,23 @@ std::span<const RowRulePath> row_rule_paths() {
     return paths;
 }
 
-RowRule fastest_row_rule() {
-    static const RowRule fastest = row_rule_paths().back().classify;
+const RowRulePath& fastest_row_rule_path() {
+    static const RowRulePath& fastest = row_rule_paths().back();
     return fastest;
+}
+
+void draw_gray_pixels(const u8* source, u8* out, u64 begin, u64 end, double alpha) {
+    fastest_row_rule_path().draw_gray(source, out, begin, end, alpha);
+}
+
+void draw_gray_pixels_scalar(const u8* source, u8* out, u64 begin, u64 end, double alpha) {
+    for (u64 k = begin * kBytesPerPixel; k < end * kBytesPerPixel; k += kBytesPerPixel) {
+        const u8 level = gray_pixel(source[k], source[k + 1], source[k + 2], source[k + 3], alpha);
+        out[k] = level;
+        out[k + 1] = level;
+        out[k + 2] = level;
+        out[k + 3] = 255;
+    }
 }
 
 u64 classify_row_scalar(const PairPixels& pair, u64 y, u64 begin, u64 end, ClassifiedBlock* out) {

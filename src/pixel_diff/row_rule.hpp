@@ -40,9 +40,14 @@ struct ClassifiedBlock {
 // only; returns how many. `out` has room for (end - begin) / 16 + 1 blocks.
 using RowRule = u64 (*)(const PairPixels& pair, u64 y, u64 begin, u64 end, ClassifiedBlock* out);
 
+// Draws pixels [begin, end) of `source` as gray_pixel does, into the same
+// places of `out`.
+using GrayRun = void (*)(const u8* source, u8* out, u64 begin, u64 end, double alpha);
+
 struct RowRulePath {
     const char* name;
     RowRule classify;
+    GrayRun draw_gray;  // the grey of the pixels that did not change
 };
 
 // Every path this processor can run, the scalar reference first and the
@@ -50,7 +55,7 @@ struct RowRulePath {
 std::span<const RowRulePath> row_rule_paths();
 
 // The fastest path of row_rule_paths(), chosen on first use.
-RowRule fastest_row_rule();
+const RowRulePath& fastest_row_rule_path();
 
 // The reference: classify_pixel for every pixel whose words differ.
 u64 classify_row_scalar(const PairPixels& pair, u64 y, u64 begin, u64 end, ClassifiedBlock* out);

@@ -13,7 +13,8 @@
 // delta; the pixels over the limit then take the anti-aliasing test a full
 // vector of them at a time, gathered from along the row, first in the
 // baseline, then in the current image for those it did not settle. Blocks at
-// the image's border take the scalar test.
+// the image's border take the scalar test. The grey of unchanged pixels is
+// drawn a vector of them at a time.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -21,6 +22,7 @@
 
 #include "pixel_diff/antialiased.hpp"
 #include "pixel_diff/color_delta.hpp"
+#include "pixel_diff/gray.hpp"
 #include "pixel_diff/row_rule_paths.hpp"
 
 namespace quorvane::QUORVANE_SIMD_NAMESPACE {
@@ -418,6 +420,26 @@ u64 classify_chunk(const PairPixels& pair, u64 y, u64 begin, u64 end, Classified
 }
 
 }  // namespace
+
+// gray_pixel of kLanes pixels at once; a whole vector of opaque pixels
+// multiplies by their opacity 255 / 255, exactly 1, without dividing.
+void draw_gray(const u8* source, u8* out, u64 begin, u64 end, double alpha) {
+    using namespace color;
+    u64 i = begin;
+    for (; i + kLanes <= end; i += kLanes) {
+        LaneWords words;
+        __builtin_memcpy(&words, source + i * kBytesPerPixel, sizeof words);
+        const Channels c = channels(words);
+        const F64 y = (c.r * splat(kYr) + c.g * splat(kYg)) + c.b * splat(kYb);
+        const F64 opacity = all_opaque(words) ? splat(1.0) : c.a / splat(kAlphaScale);
+        F64 v = splat(255.0) + opacity * (splat(alpha) * (y - splat(255.0)));
+        v = v < splat(0.0) ? splat(0.0) : splat(255.0) < v ? splat(255.0) : v;
+        const auto level = reinterpret_cast<LaneWords>(__builtin_convertvector(v, LaneInts));
+        const LaneWords gray = level * 0x010101u | 0xff000000u;
+        __builtin_memcpy(out + i * kBytesPerPixel, &gray, sizeof gray);
+    }
+    draw_gray_pixels_scalar(source, out, i, end, alpha);
+}
 
 u64 classify_row(const PairPixels& pair, u64 y, u64 begin, u64 end, ClassifiedBlock* out) {
     if (pair.width < kBlockPixels || pair.width > kMaxWidth) return classify_row_scalar(pair, y, begin, end, out);

@@ -36,7 +36,7 @@ struct ComparedPair {
                  pair_height,
                  quorvane::max_delta(options.threshold),
                  options.include_aa},
-          classify_row(fastest_row_rule()) {}
+          classify_row(fastest_row_rule_path().classify) {}
 
     // A limit of exactly 0 without the anti-aliasing test asks only whether
     // the words differ.

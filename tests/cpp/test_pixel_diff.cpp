@@ -392,4 +392,14 @@ TEST("every vector path of the row rule gives every pixel the scalar path's clas
         }
     }
     CHECK(anti_aliased > 0 && darker > 0);
+    // The grey of unchanged pixels, of every opacity, for a run no multiple of a vector.
+    const Bytes source = random_bytes(4 * 1001, 7);
+    for (const double alpha : {0.0, 0.1, 0.73, 1.0}) {
+        Bytes expected(source.size()), drawn(source.size());
+        draw_gray_pixels_scalar(source.data(), expected.data(), 3, 1001, alpha);
+        for (const RowRulePath& path : paths) {
+            path.draw_gray(source.data(), drawn.data(), 3, 1001, alpha);
+            CHECK(std::equal(drawn.begin() + 12, drawn.end(), expected.begin() + 12));
+        }
+    }
 }
