@@ -112,6 +112,19 @@ LaneWords gather(const u32* row, LaneInts columns) {
 #endif
 }
 
+// Bit j set where the words first[j] and second[j] of a block differ.
+unsigned differing_words(const u32* first, const u32* second) {
+#if defined(__AVX512F__)
+    return _mm512_cmpneq_epi32_mask(load<__m512i>(first), load<__m512i>(second));
+#else
+    unsigned bits = 0;
+    for (unsigned at = 0; at < kBlockPixels; at += kWords) {
+        bits |= lane_bits(reinterpret_cast<Ints>(load<Words>(first + at) != load<Words>(second + at))) << at;
+    }
+    return bits;
+#endif
+}
+
 // Channel values below 256, so the signed conversion is exact.
 F64 to_double(LaneInts v) { return __builtin_convertvector(v, F64); }
 LaneInts channel(LaneWords words, unsigned shift) { return reinterpret_cast<LaneInts>((words >> shift) & 0xffu); }
@@ -367,12 +380,7 @@ u64 classify_chunk(const PairPixels& pair, u64 y, u64 begin, u64 end, Classified
         const u64 start = y * pair.width + block_x;
         const u32* baseline = pair.baseline_words + start;
         const u32* current = pair.current_words + start;
-        unsigned differing = 0;
-        for (unsigned at = 0; at < kBlockPixels; at += kWords) {
-            differing |= lane_bits(reinterpret_cast<Ints>(load<Words>(baseline + at) != load<Words>(current + at)))
-                         << at;
-        }
-        differing &= lanes;
+        const unsigned differing = differing_words(baseline, current) & lanes;
         if (differing == 0) continue;
         unsigned over = 0, brighter = 0;
         for (unsigned at = 0; at < kBlockPixels; at += kLanes) {

@@ -368,13 +368,23 @@ TEST("every vector path of the row rule gives every pixel the scalar path's clas
         cases.push_back(
             {make_pair(size.width, size.height, size.width + 1), std::vector(std::begin(kModes), std::end(kModes))});
     }
+    // A third of the baseline's pixels transparent, each of its own colour:
+    // neighbours of equal brightness that are not equal pixels.
+    Pair speckled = make_pair(300, 60, 5);
+    const Bytes colours = random_bytes(speckled.baseline.size(), 5);
+    for (u64 i = 0; i < speckled.baseline.size(); i += 4) {
+        if (colours[i + 3] % 3 != 0) continue;
+        std::copy_n(&colours[i], 3, &speckled.baseline[i]);
+        speckled.baseline[i + 3] = 0;
+    }
+    cases.push_back({std::move(speckled), {mode(0.1, false), mode(0.05, false)}});
     // Real screenshots; the taller page padded, so translucent pixels meet opaque ones.
     for (const auto& [baseline, current] : {std::pair{"page_baseline.png", "page_edited_paragraph.png"},
                                             {"page_baseline.png", "page_taller.png"},
                                             {"table_1080p.png", "table_1080p_padded.png"}}) {
         if (auto pair = example_pair(baseline, current)) cases.push_back({std::move(*pair), {mode(0.1, false)}});
     }
-    CHECK(cases.size() == 7);  // the examples were found
+    CHECK(cases.size() == 8);  // the examples were found
     u64 anti_aliased = 0, darker = 0;
     for (const auto& [pair, modes] : cases) {
         for (const DiffOptions& options : modes) {
