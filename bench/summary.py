@@ -11,26 +11,31 @@ import os
 import pathlib
 import tempfile
 import time
+from collections.abc import Callable
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 import pairs
 import timing
-from skimage.metrics import structural_similarity
+from skimage.metrics import structural_similarity as skimage_ssim
 
 import quorvane
 
-ROWS = []  # (work, figure, target, met)
+structural_similarity: Callable[..., Any] = skimage_ssim  # scikit-image is untyped
+
+ROWS: list[tuple[str, str, str, str]] = []  # (work, figure, target, met)
 
 
-def record(work, figure, target, met):
+def record(work: str, figure: str, target: str, met: bool) -> None:
     ROWS.append((work, figure, target, "met" if met else "MISSED"))
 
 
-def unchanged_rows():
+def unchanged_rows() -> None:
     baseline, copy, reencoded = pairs.unchanged()
     for label, current, target in (("byte-identical", copy, 0.12), ("re-encoded", reencoded, 0.25)):
 
-        def job(current=current):
+        def job(current: bytes = current) -> None:
             comparison = quorvane.Comparison(baseline, current)
             comparison.diff_count()
             comparison.ssim()
@@ -45,12 +50,12 @@ def unchanged_rows():
         record(f"Comparison + diff_count + ssim, {label} 1280x2400", f"{ratio:.2f}x", f"<= {target}x", ratio <= target)
 
 
-def whole_job_rows():
+def whole_job_rows() -> None:
     for with_image, target in ((False, 0.25), (True, 0.6)):
-        ratios = []
+        ratios: list[float] = []
         for label, (baseline, current) in pairs.changed().items():
 
-            def job():
+            def job(baseline: bytes = baseline, current: bytes = current, with_image: bool = with_image) -> None:
                 comparison = quorvane.Comparison(baseline, current)
                 comparison.diff_count()
                 if with_image:
@@ -67,7 +72,7 @@ def whole_job_rows():
         record(work, f"{figures} x", f"<= {target}x each", max(ratios) <= target)
 
 
-def diff_count_row():
+def diff_count_row() -> None:
     baseline, current = (pairs.rgba(data) for data in pairs.changed()["edit 1280x2400"])
     comparison = quorvane.Comparison.from_rgba(*baseline, *current)
     first, second = np.frombuffer(baseline[0], np.uint32), np.frombuffer(current[0], np.uint32)
@@ -80,11 +85,11 @@ def diff_count_row():
     record("diff_count, decoded edit 1280x2400, vs numpy's word count", f"{ratio:.2f}x", "<= 2.3x", ratio <= 2.3)
 
 
-def ssim_row():
+def ssim_row() -> None:
     baseline, current = pairs.changed()["table 1920x1080"]
     comparison = quorvane.Comparison(baseline, current)
 
-    def luminance(data):
+    def luminance(data: bytes) -> npt.NDArray[np.float64]:
         channels = np.frombuffer(pairs.rgba(data)[0], np.uint8).reshape(1080, 1920, 4).astype(np.float64)
         return (channels[..., 0] * 0.299 + channels[..., 1] * 0.587) + channels[..., 2] * 0.114
 
@@ -110,7 +115,7 @@ REPORT_PAIRS = [
 ]
 
 
-def report_cpu_per_pair(root, sources, label):
+def report_cpu_per_pair(root: pathlib.Path, sources: list[tuple[str, str]], label: str) -> tuple[float, float]:
     """Processor time per pair of `quorvane report` over the pairs, and
     Pillow's time to decode a pair, on average over the same pairs."""
     from quorvane_cli import main
@@ -121,7 +126,7 @@ def report_cpu_per_pair(root, sources, label):
             folder.mkdir(parents=True, exist_ok=True)
             (folder / f"pair_{index:02d}.png").write_bytes((timing.SCREENS / name).read_bytes())
     arguments = ["report", str(root / label / "baseline"), str(root / label / "current")]
-    cpu = []
+    cpu: list[float] = []
     for attempt in range(3):
         started = time.process_time()
         with contextlib.redirect_stdout(io.StringIO()):
@@ -132,7 +137,7 @@ def report_cpu_per_pair(root, sources, label):
     return min(cpu) / len(sources), decode
 
 
-def report_rows():
+def report_rows() -> None:
     with tempfile.TemporaryDirectory(prefix="quorvane-summary-") as temp:
         root = pathlib.Path(temp)
         for label, sources, target in (
@@ -164,9 +169,9 @@ print(_status_kib("VmHWM") * 1024)
 """
 
 
-def memory_row():
+def memory_row() -> None:
     with tempfile.TemporaryDirectory(prefix="quorvane-summary-") as temp:
-        files = []
+        files: list[pathlib.Path] = []
         for side, data in zip(("baseline", "current"), pairs.changed()["page 1280x5200"]):
             files.append(pathlib.Path(temp) / f"{side}.png")
             files[-1].write_bytes(data)
@@ -177,7 +182,7 @@ def memory_row():
     )
 
 
-def main():
+def main() -> None:
     print(f"{os.cpu_count()} processors; ratios against yardsticks timed in the same run, best of several")
     unchanged_rows()
     whole_job_rows()
