@@ -1,6 +1,7 @@
 # make demo   set up, build, and report on the bundled example screenshots
 # make test   set up, build, and run every test (C++ unit tests and pytest)
 # make wheel  the sdist and one self-contained wheel in dist/
+# make bench  every benchmark, then the summary table of the performance targets
 # make test-sanitize   every test against an AddressSanitizer + UBSan build
 # make lint   formatting (clang-format, ruff format), ruff check, shellcheck and mypy --strict;
 #             make format applies the two formatters
@@ -30,6 +31,7 @@ test: build
 
 bench: build
 	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD):python $(PYTHON) $$script || exit 1; done
+	@PYTHONPATH=$(BUILD):python $(PYTHON) bench/summary.py
 
 test-sanitize: setup
 	PYTHON=$(PYTHON) scripts/test_sanitize.sh
