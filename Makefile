@@ -1,6 +1,7 @@
 # make demo   set up, build, and report on the bundled example screenshots
 # make test   set up, build, and run every test (C++ unit tests and pytest)
 # make wheel  the sdist and the release wheels (manylinux_2_17, x86_64 and aarch64) in dist/
+# make bench  every benchmark, then the summary table of the performance targets
 # make test-sanitize   every test against an AddressSanitizer + UBSan build
 # make lint   formatting (clang-format, ruff format), ruff check, shellcheck and mypy --strict;
 #             make format applies the two formatters
@@ -41,6 +42,7 @@ test: build
 bench: build
 	@PYTHON=$(PY) scripts/setup.sh test
 	@for script in bench/bench_*.py; do PYTHONPATH=$(BUILD):python $(PY) $$script || exit 1; done
+	@PYTHONPATH=$(BUILD):python $(PY) bench/summary.py
 
 test-sanitize:
 	@PYTHON=$(PY) scripts/setup.sh test

@@ -6,6 +6,7 @@ import pathlib
 import subprocess
 import sys
 import time
+from collections.abc import Callable
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SCREENS = ROOT / "examples" / "screens"
@@ -16,7 +17,7 @@ if (BUILD / "quorvane.abi3.so").exists():
 TEST_HELPERS = ROOT / "tests" / "python"
 
 
-def memory_probe(source, *args):
+def memory_probe(source: str, *args: object) -> list[str]:
     """What a fresh Python process running `source` prints, split into words:
     a process of its own, so that the peak memory it measures is the probe's.
     It imports the built module and the test suite's helpers."""
@@ -30,14 +31,14 @@ def memory_probe(source, *args):
     return probe.stdout.split()
 
 
-def pillow_decode(*names):
+def pillow_decode(*names: str) -> Callable[[], None]:
     """The yardstick of image input: Pillow decoding the screenshots one
     after the other (Image.open(...).load())."""
     from PIL import Image
 
     paths = [SCREENS / name for name in names]
 
-    def decode():
+    def decode() -> None:
         for path in paths:
             with Image.open(path) as image:
                 image.load()
@@ -45,9 +46,9 @@ def pillow_decode(*names):
     return decode
 
 
-def best_of(function, repeats=15):
+def best_of(function: Callable[[], object], repeats: int = 15) -> float:
     """The fastest of several runs, in seconds: the least disturbed one."""
-    times = []
+    times: list[float] = []
     for _ in range(repeats):
         started = time.perf_counter()
         function()
@@ -55,9 +56,17 @@ def best_of(function, repeats=15):
     return min(times)
 
 
-def compare(label, ours, yardstick, yardstick_label, repeats=15, target=None):
+def compare(
+    label: str,
+    ours: Callable[[], object],
+    yardstick: Callable[[], object],
+    yardstick_label: str,
+    repeats: int = 15,
+    target: float | None = None,
+) -> float:
     """Times both alternately and prints ours / yardstick."""
-    ours_times, yard_times = [], []
+    ours_times: list[float] = []
+    yard_times: list[float] = []
     for _ in range(repeats):
         ours_times.append(best_of(ours, 1))
         yard_times.append(best_of(yardstick, 1))

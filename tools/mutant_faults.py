@@ -113,7 +113,79 @@ FAULTS = [
         "if (zeroes > 2) return false;",
         "if (zeroes > 3) return false;",
     ),
+    Fault(
+        "scalar row path marks the brighter pixels darker",
+        "src/pixel_diff/row_rule.cpp",
+        "if (pixel.delta < 0.0) block.darker |= bit;",
+        "if (pixel.delta > 0.0) block.darker |= bit;",
+    ),
+    Fault(
+        "vector rule keeps a moved-back block's earlier lanes",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "lanes = ((1u << (end - block_x)) - 1) & ~((1u << (x - block_x)) - 1);",
+        "lanes = (1u << (end - block_x)) - 1;",
+    ),
+    Fault(
+        "vector rule's backgrounds one pixel off",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "offsets[j] += static_cast<double>(j * kBytesPerPixel);",
+        "offsets[j] += static_cast<double>((j + 1) * kBytesPerPixel);",
+    ),
+    Fault(
+        "vector rule allows three zero neighbours",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "(zeroes >= -2)",
+        "(zeroes >= -3)",
+    ),
+    Fault(
+        "vector rule takes the last of equal extremes",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "    int s = 0;\n    while ((masks[s] >> j & 1u) == 0) ++s;",
+        "    int s = 7;\n    while ((masks[s] >> j & 1u) == 0) --s;",
+    ),
+    Fault(
+        "vector grey takes every pixel as opaque",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "all_opaque(words) ? splat(1.0) : c.a / splat(kAlphaScale);",
+        "splat(1.0);",
+    ),
+    Fault(
+        "vector rule skips the current image's test",
+        "src/pixel_diff/row_rule_simd.hpp",
+        "for (unsigned b = 0; b < blocks; ++b) in_current.add(b, open_in_current[b] & ~out[b].anti_aliased);",
+        "",
+    ),
     # src/ssim
+    Fault(
+        "luminance weighs green and blue the other way",
+        "src/ssim/window_kernels_body.hpp",
+        "out[i] = (r * 0.299 + g * 0.587) + b * 0.114;",
+        "out[i] = (r * 0.299 + g * 0.114) + b * 0.587;",
+    ),
+    Fault(
+        "later table rows added onto the first row's predecessor",
+        "src/ssim/window_kernels_body.hpp",
+        "above[m] = (first == 0 ? job.above[m] : job.rows[first - 1][m]) + 1;",
+        "above[m] = job.above[m] + 1;",
+    ),
+    Fault(
+        "window bottom one table row early",
+        "src/ssim/windowed.cpp",
+        "bottom[m] = tables.row(m, y + kSsimWindow);",
+        "bottom[m] = tables.row(m, y + kSsimWindow - 1);",
+    ),
+    Fault(
+        "table ring one row short",
+        "src/ssim/windowed.cpp",
+        "ring_rows_(2 * band_rows + kSsimWindow)",
+        "ring_rows_(2 * band_rows + kSsimWindow - 1)",
+    ),
+    Fault(
+        "last band's final row left out of the sum",
+        "src/ssim/windowed.cpp",
+        "(height - last_band * band_rows) * width);",
+        "(height - last_band * band_rows - 1) * width);",
+    ),
     Fault(
         "SSIM constant C2 of 0.01 instead of 0.03",
         "src/ssim/window_formula.hpp",
@@ -129,8 +201,8 @@ FAULTS = [
     Fault(
         "an 11-pixel image scored as a whole",
         "src/ssim/ssim.cpp",
-        "if (width < kSsimWindow || height < kSsimWindow)",
-        "if (width <= kSsimWindow || height <= kSsimWindow)",
+        "return width < kSsimWindow || height < kSsimWindow;",
+        "return width <= kSsimWindow || height <= kSsimWindow;",
     ),
     # src/alignment
     Fault(

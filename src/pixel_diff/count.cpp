@@ -1,6 +1,7 @@
 #include "pixel_diff/count.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "core/parallel.hpp"
 #include "pixel_diff/inputs.hpp"
@@ -11,22 +12,19 @@ namespace quorvane {
 namespace {
 
 u64 count_row(const ComparedPair& pair, u64 y) {
-    const u64 start = y * pair.width;
     u64 count = 0;
-    for_each_differing_word(pair.baseline_words, pair.current_words, start, start + pair.width, [&](u64 i) {
-        if (pair.classify(i - start, y).kind == PixelClass::Changed) ++count;
-    });
+    for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) { count += std::popcount(block.changed); });
     return count;
 }
 
 u64 count_exact_in_order(const ComparedPair& pair, u64 pixels, std::optional<u64> cap) {
-    if (!cap) return count_differing_words(pair.baseline_words, pair.current_words, 0, pixels);
+    if (!cap) return count_differing_words(pair.pixels.baseline_words, pair.pixels.current_words, 0, pixels);
     // Chunked so the word loop stays branch-free; the answer is clamped to the
     // cap exactly as if each word had been checked against it.
     u64 total = 0;
     for (u64 begin = 0; begin < pixels; begin += kExactChunkPixels) {
         const u64 end = std::min(begin + kExactChunkPixels, pixels);
-        total += count_differing_words(pair.baseline_words, pair.current_words, begin, end);
+        total += count_differing_words(pair.pixels.baseline_words, pair.pixels.current_words, begin, end);
         if (total >= *cap) return *cap;
     }
     return total;
@@ -36,14 +34,14 @@ u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64>
     const u64 chunks = (pixels + kExactChunkPixels - 1) / kExactChunkPixels;
     return capped_sum_on_pool(chunks, cap, [&](u64 chunk) {
         const u64 begin = chunk * kExactChunkPixels;
-        return count_differing_words(pair.baseline_words, pair.current_words, begin,
+        return count_differing_words(pair.pixels.baseline_words, pair.pixels.current_words, begin,
                                      std::min(begin + kExactChunkPixels, pixels));
     });
 }
 
 u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
     u64 total = 0;
-    for (u64 y = 0; y < pair.height; ++y) {
+    for (u64 y = 0; y < pair.pixels.height; ++y) {
         total += count_row(pair, y);
         if (cap && total >= *cap) break;
     }
@@ -51,7 +49,7 @@ u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
 }
 
 u64 count_rows_on_pool(const ComparedPair& pair, std::optional<u64> cap) {
-    return capped_sum_on_pool(pair.height, cap, [&](u64 y) { return count_row(pair, y); });
+    return capped_sum_on_pool(pair.pixels.height, cap, [&](u64 y) { return count_row(pair, y); });
 }
 
 }  // namespace
@@ -61,7 +59,10 @@ Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width,
     if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
         return std::move(checked).error();
     }
-    if (same_bytes(baseline, current) || cap == u64{0}) return u64{0};
+    // Equal buffers count 0 by the scan itself, at the speed of a byte
+    // comparison; comparing them first would read a changed pair twice up to
+    // its first difference.
+    if (cap == u64{0} || baseline.data() == current.data()) return u64{0};
 
     const ComparedPair pair(baseline, current, width, height, options);
     const u64 pixels = width * height;

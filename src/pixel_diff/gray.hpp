@@ -43,15 +43,11 @@ inline u8 gray_pixel(u8 r, u8 g, u8 b, u8 a, double alpha) {
     return static_cast<u8>(static_cast<int>(std::clamp(v, 0.0, 255.0)));
 }
 
-// Pixels [begin, end) of `source` as opaque grey at the same places of `out`.
-inline void draw_gray_pixels(const u8* source, u8* out, u64 begin, u64 end, double alpha) {
-    for (u64 k = begin * kBytesPerPixel; k < end * kBytesPerPixel; k += kBytesPerPixel) {
-        const u8 level = gray_pixel(source[k], source[k + 1], source[k + 2], source[k + 3], alpha);
-        out[k] = level;
-        out[k + 1] = level;
-        out[k + 2] = level;
-        out[k + 3] = 255;
-    }
-}
+// Pixels [begin, end) of `source` as opaque grey at the same places of `out`,
+// by the fastest path of the row rule.
+void draw_gray_pixels(const u8* source, u8* out, u64 begin, u64 end, double alpha);
+
+// The same pixel by pixel: the reference the vector paths match.
+void draw_gray_pixels_scalar(const u8* source, u8* out, u64 begin, u64 end, double alpha);
 
 }  // namespace quorvane

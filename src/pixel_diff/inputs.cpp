@@ -21,7 +21,8 @@ Status check_diff_inputs(ByteView baseline, ByteView current, u64 width, u64 hei
 
 bool same_bytes(ByteView first, ByteView second) {
     if (first.size() != second.size()) return false;
-    return first.empty() || std::memcmp(first.data(), second.data(), first.size()) == 0;
+    return first.empty() || first.data() == second.data() ||
+           std::memcmp(first.data(), second.data(), first.size()) == 0;
 }
 
 }  // namespace quorvane

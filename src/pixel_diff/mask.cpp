@@ -1,6 +1,7 @@
 #include "pixel_diff/mask.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "core/parallel.hpp"
 #include "pixel_diff/inputs.hpp"
@@ -12,7 +13,7 @@ namespace {
 u64 mark_differing_words(const ComparedPair& pair, u8* mask, u64 begin, u64 end) {
     u64 count = 0;
     for (u64 i = begin; i < end; ++i) {
-        const u8 differs = pair.baseline_words[i] != pair.current_words[i] ? 1 : 0;
+        const u8 differs = pair.pixels.baseline_words[i] != pair.pixels.current_words[i] ? 1 : 0;
         mask[i] = differs;
         count += differs;
     }
@@ -20,12 +21,11 @@ u64 mark_differing_words(const ComparedPair& pair, u8* mask, u64 begin, u64 end)
 }
 
 u64 mark_changed_in_row(const ComparedPair& pair, u8* mask, u64 y) {
-    const u64 start = y * pair.width;
+    u8* row = mask + y * pair.pixels.width;
     u64 count = 0;
-    for_each_differing_word(pair.baseline_words, pair.current_words, start, start + pair.width, [&](u64 i) {
-        if (pair.classify(i - start, y).kind != PixelClass::Changed) return;
-        mask[i] = 1;
-        ++count;
+    for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) {
+        for_each_bit(block.changed, block.x, [&](u64 x) { row[x] = 1; });
+        count += std::popcount(block.changed);
     });
     return count;
 }
@@ -44,7 +44,7 @@ u64 mark_rows(const ComparedPair& pair, u8* mask, u64 pixels) {
         for (u64 y = first_row; y < end_row; ++y) count += mark_changed_in_row(pair, mask, y);
         return count;
     };
-    return parallel_sum_if(worth_splitting(pixels), pair.height, 1, rows);
+    return parallel_sum_if(worth_splitting(pixels), pair.pixels.height, 1, rows);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "pixel_diff/render.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "core/parallel.hpp"
 #include "pixel_diff/gray.hpp"
@@ -24,25 +25,18 @@ void paint(u8* out, u64 i, Rgb colour) {
 // Draws rows [first_row, end_row): grey first, then the pixels whose words
 // differ repainted by their class. Returns the rows' changed-pixel count.
 u64 draw_rows(const ComparedPair& pair, const DiffOptions& options, u8* out, u64 first_row, u64 end_row) {
-    draw_gray_pixels(pair.baseline, out, first_row * pair.width, end_row * pair.width, options.alpha);
+    const u64 width = pair.pixels.width;
+    draw_gray_pixels(pair.pixels.baseline, out, first_row * width, end_row * width, options.alpha);
+    // The current image got darker where a Changed pixel's delta is negative.
+    const Rgb darker_color = options.diff_color_alt.value_or(options.diff_color);
     u64 count = 0;
     for (u64 y = first_row; y < end_row; ++y) {
-        const u64 start = y * pair.width;
-        for_each_differing_word(pair.baseline_words, pair.current_words, start, start + pair.width, [&](u64 i) {
-            const ClassifiedPixel pixel = pair.classify(i - start, y);
-            switch (pixel.kind) {
-                case PixelClass::Unchanged:
-                    return;
-                case PixelClass::AntiAliased:
-                    paint(out, i, options.aa_color);
-                    return;
-                case PixelClass::Changed:
-                    // A negative delta: the current image got darker here.
-                    paint(out, i,
-                          options.diff_color_alt && pixel.delta < 0.0 ? *options.diff_color_alt : options.diff_color);
-                    ++count;
-                    return;
-            }
+        u8* row = out + y * width * kBytesPerPixel;
+        for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) {
+            for_each_bit(block.anti_aliased, block.x, [&](u64 x) { paint(row, x, options.aa_color); });
+            for_each_bit(block.changed & ~block.darker, block.x, [&](u64 x) { paint(row, x, options.diff_color); });
+            for_each_bit(block.darker, block.x, [&](u64 x) { paint(row, x, darker_color); });
+            count += std::popcount(block.changed);
         });
     }
     return count;

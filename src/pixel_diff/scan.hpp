@@ -1,71 +1,67 @@
 // Walking a pair for its differing pixels: the per-call comparison context,
-// the word scans the entries share, and their units of parallel work.
+// the row and word scans the entries share, and their units of parallel work.
 #pragma once
+
+#include <algorithm>
+#include <bit>
 
 #include "core/options.hpp"
 #include "core/types.hpp"
-#include "pixel_diff/classify.hpp"
+#include "pixel_diff/color_delta.hpp"
 #include "pixel_diff/pixel_words.hpp"
+#include "pixel_diff/row_rule.hpp"
 
 namespace quorvane {
 
 // Pixels per unit of work when exact-mode scans are spread over the pool.
 inline constexpr u64 kExactChunkPixels = 4096;
 
-// Everything classify_pixel needs, fixed for one call: both buffers as bytes
-// and as pixel words.
+// Everything the changed-pixel rule needs, fixed for one call: both buffers
+// as bytes and as pixel words, the options, and the path that applies it.
 struct ComparedPair {
     PixelWords baseline_view;
     PixelWords current_view;
-    const u8* baseline;
-    const u8* current;
-    const u32* baseline_words;
-    const u32* current_words;
-    u64 width;
-    u64 height;
-    double max_delta;
-    bool include_aa;
+    PairPixels pixels;
+    RowRule classify_row;
 
     ComparedPair(ByteView baseline_pixels, ByteView current_pixels, u64 pair_width, u64 pair_height,
                  const DiffOptions& options)
         : baseline_view(baseline_pixels),
           current_view(current_pixels),
-          baseline(baseline_pixels.data()),
-          current(current_pixels.data()),
-          baseline_words(baseline_view.data()),
-          current_words(current_view.data()),
-          width(pair_width),
-          height(pair_height),
-          max_delta(quorvane::max_delta(options.threshold)),
-          include_aa(options.include_aa) {}
+          pixels{baseline_pixels.data(),
+                 current_pixels.data(),
+                 baseline_view.data(),
+                 current_view.data(),
+                 pair_width,
+                 pair_height,
+                 quorvane::max_delta(options.threshold),
+                 options.include_aa},
+          classify_row(fastest_row_rule_path().classify) {}
 
     // A limit of exactly 0 without the anti-aliasing test asks only whether
     // the words differ.
-    bool exact() const { return max_delta == 0.0 && !include_aa; }
-
-    ClassifiedPixel classify(u64 x, u64 y) const {
-        return classify_pixel(baseline, current, baseline_words, current_words, x, y, width, height, max_delta,
-                              include_aa);
-    }
+    bool exact() const { return pixels.max_delta == 0.0 && !pixels.include_aa; }
 };
 
-// visit(i) for every i in [begin, end) whose words differ, in ascending
-// order. Runs of equal words are skipped a block at a time.
+// Pixels a row is classified by at a time, so the blocks fit on the stack.
+inline constexpr u64 kSpanPixels = 1024;
+
+// visit(block) for the blocks of row y that hold a Changed or AntiAliased
+// pixel, left to right; `block.x` is a column of the row.
 template <class Visit>
-inline void for_each_differing_word(const u32* first, const u32* second, u64 begin, u64 end, Visit&& visit) {
-    constexpr u64 kBlock = 16;
-    u64 i = begin;
-    for (; i + kBlock <= end; i += kBlock) {
-        u32 differing_bits = 0;
-        for (u64 j = 0; j < kBlock; ++j) differing_bits |= first[i + j] ^ second[i + j];
-        if (differing_bits == 0) continue;
-        for (u64 j = i; j < i + kBlock; ++j) {
-            if (first[j] != second[j]) visit(j);
-        }
+void for_each_classified_block(const ComparedPair& pair, u64 y, Visit&& visit) {
+    ClassifiedBlock blocks[kSpanPixels / kBlockPixels + 1];
+    for (u64 begin = 0; begin < pair.pixels.width; begin += kSpanPixels) {
+        const u64 end = std::min(begin + kSpanPixels, pair.pixels.width);
+        const u64 count = pair.classify_row(pair.pixels, y, begin, end, blocks);
+        for (u64 b = 0; b < count; ++b) visit(blocks[b]);
     }
-    for (; i < end; ++i) {
-        if (first[i] != second[i]) visit(i);
-    }
+}
+
+// visit(x) for each bit of `bits`, x = first + the bit's index, ascending.
+template <class Visit>
+void for_each_bit(u32 bits, u64 first, Visit&& visit) {
+    for (; bits != 0; bits &= bits - 1) visit(first + static_cast<u64>(std::countr_zero(bits)));
 }
 
 inline u64 count_differing_words(const u32* first, const u32* second, u64 begin, u64 end) {

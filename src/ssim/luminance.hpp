@@ -1,4 +1,4 @@
-// The luminance map that SSIM compares: one double per RGBA pixel.
+// The luminance that SSIM compares: one double per RGBA pixel.
 #pragma once
 
 #include "core/types.hpp"

@@ -1,12 +1,11 @@
-// The SSIM entry points: luminance of both buffers, then the windowed score,
-// or one whole-image window for images too small for the window; clamped to
-// [0.0, 1.0].
+// The SSIM entry points: the windowed score, which reads the luminance of
+// both buffers row by row, or one whole-image window over both luminance maps
+// for images too small for the window; clamped to [0.0, 1.0].
 #include "ssim/ssim.hpp"
 
 #include <cmath>
 
 #include "core/checked.hpp"
-#include "core/parallel.hpp"
 #include "image_utils/pad.hpp"
 #include "ssim/luminance.hpp"
 #include "ssim/window_formula.hpp"
@@ -40,6 +39,9 @@ double whole_image_ssim(std::span<const double> x, std::span<const double> y) {
     return window_value(window_terms(mean_x, mean_y, squares_x / count, squares_y / count, products / count));
 }
 
+// Images narrower or lower than the window are scored as one whole window.
+bool too_small_for_windows(u64 width, u64 height) { return width < kSsimWindow || height < kSsimWindow; }
+
 double clamp_score(double score) {
     if (!std::isfinite(score)) return 0.0;
     if (score < 0.0) return 0.0;
@@ -54,19 +56,24 @@ Result<double> ssim_luminance(std::span<const double> x, std::span<const double>
     if (!n) return CompareError::dimensions_overflow();
     if (x.size() != *n || y.size() != *n) throw Panic("luminance maps do not match the image size");
     if (*n == 0) return 1.0;
-    if (width < kSsimWindow || height < kSsimWindow) return clamp_score(whole_image_ssim(x, y));
+    if (too_small_for_windows(width, height)) return clamp_score(whole_image_ssim(x, y));
     return clamp_score(windowed_ssim(x, y, width, height));
 }
 
 Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height) {
     if (auto checked = check_rgba_buffer(baseline, width, height); !checked) return std::move(checked).error();
     if (auto checked = check_rgba_buffer(current, width, height); !checked) return std::move(checked).error();
-    DoubleMap x;
-    DoubleMap y;
-    auto convert_baseline = [&] { x = to_luminance(baseline); };
-    auto convert_current = [&] { y = to_luminance(current); };
-    fork_join_if(worth_splitting(baseline.size() / kBytesPerPixel), convert_baseline, convert_current);
-    return ssim_luminance(x, y, width, height);
+    if (too_small_for_windows(width, height)) {
+        const DoubleMap x = to_luminance(baseline), y = to_luminance(current);
+        return ssim_luminance(x, y, width, height);
+    }
+    const u64 stride = width * kBytesPerPixel;
+    const WindowKernels& kernels = fastest_window_kernels();
+    const LuminanceRows rows = [&](u64 row, double* x, double* y) {
+        kernels.luminance(baseline.data() + row * stride, width, x);
+        kernels.luminance(current.data() + row * stride, width, y);
+    };
+    return clamp_score(windowed_ssim(rows, width, height, kernels));
 }
 
 }  // namespace quorvane

@@ -16,7 +16,10 @@ struct WindowTerms {
     double denominator;
 };
 
-inline WindowTerms window_terms(double mean_x, double mean_y, double variance_x, double variance_y, double covariance) {
+// Always inlined: the builds for each instruction set use it, and must not
+// share an out-of-line copy built for one of them.
+[[gnu::always_inline]] inline WindowTerms window_terms(double mean_x, double mean_y, double variance_x,
+                                                       double variance_y, double covariance) {
     return {(2.0 * mean_x * mean_y + kSsimC1) * (2.0 * covariance + kSsimC2),
             (mean_x * mean_x + mean_y * mean_y + kSsimC1) * (variance_x + variance_y + kSsimC2)};
 }

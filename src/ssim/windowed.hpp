@@ -1,16 +1,26 @@
 // SSIM with an 11 x 11 box window centred on every pixel.
 #pragma once
 
+#include <functional>
 #include <span>
 
 #include "core/types.hpp"
+#include "ssim/window_kernels.hpp"
 
 namespace quorvane {
 
 inline constexpr u64 kSsimWindow = 11;
 
-// The mean over all pixels of each window's SSIM, unclamped. Both maps hold
-// width * height luminance values; width and height are at least the window.
+// rows(row, x, y) writes the `width` luminance values of source row `row` of
+// each image to x and y.
+using LuminanceRows = std::function<void(u64 row, double* x, double* y)>;
+
+// The mean over all pixels of each window's SSIM, unclamped. The images are
+// width x height, both at least the window. Source rows are asked for in
+// order, the few near the top and bottom edges twice (mirrored).
+double windowed_ssim(const LuminanceRows& rows, u64 width, u64 height, const WindowKernels& kernels);
+
+// The same over two luminance maps of width * height values each.
 double windowed_ssim(std::span<const double> x, std::span<const double> y, u64 width, u64 height);
 
 }  // namespace quorvane

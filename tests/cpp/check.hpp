@@ -3,13 +3,18 @@
 // few helpers every test file needs.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/types.hpp"
+#include "image_utils/png_decode.hpp"
 
 namespace check {
 
@@ -75,4 +80,15 @@ inline quorvane::Bytes random_bytes(quorvane::u64 length, unsigned seed) {
     quorvane::Bytes bytes(length);
     for (quorvane::u8& byte : bytes) byte = static_cast<quorvane::u8>(generator());
     return bytes;
+}
+
+// A real screenshot of the project's examples, decoded; none when the file
+// cannot be read (a copy of the tests without the examples).
+inline std::optional<quorvane::Image> example_screen(const char* name) {
+    const auto path = std::filesystem::path(__FILE__).parent_path() / "../../examples/screens" / name;
+    std::ifstream file(path, std::ios::binary);
+    const quorvane::Bytes png((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto image = quorvane::decode_png(png);
+    if (!image) return std::nullopt;
+    return image.take();
 }

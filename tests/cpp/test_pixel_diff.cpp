@@ -1,16 +1,20 @@
 // The changed-pixel rule: the colour delta, the distance limit and the grey
 // level on their published values, bit for bit (no fused multiply-add, no
 // reassociation); the anti-aliasing and siblings tests on hand-drawn
-// neighbourhoods; and count_changed_pixels, build_diff_mask and
-// render_diff_image against a walk over classify_pixel, on the calling thread
-// and on the pool, with and without a cap.
+// neighbourhoods; count_changed_pixels, build_diff_mask and render_diff_image
+// against a walk over classify_pixel, on the calling thread and on the pool,
+// with and without a cap; and every vector path of the rule against the
+// scalar path, on random pairs and on real screenshots.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <optional>
+#include <span>
 
 #include "check.hpp"
 #include "core/parallel.hpp"
+#include "image_utils/pad.hpp"
 #include "pixel_diff/antialiased.hpp"
 #include "pixel_diff/classify.hpp"
 #include "pixel_diff/count.hpp"
@@ -18,6 +22,8 @@
 #include "pixel_diff/mask.hpp"
 #include "pixel_diff/pixel_words.hpp"
 #include "pixel_diff/render.hpp"
+#include "pixel_diff/row_rule.hpp"
+#include "pixel_diff/scan.hpp"
 
 using namespace quorvane;
 
@@ -311,5 +317,99 @@ TEST("every entry checks threshold, alpha, size and lengths in that order") {
         CHECK_EQ(outcome(count_changed_pixels(b, k, c.width, c.height, o, {})), c.expected);
         CHECK_EQ(outcome(build_diff_mask(b, k, c.width, c.height, o)), c.expected);
         CHECK_EQ(outcome(render_diff_image(b, k, c.width, c.height, o)), c.expected);
+    }
+}
+
+namespace {
+
+// Each pixel's class by one path of the row rule, the rows taken in spans of
+// `span` pixels: 1 anti-aliased, 2 changed, 3 changed and darker; a pixel
+// reported twice adds up.
+std::vector<u8> classes_by(RowRule rule, const Pair& pair, const DiffOptions& options, u64 span) {
+    const PixelWords baseline(pair.baseline), current(pair.current);
+    const PairPixels pixels{
+        pair.baseline.data(), pair.current.data(),          baseline.data(),   current.data(), pair.width,
+        pair.height,          max_delta(options.threshold), options.include_aa};
+    std::vector<u8> classes(pair.width * pair.height, 0);
+    std::vector<ClassifiedBlock> blocks(span / kBlockPixels + 1);
+    for (u64 y = 0; y < pair.height; ++y) {
+        for (u64 begin = 0; begin < pair.width; begin += span) {
+            const u64 count = rule(pixels, y, begin, std::min(begin + span, pair.width), blocks.data());
+            for (const ClassifiedBlock& block : std::span(blocks).first(count)) {
+                for (u64 j = 0; j < kBlockPixels; ++j) {
+                    const u32 code =
+                        (block.anti_aliased >> j & 1) + 2 * (block.changed >> j & 1) + (block.darker >> j & 1);
+                    if (code != 0) classes[y * pair.width + block.x + j] += static_cast<u8>(code);
+                }
+            }
+        }
+    }
+    return classes;
+}
+
+// The pair of two example screenshots at their common size, the smaller one
+// padded with transparent black.
+std::optional<Pair> example_pair(const char* baseline_name, const char* current_name) {
+    auto baseline = example_screen(baseline_name), current = example_screen(current_name);
+    if (!baseline || !current) return std::nullopt;
+    const u64 width = std::max(baseline->width, current->width), height = std::max(baseline->height, current->height);
+    return Pair{pad_to(baseline->pixels, baseline->width, baseline->height, width, height).take(),
+                pad_to(current->pixels, current->width, current->height, width, height).take(), width, height};
+}
+
+}  // namespace
+
+TEST("every vector path of the row rule gives every pixel the scalar path's class") {
+    const auto paths = row_rule_paths();
+    REQUIRE(std::string(paths.front().name) == "scalar");
+    std::vector<std::pair<Pair, std::vector<DiffOptions>>> cases;
+    // Narrower than a block, a block and one more, a span and an odd tail.
+    for (const Size size : {Size{9, 20}, Size{17, 40}, Size{203, 97}, Size{1100, 24}}) {
+        cases.push_back(
+            {make_pair(size.width, size.height, size.width + 1), std::vector(std::begin(kModes), std::end(kModes))});
+    }
+    // A third of the baseline's pixels transparent, each of its own colour:
+    // neighbours of equal brightness that are not equal pixels.
+    Pair speckled = make_pair(300, 60, 5);
+    const Bytes colours = random_bytes(speckled.baseline.size(), 5);
+    for (u64 i = 0; i < speckled.baseline.size(); i += 4) {
+        if (colours[i + 3] % 3 != 0) continue;
+        std::copy_n(&colours[i], 3, &speckled.baseline[i]);
+        speckled.baseline[i + 3] = 0;
+    }
+    cases.push_back({std::move(speckled), {mode(0.1, false), mode(0.05, false)}});
+    // Real screenshots; the taller page padded, so translucent pixels meet opaque ones.
+    for (const auto& [baseline, current] : {std::pair{"page_baseline.png", "page_edited_paragraph.png"},
+                                            {"page_baseline.png", "page_taller.png"},
+                                            {"table_1080p.png", "table_1080p_padded.png"}}) {
+        if (auto pair = example_pair(baseline, current)) cases.push_back({std::move(*pair), {mode(0.1, false)}});
+    }
+    CHECK(cases.size() == 8);  // the examples were found
+    u64 anti_aliased = 0, darker = 0;
+    for (const auto& [pair, modes] : cases) {
+        for (const DiffOptions& options : modes) {
+            const std::vector<u8> expected = classes_by(paths.front().classify, pair, options, kSpanPixels);
+            anti_aliased += static_cast<u64>(std::count(expected.begin(), expected.end(), 1));
+            darker += static_cast<u64>(std::count(expected.begin(), expected.end(), 3));
+            for (const RowRulePath& path : paths.subspan(1)) {
+                for (const u64 span : {kSpanPixels, u64{37}}) {
+                    const std::vector<u8> classes = classes_by(path.classify, pair, options, span);
+                    const auto mismatch = std::mismatch(classes.begin(), classes.end(), expected.begin()).first;
+                    CHECK_EQ(std::string(path.name) + " at " + std::to_string(mismatch - classes.begin()),
+                             std::string(path.name) + " at " + std::to_string(classes.size()));
+                }
+            }
+        }
+    }
+    CHECK(anti_aliased > 0 && darker > 0);
+    // The grey of unchanged pixels, of every opacity, for a run no multiple of a vector.
+    const Bytes source = random_bytes(4 * 1001, 7);
+    for (const double alpha : {0.0, 0.1, 0.73, 1.0}) {
+        Bytes expected(source.size()), drawn(source.size());
+        draw_gray_pixels_scalar(source.data(), expected.data(), 3, 1001, alpha);
+        for (const RowRulePath& path : paths) {
+            path.draw_gray(source.data(), drawn.data(), 3, 1001, alpha);
+            CHECK(std::equal(drawn.begin() + 12, drawn.end(), expected.begin() + 12));
+        }
     }
 }

@@ -1,12 +1,15 @@
 // The SSIM internals that Python cannot reach: mirror indexing, the order of
-// every addition in the window means, and the guards. The means' values are
-// checked against scipy from Python.
+// every addition in every build of the windowed score, and the guards. The
+// means' values are checked against scipy from Python.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "check.hpp"
 #include "ssim/box_mean.hpp"
+#include "ssim/luminance.hpp"
 #include "ssim/ssim.hpp"
+#include "ssim/windowed.hpp"
 
 using namespace quorvane;
 
@@ -22,58 +25,60 @@ TEST("reflect_index mirrors about the edge pixel without repeating it") {
 
 namespace {
 
-// The window means as the definition reads, the table written out whole: a
-// mirrored copy, S[p + 1][q + 1] = running row sum + S[p][q + 1], then four
-// corners per pixel.
-DoubleMap whole_table_mean(const DoubleMap& map, u64 width, u64 height) {
-    constexpr u64 window = 11, radius = 5;
-    const u64 padded_width = width + 2 * radius, stride = padded_width + 1;
-    std::vector<double> table(stride * (height + 2 * radius + 1), 0.0);
-    for (u64 p = 0; p < height + 2 * radius; ++p) {
-        double row_sum = 0.0;
-        const u64 row = reflect_index(static_cast<std::int64_t>(p - radius), height);
-        for (u64 q = 0; q < padded_width; ++q) {
-            row_sum += map[row * width + reflect_index(static_cast<std::int64_t>(q - radius), width)];
-            table[(p + 1) * stride + q + 1] = row_sum + table[p * stride + q + 1];
-        }
+// The score as the definition reads: five whole window-mean maps, then each
+// window's value summed in row-major order.
+double defined_score(const DoubleMap& x, const DoubleMap& y, u64 width, u64 height) {
+    DoubleMap xx(x.size()), yy(x.size()), xy(x.size());
+    for (u64 i = 0; i < x.size(); ++i) xx[i] = x[i] * x[i], yy[i] = y[i] * y[i], xy[i] = x[i] * y[i];
+    const DoubleMap mx = box_mean(x, width, height, 11), my = box_mean(y, width, height, 11);
+    const DoubleMap mxx = box_mean(xx, width, height, 11), myy = box_mean(yy, width, height, 11);
+    const DoubleMap mxy = box_mean(xy, width, height, 11);
+    double total = 0.0;
+    for (u64 i = 0; i < x.size(); ++i) {
+        const double sx = mxx[i] - mx[i] * mx[i], sy = myy[i] - my[i] * my[i], sxy = mxy[i] - mx[i] * my[i];
+        const double denominator = (mx[i] * mx[i] + my[i] * my[i] + 6.5025) * (sx + sy + 58.5225);
+        total += denominator == 0.0 ? 1.0 : ((2.0 * mx[i] * my[i] + 6.5025) * (2.0 * sxy + 58.5225)) / denominator;
     }
-    DoubleMap means(width * height);
-    const auto at = [&](u64 p, u64 q) { return table[p * stride + q]; };
-    for (u64 y = 0; y < height; ++y) {
-        for (u64 x = 0; x < width; ++x) {
-            means[y * width + x] = (at(y + window, x + window) - at(y, x + window) - at(y + window, x) + at(y, x)) /
-                                   static_cast<double>(window * window);
-        }
-    }
-    return means;
+    return total / static_cast<double>(x.size());
 }
 
 }  // namespace
 
-TEST("ssim_luminance over many bands equals the whole-map computation bit for bit") {
-    // 700 x 400 also crosses the size at which the means run on the pool.
+TEST("every build of the windowed score equals the definition bit for bit, on random maps and real screenshots") {
+    struct Maps {
+        DoubleMap x, y;
+        u64 width, height;
+    };
+    std::vector<Maps> cases;
+    // 700 x 400 also crosses the size at which the work goes to the pool.
     for (const auto& [width, height] : {std::pair<u64, u64>{11, 11}, {23, 3000}, {700, 400}, {5000, 12}}) {
         const Bytes levels = random_bytes(width * height * 2, static_cast<unsigned>(width));
-        DoubleMap x(width * height), y(width * height), xx(x.size()), yy(x.size()), xy(x.size());
-        for (u64 i = 0; i < x.size(); ++i) {
-            x[i] = levels[2 * i] + levels[2 * i + 1] / 256.0;
-            y[i] = (levels[2 * i + 1] + 3.0 * x[i]) / 4.0;  // related, so scores are mid-range
-            xx[i] = x[i] * x[i], yy[i] = y[i] * y[i], xy[i] = x[i] * y[i];
+        Maps maps{DoubleMap(width * height), DoubleMap(width * height), width, height};
+        for (u64 i = 0; i < maps.x.size(); ++i) {
+            maps.x[i] = levels[2 * i] + levels[2 * i + 1] / 256.0;
+            maps.y[i] = (levels[2 * i + 1] + 3.0 * maps.x[i]) / 4.0;  // related, so scores are mid-range
         }
-        const DoubleMap mx = whole_table_mean(x, width, height), my = whole_table_mean(y, width, height);
-        const DoubleMap mxx = whole_table_mean(xx, width, height), myy = whole_table_mean(yy, width, height);
-        const DoubleMap mxy = whole_table_mean(xy, width, height);
-        double total = 0.0;
-        for (u64 i = 0; i < x.size(); ++i) {
-            const double sx = mxx[i] - mx[i] * mx[i], sy = myy[i] - my[i] * my[i], sxy = mxy[i] - mx[i] * my[i];
-            const double denominator = (mx[i] * mx[i] + my[i] * my[i] + 6.5025) * (sx + sy + 58.5225);
-            total += denominator == 0.0 ? 1.0 : ((2.0 * mx[i] * my[i] + 6.5025) * (2.0 * sxy + 58.5225)) / denominator;
+        cases.push_back(std::move(maps));
+    }
+    for (const auto& [baseline, current] :
+         {std::pair{"table_1080p.png", "table_1080p_padded.png"}, {"page_baseline.png", "page_deleted_block.png"}}) {
+        auto first = example_screen(baseline), second = example_screen(current);
+        if (first && second) {
+            cases.push_back({to_luminance(first->pixels), to_luminance(second->pixels), first->width, first->height});
         }
-        const double expected = total / static_cast<double>(x.size());
+    }
+    CHECK(cases.size() == 6);  // the examples were found
+    for (const Maps& maps : cases) {
+        const double expected = defined_score(maps.x, maps.y, maps.width, maps.height);
         REQUIRE(expected > 0.1 && expected < 0.99);
-        auto score = ssim_luminance(x, y, width, height);
-        REQUIRE(score.ok());
-        CHECK_EQ(*score, expected);
+        CHECK_EQ(*ssim_luminance(maps.x, maps.y, maps.width, maps.height), expected);
+        for (const WindowKernels& kernels : window_kernel_paths()) {
+            const LuminanceRows rows = [&](u64 row, double* x, double* y) {
+                std::copy_n(maps.x.data() + row * maps.width, maps.width, x);
+                std::copy_n(maps.y.data() + row * maps.width, maps.width, y);
+            };
+            CHECK_EQ(windowed_ssim(rows, maps.width, maps.height, kernels), expected);
+        }
     }
 }
 
