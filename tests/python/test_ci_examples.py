@@ -54,7 +54,8 @@ def environment(tmp_path_factory):
     )
     assert build.returncode == 0, build.stdout + build.stderr
     wheels = tmp_path_factory.mktemp("wheels")
-    shutil.copy(build.stdout.splitlines()[-1], wheels)
+    for wheel in build.stdout.split():
+        shutil.copy(wheel, wheels)  # pip picks the one for this machine
     venv = tmp_path_factory.mktemp("venv")
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv], check=True)
     plain = {key: value for key, value in plain.items() if not key.startswith(("PYTEST", "GITHUB_", "CI"))}
