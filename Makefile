@@ -15,8 +15,11 @@ CMAKE_FLAGS ?=
 setup:
 	@PYTHON=$(PYTHON) scripts/setup.sh
 
+# In CI (CI set in the environment) a compiler warning fails the build.
+WERROR = $(if $(CI),ON,OFF)
+
 build: setup
-	@cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON \
+	@cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON -DQUORVANE_WERROR=$(WERROR) \
 		-DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')" $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD)
 

@@ -48,7 +48,7 @@ std::vector<ShiftBand> shift_bands(const std::vector<RowSegment>& refined) {
 
 // Row counters of the segments list (not the refined one) and the changed
 // pixels inside its replace segments.
-Status count_rows(AlignmentRecord& record, const PairView& pair, const DiffOptions& options) {
+Status count_rows(AlignmentRecord& record, const CanvasView& pair, const DiffOptions& options) {
     for (const RowSegment& segment : record.segments) {
         switch (segment.kind) {
             case SegmentKind::Equal:
@@ -73,7 +73,7 @@ Status count_rows(AlignmentRecord& record, const PairView& pair, const DiffOptio
 
 }  // namespace
 
-Result<AlignmentRecord> align_rows(const PairView& pair, const DiffOptions& options, double max_edit_ratio,
+Result<AlignmentRecord> align_rows(const CanvasView& pair, const DiffOptions& options, double max_edit_ratio,
                                    u64 max_edit_rows) {
     if (auto ranges = check_ranges(options, max_edit_ratio); !ranges) return std::move(ranges).error();
     AlignmentRecord record;
@@ -83,7 +83,7 @@ Result<AlignmentRecord> align_rows(const PairView& pair, const DiffOptions& opti
     // Alignment is vertical only.
     if (pair.baseline_size.width != pair.current_size.width) return record;
 
-    const PairRowHashes rows = hash_pair_rows(pair);
+    const RowHashes rows = hash_pair_rows(pair);
     const std::vector<u64>& a = rows.baseline;
     const std::vector<u64>& b = rows.current;
     const u64 budget = edit_budget(a.size() + b.size(), max_edit_ratio, max_edit_rows);

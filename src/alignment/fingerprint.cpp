@@ -14,8 +14,8 @@ u64 pair_fingerprint(std::span<const u64> a, std::span<const u64> b) {
     return hash.finish(0, (a.size() + b.size() + 2) * 8);
 }
 
-u64 compute_pair_fingerprint(const PairView& pair) {
-    const PairRowHashes rows = hash_pair_rows(pair);
+u64 compute_pair_fingerprint(const CanvasView& pair) {
+    const RowHashes rows = hash_pair_rows(pair);
     return pair_fingerprint(rows.baseline, rows.current);
 }
 

@@ -13,7 +13,7 @@ namespace quorvane {
 // The option ranges are checked first, then the alignment against the pair.
 // Only the replace rows can mark a pixel: matched rows are unchanged and
 // shifted rows are the bands' business, not a change.
-Result<ClusterList> aligned_clusters(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+Result<ClusterList> aligned_clusters(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
                                      const DiffOptions& diff_options, const ClusterOptions& cluster_options);
 
 }  // namespace quorvane

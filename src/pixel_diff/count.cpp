@@ -10,7 +10,7 @@
 namespace quorvane {
 namespace {
 
-u64 count_row(const ComparedPair& pair, u64 y) {
+u64 count_row(const ScanContext& pair, u64 y) {
     const u64 start = y * pair.width;
     u64 count = 0;
     for_each_differing_word(pair.baseline_words, pair.current_words, start, start + pair.width, [&](u64 i) {
@@ -19,7 +19,7 @@ u64 count_row(const ComparedPair& pair, u64 y) {
     return count;
 }
 
-u64 count_exact_in_order(const ComparedPair& pair, u64 pixels, std::optional<u64> cap) {
+u64 count_exact_in_order(const ScanContext& pair, u64 pixels, std::optional<u64> cap) {
     if (!cap) return count_differing_words(pair.baseline_words, pair.current_words, 0, pixels);
     // Chunked so the word loop stays branch-free; the answer is clamped to the
     // cap exactly as if each word had been checked against it.
@@ -32,7 +32,7 @@ u64 count_exact_in_order(const ComparedPair& pair, u64 pixels, std::optional<u64
     return total;
 }
 
-u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64> cap) {
+u64 count_exact_on_pool(const ScanContext& pair, u64 pixels, std::optional<u64> cap) {
     const u64 chunks = (pixels + kExactChunkPixels - 1) / kExactChunkPixels;
     return capped_sum_on_pool(chunks, cap, [&](u64 chunk) {
         const u64 begin = chunk * kExactChunkPixels;
@@ -41,7 +41,7 @@ u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64>
     });
 }
 
-u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
+u64 count_rows_in_order(const ScanContext& pair, std::optional<u64> cap) {
     u64 total = 0;
     for (u64 y = 0; y < pair.height; ++y) {
         total += count_row(pair, y);
@@ -50,7 +50,7 @@ u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
     return total;
 }
 
-u64 count_rows_on_pool(const ComparedPair& pair, std::optional<u64> cap) {
+u64 count_rows_on_pool(const ScanContext& pair, std::optional<u64> cap) {
     return capped_sum_on_pool(pair.height, cap, [&](u64 y) { return count_row(pair, y); });
 }
 
@@ -63,7 +63,7 @@ Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width,
     }
     if (same_bytes(baseline, current) || cap == u64{0}) return u64{0};
 
-    const ComparedPair pair(baseline, current, width, height, options);
+    const ScanContext pair(baseline, current, width, height, options);
     const u64 pixels = width * height;
     const bool split = worth_splitting(pixels);
     if (pair.exact()) return split ? count_exact_on_pool(pair, pixels, cap) : count_exact_in_order(pair, pixels, cap);

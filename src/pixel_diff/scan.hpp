@@ -14,7 +14,7 @@ inline constexpr u64 kExactChunkPixels = 4096;
 
 // Everything classify_pixel needs, fixed for one call: both buffers as bytes
 // and as pixel words.
-struct ComparedPair {
+struct ScanContext {
     PixelWords baseline_view;
     PixelWords current_view;
     const u8* baseline;
@@ -26,8 +26,8 @@ struct ComparedPair {
     double max_delta;
     bool include_aa;
 
-    ComparedPair(ByteView baseline_pixels, ByteView current_pixels, u64 pair_width, u64 pair_height,
-                 const DiffOptions& options)
+    ScanContext(ByteView baseline_pixels, ByteView current_pixels, u64 pair_width, u64 pair_height,
+                const DiffOptions& options)
         : baseline_view(baseline_pixels),
           current_view(current_pixels),
           baseline(baseline_pixels.data()),

@@ -1,8 +1,9 @@
 // The parts of row alignment that Python cannot see: SipHash-1-3, row hashes
 // and the pair fingerprint against CPython's hash() of the same bytes; the
 // edit budget, the bounded trace, the backtrack's tie rule and refined
-// segments; the fingerprint cache, filled once; the binding check; and the
-// tiling the shift-aware parts insist on before reading rows.
+// segments; the fingerprint cache, filled once; the check that an alignment
+// belongs to its pair; and the tiling the shift-aware parts insist on before
+// reading rows.
 #include <atomic>
 #include <barrier>
 #include <chrono>
@@ -12,7 +13,7 @@
 
 #include "alignment/align_rows.hpp"
 #include "alignment/aligned_diff.hpp"
-#include "alignment/binding.hpp"
+#include "alignment/belongs_to_pair.hpp"
 #include "alignment/fingerprint.hpp"
 #include "alignment/myers.hpp"
 #include "alignment/refine.hpp"
@@ -186,26 +187,27 @@ TEST("the pair's fingerprint is cached from an aligned record, else by the first
     CHECK(widths.fingerprint.peek().has_value());
 }
 
-TEST("the binding check refuses a failed alignment first, then a record of another pair") {
+TEST(
+    "the check that an alignment belongs to its pair refuses a failed alignment first, then a record of another pair") {
     const ImagePair pair = pair_of("abcd", "abxcd");
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(pair.view());
     const std::string foreign = "alignment does not belong to this image pair";
-    CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint)), std::string("ok"));
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(record, pair.view(), fingerprint)), std::string("ok"));
     AlignmentRecord failed = record;
     failed.aligned = false;
     failed.width = 99;
-    CHECK_EQ(outcome(check_alignment_binding(failed, pair.view(), fingerprint)),
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(failed, pair.view(), fingerprint)),
              std::string("images could not be row-aligned"));
-    CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint + 1)), foreign);
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(record, pair.view(), fingerprint + 1)), foreign);
     AlignmentRecord taller = record;
     taller.current_height += 1;
-    CHECK_EQ(outcome(check_alignment_binding(taller, pair.view(), fingerprint)), foreign);
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(taller, pair.view(), fingerprint)), foreign);
 }
 
 TEST("segments that do not tile both images are a broken invariant, never read") {
     const ImagePair pair = pair_of("abcdef", "abXcdef");
-    const PairView view = pair.view();
+    const CanvasView view = pair.view();
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(view);
     CHECK(!throws<Panic>([&] { require_tiling(record.refined_segments, kWidth, 6, 7); }));
