@@ -285,7 +285,7 @@ FAULTS = [
     Fault(
         "an output folder's unknown files overlooked",
         "python/quorvane_cli/safe_files.py",
-        "unknown = [name for name in present if name not in {*(listed or ()), self.MARKER}]",
+        "unknown = [name for name in present if name not in {*(listed or ()), *leftovers, self.MARKER}]",
         "unknown = []",
     ),
     Fault(
