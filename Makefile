@@ -25,8 +25,12 @@ setup:
 # The tools CMake and Ninja from PyPI, beside the interpreter, come first.
 TOOLS_PATH = PATH="$(dir $(PY)):$$PATH"
 
+# In CI (CI set in the environment) a compiler warning fails the build.
+WERROR = $(if $(CI),ON,OFF)
+
 build: setup
-	@$(TOOLS_PATH) cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON -DPython_EXECUTABLE="$(PY)" $(CMAKE_FLAGS) >/dev/null
+	@$(TOOLS_PATH) cmake -S . -B $(BUILD) -G Ninja -DQUORVANE_TESTS=ON -DQUORVANE_WERROR=$(WERROR) \
+		-DPython_EXECUTABLE="$(PY)" $(CMAKE_FLAGS) >/dev/null
 	@$(TOOLS_PATH) cmake --build $(BUILD)
 
 demo: build

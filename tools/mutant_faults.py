@@ -324,8 +324,8 @@ FAULTS = [
     Fault(
         "batch pairs read current first",
         "src/batch/batch.cpp",
-        "[&](u64 i) { return decode_image_pair(pairs[i].first, pairs[i].second, ignore); });",
-        "[&](u64 i) { return decode_image_pair(pairs[i].second, pairs[i].first, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].baseline, pairs[i].current, ignore); });",
+        "[&](u64 i) { return decode_image_pair(pairs[i].current, pairs[i].baseline, ignore); });",
     ),
     Fault(
         "compare_batch thumbnail left unpainted",
@@ -358,6 +358,12 @@ FAULTS = [
         "src/bindings/module.cpp",
         "    module_slots,\n    traverse_module,\n",
         "    module_slots,\n    nullptr,\n",
+    ),
+    Fault(
+        "an absent image of compare_batch borrows None",
+        "src/bindings/batch_functions.cpp",
+        "if (!encoded) return Py_NewRef(Py_None);",
+        "if (!encoded) return Py_None;",
     ),
     Fault(
         "repr counts width plus height",

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     auto built = build_image_pair(std::move(images[0]), std::move(images[1]));
     if (!built) return 1;
     const ImagePair pair = built.take();
-    const PairView view = pair.view();
+    const CanvasView view = pair.view();
     const DiffOptions options;
     const AlignmentRecord record = *align_rows(view, options, 0.25, 2048);
     if (!record.aligned) return 1;

@@ -30,7 +30,7 @@
 namespace quorvane::fuzz {
 namespace {
 
-struct PairInput {
+struct FuzzCase {
     DiffOptions diff;
     ClusterOptions clusters;
     AlignmentOptions alignment;
@@ -42,8 +42,8 @@ struct PairInput {
     Bytes current_png;
 };
 
-PairInput read_input(InputReader& input) {
-    PairInput read;
+FuzzCase read_input(InputReader& input) {
+    FuzzCase read;
     read.diff.threshold = input.byte() / 255.0;
     read.diff.alpha = input.byte() / 255.0;
     const u8 flags = input.byte();
@@ -97,7 +97,7 @@ void require_same_png(const Result<PngAndThumbnail>& both, const Bytes& alone) {
     FUZZ_REQUIRE(both && both->png == alone && !both->thumbnail.empty());
 }
 
-void check_alignment(const PairView& view, const AlignmentRecord& record) {
+void check_alignment(const CanvasView& view, const AlignmentRecord& record) {
     FUZZ_REQUIRE(record.width == view.width);
     FUZZ_REQUIRE(record.baseline_height == view.baseline_size.height);
     FUZZ_REQUIRE(record.current_height == view.current_size.height);
@@ -117,7 +117,7 @@ void check_alignment(const PairView& view, const AlignmentRecord& record) {
     FUZZ_REQUIRE(inserted == record.inserted_rows && deleted == record.deleted_rows);
 }
 
-void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const PairInput& input) {
+void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const FuzzCase& input) {
     auto score = pair_aligned_ssim(pair, record);
     auto png = aligned_diff_png(pair, record, input.diff);
     auto clusters = pair_aligned_clusters(pair, record, input.diff, input.clusters);
@@ -142,7 +142,7 @@ void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const P
 
 // The batch work of one pair must give what the methods give; with a diff
 // image its count is the image's.
-void check_batch_work(const PairInput& input, const DiffPng& diff, double ssim, const std::optional<Bytes>& thumbnail) {
+void check_batch_work(const FuzzCase& input, const DiffPng& diff, double ssim, const std::optional<Bytes>& thumbnail) {
     const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, input.ignore, std::nullopt};
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
@@ -157,7 +157,7 @@ void check_batch_work(const PairInput& input, const DiffPng& diff, double ssim, 
 // to analyse quickly: decoded and built by the two steps of
 // decode_image_pair. A canvas padding cannot afford must be refused before
 // anything is allocated for it.
-std::optional<ImagePair> build_pair(const PairInput& input) {
+std::optional<ImagePair> build_pair(const FuzzCase& input) {
     auto images = decode_images(input.baseline_png, input.current_png);
     if (!images) {
         // The baseline's failure wins and names its side.
@@ -188,11 +188,11 @@ std::optional<ImagePair> build_pair(const PairInput& input) {
     return built.take();
 }
 
-void run_pair(PairInput& input) {
+void run_pair(FuzzCase& input) {
     std::optional<ImagePair> built = build_pair(input);
     if (!built) return;
     ImagePair& pair = *built;
-    const PairView view = pair.view();
+    const CanvasView view = pair.view();
     const u64 width = view.width;
     const u64 height = view.height;
     // An unlimited edit budget only where the trace stays small.
@@ -261,7 +261,7 @@ void run_pair(PairInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     quorvane::fuzz::InputReader reader(data, size);
-    quorvane::fuzz::PairInput input = quorvane::fuzz::read_input(reader);
+    quorvane::fuzz::FuzzCase input = quorvane::fuzz::read_input(reader);
     quorvane::fuzz::run_pair(input);
     return 0;
 }

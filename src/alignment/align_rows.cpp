@@ -54,7 +54,7 @@ std::vector<ShiftBand> shift_bands(const std::vector<RowSegment>& refined) {
 // Row counters of the segments list (not the refined one), and the changed
 // pixels of the rows it leaves changed in place. Rows of equal hashes are the
 // same (`a` and `b` are the row hashes).
-Status count_rows(AlignmentRecord& record, const PairView& pair, const DiffOptions& options, std::span<const u64> a,
+Status count_rows(AlignmentRecord& record, const CanvasView& pair, const DiffOptions& options, std::span<const u64> a,
                   std::span<const u64> b) {
     for (const RowSegment& segment : record.segments) {
         if (segment.kind == SegmentKind::Insert) record.inserted_rows += segment.len;
@@ -91,7 +91,7 @@ bool find_segments(AlignmentRecord& record, RowsMatch& rows_match, std::span<con
 
 }  // namespace
 
-Result<AlignmentRecord> align_rows(const PairView& pair, const DiffOptions& options, double max_edit_ratio,
+Result<AlignmentRecord> align_rows(const CanvasView& pair, const DiffOptions& options, double max_edit_ratio,
                                    u64 max_edit_rows, std::optional<double> row_threshold) {
     if (auto ranges = check_ranges(options, max_edit_ratio, row_threshold); !ranges) return std::move(ranges).error();
     AlignmentRecord record;
@@ -101,7 +101,7 @@ Result<AlignmentRecord> align_rows(const PairView& pair, const DiffOptions& opti
     // Alignment is vertical only.
     if (pair.baseline_size.width != pair.current_size.width) return record;
 
-    const PairRowHashes rows = hash_pair_rows(pair);
+    const RowHashes rows = hash_pair_rows(pair);
     const std::vector<u64>& a = rows.baseline;
     const std::vector<u64>& b = rows.current;
     const u64 budget = edit_budget(a.size() + b.size(), max_edit_ratio, max_edit_rows);

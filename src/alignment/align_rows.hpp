@@ -20,7 +20,7 @@ inline constexpr std::string_view kRowThresholdRangeText = "row_threshold must b
 // include_aa only measure the changed rows (residual_count). A pair of two
 // widths, or one that needs more row edits than min(max_edit_rows,
 // ceil(max_edit_ratio * (N + M))), gives a record that is not aligned.
-Result<AlignmentRecord> align_rows(const PairView& pair, const DiffOptions& options, double max_edit_ratio,
+Result<AlignmentRecord> align_rows(const CanvasView& pair, const DiffOptions& options, double max_edit_ratio,
                                    u64 max_edit_rows, std::optional<double> row_threshold = std::nullopt);
 
 }  // namespace quorvane

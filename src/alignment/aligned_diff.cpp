@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "alignment/binding.hpp"
+#include "alignment/belongs_to_pair.hpp"
 #include "alignment/changed_rows.hpp"
 #include "alignment/segment_mask.hpp"
 #include "alignment/tiling.hpp"
@@ -27,7 +27,7 @@ struct RowRange {
 // The faded current image, drawn only on the rows of equal segments: every
 // other current row is painted over by a strip or an inserted band, as are
 // matched rows that differ.
-void draw_matched_rows(const PairView& pair, std::span<const RowSegment> segments, double alpha, u8* out) {
+void draw_matched_rows(const CanvasView& pair, std::span<const RowSegment> segments, double alpha, u8* out) {
     std::vector<RowRange> pieces;
     for (const RowSegment& segment : segments) {
         if (segment.kind != SegmentKind::Equal) continue;
@@ -47,7 +47,7 @@ void draw_matched_rows(const PairView& pair, std::span<const RowSegment> segment
 
 // Rows changed in place, drawn by the ordinary diff image of their strip; its
 // context rows feed the anti-aliasing test of the edge rows only.
-Status draw_replace_strip(const PairView& pair, const RowSegment& segment, const DiffOptions& options, u8* out) {
+Status draw_replace_strip(const CanvasView& pair, const RowSegment& segment, const DiffOptions& options, u8* out) {
     const SegmentStrip strip = segment_strip(pair, segment);
     auto image = render_diff_image(strip.baseline, strip.current, pair.width, strip.rows, options);
     if (!image) return std::move(image).error();
@@ -67,7 +67,7 @@ void paint_rows(u8* out, u64 width, u64 first_row, u64 end_row, Rgb colour) {
 // Inserted rows become solid bands of the diff colour; rows deleted from the
 // baseline leave a one-row line where they went missing, unless that is below
 // the last current row. Painted over everything else, in band order.
-void paint_shift_bands(std::span<const RowSegment> segments, const PairView& pair, const DiffOptions& options,
+void paint_shift_bands(std::span<const RowSegment> segments, const CanvasView& pair, const DiffOptions& options,
                        u8* out) {
     const u64 height = pair.current_size.height;
     for (const RowSegment& segment : segments) {
@@ -83,9 +83,10 @@ void paint_shift_bands(std::span<const RowSegment> segments, const PairView& pai
 
 }  // namespace
 
-Result<Image> render_aligned_diff(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+Result<Image> render_aligned_diff(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
                                   const DiffOptions& options) {
-    if (auto bound = check_alignment_binding(record, pair, pair_fingerprint); !bound) return std::move(bound).error();
+    if (auto bound = check_alignment_belongs_to_pair(record, pair, pair_fingerprint); !bound)
+        return std::move(bound).error();
     if (auto ranges = check_option_ranges(options); !ranges) return std::move(ranges).error();
     const std::span<const RowSegment> segments = record.refined_segments;
     // Every output row belongs to exactly one equal, replace or insert

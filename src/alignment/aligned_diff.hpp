@@ -13,7 +13,7 @@ namespace quorvane {
 // An opaque RGBA image in current-image coordinates: the common width by the
 // current image's own height, the pair's ignore regions drawn over it. The
 // alignment is checked against the pair first, then the option ranges.
-Result<Image> render_aligned_diff(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+Result<Image> render_aligned_diff(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
                                   const DiffOptions& options);
 
 }  // namespace quorvane

@@ -29,7 +29,7 @@ void add_measured_runs(const RowSegment& equal, Measured&& measured, std::vector
 
 }  // namespace
 
-std::vector<RowSegment> rows_changed_in_place(const PairView& pair, std::span<const RowSegment> segments,
+std::vector<RowSegment> rows_changed_in_place(const CanvasView& pair, std::span<const RowSegment> segments,
                                               std::optional<double> row_threshold, std::optional<double> mask_threshold,
                                               const IdenticalRows& identical) {
     const u64 stride = pair.width * kBytesPerPixel;

@@ -20,7 +20,7 @@ namespace quorvane {
 // `identical(x, y)` tells whether baseline row x and current row y are the
 // same; by default their bytes are compared.
 using IdenticalRows = std::function<bool(u64, u64)>;
-std::vector<RowSegment> rows_changed_in_place(const PairView& pair, std::span<const RowSegment> segments,
+std::vector<RowSegment> rows_changed_in_place(const CanvasView& pair, std::span<const RowSegment> segments,
                                               std::optional<double> row_threshold,
                                               std::optional<double> mask_threshold = std::nullopt,
                                               const IdenticalRows& identical = {});

@@ -24,8 +24,8 @@ u64 alignment_fingerprint(u64 pair_fingerprint, std::optional<double> row_thresh
     return hash.finish(0, 16);
 }
 
-u64 compute_pair_fingerprint(const PairView& pair) {
-    const PairRowHashes rows = hash_pair_rows(pair);
+u64 compute_pair_fingerprint(const CanvasView& pair) {
+    const RowHashes rows = hash_pair_rows(pair);
     return pair_fingerprint(rows.baseline, rows.current);
 }
 

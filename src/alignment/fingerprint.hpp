@@ -24,7 +24,7 @@ u64 alignment_fingerprint(u64 pair_fingerprint, std::optional<double> row_thresh
 // The fingerprint from the pair itself: the baseline's own rows and the
 // current image's own rows at the common width (no rows when that width is
 // 0). Equals the fingerprint of an alignment of the same pair.
-u64 compute_pair_fingerprint(const PairView& pair);
+u64 compute_pair_fingerprint(const CanvasView& pair);
 
 // The pair's fingerprint from its cache, computed and stored first when the
 // cache is empty; concurrent callers wait for that one computation. May

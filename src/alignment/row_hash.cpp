@@ -44,7 +44,7 @@ std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows) {
     return hashes;
 }
 
-PairRowHashes hash_pair_rows(const PairView& pair) {
+RowHashes hash_pair_rows(const CanvasView& pair) {
     const bool has_rows = pair.width != 0;
     return {hash_rows(pair.baseline, pair.width, has_rows ? pair.baseline_size.height : 0),
             hash_rows(pair.current, pair.width, has_rows ? pair.current_size.height : 0)};

@@ -17,13 +17,13 @@ u64 row_hash(const u8* row, u64 width);
 // order; `pixels` holds at least that many rows.
 std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows);
 
-struct PairRowHashes {
+struct RowHashes {
     std::vector<u64> baseline;
     std::vector<u64> current;
 };
 
 // The hashes of each image's own rows at the pair's common width; a pair of
 // width 0 has no rows.
-PairRowHashes hash_pair_rows(const PairView& pair);
+RowHashes hash_pair_rows(const CanvasView& pair);
 
 }  // namespace quorvane

@@ -147,7 +147,7 @@ bool signatures_compatible(const RowSignature& first, const RowSignature& second
     return apart == 0;
 }
 
-ThresholdRowMatch::ThresholdRowMatch(const PairView& pair, std::span<const u64> a, std::span<const u64> b,
+ThresholdRowMatch::ThresholdRowMatch(const CanvasView& pair, std::span<const u64> a, std::span<const u64> b,
                                      double threshold)
     : pair_(pair),
       a_(a),

@@ -67,7 +67,7 @@ bool signatures_compatible(const RowSignature& first, const RowSignature& second
 // never summarised.
 class ThresholdRowMatch {
 public:
-    ThresholdRowMatch(const PairView& pair, std::span<const u64> a, std::span<const u64> b, double threshold);
+    ThresholdRowMatch(const CanvasView& pair, std::span<const u64> a, std::span<const u64> b, double threshold);
 
     bool operator()(u64 x, u64 y);
 
@@ -83,7 +83,7 @@ private:
     // Summarises a row that failed to match, if it has no summary yet.
     void summarise(Summaries& summaries, ByteView pixels, u64 row);
 
-    PairView pair_;
+    CanvasView pair_;
     std::span<const u64> a_;
     std::span<const u64> b_;
     double max_delta_;

@@ -5,7 +5,7 @@
 
 namespace quorvane {
 
-SegmentStrip segment_strip(const PairView& pair, const RowSegment& segment) {
+SegmentStrip segment_strip(const CanvasView& pair, const RowSegment& segment) {
     const u64 b = segment.baseline_start;
     const u64 c = segment.current_start;
     const u64 len = segment.len;
@@ -23,7 +23,7 @@ SegmentStrip segment_strip(const PairView& pair, const RowSegment& segment) {
             pair.current.subspan((c - above) * stride, rows * stride), rows, above};
 }
 
-Result<Bytes> segment_change_mask(const PairView& pair, const RowSegment& segment, const DiffOptions& options) {
+Result<Bytes> segment_change_mask(const CanvasView& pair, const RowSegment& segment, const DiffOptions& options) {
     const SegmentStrip strip = segment_strip(pair, segment);
     auto mask = build_diff_mask(strip.baseline, strip.current, pair.width, strip.rows, options);
     if (!mask) return std::move(mask).error();

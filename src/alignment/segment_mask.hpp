@@ -19,11 +19,11 @@ struct SegmentStrip {
     u64 above;  // context rows above the segment: 0 or 1
 };
 
-SegmentStrip segment_strip(const PairView& pair, const RowSegment& segment);
+SegmentStrip segment_strip(const CanvasView& pair, const RowSegment& segment);
 
 // W x len bytes, 1 where baseline row baseline_start + i and current row
 // current_start + i differ by a Changed pixel. The context rows feed the
 // anti-aliasing test only and are never marked.
-Result<Bytes> segment_change_mask(const PairView& pair, const RowSegment& segment, const DiffOptions& options);
+Result<Bytes> segment_change_mask(const CanvasView& pair, const RowSegment& segment, const DiffOptions& options);
 
 }  // namespace quorvane

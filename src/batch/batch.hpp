@@ -15,19 +15,22 @@
 
 namespace quorvane {
 
-// (baseline PNG, current PNG)
-using PngPair = std::pair<Bytes, Bytes>;
+// The two PNG files of one pair of a batch, as given.
+struct PngFiles {
+    Bytes baseline;
+    Bytes current;
+};
 
 // The option ranges are checked before any pair is decoded, so a batch of
 // undecodable pairs still reports a bad threshold. No partial results: the
 // first pair to fail stops the others from starting, and its error is the
 // answer. The ignore regions are painted into every pair.
-Result<std::vector<ImagePair>> decode_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore);
-Result<std::vector<DiffPairResult>> diff_batch(std::span<const PngPair> pairs, const DiffOptions& options,
-                                               const IgnoreRegions& ignore);
-Result<std::vector<CountPairResult>> diff_count_batch(std::span<const PngPair> pairs, const DiffOptions& options,
-                                                      const IgnoreRegions& ignore);
-Result<std::vector<double>> ssim_batch(std::span<const PngPair> pairs, const IgnoreRegions& ignore);
-Result<std::vector<ComparePairResult>> compare_batch(std::span<const PngPair> pairs, const CompareOptions& options);
+Result<std::vector<ImagePair>> decode_batch(std::span<const PngFiles> pairs, const IgnoreRegions& ignore);
+Result<std::vector<DiffBatchItem>> diff_batch(std::span<const PngFiles> pairs, const DiffOptions& options,
+                                              const IgnoreRegions& ignore);
+Result<std::vector<CountBatchItem>> diff_count_batch(std::span<const PngFiles> pairs, const DiffOptions& options,
+                                                     const IgnoreRegions& ignore);
+Result<std::vector<double>> ssim_batch(std::span<const PngFiles> pairs, const IgnoreRegions& ignore);
+Result<std::vector<CompareBatchItem>> compare_batch(std::span<const PngFiles> pairs, const CompareOptions& options);
 
 }  // namespace quorvane

@@ -11,22 +11,22 @@
 
 namespace quorvane {
 
-Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
-                                 const IgnoreRegions& ignore) {
+Result<DiffBatchItem> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                const IgnoreRegions& ignore) {
     auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
     auto diff = diff_png(*pair, options);
     if (!diff) return std::move(diff).error();
-    return DiffPairResult{std::move(diff->png), diff->count, pair->width, pair->height};
+    return DiffBatchItem{std::move(diff->png), diff->count, pair->width, pair->height};
 }
 
-Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
-                                   const IgnoreRegions& ignore) {
+Result<CountBatchItem> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                  const IgnoreRegions& ignore) {
     auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
     auto count = pair_diff_count(*pair, options, std::nullopt);
     if (!count) return std::move(count).error();
-    return CountPairResult{*count, pair->width, pair->height};
+    return CountBatchItem{*count, pair->width, pair->height};
 }
 
 Result<double> ssim_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore) {
@@ -48,12 +48,12 @@ Result<DiffPng> count_side(const ImagePair& pair, const CompareOptions& options)
 
 }  // namespace
 
-Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options) {
+Result<CompareBatchItem> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options) {
     auto images = decode_images(baseline_png, current_png);
     if (!images) return std::move(images).error();
     paint_own_sizes(*images, options.ignore);
 
-    ComparePairResult result;
+    CompareBatchItem result;
     if (options.thumbnail_width) {
         const Image& current = images->current;
         ThumbnailOptions thumbnail_options;

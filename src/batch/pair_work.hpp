@@ -11,20 +11,20 @@
 
 namespace quorvane {
 
-struct DiffPairResult {
+struct DiffBatchItem {
     Bytes png;  // the diff image
     u64 count = 0;
     u64 width = 0;  // the common size of the pair
     u64 height = 0;
 };
 
-struct CountPairResult {
+struct CountBatchItem {
     u64 count = 0;
     u64 width = 0;
     u64 height = 0;
 };
 
-struct ComparePairResult {
+struct CompareBatchItem {
     u64 count = 0;
     double ssim = 0.0;
     u64 width = 0;
@@ -46,15 +46,15 @@ struct CompareOptions {
 
 // Each decodes both PNGs (the baseline's error first), brings them to their
 // common size and paints the ignore regions before its own work.
-Result<DiffPairResult> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
-                                 const IgnoreRegions& ignore);
-Result<CountPairResult> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
-                                   const IgnoreRegions& ignore);
+Result<DiffBatchItem> diff_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                const IgnoreRegions& ignore);
+Result<CountBatchItem> count_pair(ByteView baseline_png, ByteView current_png, const DiffOptions& options,
+                                  const IgnoreRegions& ignore);
 Result<double> ssim_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore);
 
 // The thumbnail, of the painted current image, comes between decoding and
 // padding; then the count (or the diff image and its PNG) and the SSIM run
 // as two parallel tasks. Their errors rank in that order.
-Result<ComparePairResult> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options);
+Result<CompareBatchItem> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options);
 
 }  // namespace quorvane

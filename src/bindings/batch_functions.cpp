@@ -19,10 +19,10 @@ namespace {
 // Runs a batch with the lock released; the input copies are freed there too,
 // before any Python object is made.
 template <class Run>
-auto run_batch(PngPairs& pairs, Run&& run) {
+auto run_batch(std::vector<PngFiles>& pairs, Run&& run) {
     return without_gil([&] {
-        auto results = run(std::span<const PngPair>(pairs));
-        PngPairs().swap(pairs);
+        auto results = run(std::span<const PngFiles>(pairs));
+        std::vector<PngFiles>().swap(pairs);
         return results;
     });
 }
@@ -73,38 +73,38 @@ PyObject* optional_bytes_taken(std::optional<Bytes>& encoded) {
 constexpr Param kDiffBatchParams[] = {kPairs,   kThreshold,    kAlpha,  kIncludeAa, kDiffColor,
                                       kAaColor, kDiffColorAlt, kIgnore, kMaskColor};
 
-PyObject* diff_element(DiffPairResult& record) {
+PyObject* diff_element(DiffBatchItem& record) {
     return tuple_of([&] { return bytes_taken(record.png); }, [&] { return to_python(record.count); },
                     [&] { return to_python(record.width); }, [&] { return to_python(record.height); });
 }
 
 PyObject* diff_batch(Args& args) {
-    PngPairs pairs = args.take_pairs("pairs");
+    std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const DiffOptions options = args.diff_options();
     const IgnoreRegions ignore = args.ignore_regions();
     auto results =
-        run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::diff_batch(all, options, ignore); });
+        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::diff_batch(all, options, ignore); });
     return deliver(args.state(), std::move(results),
-                   [](std::vector<DiffPairResult> records) { return list_of(records, diff_element); });
+                   [](std::vector<DiffBatchItem> records) { return list_of(records, diff_element); });
 }
 
 constexpr Function kDiffBatch{"diff_batch", "Diff multiple image pairs in parallel.", kDiffBatchParams, diff_batch};
 
 constexpr Param kDiffCountBatchParams[] = {kPairs, kThreshold, kIncludeAa, kIgnore, kMaskColor};
 
-PyObject* count_element(CountPairResult& record) {
+PyObject* count_element(CountBatchItem& record) {
     return tuple_of([&] { return to_python(record.count); }, [&] { return to_python(record.width); },
                     [&] { return to_python(record.height); });
 }
 
 PyObject* diff_count_batch(Args& args) {
-    PngPairs pairs = args.take_pairs("pairs");
+    std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const DiffOptions options = args.diff_options();
     const IgnoreRegions ignore = args.ignore_regions();
     auto results = run_batch(
-        pairs, [&](std::span<const PngPair> all) { return quorvane::diff_count_batch(all, options, ignore); });
+        pairs, [&](std::span<const PngFiles> all) { return quorvane::diff_count_batch(all, options, ignore); });
     return deliver(args.state(), std::move(results),
-                   [](std::vector<CountPairResult> records) { return list_of(records, count_element); });
+                   [](std::vector<CountBatchItem> records) { return list_of(records, count_element); });
 }
 
 constexpr Function kDiffCountBatch{"diff_count_batch", "Count mismatched pixels for multiple image pairs in parallel.",
@@ -113,9 +113,9 @@ constexpr Function kDiffCountBatch{"diff_count_batch", "Count mismatched pixels 
 constexpr Param kPairsAndRegions[] = {kPairs, kIgnore, kMaskColor};
 
 PyObject* ssim_batch(Args& args) {
-    PngPairs pairs = args.take_pairs("pairs");
+    std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const IgnoreRegions ignore = args.ignore_regions();
-    auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::ssim_batch(all, ignore); });
+    auto results = run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::ssim_batch(all, ignore); });
     return deliver(args.state(), std::move(results), [](std::vector<double> scores) {
         return list_of(scores, [](double score) { return to_python(score); });
     });
@@ -140,7 +140,7 @@ constexpr Param kCompareBatchParams[] = {
     kMaskColor,
 };
 
-PyObject* compare_element(ComparePairResult& record) {
+PyObject* compare_element(CompareBatchItem& record) {
     return tuple_of([&] { return to_python(record.count); }, [&] { return to_python(record.ssim); },
                     [&] { return to_python(record.width); }, [&] { return to_python(record.height); },
                     [&] { return optional_bytes_taken(record.diff_png); },
@@ -148,7 +148,7 @@ PyObject* compare_element(ComparePairResult& record) {
 }
 
 PyObject* compare_batch(Args& args) {
-    PngPairs pairs = args.take_pairs("pairs");
+    std::vector<PngFiles> pairs = args.take_pairs("pairs");
     CompareOptions options;
     options.diff = args.diff_options();
     options.return_diff = args.flag("return_diff");
@@ -157,9 +157,9 @@ PyObject* compare_batch(Args& args) {
     options.thumbnail_effort = args.effort("effort");
     options.ignore = args.ignore_regions();
     auto results =
-        run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::compare_batch(all, options); });
+        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::compare_batch(all, options); });
     return deliver(args.state(), std::move(results),
-                   [](std::vector<ComparePairResult> records) { return list_of(records, compare_element); });
+                   [](std::vector<CompareBatchItem> records) { return list_of(records, compare_element); });
 }
 
 constexpr Function kCompareBatch{"compare_batch",
@@ -169,9 +169,9 @@ constexpr Function kCompareBatch{"compare_batch",
                                  kCompareBatchParams, compare_batch};
 
 PyObject* comparison_batch(Args& args) {
-    PngPairs pairs = args.take_pairs("pairs");
+    std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const IgnoreRegions ignore = args.ignore_regions();
-    auto results = run_batch(pairs, [&](std::span<const PngPair> all) { return quorvane::decode_batch(all, ignore); });
+    auto results = run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::decode_batch(all, ignore); });
     return deliver(args.state(), std::move(results), [&](std::vector<ImagePair> records) {
         return list_of(records, [&](ImagePair& record) { return new_comparison(args.state(), std::move(record)); });
     });

@@ -23,7 +23,7 @@ struct Method {
     PyObject* (*body)(ComparisonObject& self, Args& args);
 };
 
-// A module function or a static method: the body receives the arguments only.
+// A module function or a class method: the body receives the arguments only.
 struct Function {
     const char* name;
     const char* summary;

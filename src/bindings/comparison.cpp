@@ -53,8 +53,12 @@ std::string regions_text(const std::vector<Region>& regions) {
     std::string text = "[";
     for (const Region& region : regions) {
         if (text.size() > 1) text += ", ";
-        text += "(" + std::to_string(region.x) + ", " + std::to_string(region.y) + ", " + std::to_string(region.width) +
-                ", " + std::to_string(region.height) + ")";
+        text += '(';
+        for (const u64 value : {region.x, region.y, region.width, region.height}) {
+            if (text.back() != '(') text += ", ";
+            text += std::to_string(value);
+        }
+        text += ')';
     }
     text += ']';
     return text;

@@ -97,11 +97,26 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-ModuleState* state_of_class(PyTypeObject* type) { return static_cast<ModuleState*>(PyType_GetModuleState(type)); }
+namespace {
+
+// A state whose module was cleared (only ever while the interpreter shuts
+// down) has no classes left to make results or errors of.
+ModuleState* usable(void* state) {
+    auto* found = static_cast<ModuleState*>(state);
+    if (found != nullptr && found->errors.panic == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "the quorvane module has been cleared");
+        return nullptr;
+    }
+    return found;
+}
+
+}  // namespace
+
+ModuleState* state_of_class(PyTypeObject* type) { return usable(PyType_GetModuleState(type)); }
 
 ModuleState* state_of(PyObject* module_or_class) {
     if (PyType_Check(module_or_class)) return state_of_class(reinterpret_cast<PyTypeObject*>(module_or_class));
-    return static_cast<ModuleState*>(PyModule_GetState(module_or_class));
+    return usable(PyModule_GetState(module_or_class));
 }
 
 }  // namespace quorvane::py

@@ -33,7 +33,7 @@ struct ModuleState {
 // The state of the module a module function or a class method of one of
 // its classes was called through (`self` is then the module or the class),
 // or of the module that made a class. nullptr, with a Python error set,
-// when there is none.
+// when there is none, or when the module has been cleared.
 ModuleState* state_of(PyObject* module_or_class);
 ModuleState* state_of_class(PyTypeObject* type);
 

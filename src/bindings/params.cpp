@@ -164,7 +164,7 @@ std::optional<Bytes> to_owned_bytes(PyObject* object, const Param& param) {
     return bytes;
 }
 
-std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
+std::optional<std::vector<PngFiles>> to_pairs(PyObject* object, const Param& param) {
     if (PyUnicode_Check(object) || !PySequence_Check(object)) {
         fail_expected(param, "expected a sequence of (baseline, current) tuples", object);
         return std::nullopt;
@@ -174,7 +174,7 @@ std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
         prefix_pending_error(param);
         return std::nullopt;
     }
-    PngPairs pairs;
+    std::vector<PngFiles> pairs;
     pairs.reserve(static_cast<std::size_t>(length));
     for (Py_ssize_t i = 0; i < length; ++i) {
         PyRef item = PyRef::steal(PySequence_GetItem(object, i));
@@ -196,7 +196,7 @@ std::optional<PngPairs> to_pairs(PyObject* object, const Param& param) {
         if (!baseline) return std::nullopt;
         auto current = to_owned_bytes(PyTuple_GetItem(item.get(), 1), param);
         if (!current) return std::nullopt;
-        pairs.emplace_back(std::move(*baseline), std::move(*current));
+        pairs.push_back({std::move(*baseline), std::move(*current)});
     }
     return pairs;
 }
@@ -533,9 +533,14 @@ std::string default_text(const Param& param) {
             return param.flag ? "True" : "False";
         case ParamKind::Count:
             return std::to_string(param.count);
-        case ParamKind::MaskColor:
-            return "(" + std::to_string(param.color.r) + ", " + std::to_string(param.color.g) + ", " +
-                   std::to_string(param.color.b) + ")";
+        case ParamKind::MaskColor: {
+            std::string text = "(";
+            for (const u8 channel : {param.color.r, param.color.g, param.color.b}) {
+                if (text.size() > 1) text += ", ";
+                text += std::to_string(channel);
+            }
+            return text + ")";
+        }
         default:
             throw Panic(std::string("no text for the default of ") + param.name);
     }

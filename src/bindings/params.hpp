@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "batch/batch.hpp"
 #include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
 #include "core/options.hpp"
@@ -107,8 +108,7 @@ inline constexpr Param kMaskColor = keyword_only(kMaskColorParam);
 inline constexpr Param kEffort{
     .name = "effort", .kind = ParamKind::Effort, .required = false, .shown = "None", .keyword_only = true};
 
-using PngPairs = std::vector<std::pair<Bytes, Bytes>>;
-using Value = std::variant<std::monostate, ByteView, PngPairs, double, bool, Rgb, std::optional<Rgb>, u64,
+using Value = std::variant<std::monostate, ByteView, std::vector<PngFiles>, double, bool, Rgb, std::optional<Rgb>, u64,
                            std::optional<u64>, PyObject*, std::vector<Region>, std::optional<double>>;
 
 // The converted arguments of one call, looked up by parameter name, and the
@@ -136,7 +136,9 @@ public:
     Rgb color(std::string_view name) const { return std::get<Rgb>(at(name)); }
     std::optional<Rgb> optional_color(std::string_view name) const { return std::get<std::optional<Rgb>>(at(name)); }
     PyObject* object(std::string_view name) const { return std::get<PyObject*>(at(name)); }
-    PngPairs take_pairs(std::string_view name) { return std::move(std::get<PngPairs>(at(name))); }
+    std::vector<PngFiles> take_pairs(std::string_view name) {
+        return std::move(std::get<std::vector<PngFiles>>(at(name)));
+    }
     bool has(std::string_view name) const;
 
     // The comparison options: the call's own values where it has the

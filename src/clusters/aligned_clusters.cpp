@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "alignment/binding.hpp"
+#include "alignment/belongs_to_pair.hpp"
 #include "alignment/changed_rows.hpp"
 #include "alignment/segment_mask.hpp"
 #include "alignment/tiling.hpp"
@@ -11,11 +11,12 @@
 
 namespace quorvane {
 
-Result<ClusterList> aligned_clusters(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+Result<ClusterList> aligned_clusters(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
                                      const DiffOptions& diff_options, const ClusterOptions& cluster_options) {
     // The threshold comes before the alignment, as callers see it at the boundary.
     if (auto ranges = check_option_ranges(diff_options); !ranges) return std::move(ranges).error();
-    if (auto bound = check_alignment_binding(record, pair, pair_fingerprint); !bound) return std::move(bound).error();
+    if (auto bound = check_alignment_belongs_to_pair(record, pair, pair_fingerprint); !bound)
+        return std::move(bound).error();
     require_tiling(record.refined_segments, pair.width, pair.baseline_size.height, pair.current_size.height);
 
     // A pure shift: nothing changed in place, so there is no mask to build.

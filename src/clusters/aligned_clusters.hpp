@@ -14,7 +14,7 @@ namespace quorvane {
 // Only rows changed in place can mark a pixel: replace rows, and matched rows
 // that differ (an alignment within a row threshold); shifted rows are the
 // bands' business, not a change.
-Result<ClusterList> aligned_clusters(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+Result<ClusterList> aligned_clusters(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
                                      const DiffOptions& diff_options, const ClusterOptions& cluster_options);
 
 }  // namespace quorvane

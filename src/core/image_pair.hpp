@@ -12,9 +12,10 @@
 
 namespace quorvane {
 
-// Both buffers at the common size (width x height), plus each image's own size
-// for the rules that look past the padding.
-struct PairView {
+// The borrowed view of an ImagePair: both buffers on the common canvas
+// (width x height), plus each image's own size for the rules that look past
+// the padding, and the regions painted into both.
+struct CanvasView {
     ByteView baseline;
     ByteView current;
     u64 width = 0;
@@ -78,7 +79,7 @@ struct ImagePair {
     u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
 
-    PairView view() const {
+    CanvasView view() const {
         return {baseline, current, width, height, baseline_size, current_size, ignore.regions, ignore.color};
     }
     bool size_mismatch() const { return baseline_size != current_size; }

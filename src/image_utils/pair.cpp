@@ -14,8 +14,8 @@
 
 namespace quorvane {
 
-Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
-                                      u64 current_width, u64 current_height) {
+Result<PaddedImages> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
+                                    u64 current_width, u64 current_height) {
     if (auto checked = check_rgba_buffer(baseline, baseline_width, baseline_height); !checked) {
         return std::move(checked).error();
     }
@@ -23,7 +23,7 @@ Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64
         return std::move(checked).error();
     }
 
-    NormalizedPair pair;
+    PaddedImages pair;
     pair.width = std::max(baseline_width, current_width);
     pair.height = std::max(baseline_height, current_height);
     const bool sizes_differ = baseline_width != current_width || baseline_height != current_height;

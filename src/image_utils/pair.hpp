@@ -25,7 +25,7 @@ inline bool canvas_affordable(u64 canvas_bytes, u64 larger_image_bytes) {
 
 // Both images at the common size. An image that already has it is borrowed,
 // not copied; the spans stay valid when the result is moved.
-struct NormalizedPair {
+struct PaddedImages {
     std::optional<Bytes> baseline_padded;
     std::optional<Bytes> current_padded;
     ByteView baseline;
@@ -36,8 +36,8 @@ struct NormalizedPair {
 
 // Throws std::bad_alloc for a canvas that is not affordable, before any
 // padding is allocated.
-Result<NormalizedPair> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
-                                      u64 current_width, u64 current_height);
+Result<PaddedImages> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
+                                    u64 current_width, u64 current_height);
 
 struct DecodedImages {
     Image baseline;

@@ -11,13 +11,13 @@
 namespace quorvane {
 namespace {
 
-u64 count_row(const ComparedPair& pair, u64 y) {
+u64 count_row(const ScanContext& pair, u64 y) {
     u64 count = 0;
     for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) { count += std::popcount(block.changed); });
     return count;
 }
 
-u64 count_exact_in_order(const ComparedPair& pair, u64 pixels, std::optional<u64> cap) {
+u64 count_exact_in_order(const ScanContext& pair, u64 pixels, std::optional<u64> cap) {
     if (!cap) return count_differing_words(pair.pixels.baseline_words, pair.pixels.current_words, 0, pixels);
     // Chunked so the word loop stays branch-free; the answer is clamped to the
     // cap exactly as if each word had been checked against it.
@@ -30,7 +30,7 @@ u64 count_exact_in_order(const ComparedPair& pair, u64 pixels, std::optional<u64
     return total;
 }
 
-u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64> cap) {
+u64 count_exact_on_pool(const ScanContext& pair, u64 pixels, std::optional<u64> cap) {
     const u64 chunks = (pixels + kExactChunkPixels - 1) / kExactChunkPixels;
     return capped_sum_on_pool(chunks, cap, [&](u64 chunk) {
         const u64 begin = chunk * kExactChunkPixels;
@@ -39,7 +39,7 @@ u64 count_exact_on_pool(const ComparedPair& pair, u64 pixels, std::optional<u64>
     });
 }
 
-u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
+u64 count_rows_in_order(const ScanContext& pair, std::optional<u64> cap) {
     u64 total = 0;
     for (u64 y = 0; y < pair.pixels.height; ++y) {
         total += count_row(pair, y);
@@ -48,7 +48,7 @@ u64 count_rows_in_order(const ComparedPair& pair, std::optional<u64> cap) {
     return total;
 }
 
-u64 count_rows_on_pool(const ComparedPair& pair, std::optional<u64> cap) {
+u64 count_rows_on_pool(const ScanContext& pair, std::optional<u64> cap) {
     return capped_sum_on_pool(pair.pixels.height, cap, [&](u64 y) { return count_row(pair, y); });
 }
 
@@ -64,7 +64,7 @@ Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width,
     // its first difference.
     if (cap == u64{0} || baseline.data() == current.data()) return u64{0};
 
-    const ComparedPair pair(baseline, current, width, height, options);
+    const ScanContext pair(baseline, current, width, height, options);
     const u64 pixels = width * height;
     const bool split = worth_splitting(pixels);
     if (pair.exact()) return split ? count_exact_on_pool(pair, pixels, cap) : count_exact_in_order(pair, pixels, cap);

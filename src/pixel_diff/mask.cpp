@@ -10,7 +10,7 @@
 namespace quorvane {
 namespace {
 
-u64 mark_differing_words(const ComparedPair& pair, u8* mask, u64 begin, u64 end) {
+u64 mark_differing_words(const ScanContext& pair, u8* mask, u64 begin, u64 end) {
     u64 count = 0;
     for (u64 i = begin; i < end; ++i) {
         const u8 differs = pair.pixels.baseline_words[i] != pair.pixels.current_words[i] ? 1 : 0;
@@ -20,7 +20,7 @@ u64 mark_differing_words(const ComparedPair& pair, u8* mask, u64 begin, u64 end)
     return count;
 }
 
-u64 mark_changed_in_row(const ComparedPair& pair, u8* mask, u64 y) {
+u64 mark_changed_in_row(const ScanContext& pair, u8* mask, u64 y) {
     u8* row = mask + y * pair.pixels.width;
     u64 count = 0;
     for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) {
@@ -30,7 +30,7 @@ u64 mark_changed_in_row(const ComparedPair& pair, u8* mask, u64 y) {
     return count;
 }
 
-u64 mark_exact(const ComparedPair& pair, u8* mask, u64 pixels) {
+u64 mark_exact(const ScanContext& pair, u8* mask, u64 pixels) {
     const u64 chunks = (pixels + kExactChunkPixels - 1) / kExactChunkPixels;
     return parallel_sum_if(worth_splitting(pixels), chunks, 1, [&](u64 first_chunk, u64 end_chunk) {
         return mark_differing_words(pair, mask, first_chunk * kExactChunkPixels,
@@ -38,7 +38,7 @@ u64 mark_exact(const ComparedPair& pair, u8* mask, u64 pixels) {
     });
 }
 
-u64 mark_rows(const ComparedPair& pair, u8* mask, u64 pixels) {
+u64 mark_rows(const ScanContext& pair, u8* mask, u64 pixels) {
     auto rows = [&](u64 first_row, u64 end_row) {
         u64 count = 0;
         for (u64 y = first_row; y < end_row; ++y) count += mark_changed_in_row(pair, mask, y);
@@ -58,7 +58,7 @@ Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width,
     DiffMask result{Bytes(pixels, 0), 0, width, height};
     if (same_bytes(baseline, current)) return result;
 
-    const ComparedPair pair(baseline, current, width, height, options);
+    const ScanContext pair(baseline, current, width, height, options);
     u8* mask = result.mask.data();
     result.count = pair.exact() ? mark_exact(pair, mask, pixels) : mark_rows(pair, mask, pixels);
     return result;

@@ -24,7 +24,7 @@ void paint(u8* out, u64 i, Rgb colour) {
 
 // Draws rows [first_row, end_row): grey first, then the pixels whose words
 // differ repainted by their class. Returns the rows' changed-pixel count.
-u64 draw_rows(const ComparedPair& pair, const DiffOptions& options, u8* out, u64 first_row, u64 end_row) {
+u64 draw_rows(const ScanContext& pair, const DiffOptions& options, u8* out, u64 first_row, u64 end_row) {
     const u64 width = pair.pixels.width;
     draw_gray_pixels(pair.pixels.baseline, out, first_row * width, end_row * width, options.alpha);
     // The current image got darker where a Changed pixel's delta is negative.
@@ -69,13 +69,13 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
         return image;
     }
 
-    const ComparedPair pair(baseline, current, width, height, options);
+    const ScanContext pair(baseline, current, width, height, options);
     image.count = sum_over_bands(
         width, height, [&](u64 first_row, u64 end_row) { return draw_rows(pair, options, out, first_row, end_row); });
     return image;
 }
 
-Result<DiffImage> render_pair_diff(const PairView& pair, const DiffOptions& options) {
+Result<DiffImage> render_pair_diff(const CanvasView& pair, const DiffOptions& options) {
     auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
     if (image) paint_regions(image->pixels, {image->width, image->height}, pair.ignore, pair.mask_color);
     return image;

@@ -22,6 +22,6 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
 
 // The diff image of a pair, its ignore regions drawn over it in their colour:
 // faded grey there would say the pixels were compared and found equal.
-Result<DiffImage> render_pair_diff(const PairView& pair, const DiffOptions& options);
+Result<DiffImage> render_pair_diff(const CanvasView& pair, const DiffOptions& options);
 
 }  // namespace quorvane

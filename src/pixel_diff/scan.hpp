@@ -18,14 +18,14 @@ inline constexpr u64 kExactChunkPixels = 4096;
 
 // Everything the changed-pixel rule needs, fixed for one call: both buffers
 // as bytes and as pixel words, the options, and the path that applies it.
-struct ComparedPair {
+struct ScanContext {
     PixelWords baseline_view;
     PixelWords current_view;
     PairPixels pixels;
     RowRule classify_row;
 
-    ComparedPair(ByteView baseline_pixels, ByteView current_pixels, u64 pair_width, u64 pair_height,
-                 const DiffOptions& options)
+    ScanContext(ByteView baseline_pixels, ByteView current_pixels, u64 pair_width, u64 pair_height,
+                const DiffOptions& options)
         : baseline_view(baseline_pixels),
           current_view(current_pixels),
           pixels{baseline_pixels.data(),
@@ -49,7 +49,7 @@ inline constexpr u64 kSpanPixels = 1024;
 // visit(block) for the blocks of row y that hold a Changed or AntiAliased
 // pixel, left to right; `block.x` is a column of the row.
 template <class Visit>
-void for_each_classified_block(const ComparedPair& pair, u64 y, Visit&& visit) {
+void for_each_classified_block(const ScanContext& pair, u64 y, Visit&& visit) {
     ClassifiedBlock blocks[kSpanPixels / kBlockPixels + 1];
     for (u64 begin = 0; begin < pair.pixels.width; begin += kSpanPixels) {
         const u64 end = std::min(begin + kSpanPixels, pair.pixels.width);

@@ -4,7 +4,7 @@
 #include <optional>
 #include <span>
 
-#include "alignment/binding.hpp"
+#include "alignment/belongs_to_pair.hpp"
 #include "alignment/tiling.hpp"
 #include "core/parallel.hpp"
 #include "ssim/ssim.hpp"
@@ -56,8 +56,9 @@ ByteView stacked_rows(ByteView image, u64 stride, std::span<const RowSegment> se
 
 }  // namespace
 
-Result<double> aligned_ssim(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record) {
-    if (auto bound = check_alignment_binding(record, pair, pair_fingerprint); !bound) return std::move(bound).error();
+Result<double> aligned_ssim(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record) {
+    if (auto bound = check_alignment_belongs_to_pair(record, pair, pair_fingerprint); !bound)
+        return std::move(bound).error();
     const std::span<const RowSegment> segments = record.refined_segments;
     // Rows are read through the segments, so they must lie inside the images.
     require_tiling(segments, pair.width, pair.baseline_size.height, pair.current_size.height);

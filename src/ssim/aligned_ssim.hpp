@@ -11,6 +11,6 @@ namespace quorvane {
 // The alignment is checked against the pair first. The equal and replace
 // rows of each image are stacked in segment order and scored as two ordinary
 // images; 1.0 when no row is paired.
-Result<double> aligned_ssim(const PairView& pair, u64 pair_fingerprint, const AlignmentRecord& record);
+Result<double> aligned_ssim(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record);
 
 }  // namespace quorvane

@@ -15,7 +15,7 @@
 
 #include "alignment/align_rows.hpp"
 #include "alignment/aligned_diff.hpp"
-#include "alignment/binding.hpp"
+#include "alignment/belongs_to_pair.hpp"
 #include "alignment/fingerprint.hpp"
 #include "alignment/myers.hpp"
 #include "alignment/refine.hpp"
@@ -183,8 +183,8 @@ TEST("rows within a threshold match by the colour delta of every pixel pair; the
             }
         }
         const ImagePair pair = build_image_pair(baseline, current).take();
-        const PairView view = pair.view();
-        const PairRowHashes hashes = hash_pair_rows(view);
+        const CanvasView view = pair.view();
+        const RowHashes hashes = hash_pair_rows(view);
         ThresholdRowMatch match(view, hashes.baseline, hashes.current, threshold);
         const SignatureTolerance tolerance = signature_tolerance(threshold);
         int matched_apart = 0, refused = 0;
@@ -256,7 +256,7 @@ TEST("the summaries' tolerances are the channels' reach within the threshold; th
             current.pixels[row * 4 + 3] = 255;
         }
         const ImagePair pair = build_image_pair(baseline, current).take();
-        const PairRowHashes hashes = hash_pair_rows(pair.view());
+        const RowHashes hashes = hash_pair_rows(pair.view());
         const ThresholdRowMatch match(pair.view(), hashes.baseline, hashes.current, threshold);
         for (u64 row = 0; row < baseline.height; ++row) {
             const double delta = color_delta(pair.baseline.data(), pair.current.data(), row * 4, row * 4, false);
@@ -314,30 +314,31 @@ TEST("the pair's fingerprint is cached from an aligned record, else by the first
     CHECK(widths.fingerprint.peek().has_value());
 }
 
-TEST("the binding check refuses a failed alignment first, then a record of another pair") {
+TEST(
+    "the check that an alignment belongs to its pair refuses a failed alignment first, then a record of another pair") {
     const ImagePair pair = pair_of("abcd", "abxcd");
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(pair.view());
     const std::string foreign = "alignment does not belong to this image pair";
-    CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint)), std::string("ok"));
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(record, pair.view(), fingerprint)), std::string("ok"));
     AlignmentRecord failed = record;
     failed.aligned = false;
     failed.width = 99;
-    CHECK_EQ(outcome(check_alignment_binding(failed, pair.view(), fingerprint)),
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(failed, pair.view(), fingerprint)),
              std::string("images could not be row-aligned"));
-    CHECK_EQ(outcome(check_alignment_binding(record, pair.view(), fingerprint + 1)), foreign);
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(record, pair.view(), fingerprint + 1)), foreign);
     AlignmentRecord taller = record;
     taller.current_height += 1;
-    CHECK_EQ(outcome(check_alignment_binding(taller, pair.view(), fingerprint)), foreign);
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(taller, pair.view(), fingerprint)), foreign);
     AlignmentRecord within = align_rows(pair.view(), DiffOptions{}, 1.0, 2048, 0.2).take();
-    CHECK_EQ(outcome(check_alignment_binding(within, pair.view(), fingerprint)), std::string("ok"));
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(within, pair.view(), fingerprint)), std::string("ok"));
     within.row_threshold = 0.25;
-    CHECK_EQ(outcome(check_alignment_binding(within, pair.view(), fingerprint)), foreign);
+    CHECK_EQ(outcome(check_alignment_belongs_to_pair(within, pair.view(), fingerprint)), foreign);
 }
 
 TEST("segments that do not tile both images are a broken invariant, never read") {
     const ImagePair pair = pair_of("abcdef", "abXcdef");
-    const PairView view = pair.view();
+    const CanvasView view = pair.view();
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(view);
     CHECK(!throws<Panic>([&] { require_tiling(record.refined_segments, kWidth, 6, 7); }));

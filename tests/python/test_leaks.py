@@ -1,12 +1,15 @@
 """Every public entry point, failures included, called ten thousand times:
 the C heap, Python's allocator and the resident memory stay where they were,
-and no input, nor anything inside one, gains or loses a reference."""
+and no input, nor anything inside one, nor None, gains or loses a reference."""
 
 import os
+import sys
 
 import pytest
 from entry_calls import entry_calls, make_inputs, reference_counts
 from memory_use import growth_over
+
+import quorvane
 
 CALLS = 10_000
 # A sanitizer's allocator quarantines freed memory and hides the C heap, so
@@ -31,3 +34,13 @@ def test_ten_thousand_calls_leave_memory_and_references_as_they_were(name):
         assert growth["heap"] < 64 * 1024, growth
     assert growth["blocks"] < 1000, growth
     assert growth["resident"] < 4 * 2**20, growth
+
+
+def test_batches_without_images_leave_the_references_to_none_as_they_were():
+    # Each absent image of a result is a reference to None of its own.
+    quorvane.compare_batch(INPUTS["pairs"])
+    before = sys.getrefcount(None)
+    for _ in range(CALLS // 20 if SANITIZED else CALLS):
+        quorvane.compare_batch(INPUTS["pairs"])
+    after = sys.getrefcount(None)  # read outside the assert, whose rewriting holds None
+    assert after == before

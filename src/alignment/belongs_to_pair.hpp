@@ -10,6 +10,6 @@ namespace quorvane {
 // NotAligned when the alignment failed; ForeignAlignment when its width,
 // either height or fingerprint is not this pair's. Only sizes and row
 // content count, so a pair rebuilt from the same images passes.
-Status check_alignment_binding(const AlignmentRecord& record, const PairView& pair, u64 pair_fingerprint);
+Status check_alignment_belongs_to_pair(const AlignmentRecord& record, const CanvasView& pair, u64 pair_fingerprint);
 
 }  // namespace quorvane

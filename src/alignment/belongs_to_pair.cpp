@@ -1,10 +1,10 @@
-#include "alignment/binding.hpp"
+#include "alignment/belongs_to_pair.hpp"
 
 #include "alignment/fingerprint.hpp"
 
 namespace quorvane {
 
-Status check_alignment_binding(const AlignmentRecord& record, const PairView& pair, u64 pair_fingerprint) {
+Status check_alignment_belongs_to_pair(const AlignmentRecord& record, const CanvasView& pair, u64 pair_fingerprint) {
     if (!record.aligned) return CompareError::not_aligned();
     if (record.width != pair.width || record.baseline_height != pair.baseline_size.height ||
         record.current_height != pair.current_size.height ||
