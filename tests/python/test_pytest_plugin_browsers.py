@@ -20,7 +20,7 @@ import types
 import numpy as np
 import pytest
 import screens
-from conftest import CHROMIUM, browser_environment
+from conftest import BROWSER_TIMEOUT_MS, CHROMIUM, browser_environment
 from imaging import pypng_rgba
 
 from quorvane_cli import analysis
@@ -52,6 +52,7 @@ def playwright(request):
     context = request.getfixturevalue("chromium").new_context(
         viewport={"width": 500, "height": 400}, device_scale_factor=SCALE
     )
+    context.set_default_timeout(BROWSER_TIMEOUT_MS)
 
     def open(html):
         for earlier in context.pages:  # its clock stops

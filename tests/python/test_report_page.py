@@ -4,6 +4,7 @@ loaded and previews whole, the cluster boxes, shift bands and ignored
 regions over the images, filtering and sorting."""
 
 import pytest
+from conftest import BROWSER_TIMEOUT_MS
 
 VISIBLE = "element => element.getClientRects().length > 0"
 LOADED = """async image => {
@@ -32,6 +33,7 @@ MARKS = f"""async ([article, kind]) => {{
 @pytest.fixture
 def page(chromium, suite_report):
     context = chromium.new_context(viewport={"width": 1280, "height": 900})
+    context.set_default_timeout(BROWSER_TIMEOUT_MS)
     opened = context.new_page()
     opened.goto((suite_report.out / "index.html").as_uri())
     yield opened
