@@ -12,6 +12,7 @@ regions a baseline carries keep the clock out of `quorvane compare`."""
 import asyncio
 import base64
 import concurrent.futures
+import itertools
 import re
 import shutil
 import time
@@ -29,6 +30,10 @@ from quorvane_pytest import assertion, naming, options, session
 CHROMEDRIVER = shutil.which("chromedriver")
 SCALE = 2
 SCROLL = 700
+# Seconds a call may take to capture and, short of its baseline, to settle:
+# two full-page captures at this scale take seconds on a loaded machine, and
+# a page that settles never waits them out.
+SETTLE = 120.0
 
 # CSS pixels: the panel's box in the document, and the clock's box in the panel.
 PANEL = (30, 820, 300, 120)
@@ -128,6 +133,7 @@ class Sessions:
         self.kind = kind
 
     def __call__(self, *args, **kwargs):
+        kwargs.setdefault("timeout", SETTLE)
         return self.kind(assertion.Screenshots(self.run, self.test))(*args, **kwargs)
 
     def file(self, name):
@@ -150,7 +156,7 @@ def bounds(where):
 
 
 @pytest.mark.parametrize("target", ["full page", "viewport", "element"])
-def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot, target):
+def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot, target, monkeypatch):
     page = browser.open(PAGE)
     browser.run(page, f"scrollTo(0, {SCROLL})")
     if target == "element":
@@ -164,9 +170,16 @@ def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot,
     with pytest.raises(AssertionError, match="no baseline"):
         assert_screenshot(shot, "page", mask=mask, **options)
     assert_screenshot(shot, "page", mask=mask, **options)  # the clock has moved on, masked
-    if target == "viewport":  # the smallest captures: several fit in the timeout
-        with pytest.raises(AssertionError, match="did not settle") as raised:
-            assert_screenshot(shot, "unmasked", **options)
+    if target == "viewport":
+        # Time told by the test: a minute passes between readings, so the
+        # captures stop after three, each given a minute or more.
+        readings = itertools.count(0.0, 60.0)
+        with (
+            monkeypatch.context() as patch,
+            pytest.raises(AssertionError, match="did not settle: 3 captures") as raised,
+        ):
+            patch.setattr(assertion, "time", types.SimpleNamespace(monotonic=lambda: next(readings)))
+            assert_screenshot(shot, "unmasked", timeout=180.0, **options)
         moved = [tuple(map(int, box)) for box in re.findall(r"(\d+)x(\d+) at \((\d+), (\d+)\)", str(raised.value))]
         x, y, width, height = device_box((PANEL[0] + CLOCK[0], PANEL[1] + CLOCK[1], *CLOCK[2:]), panel_origin)
         # Every cluster that moved lies on the clock (give or take the dilation joining its pixels).
