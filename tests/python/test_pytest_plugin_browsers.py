@@ -302,6 +302,7 @@ def test_css_pixels_match_across_device_scale_factors(chromium, browser, assert_
             assert_screenshot(page, "blocks", full_page=False, scale="css")
         return
     context = chromium.new_context(viewport={"width": 500, "height": 400}, device_scale_factor=1)
+    context.set_default_timeout(BROWSER_TIMEOUT_MS)
     try:
         flat = context.new_page()
         flat.set_content(BLOCKS)
@@ -345,8 +346,9 @@ def test_playwright_async_api(chromium, tmp_path):
 
     async def session():
         async with async_api.async_playwright() as playwright:
-            browser = await playwright.chromium.launch(executable_path=CHROMIUM)
+            browser = await playwright.chromium.launch(executable_path=CHROMIUM, timeout=BROWSER_TIMEOUT_MS)
             page = await browser.new_page(viewport={"width": 300, "height": 200})
+            page.set_default_timeout(BROWSER_TIMEOUT_MS)
             await page.set_content(BLOCKS)
             with pytest.raises(AssertionError, match="no baseline"):
                 await awaited(page, "blocks", mask=[page.locator("#moving")])
