@@ -23,6 +23,9 @@ CHROMIUM = next(filter(None, map(shutil.which, ("chromium", "chromium-browser", 
 # Set for the interpreter by the sanitized test run; the browser is not ours
 # to check and does not start with the sanitizer runtime preloaded.
 SANITIZER_VARIABLES = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "PYTHONMALLOC")
+# Milliseconds a browser may take to start or to carry out one step, in place
+# of Playwright's 30 s: on a loaded machine a start alone takes several seconds.
+BROWSER_TIMEOUT_MS = 120_000
 
 
 def browser_environment():
@@ -39,7 +42,7 @@ def chromium():
         for name in SANITIZER_VARIABLES:
             patch.delenv(name, raising=False)
         playwright = sync_api.sync_playwright().start()
-    browser = playwright.chromium.launch(executable_path=CHROMIUM)
+    browser = playwright.chromium.launch(executable_path=CHROMIUM, timeout=BROWSER_TIMEOUT_MS)
     yield browser
     browser.close()
     playwright.stop()

@@ -4,6 +4,7 @@ process and with pytest-xdist; and the plain functions under it."""
 import itertools
 import os
 import re
+import types
 
 import numpy as np
 import pytest
@@ -368,6 +369,9 @@ def blocks():
 def test_the_first_capture_decides_or_the_page_settles(tmp_path, monkeypatch, baseline, captured, update, outcome):
     browser = Scripted(captured)
     monkeypatch.setattr(browsers, "target_of", lambda target, full_page: browser)
+    # Time told by the test: a quarter of a second between readings, so a
+    # page that never settles is captured four times in the second.
+    monkeypatch.setattr(assertion, "time", types.SimpleNamespace(monotonic=itertools.count(0.0, 0.25).__next__))
     run = session.Run(naming.Places(tmp_path), tmp_path, tmp_path / "output", update, {})
     check = assertion.AssertScreenshot(
         assertion.Screenshots(run, naming.Test("t.py::test_page", tmp_path / "t.py", "test_page"))

@@ -12,6 +12,7 @@ regions a baseline carries keep the clock out of `quorvane compare`."""
 import asyncio
 import base64
 import concurrent.futures
+import itertools
 import re
 import shutil
 import time
@@ -20,7 +21,7 @@ import types
 import numpy as np
 import pytest
 import screens
-from conftest import CHROMIUM, browser_environment
+from conftest import BROWSER_TIMEOUT_MS, CHROMIUM, browser_environment
 from imaging import pypng_rgba
 
 from quorvane_cli import analysis
@@ -29,6 +30,10 @@ from quorvane_pytest import assertion, naming, options, session
 CHROMEDRIVER = shutil.which("chromedriver")
 SCALE = 2
 SCROLL = 700
+# Seconds a call may take to capture and, short of its baseline, to settle:
+# two full-page captures at this scale take seconds on a loaded machine, and
+# a page that settles never waits them out.
+SETTLE = 120.0
 
 # CSS pixels: the panel's box in the document, and the clock's box in the panel.
 PANEL = (30, 820, 300, 120)
@@ -52,6 +57,7 @@ def playwright(request):
     context = request.getfixturevalue("chromium").new_context(
         viewport={"width": 500, "height": 400}, device_scale_factor=SCALE
     )
+    context.set_default_timeout(BROWSER_TIMEOUT_MS)
 
     def open(html):
         for earlier in context.pages:  # its clock stops
@@ -127,6 +133,7 @@ class Sessions:
         self.kind = kind
 
     def __call__(self, *args, **kwargs):
+        kwargs.setdefault("timeout", SETTLE)
         return self.kind(assertion.Screenshots(self.run, self.test))(*args, **kwargs)
 
     def file(self, name):
@@ -149,7 +156,7 @@ def bounds(where):
 
 
 @pytest.mark.parametrize("target", ["full page", "viewport", "element"])
-def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot, target):
+def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot, target, monkeypatch):
     page = browser.open(PAGE)
     browser.run(page, f"scrollTo(0, {SCROLL})")
     if target == "element":
@@ -163,9 +170,16 @@ def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot,
     with pytest.raises(AssertionError, match="no baseline"):
         assert_screenshot(shot, "page", mask=mask, **options)
     assert_screenshot(shot, "page", mask=mask, **options)  # the clock has moved on, masked
-    if target == "viewport":  # the smallest captures: several fit in the timeout
-        with pytest.raises(AssertionError, match="did not settle") as raised:
-            assert_screenshot(shot, "unmasked", **options)
+    if target == "viewport":
+        # Time told by the test: a minute passes between readings, so the
+        # captures stop after three, each given a minute or more.
+        readings = itertools.count(0.0, 60.0)
+        with (
+            monkeypatch.context() as patch,
+            pytest.raises(AssertionError, match="did not settle: 3 captures") as raised,
+        ):
+            patch.setattr(assertion, "time", types.SimpleNamespace(monotonic=lambda: next(readings)))
+            assert_screenshot(shot, "unmasked", timeout=180.0, **options)
         moved = [tuple(map(int, box)) for box in re.findall(r"(\d+)x(\d+) at \((\d+), (\d+)\)", str(raised.value))]
         x, y, width, height = device_box((PANEL[0] + CLOCK[0], PANEL[1] + CLOCK[1], *CLOCK[2:]), panel_origin)
         # Every cluster that moved lies on the clock (give or take the dilation joining its pixels).
@@ -288,6 +302,7 @@ def test_css_pixels_match_across_device_scale_factors(chromium, browser, assert_
             assert_screenshot(page, "blocks", full_page=False, scale="css")
         return
     context = chromium.new_context(viewport={"width": 500, "height": 400}, device_scale_factor=1)
+    context.set_default_timeout(BROWSER_TIMEOUT_MS)
     try:
         flat = context.new_page()
         flat.set_content(BLOCKS)
@@ -331,8 +346,9 @@ def test_playwright_async_api(chromium, tmp_path):
 
     async def session():
         async with async_api.async_playwright() as playwright:
-            browser = await playwright.chromium.launch(executable_path=CHROMIUM)
+            browser = await playwright.chromium.launch(executable_path=CHROMIUM, timeout=BROWSER_TIMEOUT_MS)
             page = await browser.new_page(viewport={"width": 300, "height": 200})
+            page.set_default_timeout(BROWSER_TIMEOUT_MS)
             await page.set_content(BLOCKS)
             with pytest.raises(AssertionError, match="no baseline"):
                 await awaited(page, "blocks", mask=[page.locator("#moving")])

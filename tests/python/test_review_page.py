@@ -14,7 +14,7 @@ import urllib.parse
 
 import pytest
 import screens
-from conftest import BUILD_DIR, ROOT
+from conftest import BROWSER_TIMEOUT_MS, BUILD_DIR, ROOT
 
 CHANGED, SHIFTED, NEW = "docs/changed.png", "docs/shifted.png", "new.png"
 SHOWN_VIEW = "article => [...article.querySelectorAll('.view')].findIndex(view => !view.hidden) + 1"
@@ -27,6 +27,7 @@ LOADED = """async article => Promise.all([...article.querySelectorAll('.view:not
 @pytest.fixture
 def browser_page(chromium):
     context = chromium.new_context(viewport={"width": 1280, "height": 900}, accept_downloads=True)
+    context.set_default_timeout(BROWSER_TIMEOUT_MS)
     yield context.new_page()
     context.close()
 
