@@ -53,6 +53,18 @@ FAULTS = [
         "",
     ),
     Fault(
+        "resize_png resamples only the width",
+        "src/operations/resize.cpp",
+        "resize_lanczos3(image->pixels, image->width, image->height, width, height, height)",
+        "resize_lanczos3(image->pixels, image->width, image->height, width, image->height, image->height)",
+    ),
+    Fault(
+        "a Selenium capture kept in device pixels under scale='css'",
+        "python/quorvane_pytest/browsers.py",
+        'return in_css_pixels(raw) if look.scale == "css" else raw',
+        "return raw",
+    ),
+    Fault(
         "thumbnail minimum width compared inclusively",
         "src/image_utils/thumbnail.cpp",
         "(min_width && *min_width > scaled.width)",

@@ -265,6 +265,7 @@ class ClustersResult:
 # Module functions.
 
 def thumbnail(png_bytes: bytes, width: int = 200, height: int | None = None, *, effort: _Effort = None) -> bytes: ...
+def resize_png(png_bytes: bytes, width: int, height: int) -> bytes: ...
 def diff_batch(
     pairs: _PngPairs,
     threshold: float = 0.1,

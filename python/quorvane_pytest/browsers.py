@@ -16,6 +16,7 @@ import sys
 from collections.abc import Generator
 from typing import Any, Literal
 
+import quorvane
 from quorvane_cli import analysis
 
 PLAYWRIGHT_SYNC = "playwright.sync_api"
@@ -211,13 +212,6 @@ class Geometry:
     found: list[Box]  # of the elements the selectors match
 
 
-SELENIUM_CSS = (
-    "assert_screenshot: scale='css' needs the captures in CSS pixels, and a Selenium capture at a device "
-    "scale factor of {scale:g} would have to be resized, which this build of quorvane cannot do: use "
-    "scale='device', or a device scale factor of 1"
-)
-
-
 class Selenium(Browser):
     library, mask_kind = "Selenium", "WebElements"
 
@@ -244,9 +238,7 @@ class Selenium(Browser):
             raw = yield from take
         finally:
             yield self.driver.execute_script(SELENIUM_RESTORE)
-        if look.scale == "css" and raw.scale != 1:
-            raise ValueError(SELENIUM_CSS.format(scale=raw.scale))
-        return raw
+        return in_css_pixels(raw) if look.scale == "css" else raw
 
 
 class SeleniumDriver(Selenium):
@@ -303,6 +295,16 @@ class SeleniumElement(Selenium):
             "Page.captureScreenshot", {"format": "png", "clip": clip, "captureBeyondViewport": True}
         )
         return base64.b64decode(shot["data"])
+
+
+def in_css_pixels(raw: Raw) -> Raw:
+    """A capture in device pixels resampled to CSS pixels, as browsers that
+    capture in CSS pixels themselves would give it (Lanczos3, like thumbnails)."""
+    if raw.scale == 1:
+        return raw
+    size = analysis.png_size(raw.png)
+    width, height = (max(1, round(side / raw.scale)) for side in (size.width, size.height))
+    return dataclasses.replace(raw, png=quorvane.resize_png(raw.png, width, height), scale=1)
 
 
 def check_whole(png: bytes, size: tuple[float, float], place: Geometry) -> None:

@@ -1,5 +1,6 @@
-// Thumbnails from Python: the module function `thumbnail` of a PNG, and the
-// current_thumbnail / baseline_thumbnail methods of a Comparison.
+// Resampled images from Python: the module functions `thumbnail` and
+// `resize_png` of a PNG, and the current_thumbnail / baseline_thumbnail
+// methods of a Comparison.
 #include <optional>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "bindings/py_ref.hpp"
 #include "bindings/registry.hpp"
 #include "bindings/thumbnail_params.hpp"
+#include "operations/resize.hpp"
 #include "operations/thumbnails.hpp"
 
 namespace quorvane::py {
@@ -44,6 +46,28 @@ constexpr Function kThumbnail{"thumbnail",
                               "`effort` selects libwebp's lossless preset of that level, from 0\n"
                               "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
                               kThumbnailParams, thumbnail};
+
+constexpr Param kResizeParams[] = {
+    required("png_bytes", ParamKind::Png),
+    required("width", ParamKind::Count),
+    required("height", ParamKind::Count),
+};
+
+PyObject* resize(Args& args) {
+    const ByteView png = args.bytes("png_bytes");
+    const u64 width = args.count("width");
+    const u64 height = args.count("height");
+    auto resized = without_gil([&] { return resize_png(png, width, height); });
+    return deliver(args.state(), std::move(resized), [](Bytes bytes) { return to_python_bytes(bytes); });
+}
+
+constexpr Function kResizePng{"resize_png",
+                              "Resize a PNG image to `width` x `height` pixels; returns PNG bytes.\n\n"
+                              "Resamples with the Lanczos3 filter of the thumbnails, in any direction,\n"
+                              "without keeping the aspect ratio. The result is an RGB file: alpha is\n"
+                              "dropped, as in every PNG the module writes. An image already of that\n"
+                              "size is re-encoded unchanged.",
+                              kResizeParams, resize};
 
 constexpr Param kMethodParams[] = {
     kThumbnailWidth,
@@ -113,6 +137,9 @@ void add_thumbnail_methods(std::vector<PyMethodDef>& methods) {
     methods.push_back(describe<kBaselineThumbnail>());
 }
 
-void add_thumbnail_functions(std::vector<PyMethodDef>& functions) { functions.push_back(describe<kThumbnail>()); }
+void add_thumbnail_functions(std::vector<PyMethodDef>& functions) {
+    functions.push_back(describe<kThumbnail>());
+    functions.push_back(describe<kResizePng>());
+}
 
 }  // namespace quorvane::py

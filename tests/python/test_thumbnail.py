@@ -62,11 +62,14 @@ def resample(source, target_length):
     return np.stack(rows)
 
 
-def reference_thumbnail(rgba, width):
-    height = max(1, math.floor(rgba.shape[0] * width / rgba.shape[1] + 0.5))
+def reference_resize(rgba, width, height):
     resized = np.clip(resample(resample(rgba.astype(F), height).swapaxes(0, 1), width).swapaxes(0, 1), 0, 255)
     whole = np.trunc(resized)
-    return (whole + (resized - whole >= F(0.5))).astype(np.uint8)[..., :3]
+    return (whole + (resized - whole >= F(0.5))).astype(np.uint8)
+
+
+def reference_thumbnail(rgba, width):
+    return reference_resize(rgba, width, max(1, math.floor(rgba.shape[0] * width / rgba.shape[1] + 0.5)))[..., :3]
 
 
 def test_output_is_a_simple_lossless_webp_without_metadata_at_every_effort():
@@ -154,6 +157,10 @@ def test_resampling_is_the_references_and_close_to_pillows(height, width, target
     np.testing.assert_array_equal(ours, reference_thumbnail(rgba, target))
     pillow = Image.fromarray(rgba[..., :3]).resize(ours.shape[1::-1], Image.LANCZOS)
     assert np.mean(np.abs(ours.astype(int) - np.asarray(pillow))) < 1.0
+    # resize_png: the same filter on each axis, to any size
+    resized = pixels(quorvane.resize_png(png_bytes(rgba), target, height * 2 + 1), "RGBA")
+    np.testing.assert_array_equal(resized[..., :3], reference_resize(rgba, target, height * 2 + 1)[..., :3])
+    assert (resized[..., 3] == 255).all()  # an RGB file, like every PNG the module writes
 
 
 def test_resampled_halves_round_away_from_zero():
@@ -171,6 +178,9 @@ def test_errors():
         for side in ("width", "height"):
             with pytest.raises(ValueError, match=f"^thumbnail max_{side} must be > 0$"):
                 call(**{side: 0})
+    for size, message in [((0, 5), "width and height must be at least 1"), ((1 << 16, 1 << 16), "512 MiB")]:
+        with pytest.raises(ValueError, match=message):
+            quorvane.resize_png(png, *size)
     for shape, width in [((0, 0), 200), ((1, 20000), 30000), ((20000, 1), 200)]:
         with pytest.raises(quorvane.EncodeError, match="^failed to encode WebP: "):
             pair_of(np.zeros(shape + (4,), np.uint8)).current_thumbnail(width=width)
