@@ -192,6 +192,8 @@ def entry_calls(inputs):
         "thumbnail undecodable": lambda: fails(quorvane.DecodeError, quorvane.thumbnail, junk),
         "thumbnail zero width": lambda: fails(ValueError, quorvane.thumbnail, cur, width=0),
         "thumbnail effort out of range": lambda: fails(ValueError, quorvane.thumbnail, cur, effort=10),
+        "resize_png": lambda: quorvane.resize_png(cur, 3, 9),
+        "resize_png zero height": lambda: fails(ValueError, quorvane.resize_png, cur, 3, 0),
         "current_thumbnail": lambda: pair.current_thumbnail(width=7, min_height=4),
         "baseline_thumbnail": lambda: pair.baseline_thumbnail(width=20, effort=i["effort"]),
         "baseline_thumbnail own size": lambda: pair.baseline_thumbnail(width=20, own_size=True),

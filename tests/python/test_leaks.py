@@ -44,3 +44,25 @@ def test_batches_without_images_leave_the_references_to_none_as_they_were():
         quorvane.compare_batch(INPUTS["pairs"])
     after = sys.getrefcount(None)  # read outside the assert, whose rewriting holds None
     assert after == before
+
+
+def test_the_module_works_in_a_subinterpreter():
+    """Its types and exceptions live in the module's state, one per interpreter."""
+    interpreters = pytest.importorskip("_xxsubinterpreters", reason="this Python has no subinterpreter module")
+    interpreter = interpreters.create()
+    try:
+        interpreters.run_string(
+            interpreter,
+            """if True:
+            import quorvane
+            opaque, white = bytes([0, 0, 0, 255]) * 4, bytes([255]) * 16
+            assert quorvane.Comparison.from_rgba(opaque, 2, 2, white, 2, 2).diff_count() == 4
+            try:
+                quorvane.Comparison(b"not a png", b"")
+            except quorvane.DecodeError as error:
+                assert error.side == "baseline"
+            """,
+        )
+    finally:
+        interpreters.destroy(interpreter)
+    assert quorvane.Comparison.from_rgba(bytes(16), 2, 2, bytes(16), 2, 2).diff_count() == 0
