@@ -32,15 +32,24 @@ def browser_environment():
     return {name: value for name, value in os.environ.items() if name not in SANITIZER_VARIABLES}
 
 
+@contextlib.contextmanager
+def unsanitized():
+    """Processes started here (Playwright's driver, and the browsers it
+    starts) run without the sanitizer's runtime: they are not ours to check,
+    and under it a browser may not start in minutes."""
+    with pytest.MonkeyPatch.context() as patch:
+        for name in SANITIZER_VARIABLES:
+            patch.delenv(name, raising=False)
+        yield
+
+
 @pytest.fixture(scope="session")
 def chromium():
     """Debian's Chromium, launched once through Playwright's executable_path."""
     if CHROMIUM is None:
         pytest.skip("no Chromium browser installed (Debian's chromium package; make test installs it)")
     sync_api = pytest.importorskip("playwright.sync_api", reason="Playwright is not installed")
-    with pytest.MonkeyPatch.context() as patch:  # its driver and the browser are not ours to sanitize
-        for name in SANITIZER_VARIABLES:
-            patch.delenv(name, raising=False)
+    with unsanitized():
         playwright = sync_api.sync_playwright().start()
     browser = playwright.chromium.launch(executable_path=CHROMIUM, timeout=BROWSER_TIMEOUT_MS)
     yield browser

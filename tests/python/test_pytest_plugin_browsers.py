@@ -21,7 +21,7 @@ import types
 import numpy as np
 import pytest
 import screens
-from conftest import BROWSER_TIMEOUT_MS, CHROMIUM, browser_environment
+from conftest import BROWSER_TIMEOUT_MS, CHROMIUM, browser_environment, unsanitized
 from imaging import pypng_rgba
 
 from quorvane_cli import analysis
@@ -346,7 +346,10 @@ def test_playwright_async_api(chromium, tmp_path):
     awaited, plain = Sessions(tmp_path, kind=assertion.AssertScreenshotAsync), Sessions(tmp_path)
 
     async def session():
-        async with async_api.async_playwright() as playwright:
+        with unsanitized():
+            driver = async_api.async_playwright()
+            playwright = await driver.__aenter__()
+        try:
             browser = await playwright.chromium.launch(executable_path=CHROMIUM, timeout=BROWSER_TIMEOUT_MS)
             page = await browser.new_page(viewport={"width": 300, "height": 200})
             page.set_default_timeout(BROWSER_TIMEOUT_MS)
@@ -366,6 +369,8 @@ def test_playwright_async_api(chromium, tmp_path):
             with pytest.raises(TypeError, match="is of its sync API: use the assert_screenshot fixture"):
                 await awaited(sync_page, "blocks")
             await browser.close()
+        finally:
+            await driver.__aexit__(None, None, None)
 
     try:
         with concurrent.futures.ThreadPoolExecutor(1) as thread:
