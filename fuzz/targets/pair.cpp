@@ -166,7 +166,7 @@ std::optional<ImagePair> build_pair(const FuzzCase& input) {
         return std::nullopt;
     }
     const Image& baseline = images->baseline;
-    const Image& current = images->current;
+    const Image& current = images->current_image();
     const auto canvas =
         checked_rgba_length(std::max(baseline.width, current.width), std::max(baseline.height, current.height));
     if (!canvas || *canvas > kMaxAnalysedPixels * kBytesPerPixel) {

@@ -46,6 +46,10 @@ std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows) {
 
 RowHashes hash_pair_rows(const CanvasView& pair) {
     const bool has_rows = pair.width != 0;
+    if (pair.same_pixels) {
+        std::vector<u64> rows = hash_rows(pair.baseline, pair.width, has_rows ? pair.baseline_size.height : 0);
+        return {rows, rows};
+    }
     return {hash_rows(pair.baseline, pair.width, has_rows ? pair.baseline_size.height : 0),
             hash_rows(pair.current, pair.width, has_rows ? pair.current_size.height : 0)};
 }

@@ -23,7 +23,7 @@ struct RowHashes {
 };
 
 // The hashes of each image's own rows at the pair's common width; a pair of
-// width 0 has no rows.
+// width 0 has no rows. A pair of one image hashes its rows once.
 RowHashes hash_pair_rows(const CanvasView& pair);
 
 }  // namespace quorvane

@@ -55,7 +55,7 @@ Result<CompareBatchItem> compare_pair(ByteView baseline_png, ByteView current_pn
 
     CompareBatchItem result;
     if (options.thumbnail_width) {
-        const Image& current = images->current;
+        const Image& current = images->current_image();
         ThumbnailOptions thumbnail_options;
         thumbnail_options.width = *options.thumbnail_width;
         thumbnail_options.height = options.thumbnail_height;
@@ -65,7 +65,7 @@ Result<CompareBatchItem> compare_pair(ByteView baseline_png, ByteView current_pn
         result.thumbnail = thumbnail.take();
     }
 
-    auto pair = build_image_pair(std::move(images->baseline), std::move(images->current), options.ignore);
+    auto pair = build_decoded_pair(images.take(), options.ignore);
     if (!pair) return std::move(pair).error();
     std::optional<Result<DiffPng>> side;
     std::optional<Result<double>> ssim;

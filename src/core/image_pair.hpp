@@ -24,6 +24,7 @@ struct CanvasView {
     Size current_size;
     std::span<const Region> ignore;  // painted into both buffers already
     Rgb mask_color = kDefaultMaskColor;
+    bool same_pixels = false;  // both images are one: one size, one buffer
 };
 
 // Holds one value computed at most once, even when several threads ask at the
@@ -69,6 +70,7 @@ private:
 // of the regions.
 struct ImagePair {
     Bytes baseline;
+    // Empty when same_pixels: the baseline's pixels stand for both.
     Bytes current;
     std::optional<Bytes> current_unpadded;  // kept only when the current image was widened
     u64 width = 0;
@@ -78,16 +80,21 @@ struct ImagePair {
     IgnoreRegions ignore;    // the regions as given and their colour
     u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
+    // The two images, painted, are equal: of one size, pixel for pixel. The
+    // pair then holds one buffer, and its figures need no computing.
+    bool same_pixels = false;
 
+    ByteView current_pixels() const { return same_pixels ? baseline : current; }
     CanvasView view() const {
-        return {baseline, current, width, height, baseline_size, current_size, ignore.regions, ignore.color};
+        return {baseline,     current_pixels(), width,        height,     baseline_size,
+                current_size, ignore.regions,   ignore.color, same_pixels};
     }
     bool size_mismatch() const { return baseline_size != current_size; }
     // The current image at its own size, without padding. Padded rows go
     // below it, so unless it was widened it is the first rows of the canvas.
     ByteView current_own_pixels() const {
         if (current_unpadded) return *current_unpadded;
-        return ByteView(current).first(current_size.width * current_size.height * kBytesPerPixel);
+        return current_pixels().first(current_size.width * current_size.height * kBytesPerPixel);
     }
 };
 

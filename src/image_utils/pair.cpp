@@ -13,6 +13,17 @@
 #include "image_utils/png_decode.hpp"
 
 namespace quorvane {
+namespace {
+
+// Stops at the first difference, so that telling two different images
+// apart costs little.
+bool same_content(ByteView first, ByteView second) {
+    if (first.size() != second.size()) return false;
+    return first.empty() || first.data() == second.data() ||
+           std::memcmp(first.data(), second.data(), first.size()) == 0;
+}
+
+}  // namespace
 
 Result<PaddedImages> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
                                     u64 current_width, u64 current_height) {
@@ -104,12 +115,42 @@ Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRe
     paint_regions(pair.current, canvas, ignore.regions, ignore.color, pair.current_size);
     pair.ignore = ignore;
     pair.ignored_pixels = covered_pixels(ignore.regions, canvas);
+    // Images equal once painted are one: the pair keeps a single buffer.
+    if (pair.baseline_size == pair.current_size && same_content(pair.baseline, pair.current)) {
+        pair.current = Bytes();
+        pair.same_pixels = true;
+    }
     return pair;
+}
+
+namespace {
+
+// One image on both sides: nothing to pad or to compare.
+Result<ImagePair> one_image_pair(Image image, const IgnoreRegions& ignore) {
+    if (auto checked = check_rgba_buffer(image.pixels, image.width, image.height); !checked) {
+        return std::move(checked).error();
+    }
+    ImagePair pair;
+    pair.width = image.width;
+    pair.height = image.height;
+    pair.baseline_size = pair.current_size = {image.width, image.height};
+    pair.baseline = std::move(image.pixels);
+    pair.same_pixels = true;
+    pair.ignore = ignore;
+    pair.ignored_pixels = covered_pixels(ignore.regions, pair.baseline_size);
+    return pair;
+}
+
+}  // namespace
+
+Result<ImagePair> build_decoded_pair(DecodedImages images, const IgnoreRegions& ignore) {
+    if (images.one_file) return one_image_pair(std::move(images.baseline), ignore);
+    return build_image_pair(std::move(images.baseline), std::move(images.current), ignore);
 }
 
 Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& ignore) {
     paint_own_sizes(images, ignore);
-    return build_image_pair(std::move(images.baseline), std::move(images.current), ignore);
+    return build_decoded_pair(std::move(images), ignore);
 }
 
 namespace {
@@ -124,6 +165,11 @@ u64 room_to_pad_below(std::optional<Size> own, std::optional<Size> other) {
 }  // namespace
 
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png) {
+    if (same_content(baseline_png, current_png)) {
+        auto image = decode_png(baseline_png);
+        if (!image) return std::move(image).error().undecodable(InputImage::Baseline);
+        return DecodedImages{image.take(), {}, true};
+    }
     const auto baseline_size = png_claimed_size(baseline_png);
     const auto current_size = png_claimed_size(current_png);
     const u64 baseline_room = room_to_pad_below(baseline_size, current_size);
@@ -151,10 +197,14 @@ Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteVie
     if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
         return std::move(checked).error();
     }
-    return build_painted_pair(
-        {Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
-         Image{Bytes(current.begin(), current.end()), current_size.width, current_size.height}},
-        ignore);
+    // Equal buffers are copied once, for both sides.
+    DecodedImages images{Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
+                         {},
+                         baseline_size == current_size && same_content(baseline, current)};
+    if (!images.one_file) {
+        images.current = {Bytes(current.begin(), current.end()), current_size.width, current_size.height};
+    }
+    return build_painted_pair(std::move(images), ignore);
 }
 
 }  // namespace quorvane

@@ -42,6 +42,11 @@ Result<PaddedImages> normalize_pair(ByteView baseline, u64 baseline_width, u64 b
 struct DecodedImages {
     Image baseline;
     Image current;
+    // Both files were the same bytes, decoded once: `current` is empty and
+    // the baseline stands for both.
+    bool one_file = false;
+
+    const Image& current_image() const { return one_file ? baseline : current; }
 };
 
 // The regions painted into both images at their own sizes: what falls
@@ -50,23 +55,27 @@ void paint_own_sizes(DecodedImages& images, const IgnoreRegions& ignore);
 
 // The record a Comparison owns, built from two images it takes over. With
 // regions, the images come painted by paint_own_sizes and only their padding
-// is painted here.
+// is painted here. Images that are then equal are kept as one (same_pixels).
 Result<ImagePair> build_image_pair(Image baseline, Image current, const IgnoreRegions& ignore = {});
 
-// paint_own_sizes, then build_image_pair.
+// build_image_pair, or the pair of one image when both files were one.
+Result<ImagePair> build_decoded_pair(DecodedImages images, const IgnoreRegions& ignore);
+
+// paint_own_sizes, then build_decoded_pair.
 Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& ignore);
 
-// Decodes both PNGs as two parallel tasks; the baseline's error wins when
-// both fail, and names its side.
+// Decodes both PNGs as two parallel tasks, or once when they are the same
+// bytes; the baseline's error wins when both fail, and names its side.
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png);
 
 // decode_images, then build_painted_pair: the pair of a Comparison made
 // from PNG files.
 Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore = {});
 
-// The pair of a Comparison made from RGBA buffers, copied once. Both buffers
-// are checked, the baseline first, before anything is copied, so a wrong
-// length never costs a copy of a large buffer.
+// The pair of a Comparison made from RGBA buffers, copied once (equal
+// buffers of one size: copied once for both). Both buffers are checked, the
+// baseline first, before anything is copied, so a wrong length never costs a
+// copy of a large buffer.
 Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
                                   const IgnoreRegions& ignore = {});
 

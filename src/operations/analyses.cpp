@@ -13,15 +13,23 @@
 
 namespace quorvane {
 
+// A pair of equal images shares one buffer, which counting recognises at once.
 Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
-    return count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, cap);
+    return count_changed_pixels(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, cap);
 }
 
+// Each window of two equal images has the same numerator and denominator,
+// so scores exactly 1.0, and so does the mean of the windows.
 Result<double> pair_ssim(const ImagePair& pair) {
+    if (pair.same_pixels) return 1.0;
     return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height);
 }
 
 Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff, const ClusterOptions& options) {
+    if (pair.same_pixels) {
+        if (auto ranges = check_option_ranges(diff); !ranges) return std::move(ranges).error();
+        return ClusterList{};  // no changed pixel: no mask to build
+    }
     auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, diff);
     if (!mask) return std::move(mask).error();
     if (mask->count == 0) return ClusterList{};  // nothing changed: nothing to dilate or label

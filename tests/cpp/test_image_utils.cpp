@@ -67,7 +67,7 @@ TEST("a pair is padded to the common size on transparent black, its ignore regio
         CHECK(canvas.width == std::max(images[0].width, images[1].width) &&
               canvas.height == std::max(images[0].height, images[1].height));
         CHECK(painted_as_expected(pair->baseline, canvas, images[0], ignore));
-        CHECK(painted_as_expected(pair->current, canvas, images[1], ignore));
+        CHECK(painted_as_expected(pair->current_pixels(), canvas, images[1], ignore));
         CHECK(painted_as_expected(pair->current_own_pixels(), pair->current_size, images[1], ignore));
         u64 pixels = 0;
         for (u64 y = 0; y < canvas.height; ++y) {
