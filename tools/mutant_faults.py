@@ -100,6 +100,24 @@ FAULTS = [
         "    paint_regions(pair.current, canvas, ignore.regions, ignore.color, pair.current_size);\n",
         "",
     ),
+    Fault(
+        "equal images compared one pixel short",
+        "src/image_utils/pair.cpp",
+        "std::memcmp(first.data(), second.data(), first.size()) == 0;",
+        "std::memcmp(first.data(), second.data(), first.size() - kBytesPerPixel) == 0;",
+    ),
+    Fault(
+        "RGBA buffers of one size copied once as if equal",
+        "src/image_utils/pair.cpp",
+        "baseline_size == current_size && same_content(baseline, current)};",
+        "baseline_size == current_size};",
+    ),
+    Fault(
+        "a file given twice that fails is named as the current image",
+        "src/image_utils/pair.cpp",
+        "if (!image) return std::move(image).error().undecodable(InputImage::Baseline);",
+        "if (!image) return std::move(image).error().undecodable(InputImage::Current);",
+    ),
     # src/pixel_diff
     Fault(
         "changed-pixel rule counts the limit itself",
@@ -277,6 +295,12 @@ FAULTS = [
         "return !(opaque_rows_hold_none && opaque(baseline, pair.width) && opaque(current, pair.width));",
         "return !opaque_rows_hold_none;",
     ),
+    Fault(
+        "one image's rows hashed for the baseline only",
+        "src/alignment/row_hash.cpp",
+        "        return {rows, rows};",
+        "        return {rows, {}};",
+    ),
     # src/clusters
     Fault(
         "dilation stops one column short on the right",
@@ -331,6 +355,13 @@ FAULTS = [
         "src/clusters/box_grid.hpp",
         "for (u64 row = covered.rows.last + 1; row <= wanted.rows.last; ++row) {",
         "for (u64 row = covered.rows.last + 2; row <= wanted.rows.last; ++row) {",
+    ),
+    # src/operations
+    Fault(
+        "clusters of equal images skip the option checks",
+        "src/operations/analyses.cpp",
+        "        if (auto ranges = check_option_ranges(diff); !ranges) return std::move(ranges).error();\n",
+        "",
     ),
     # src/batch
     Fault(

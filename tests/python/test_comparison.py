@@ -1,8 +1,10 @@
 """Building a Comparison: the common canvas of two sizes, PNG and RGBA
-inputs padded alike; and the objects its methods return: RowAlignment, RowSegment, ShiftBand,
-ClustersResult, Cluster and BoundingBox."""
+inputs padded alike, equal images held once and their figures; and the objects
+its methods return: RowAlignment, RowSegment, ShiftBand, ClustersResult,
+Cluster and BoundingBox."""
 
 import gc
+import io
 import os
 import subprocess
 import sys
@@ -10,6 +12,8 @@ import sys
 import numpy as np
 import pytest
 from imaging import png_bytes, random_rgba, rgba_comparison, rows_image
+from memory_use import heap_bytes
+from PIL import Image
 from test_clusters import clusters_of_mask
 
 import quorvane
@@ -44,6 +48,102 @@ def test_pairs_meet_on_the_larger_canvas_padded_alike_from_png_and_rgba(baseline
         for method in ("diff_image", "baseline_thumbnail", "current_thumbnail"):
             assert getattr(from_png, method)() == getattr(from_rgba, method)(), method
         assert from_png.baseline_thumbnail(own_size=True) == from_rgba.baseline_thumbnail(own_size=True)
+
+
+def pillow_png(rgba):
+    """The same pixels as png_bytes gives, in other bytes."""
+    out = io.BytesIO()
+    Image.fromarray(rgba).save(out, format="PNG", compress_level=1)
+    return out.getvalue()
+
+
+def equal_pairs(image, ignore):
+    """Comparisons of two equal images: one file twice, two encodings, one
+    buffer twice, and (with regions) two buffers that differ only where
+    both are painted."""
+    png = png_bytes(image)
+    pairs = [
+        Comparison(png, png, ignore=ignore),
+        Comparison(png, pillow_png(image), ignore=ignore),
+        rgba_comparison(image, image, ignore=ignore),
+    ]
+    if ignore:
+        hidden = image.copy()
+        hidden[:2, :3] ^= 0xA5
+        pairs.append(rgba_comparison(image, hidden, ignore=ignore))
+    return pairs
+
+
+def alignment_fields(alignment):
+    segments = [(s.kind, s.baseline_start, s.current_start, s.len) for s in alignment.segments]
+    bands = [(b.kind, b.y, b.rows) for b in alignment.bands]
+    counters = [alignment.edit_distance, alignment.inserted_rows, alignment.deleted_rows, alignment.changed_rows]
+    return alignment.aligned, segments, bands, counters, alignment.residual_count
+
+
+@pytest.mark.parametrize(
+    "width, height, ignore", [(1, 1, ()), (7, 5, ((0, 0, 3, 2),)), (13, 11, ()), (31, 24, ((0, 0, 3, 2),))]
+)
+def test_equal_images_give_the_figures_their_computation_gives(width, height, ignore):
+    # The computed twins differ from the image in its last pixel, which is
+    # transparent: `colour` in its colour, which only SSIM sees, `opacity` in
+    # its opacity, which SSIM does not see but a word compare does.
+    image = random_rgba(height, width, seed=width)
+    image[-1, -1, 3] = 0
+    colour, opacity = image.copy(), image.copy()
+    colour[-1, -1, :3] ^= 0x5A
+    opacity[-1, -1, 3] = 77
+    colour, opacity = (rgba_comparison(image, twin, ignore=ignore) for twin in (colour, opacity))
+    assert opacity.diff_count(threshold=0.0) == 1
+    for pair in equal_pairs(image, ignore):
+        assert pair.ssim() == opacity.ssim() == 1.0 and pair.current_thumbnail() == pair.baseline_thumbnail()
+        for threshold in (0.0, 0.1):
+            for include_aa in (False, True):
+                options = {"threshold": threshold, "include_aa": include_aa}
+                exact_mode = threshold == 0.0 and not include_aa  # counting compares words: colour's last differs
+                found = [
+                    (p.diff_count(**options), p.clusters(**options, min_pixels=1, max_clusters=0))
+                    for p in (pair, colour)
+                ]
+                figures = [(count, c.total_clusters, c.truncated, c.clusters) for count, c in found]
+                assert figures[0] == (0, 0, False, []) and (exact_mode or figures[1] == figures[0])
+                for alpha in (0.0, 0.7):
+                    assert pair.diff_image(**options, alpha=alpha) == colour.diff_image(**options, alpha=alpha)
+                for row_threshold in (None, 0.05):
+                    alignment = pair.row_alignment(**options, row_threshold=row_threshold)
+                    computed = colour.row_alignment(**options, row_threshold=row_threshold)
+                    assert alignment_fields(alignment) == alignment_fields(computed)
+                    assert alignment.segments[0].len == height
+        with pytest.raises(ValueError, match=r"^threshold must be in the range \[0\.0, 1\.0\]$"):
+            pair.clusters(threshold=1.5)
+        # Each pair takes the other's alignment: their fingerprints agree.
+        assert pair.aligned_ssim(colour.row_alignment()) == 1.0
+        assert colour.aligned_ssim(pair.row_alignment()) == colour.ssim()
+
+
+def test_equal_images_are_held_once_and_a_file_given_twice_fails_as_the_baseline():
+    if heap_bytes() is None:
+        pytest.skip("this allocator does not report the bytes it holds")
+    image = random_rgba(256, 384, seed=3)
+    last = image.copy()
+    last[-1, -1, 0] ^= 1  # a compare that stops short of the last pixel misses it
+    png, other, changed = png_bytes(image), pillow_png(image), png_bytes(last)
+    makers = {
+        1: [lambda: Comparison(png, png), lambda: Comparison(png, other), lambda: rgba_comparison(image, image)],
+        2: [lambda: Comparison(png, changed), lambda: rgba_comparison(image, last)],
+    }
+    for buffers, makes in makers.items():
+        for make in makes:
+            gc.collect()
+            before = heap_bytes()
+            pair = make()
+            held = (heap_bytes() - before) / image.nbytes
+            assert buffers - 0.5 < held < buffers + 0.5 and pair.diff_count(threshold=0.0) == buffers - 1, held
+            del pair
+    broken = png[:40]
+    with pytest.raises(quorvane.DecodeError) as raised:
+        Comparison(broken, broken)
+    assert raised.value.side == "baseline"
 
 
 def records():
