@@ -356,13 +356,6 @@ FAULTS = [
         "for (u64 row = covered.rows.last + 1; row <= wanted.rows.last; ++row) {",
         "for (u64 row = covered.rows.last + 2; row <= wanted.rows.last; ++row) {",
     ),
-    # src/operations
-    Fault(
-        "clusters of equal images skip the option checks",
-        "src/operations/analyses.cpp",
-        "        if (auto ranges = check_option_ranges(diff); !ranges) return std::move(ranges).error();\n",
-        "",
-    ),
     # src/batch
     Fault(
         "batch pairs read current first",
