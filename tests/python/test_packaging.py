@@ -432,6 +432,8 @@ def test_stub_result_types_are_what_the_module_returns():
         "png_bytes": inputs["baseline_png"],
         "ignore": inputs["regions"],
         "max_diffs": 5,
+        "width": 6,  # of resize_png
+        "height": 5,
         "baseline_width": 8,
         "baseline_height": 12,
         "current_width": 8,
