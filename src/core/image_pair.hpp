@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "core/memory_budget.hpp"
 #include "core/regions.hpp"
 #include "core/types.hpp"
 
@@ -78,11 +79,13 @@ struct ImagePair {
     IgnoreRegions ignore;    // the regions as given and their colour
     u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
+    MemoryBudget budget;  // the limit of every call on the pair
 
     CanvasView view() const {
         return {baseline, current, width, height, baseline_size, current_size, ignore.regions, ignore.color};
     }
     bool size_mismatch() const { return baseline_size != current_size; }
+    PairSizes sizes() const { return {baseline_size, current_size}; }
     // The current image at its own size, without padding. Padded rows go
     // below it, so unless it was widened it is the first rows of the canvas.
     ByteView current_own_pixels() const {
