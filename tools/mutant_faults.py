@@ -42,8 +42,8 @@ FAULTS = [
     Fault(
         "the masks of replaced rows left out of a pair's memory need",
         "src/operations/memory_needs.cpp",
-        "        add_bytes(diff_png_and_thumbnail_work_bytes(canvas, thumbnail), pixels),\n",
-        "",
+        "add_bytes(diff_png_and_thumbnail_work_bytes(canvas, thumbnail), pixels),",
+        "diff_png_and_thumbnail_work_bytes(canvas, thumbnail),",
     ),
     Fault(
         "a report's pairs do not wait for their share of memory",

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "alignment/trace.hpp"
+#include "operations/analyses.hpp"
 
 namespace quorvane {
 namespace {
@@ -120,13 +121,13 @@ u64 pair_memory_needed(const PairSizes& sizes) {
         ssim_work_bytes(canvas.width),
         add_bytes(clusters_work_bytes(canvas, clusters),
                   cluster_records_bytes(runs_bound(canvas, clusters), canvas, clusters)),
-        diff_png_and_thumbnail_work_bytes(canvas, thumbnail),
-        // the shift-aware diff image also holds the masks of replaced rows
+        // the shift-aware diff image with its thumbnail, beside the masks of
+        // the replaced rows; the plain one needs no more
         add_bytes(diff_png_and_thumbnail_work_bytes(canvas, thumbnail), pixels),
-        alignment_work_bytes(sizes, 2048),
+        alignment_work_bytes(sizes, AlignmentOptions{}.max_edit_rows),
         // aligned SSIM copies the matched rows of both images
         add_bytes(mul_bytes(rgba_bytes(canvas), 2), ssim_work_bytes(canvas.width)),
-        thumbnail_work_bytes(sizes.baseline, thumbnail),
+        // the baseline's thumbnail at its own size is made of a copy
         add_bytes(rgba_bytes(sizes.baseline), thumbnail_work_bytes(sizes.baseline, thumbnail)),
         thumbnail_work_bytes(sizes.current, thumbnail),
     });
