@@ -28,6 +28,30 @@ FAULTS = [
         "    double alpha = 0.2;",
     ),
     Fault(
+        "memory budget refuses a need equal to its limit",
+        "src/core/memory_budget.cpp",
+        "if (needed <= limit_) return std::nullopt;",
+        "if (needed < limit_) return std::nullopt;",
+    ),
+    Fault(
+        "a pair's held canvases left out of its memory need",
+        "src/operations/memory_needs.cpp",
+        "return sum({rgba_bytes(canvas), rgba_bytes(canvas), widened});",
+        "return widened;",
+    ),
+    Fault(
+        "the masks of replaced rows left out of a pair's memory need",
+        "src/operations/memory_needs.cpp",
+        "add_bytes(diff_png_and_thumbnail_work_bytes(canvas, thumbnail), pixels),",
+        "diff_png_and_thumbnail_work_bytes(canvas, thumbnail),",
+    ),
+    Fault(
+        "a report's pairs do not wait for their share of memory",
+        "python/quorvane_cli/memory_share.py",
+        "            self._changed.wait_for(lambda: self._in_use + need <= self.limit)\n",
+        "",
+    ),
+    Fault(
         "region clipped one pixel short",
         "src/core/regions.cpp",
         "region.x + std::min(region.width, size.width - region.x)",
@@ -360,8 +384,8 @@ FAULTS = [
     Fault(
         "batch pairs read current first",
         "src/batch/batch.cpp",
-        "[&](u64 i) { return decode_image_pair(pairs[i].baseline, pairs[i].current, ignore); });",
-        "[&](u64 i) { return decode_image_pair(pairs[i].current, pairs[i].baseline, ignore); });",
+        "return decode_image_pair(pairs[i].baseline, pairs[i].current, ignore, budget);",
+        "return decode_image_pair(pairs[i].current, pairs[i].baseline, ignore, budget);",
     ),
     Fault(
         "compare_batch thumbnail left unpainted",

@@ -23,6 +23,7 @@
 #include "image_utils/png_decode.hpp"
 #include "operations/analyses.hpp"
 #include "operations/diff_images.hpp"
+#include "operations/memory_needs.hpp"
 #include "operations/thumbnails.hpp"
 #include "pixel_diff/mask.hpp"
 #include "pixel_diff/render.hpp"
@@ -155,8 +156,8 @@ void check_batch_work(const FuzzCase& input, const DiffPng& diff, double ssim, c
 
 // The pair as Comparison builds it, or nothing when its canvas is too large
 // to analyse quickly: decoded and built by the two steps of
-// decode_image_pair. A canvas padding cannot afford must be refused before
-// anything is allocated for it.
+// decode_image_pair. A pair whose need exceeds the default memory limit must
+// be refused before anything is decoded.
 std::optional<ImagePair> build_pair(const FuzzCase& input) {
     auto images = decode_images(input.baseline_png, input.current_png);
     if (!images) {
@@ -170,16 +171,10 @@ std::optional<ImagePair> build_pair(const FuzzCase& input) {
     const auto canvas =
         checked_rgba_length(std::max(baseline.width, current.width), std::max(baseline.height, current.height));
     if (!canvas || *canvas > kMaxAnalysedPixels * kBytesPerPixel) {
-        const bool sizes_differ = baseline.width != current.width || baseline.height != current.height;
-        const u64 larger = std::max(baseline.pixels.size(), current.pixels.size());
-        if (canvas && sizes_differ && !canvas_affordable(*canvas, larger)) {
-            bool refused = false;
-            try {
-                (void)build_painted_pair(images.take(), input.ignore);
-            } catch (const std::bad_alloc&) {
-                refused = true;
-            }
-            FUZZ_REQUIRE(refused);
+        const PairSizes sizes{{baseline.width, baseline.height}, {current.width, current.height}};
+        if (pair_memory_needed(sizes) > kDefaultMemoryLimit) {
+            auto refused = decode_image_pair(input.baseline_png, input.current_png, input.ignore);
+            FUZZ_REQUIRE(!refused && refused.error().kind() == CompareError::Kind::MemoryLimit);
         }
         return std::nullopt;
     }

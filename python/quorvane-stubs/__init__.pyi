@@ -8,6 +8,8 @@ from collections.abc import Sequence
 from typing import Literal, TypeAlias, final
 
 __version__: str
+# The memory_limit every call on a pair has unless given: 2 GiB.
+DEFAULT_MEMORY_LIMIT: int
 
 # An RGB colour: a tuple of exactly three ints from 0 to 255 (a list is refused).
 _Color: TypeAlias = tuple[int, int, int]
@@ -42,10 +44,22 @@ class EncodeError(ValueError):
 class AlignmentError(ValueError):
     """An alignment that failed, or that belongs to another image pair."""
 
+class MemoryLimitError(ValueError):
+    """A call on an image pair that would take more memory than its memory_limit."""
+
+    needed: int  # the bytes the call needs, the pair's canvas included
+    limit: int  # the memory_limit it had
+
 @final
 class Comparison:
     def __new__(
-        cls, baseline_png: bytes, current_png: bytes, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
+        cls,
+        baseline_png: bytes,
+        current_png: bytes,
+        *,
+        ignore: _Regions = (),
+        mask_color: _MaskColor = (255, 0, 255),
+        memory_limit: int = 2147483648,
     ) -> Comparison: ...
     @classmethod
     def from_rgba(
@@ -59,10 +73,16 @@ class Comparison:
         *,
         ignore: _Regions = (),
         mask_color: _MaskColor = (255, 0, 255),
+        memory_limit: int = 2147483648,
     ) -> Comparison: ...
     @classmethod
     def batch(
-        cls, pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)
+        cls,
+        pairs: _PngPairs,
+        *,
+        ignore: _Regions = (),
+        mask_color: _MaskColor = (255, 0, 255),
+        memory_limit: int = 2147483648,
     ) -> list[Comparison]: ...
     @property
     def width(self) -> int: ...
@@ -76,6 +96,8 @@ class Comparison:
     def current_size(self) -> tuple[int, int]: ...
     @property
     def ignored_pixels(self) -> int: ...
+    @property
+    def memory_limit(self) -> int: ...
 
     # Counting and drawing.
     def diff_count(self, threshold: float = 0.1, include_aa: bool = False) -> int: ...
@@ -277,6 +299,7 @@ def diff_batch(
     *,
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
+    memory_limit: int = 2147483648,
 ) -> list[tuple[bytes, int, int, int]]: ...
 def diff_count_batch(
     pairs: _PngPairs,
@@ -285,8 +308,15 @@ def diff_count_batch(
     *,
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
+    memory_limit: int = 2147483648,
 ) -> list[tuple[int, int, int]]: ...
-def ssim_batch(pairs: _PngPairs, *, ignore: _Regions = (), mask_color: _MaskColor = (255, 0, 255)) -> list[float]: ...
+def ssim_batch(
+    pairs: _PngPairs,
+    *,
+    ignore: _Regions = (),
+    mask_color: _MaskColor = (255, 0, 255),
+    memory_limit: int = 2147483648,
+) -> list[float]: ...
 def compare_batch(
     pairs: _PngPairs,
     threshold: float = 0.1,
@@ -302,5 +332,7 @@ def compare_batch(
     effort: _Effort = None,
     ignore: _Regions = (),
     mask_color: _MaskColor = (255, 0, 255),
+    memory_limit: int = 2147483648,
 ) -> list[tuple[int, float, int, int, bytes | None, bytes | None]]: ...
 def check_regions(ignore: _Regions, mask_color: _MaskColor = (255, 0, 255)) -> None: ...
+def memory_needed(baseline_width: int, baseline_height: int, current_width: int, current_height: int) -> int: ...

@@ -21,6 +21,7 @@ import quorvane
 from quorvane_cli import analysis, manifest, merge, outputs, page, png_chunks, records, regions
 from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import Files, Location, location
+from quorvane_cli.memory_share import MemoryShare, pair_need
 from quorvane_cli.progress import Progress
 from quorvane_cli.records import PairRecord, group_size, processors
 from quorvane_cli.safe_files import shown
@@ -92,8 +93,10 @@ class PairRun:
         thumbnail_effort: int | None,
         files: Files,
         embedded_regions: bool = True,
+        memory_limit: int = quorvane.DEFAULT_MEMORY_LIMIT,
     ) -> None:
         self.settings, self.limits = settings, limits
+        self.memory_limit = memory_limit  # of each pair, and of all pairs compared at once
         self.embedded_regions = embedded_regions
         self.out_dir, self.thumbnail_width, self.thumbnail_effort = out_dir, thumbnail_width, thumbnail_effort
         self.files = files
@@ -129,7 +132,11 @@ class PairRun:
                 return records.error_record(entry.path, None, str(error))
             settings = settings.with_regions(*carried)
         try:
-            comparison = quorvane.Comparison(baseline_png, current_png, **settings.region_options())
+            comparison = quorvane.Comparison(
+                baseline_png, current_png, **settings.region_options(), memory_limit=self.memory_limit
+            )
+        except quorvane.MemoryLimitError as error:
+            return records.error_record(entry.path, None, str(error))
         except ValueError as error:
             culprit = entry.current if failed_side(error) == "current" else entry.baseline
             return records.error_record(entry.path, str(culprit), str(error))
@@ -166,6 +173,11 @@ class PairRun:
             self.save(entry, "aligned_diff.png", shifted, images, "aligned_diff")
             self.save(entry, "aligned_diff.webp", shifted_thumbnail, images, "aligned_diff_thumbnail")
 
+    def shared_record(self, share: MemoryShare, entry: Entry, pngs: tuple[bytes, bytes]) -> PairRecord:
+        """pair_record, once the pair's memory fits beside the pairs running."""
+        with share.held(pair_need(*pngs)):
+            return self.pair_record(entry, pngs)
+
     def single_record(self, entry: Entry) -> PairRecord:
         """A file with no counterpart: new in the current directory, or missing from it."""
         new = entry.baseline is None
@@ -193,6 +205,7 @@ class PairRun:
         releases the interpreter lock, so the threads keep every processor
         busy. done() is called as each record is made."""
         workers = processors()
+        share = MemoryShare(self.memory_limit)
         compared: list[Entry] = []
         futures: dict[str, concurrent.futures.Future[PairRecord]] = {}
         with concurrent.futures.ThreadPoolExecutor(workers) as pool:
@@ -218,7 +231,7 @@ class PairRun:
                     except CliError as error:
                         submit(entry, records.error_record, entry.path, None, str(error))
                     else:
-                        submit(entry, self.pair_record, entry, pngs)
+                        submit(entry, self.shared_record, share, entry, pngs)
                 submitted = [futures[entry.path] for entry in group]
                 # At most two groups in flight: memory stays bounded.
                 concurrent.futures.wait(previous)
@@ -289,6 +302,7 @@ def run(
     embedded_regions: bool = True,
     shard: tuple[int, int] | None = None,
     seconds: dict[str, float] | None = None,
+    memory_limit: int = quorvane.DEFAULT_MEMORY_LIMIT,
 ) -> dict[str, Any]:
     """Compares the PNG files of the directories baseline and current, paired
     by relative path, writes the report into the directory out (index.html,
@@ -317,7 +331,9 @@ def run(
 
     shard=(K, N) compares only the K-th of N slices of the pairs, as
     merge.in_shard splits them; seconds, a dict, is given each pair's
-    comparison time by path."""
+    comparison time by path. memory_limit (bytes) bounds each pair and
+    the pairs compared at once in this process or on one worker: a pair
+    waits until its need fits, and one needing more is an error."""
     files = Files()
     baseline_dir, current_dir, out_dir = location(baseline), location(current), location(out)
     files.check_directory(baseline_dir)
@@ -333,7 +349,9 @@ def run(
     output.start(folders=("images",))
 
     counter = Progress("comparing", len(entries), enabled=progress)
-    pair_run = PairRun(settings, limits, out_dir, thumbnail_width, thumbnail_effort, files, embedded_regions)
+    pair_run = PairRun(
+        settings, limits, out_dir, thumbnail_width, thumbnail_effort, files, embedded_regions, memory_limit
+    )
     if client is None:
         pairs = pair_run.records(entries, counter.advance)
     else:

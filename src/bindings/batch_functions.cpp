@@ -71,7 +71,7 @@ PyObject* optional_bytes_taken(std::optional<Bytes>& encoded) {
 }
 
 constexpr Param kDiffBatchParams[] = {kPairs,   kThreshold,    kAlpha,  kIncludeAa, kDiffColor,
-                                      kAaColor, kDiffColorAlt, kIgnore, kMaskColor};
+                                      kAaColor, kDiffColorAlt, kIgnore, kMaskColor, kMemoryLimit};
 
 PyObject* diff_element(DiffBatchItem& record) {
     return tuple_of([&] { return bytes_taken(record.png); }, [&] { return to_python(record.count); },
@@ -82,15 +82,16 @@ PyObject* diff_batch(Args& args) {
     std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const DiffOptions options = args.diff_options();
     const IgnoreRegions ignore = args.ignore_regions();
-    auto results =
-        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::diff_batch(all, options, ignore); });
+    const MemoryBudget budget = args.memory_budget();
+    auto results = run_batch(
+        pairs, [&](std::span<const PngFiles> all) { return quorvane::diff_batch(all, options, ignore, budget); });
     return deliver(args.state(), std::move(results),
                    [](std::vector<DiffBatchItem> records) { return list_of(records, diff_element); });
 }
 
 constexpr Function kDiffBatch{"diff_batch", "Diff multiple image pairs in parallel.", kDiffBatchParams, diff_batch};
 
-constexpr Param kDiffCountBatchParams[] = {kPairs, kThreshold, kIncludeAa, kIgnore, kMaskColor};
+constexpr Param kDiffCountBatchParams[] = {kPairs, kThreshold, kIncludeAa, kIgnore, kMaskColor, kMemoryLimit};
 
 PyObject* count_element(CountBatchItem& record) {
     return tuple_of([&] { return to_python(record.count); }, [&] { return to_python(record.width); },
@@ -101,8 +102,9 @@ PyObject* diff_count_batch(Args& args) {
     std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const DiffOptions options = args.diff_options();
     const IgnoreRegions ignore = args.ignore_regions();
+    const MemoryBudget budget = args.memory_budget();
     auto results = run_batch(
-        pairs, [&](std::span<const PngFiles> all) { return quorvane::diff_count_batch(all, options, ignore); });
+        pairs, [&](std::span<const PngFiles> all) { return quorvane::diff_count_batch(all, options, ignore, budget); });
     return deliver(args.state(), std::move(results),
                    [](std::vector<CountBatchItem> records) { return list_of(records, count_element); });
 }
@@ -110,12 +112,14 @@ PyObject* diff_count_batch(Args& args) {
 constexpr Function kDiffCountBatch{"diff_count_batch", "Count mismatched pixels for multiple image pairs in parallel.",
                                    kDiffCountBatchParams, diff_count_batch};
 
-constexpr Param kPairsAndRegions[] = {kPairs, kIgnore, kMaskColor};
+constexpr Param kPairsAndRegions[] = {kPairs, kIgnore, kMaskColor, kMemoryLimit};
 
 PyObject* ssim_batch(Args& args) {
     std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const IgnoreRegions ignore = args.ignore_regions();
-    auto results = run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::ssim_batch(all, ignore); });
+    const MemoryBudget budget = args.memory_budget();
+    auto results =
+        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::ssim_batch(all, ignore, budget); });
     return deliver(args.state(), std::move(results), [](std::vector<double> scores) {
         return list_of(scores, [](double score) { return to_python(score); });
     });
@@ -138,6 +142,7 @@ constexpr Param kCompareBatchParams[] = {
     kEffort,
     kIgnore,
     kMaskColor,
+    kMemoryLimit,
 };
 
 PyObject* compare_element(CompareBatchItem& record) {
@@ -156,8 +161,9 @@ PyObject* compare_batch(Args& args) {
     options.thumbnail_height = args.optional_count("thumbnail_height");
     options.thumbnail_effort = args.effort("effort");
     options.ignore = args.ignore_regions();
+    const MemoryBudget budget = args.memory_budget();
     auto results =
-        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::compare_batch(all, options); });
+        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::compare_batch(all, options, budget); });
     return deliver(args.state(), std::move(results),
                    [](std::vector<CompareBatchItem> records) { return list_of(records, compare_element); });
 }
@@ -171,7 +177,9 @@ constexpr Function kCompareBatch{"compare_batch",
 PyObject* comparison_batch(Args& args) {
     std::vector<PngFiles> pairs = args.take_pairs("pairs");
     const IgnoreRegions ignore = args.ignore_regions();
-    auto results = run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::decode_batch(all, ignore); });
+    const MemoryBudget budget = args.memory_budget();
+    auto results =
+        run_batch(pairs, [&](std::span<const PngFiles> all) { return quorvane::decode_batch(all, ignore, budget); });
     return deliver(args.state(), std::move(results), [&](std::vector<ImagePair> records) {
         return list_of(records, [&](ImagePair& record) { return new_comparison(args.state(), std::move(record)); });
     });

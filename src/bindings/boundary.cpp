@@ -1,6 +1,7 @@
 #include "bindings/boundary.hpp"
 
 #include <string>
+#include <utility>
 
 #include "bindings/py_ref.hpp"
 
@@ -16,6 +17,8 @@ PyObject* class_of_kind(const ErrorClasses& classes, CompareError::Kind kind) {
         case CompareError::Kind::NotAligned:
         case CompareError::Kind::ForeignAlignment:
             return classes.alignment;
+        case CompareError::Kind::MemoryLimit:
+            return classes.memory_limit;
         case CompareError::Kind::PngDecode:
         case CompareError::Kind::InvalidBufferLength:
         case CompareError::Kind::DimensionsOverflow:
@@ -55,6 +58,21 @@ PyObject* new_value_error_class(PyObject* module, const char* name, const char* 
     return type.release();
 }
 
+// MemoryLimitError with its `needed` and `limit`.
+PyObject* raise_memory_limit(const ErrorClasses& classes, const CompareError& error) {
+    PyRef text = PyRef::steal(to_python_text(error.text()));
+    if (!text) return nullptr;
+    PyRef instance = PyRef::steal(PyObject_CallFunctionObjArgs(classes.memory_limit, text.get(), nullptr));
+    if (!instance) return nullptr;
+    for (const auto& [name, bytes] :
+         {std::pair{"needed", error.needed_bytes()}, std::pair{"limit", error.limit_bytes()}}) {
+        PyRef value = PyRef::steal(to_python(bytes));
+        if (!value || PyObject_SetAttrString(instance.get(), name, value.get()) < 0) return nullptr;
+    }
+    PyErr_SetObject(classes.memory_limit, instance.get());
+    return nullptr;
+}
+
 }  // namespace
 
 bool create_error_classes(PyObject* module, ErrorClasses& classes) {
@@ -78,7 +96,14 @@ bool create_error_classes(PyObject* module, ErrorClasses& classes) {
     if (classes.encode == nullptr) return false;
     classes.alignment = new_value_error_class(module, "AlignmentError",
                                               "An alignment that failed, or that belongs to another image pair.");
-    return classes.alignment != nullptr;
+    if (classes.alignment == nullptr) return false;
+    classes.memory_limit =
+        new_value_error_class(module, "MemoryLimitError",
+                              "A call on an image pair that would take more memory than its memory_limit.\n\n"
+                              "`needed` is the bytes the call needs, the pair's canvas included; `limit` the\n"
+                              "memory_limit it had.",
+                              "needed", PyRef::steal(PyLong_FromLong(0)));
+    return classes.memory_limit != nullptr;
 }
 
 PyObject* raise(const ErrorClasses& classes, const CompareError& error) {
@@ -87,6 +112,7 @@ PyObject* raise(const ErrorClasses& classes, const CompareError& error) {
         if (!side) return nullptr;
         return raise_with_attribute(classes.decode, error.text(), "side", side.get());
     }
+    if (error.kind() == CompareError::Kind::MemoryLimit) return raise_memory_limit(classes, error);
     return raise(class_of_kind(classes, error.kind()), error.text());
 }
 

@@ -23,6 +23,7 @@ constexpr Param kConstructorParams[] = {
     required("current_png", ParamKind::Png),
     kIgnore,
     kMaskColor,
+    kMemoryLimit,
 };
 
 PyObject* comparison_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -34,7 +35,8 @@ PyObject* comparison_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         const ByteView baseline = bound->bytes("baseline_png");
         const ByteView current = bound->bytes("current_png");
         const IgnoreRegions ignore = bound->ignore_regions();
-        auto pair = without_gil([&] { return decode_image_pair(baseline, current, ignore); });
+        const MemoryBudget budget = bound->memory_budget();
+        auto pair = without_gil([&] { return decode_image_pair(baseline, current, ignore, budget); });
         return deliver(*state, std::move(pair),
                        [&](ImagePair record) { return new_comparison(*state, std::move(record)); });
     });
@@ -80,6 +82,7 @@ PyObject* get_size_mismatch(PyObject* self, void*) { return PyBool_FromLong(pair
 PyObject* get_baseline_size(PyObject* self, void*) { return size_tuple(pair_of(self).baseline_size); }
 PyObject* get_current_size(PyObject* self, void*) { return size_tuple(pair_of(self).current_size); }
 PyObject* get_ignored_pixels(PyObject* self, void*) { return to_python(pair_of(self).ignored_pixels); }
+PyObject* get_memory_limit(PyObject* self, void*) { return to_python(pair_of(self).budget.limit()); }
 
 PyGetSetDef properties[] = {
     {"width", get_width, nullptr, nullptr, nullptr},
@@ -88,6 +91,7 @@ PyGetSetDef properties[] = {
     {"baseline_size", get_baseline_size, nullptr, nullptr, nullptr},
     {"current_size", get_current_size, nullptr, nullptr, nullptr},
     {"ignored_pixels", get_ignored_pixels, nullptr, nullptr, nullptr},
+    {"memory_limit", get_memory_limit, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -100,6 +104,7 @@ constexpr Param kFromRgbaParams[] = {
     required("current_height", ParamKind::Count),
     kIgnore,
     kMaskColor,
+    kMemoryLimit,
 };
 
 PyObject* from_rgba(Args& args) {
@@ -108,7 +113,9 @@ PyObject* from_rgba(Args& args) {
     const ByteView current = args.bytes("current_rgba");
     const Size current_size{args.count("current_width"), args.count("current_height")};
     const IgnoreRegions ignore = args.ignore_regions();
-    auto pair = without_gil([&] { return copy_image_pair(baseline, baseline_size, current, current_size, ignore); });
+    const MemoryBudget budget = args.memory_budget();
+    auto pair =
+        without_gil([&] { return copy_image_pair(baseline, baseline_size, current, current_size, ignore, budget); });
     return deliver(args.state(), std::move(pair),
                    [&](ImagePair record) { return new_comparison(args.state(), std::move(record)); });
 }

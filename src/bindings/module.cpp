@@ -14,6 +14,7 @@
 #include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
 #include "bindings/registry.hpp"
+#include "core/memory_budget.hpp"
 
 namespace quorvane::py {
 namespace {
@@ -24,7 +25,7 @@ ModuleState& state_of_module(PyObject* module) { return *static_cast<ModuleState
 template <class Visit>
 void each_reference(ModuleState& state, Visit&& visit) {
     for (PyObject** error : {&state.errors.panic, &state.errors.decode, &state.errors.region, &state.errors.encode,
-                             &state.errors.alignment}) {
+                             &state.errors.alignment, &state.errors.memory_limit}) {
         visit(*error);
     }
     for (PyTypeObject** type : {&state.comparison, &state.row_alignment, &state.row_segment, &state.shift_band,
@@ -56,6 +57,7 @@ PyMethodDef* module_functions() {
         add_thumbnail_functions(rows);
         add_batch_functions(rows);
         add_region_functions(rows);
+        add_memory_functions(rows);
         return leak_table(std::move(rows));
     }();
     return functions;
@@ -64,10 +66,12 @@ PyMethodDef* module_functions() {
 int execute_module(PyObject* module) noexcept {
     ModuleState& state = state_of_module(module);
     try {
-        const bool complete = PyModule_AddStringConstant(module, "__version__", QUORVANE_VERSION) == 0 &&
-                              create_error_classes(module, state.errors) && register_comparison(module, state) &&
-                              register_alignment_records(module, state) && register_cluster_records(module, state) &&
-                              PyModule_AddFunctions(module, module_functions()) == 0;
+        const bool complete =
+            PyModule_AddStringConstant(module, "__version__", QUORVANE_VERSION) == 0 &&
+            PyModule_AddIntConstant(module, "DEFAULT_MEMORY_LIMIT", static_cast<long>(kDefaultMemoryLimit)) == 0 &&
+            create_error_classes(module, state.errors) && register_comparison(module, state) &&
+            register_alignment_records(module, state) && register_cluster_records(module, state) &&
+            PyModule_AddFunctions(module, module_functions()) == 0;
         return complete ? 0 : -1;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();

@@ -12,10 +12,11 @@ namespace quorvane::py {
 // caller reads a message to learn what happened.
 struct ErrorClasses {
     PyObject* panic = nullptr;
-    PyObject* decode = nullptr;     // DecodeError: a PNG image that does not decode; .side names it
-    PyObject* region = nullptr;     // RegionError: a bad ignore rectangle or mask colour; .reason
-    PyObject* encode = nullptr;     // EncodeError: an image that cannot be written as PNG or WebP
-    PyObject* alignment = nullptr;  // AlignmentError: an alignment that failed or belongs to another pair
+    PyObject* decode = nullptr;        // DecodeError: a PNG image that does not decode; .side names it
+    PyObject* region = nullptr;        // RegionError: a bad ignore rectangle or mask colour; .reason
+    PyObject* encode = nullptr;        // EncodeError: an image that cannot be written as PNG or WebP
+    PyObject* alignment = nullptr;     // AlignmentError: an alignment that failed or belongs to another pair
+    PyObject* memory_limit = nullptr;  // MemoryLimitError: a call that would take more than its memory_limit
 };
 
 // Strong references, dropped by the module's clear and free slots.

@@ -14,6 +14,7 @@
 #include "batch/batch.hpp"
 #include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
+#include "core/memory_budget.hpp"
 #include "core/options.hpp"
 #include "core/regions.hpp"
 #include "core/types.hpp"
@@ -105,6 +106,8 @@ inline constexpr Param kMaskColorParam{
     .name = "mask_color", .kind = ParamKind::MaskColor, .required = false, .color = IgnoreRegions{}.color};
 inline constexpr Param kMaskColor = keyword_only(kMaskColorParam);
 // None: libwebp's default configuration.
+// Keyword-only: the bytes a call on a pair may take, its canvas included.
+inline constexpr Param kMemoryLimit = keyword_only(count_param("memory_limit", kDefaultMemoryLimit));
 inline constexpr Param kEffort{
     .name = "effort", .kind = ParamKind::Effort, .required = false, .shown = "None", .keyword_only = true};
 
@@ -146,6 +149,7 @@ public:
     DiffOptions diff_options() const;
     // The ignore regions and their colour, for callables that have them.
     IgnoreRegions ignore_regions() const;
+    MemoryBudget memory_budget() const { return MemoryBudget(count(kMemoryLimit.name)); }
 
 private:
     const Value& at(std::string_view name) const;

@@ -22,5 +22,6 @@ void add_aligned_methods(std::vector<PyMethodDef>& methods);
 void add_thumbnail_functions(std::vector<PyMethodDef>& functions);
 void add_batch_functions(std::vector<PyMethodDef>& functions);
 void add_region_functions(std::vector<PyMethodDef>& functions);
+void add_memory_functions(std::vector<PyMethodDef>& functions);
 
 }  // namespace quorvane::py

@@ -12,7 +12,8 @@
 namespace quorvane {
 
 Result<ClusterList> aligned_clusters(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
-                                     const DiffOptions& diff_options, const ClusterOptions& cluster_options) {
+                                     const DiffOptions& diff_options, const ClusterOptions& cluster_options,
+                                     const AdmitLabels& admit) {
     // The threshold comes before the alignment, as callers see it at the boundary.
     if (auto ranges = check_option_ranges(diff_options); !ranges) return std::move(ranges).error();
     if (auto bound = check_alignment_belongs_to_pair(record, pair, pair_fingerprint); !bound)
@@ -35,7 +36,7 @@ Result<ClusterList> aligned_clusters(const CanvasView& pair, u64 pair_fingerprin
         std::memcpy(mask.data() + rows.current_start * width, strip->data(), strip->size());
     }
     if (!changed) return ClusterList{};  // nothing to dilate or label
-    return extract_clusters(mask, width, height, cluster_options);
+    return extract_clusters(mask, width, height, cluster_options, admit);
 }
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 
 #include "alignment/record.hpp"
 #include "clusters/cluster_types.hpp"
+#include "clusters/extract.hpp"
 #include "core/image_pair.hpp"
 #include "core/options.hpp"
 #include "core/result.hpp"
@@ -15,6 +16,7 @@ namespace quorvane {
 // that differ (an alignment within a row threshold); shifted rows are the
 // bands' business, not a change.
 Result<ClusterList> aligned_clusters(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
-                                     const DiffOptions& diff_options, const ClusterOptions& cluster_options);
+                                     const DiffOptions& diff_options, const ClusterOptions& cluster_options,
+                                     const AdmitLabels& admit = {});
 
 }  // namespace quorvane

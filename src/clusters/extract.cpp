@@ -44,7 +44,8 @@ void sort_by_size(std::vector<ClusterRecord>& clusters) {
 
 // The statistics of the components; the dilated mask and the label map are
 // freed before the clusters are ranked.
-Result<std::vector<ComponentStats>> measure_components(ByteView changed, u64 width, u64 height, u64 dilation) {
+Result<std::vector<ComponentStats>> measure_components(ByteView changed, u64 width, u64 height, u64 dilation,
+                                                       const AdmitLabels& admit) {
     Bytes dilated;
     ByteView mask = changed;
     if (dilation != 0) {
@@ -53,18 +54,22 @@ Result<std::vector<ComponentStats>> measure_components(ByteView changed, u64 wid
     }
     auto labels = label_components(mask, width, height);
     if (!labels) return std::move(labels).error();
+    if (admit) {
+        if (auto admitted = admit(labels->forest.size()); !admitted) return std::move(admitted).error();
+    }
     return component_statistics(mask, changed, *labels, width, height);
 }
 
 }  // namespace
 
-Result<ClusterList> extract_clusters(ByteView mask, u64 width, u64 height, const ClusterOptions& options) {
+Result<ClusterList> extract_clusters(ByteView mask, u64 width, u64 height, const ClusterOptions& options,
+                                     const AdmitLabels& admit) {
     const auto pixels = checked_mul(width, height);
     if (!pixels || *pixels != mask.size()) throw Panic("cluster mask length does not match its dimensions");
     ClusterList result;
     if (width == 0 || height == 0) return result;
 
-    auto components = measure_components(mask, width, height, options.dilation);
+    auto components = measure_components(mask, width, height, options.dilation, admit);
     if (!components) return std::move(components).error();
     result.clusters = candidates(*components, options);
     result.total_clusters = result.clusters.size();

@@ -1,6 +1,15 @@
 #include "core/error.hpp"
 
 namespace quorvane {
+namespace {
+
+// Bytes in GiB with one decimal, for people: "2.0 GiB".
+std::string gib(u64 bytes) {
+    const u64 tenths = bytes / (u64{1} << 30) * 10 + bytes % (u64{1} << 30) * 10 / (u64{1} << 30);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " GiB";
+}
+
+}  // namespace
 
 std::string CompareError::text() const {
     switch (kind_) {
@@ -27,6 +36,9 @@ std::string CompareError::text() const {
             return "alignment does not belong to this image pair";
         case Kind::WebpEncode:
             return "failed to encode WebP: " + detail_;
+        case Kind::MemoryLimit:
+            return "memory limit exceeded: " + detail_ + " need " + std::to_string(expected_) + " bytes (" +
+                   gib(expected_) + "), more than memory_limit=" + std::to_string(actual_) + " (" + gib(actual_) + ")";
     }
     throw Panic("unknown CompareError kind");
 }

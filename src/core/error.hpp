@@ -29,6 +29,7 @@ public:
         NotAligned,
         ForeignAlignment,
         WebpEncode,
+        MemoryLimit,
     };
 
     static CompareError png_decode(std::string detail) { return {Kind::PngDecode, std::move(detail)}; }
@@ -51,9 +52,19 @@ public:
     static CompareError not_aligned() { return {Kind::NotAligned, {}}; }
     static CompareError foreign_alignment() { return {Kind::ForeignAlignment, {}}; }
     static CompareError webp_encode(std::string detail) { return {Kind::WebpEncode, std::move(detail)}; }
+    // `pair` names the images and their canvas, as the text shows them.
+    static CompareError memory_limit(u64 needed, u64 limit, std::string pair) {
+        CompareError error{Kind::MemoryLimit, std::move(pair)};
+        error.expected_ = needed;
+        error.actual_ = limit;
+        return error;
+    }
 
     Kind kind() const { return kind_; }
     std::string text() const;
+    // Of a MemoryLimit error: the bytes the call needed, and its limit.
+    u64 needed_bytes() const { return expected_; }
+    u64 limit_bytes() const { return actual_; }
 
     // The same error, as the failure to decode the given input image; the
     // text stays as it is.

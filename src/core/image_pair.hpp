@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "core/memory_budget.hpp"
 #include "core/regions.hpp"
 #include "core/types.hpp"
 
@@ -83,6 +84,7 @@ struct ImagePair {
     // The two images, painted, are equal: of one size, pixel for pixel. The
     // pair then holds one buffer, and its figures need no computing.
     bool same_pixels = false;
+    MemoryBudget budget;  // the limit of every call on the pair
 
     ByteView current_pixels() const { return same_pixels ? baseline : current; }
     CanvasView view() const {
@@ -90,6 +92,7 @@ struct ImagePair {
                 current_size, ignore.regions,   ignore.color, same_pixels};
     }
     bool size_mismatch() const { return baseline_size != current_size; }
+    PairSizes sizes() const { return {baseline_size, current_size}; }
     // The current image at its own size, without padding. Padded rows go
     // below it, so unless it was widened it is the first rows of the canvas.
     ByteView current_own_pixels() const {

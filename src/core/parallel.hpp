@@ -6,6 +6,7 @@
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_reduce.h>
+#include <tbb/task_arena.h>
 
 #include <atomic>
 #include <mutex>
@@ -80,6 +81,16 @@ void fork_join(A&& a, B&& b) {
         return;
     }
     tbb::parallel_invoke(std::forward<A>(a), std::forward<B>(b));
+}
+
+// Runs f so that, while it waits for its own nested tasks, the thread runs
+// only those, never another task of an enclosing map: work that holds a
+// resource others wait for can then not end up waiting behind them.
+template <class F>
+auto isolated(F&& f) -> decltype(f()) {
+    PoolUse pool;
+    if (!pool.usable()) return f();
+    return tbb::this_task_arena::isolate(std::forward<F>(f));
 }
 
 // The same three shapes for work that is worth spreading over the pool only

@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <optional>
 
 #include "core/checked.hpp"
 #include "core/parallel.hpp"
 #include "image_utils/pad.hpp"
 #include "image_utils/png_decode.hpp"
+#include "operations/memory_needs.hpp"
 
 namespace quorvane {
 namespace {
@@ -37,11 +37,6 @@ Result<PaddedImages> normalize_pair(ByteView baseline, u64 baseline_width, u64 b
     PaddedImages pair;
     pair.width = std::max(baseline_width, current_width);
     pair.height = std::max(baseline_height, current_height);
-    const bool sizes_differ = baseline_width != current_width || baseline_height != current_height;
-    const auto canvas_bytes = checked_rgba_length(pair.width, pair.height);
-    if (sizes_differ && canvas_bytes && !canvas_affordable(*canvas_bytes, std::max(baseline.size(), current.size()))) {
-        throw std::bad_alloc();
-    }
     pair.baseline = baseline;
     pair.current = current;
     if (baseline_width < pair.width || baseline_height < pair.height) {
@@ -183,20 +178,38 @@ Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png)
     return DecodedImages{baseline->take(), current->take()};
 }
 
-Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore) {
+std::optional<PairSizes> decodable_pair_sizes(ByteView baseline_png, ByteView current_png) {
+    const auto baseline = png_claimed_size(baseline_png);
+    const auto current = png_claimed_size(current_png);
+    const auto decodable = [](std::optional<Size> size) {
+        return size && checked_rgba_length(size->width, size->height).value_or(~u64{0}) <= kPngDecodeBudget;
+    };
+    if (!decodable(baseline) || !decodable(current)) return std::nullopt;
+    return PairSizes{*baseline, *current};
+}
+
+Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore,
+                                    MemoryBudget budget) {
+    if (const auto sizes = decodable_pair_sizes(baseline_png, current_png)) {
+        if (auto refused = budget.refusal(pair_memory_needed(*sizes), *sizes)) return *std::move(refused);
+    }
     auto images = decode_images(baseline_png, current_png);
     if (!images) return std::move(images).error();
-    return build_painted_pair(images.take(), ignore);
+    auto pair = build_painted_pair(images.take(), ignore);
+    if (pair) pair->budget = budget;
+    return pair;
 }
 
 Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
-                                  const IgnoreRegions& ignore) {
+                                  const IgnoreRegions& ignore, MemoryBudget budget) {
     if (auto checked = check_rgba_buffer(baseline, baseline_size.width, baseline_size.height); !checked) {
         return std::move(checked).error();
     }
     if (auto checked = check_rgba_buffer(current, current_size.width, current_size.height); !checked) {
         return std::move(checked).error();
     }
+    const PairSizes sizes{baseline_size, current_size};
+    if (auto refused = budget.refusal(pair_memory_needed(sizes), sizes)) return *std::move(refused);
     // Equal buffers are copied once, for both sides.
     DecodedImages images{Image{Bytes(baseline.begin(), baseline.end()), baseline_size.width, baseline_size.height},
                          {},
@@ -204,7 +217,9 @@ Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteVie
     if (!images.one_file) {
         images.current = {Bytes(current.begin(), current.end()), current_size.width, current_size.height};
     }
-    return build_painted_pair(std::move(images), ignore);
+    auto pair = build_painted_pair(std::move(images), ignore);
+    if (pair) pair->budget = budget;
+    return pair;
 }
 
 }  // namespace quorvane

@@ -4,24 +4,12 @@
 #include <optional>
 
 #include "core/image_pair.hpp"
+#include "core/memory_budget.hpp"
 #include "core/regions.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
 
 namespace quorvane {
-
-// Padding can make a canvas far larger than both images: a 1 x n and an
-// n x 1 image, a few hundred bytes as PNG files, need two n x n canvases.
-// The system overcommits, so such an allocation would "succeed" and the
-// process be killed as the zeros are written; normalize_pair refuses it as
-// an allocation failure instead. A canvas within the budget of one decoded
-// PNG passes, and so does a larger one of at most twice the larger image.
-inline constexpr u64 kFreeCanvasBytes = 536870912;
-
-// The canvas is never smaller than either image.
-inline bool canvas_affordable(u64 canvas_bytes, u64 larger_image_bytes) {
-    return canvas_bytes <= kFreeCanvasBytes || canvas_bytes - larger_image_bytes <= larger_image_bytes;
-}
 
 // Both images at the common size. An image that already has it is borrowed,
 // not copied; the spans stay valid when the result is moved.
@@ -34,8 +22,6 @@ struct PaddedImages {
     u64 height = 0;
 };
 
-// Throws std::bad_alloc for a canvas that is not affordable, before any
-// padding is allocated.
 Result<PaddedImages> normalize_pair(ByteView baseline, u64 baseline_width, u64 baseline_height, ByteView current,
                                     u64 current_width, u64 current_height);
 
@@ -69,14 +55,22 @@ Result<ImagePair> build_painted_pair(DecodedImages images, const IgnoreRegions& 
 Result<DecodedImages> decode_images(ByteView baseline_png, ByteView current_png);
 
 // decode_images, then build_painted_pair: the pair of a Comparison made
-// from PNG files.
-Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore = {});
+// from PNG files. A pair whose work, by the sizes its files claim, exceeds
+// the budget is refused before anything is decoded.
+Result<ImagePair> decode_image_pair(ByteView baseline_png, ByteView current_png, const IgnoreRegions& ignore = {},
+                                    MemoryBudget budget = {});
 
 // The pair of a Comparison made from RGBA buffers, copied once (equal
 // buffers of one size: copied once for both). Both buffers are checked, the
-// baseline first, before anything is copied, so a wrong length never costs a
-// copy of a large buffer.
+// baseline first, then the pair's need against the budget, before anything
+// is copied, so a wrong length or a pair too large never costs a copy of a
+// large buffer.
 Result<ImagePair> copy_image_pair(ByteView baseline, Size baseline_size, ByteView current, Size current_size,
-                                  const IgnoreRegions& ignore = {});
+                                  const IgnoreRegions& ignore = {}, MemoryBudget budget = {});
+
+// The sizes both PNG files claim in their headers, when both have one that
+// fits the decoding budget. An image beyond it is that image's decoding
+// failure, which names it, rather than the pair's memory limit.
+std::optional<PairSizes> decodable_pair_sizes(ByteView baseline_png, ByteView current_png);
 
 }  // namespace quorvane

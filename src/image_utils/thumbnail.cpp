@@ -38,6 +38,16 @@ Bytes crop_top_left(ByteView pixels, u64 source_width, u64 new_width, u64 new_he
     return cropped;
 }
 
+Size thumbnail_size(u64 source_width, u64 source_height, const ThumbnailOptions& options) {
+    if (source_width == 0 || source_height == 0 || options.width == 0) return {source_width, source_height};
+    const u64 crop_height = options.height.value_or(std::numeric_limits<u64>::max());
+    const Size scaled = scaled_size(source_width, source_height, options.width);
+    if (below_minimum(scaled, options.min_width, options.min_height)) {
+        return {std::min(options.width, source_width), std::min(crop_height, source_height)};
+    }
+    return {scaled.width, std::min(scaled.height, crop_height)};
+}
+
 Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, const ThumbnailOptions& options) {
     if (auto checked = check_rgba_buffer(pixels, source_width, source_height); !checked) {
         return std::move(checked).error();

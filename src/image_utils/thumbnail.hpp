@@ -25,6 +25,9 @@ struct ThumbnailOptions {
 
 Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, const ThumbnailOptions& options);
 
+// The size of the image make_thumbnail encodes, by the same rules.
+Size thumbnail_size(u64 source_width, u64 source_height, const ThumbnailOptions& options);
+
 // The first new_width pixels of each of the first new_height rows; the source
 // rows are source_width pixels apart. Callers ask only for sizes within it.
 Bytes crop_top_left(ByteView pixels, u64 source_width, u64 new_width, u64 new_height);

@@ -6,6 +6,7 @@
 #include "alignment/fingerprint.hpp"
 #include "clusters/aligned_clusters.hpp"
 #include "clusters/extract.hpp"
+#include "operations/memory_needs.hpp"
 #include "pixel_diff/count.hpp"
 #include "pixel_diff/mask.hpp"
 #include "ssim/aligned_ssim.hpp"
@@ -15,17 +16,40 @@ namespace quorvane {
 
 // A pair of equal images shares one buffer, which counting recognises at once.
 Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
+    if (auto refused = refusal(pair, 0)) return *std::move(refused);
     return count_changed_pixels(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, cap);
 }
 
 // Each window of two equal images has the same numerator and denominator,
 // so scores exactly 1.0, and so does the mean of the windows.
 Result<double> pair_ssim(const ImagePair& pair) {
+    if (auto refused = refusal(pair, ssim_work_bytes(pair.width))) return *std::move(refused);
     if (pair.same_pixels) return 1.0;
     return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height);
 }
 
+namespace {
+
+// The clusters' buffers up to labelling, checked before the mask is made;
+// the admission of the components' records once the labels are counted.
+u64 clusters_need(const ImagePair& pair, const ClusterOptions& options) {
+    return clusters_work_bytes({pair.width, pair.height}, options);
+}
+AdmitLabels admit_labels(const ImagePair& pair, const ClusterOptions& options) {
+    return [&pair, &options](u64 labels) -> Status {
+        const Size canvas{pair.width, pair.height};
+        const u64 records = cluster_records_bytes(labels, canvas, options);
+        if (auto refused = refusal(pair, add_bytes(clusters_work_bytes(canvas, options), records))) {
+            return *std::move(refused);
+        }
+        return ok_status();
+    };
+}
+
+}  // namespace
+
 Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff, const ClusterOptions& options) {
+    if (auto refused = refusal(pair, clusters_need(pair, options))) return *std::move(refused);
     if (pair.same_pixels) {
         if (auto ranges = check_option_ranges(diff); !ranges) return std::move(ranges).error();
         return ClusterList{};  // no changed pixel: no mask to build
@@ -33,10 +57,13 @@ Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff
     auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, diff);
     if (!mask) return std::move(mask).error();
     if (mask->count == 0) return ClusterList{};  // nothing changed: nothing to dilate or label
-    return extract_clusters(mask->mask, mask->width, mask->height, options);
+    return extract_clusters(mask->mask, mask->width, mask->height, options, admit_labels(pair, options));
 }
 
 Result<AlignmentRecord> pair_row_alignment(ImagePair& pair, const DiffOptions& diff, const AlignmentOptions& options) {
+    if (auto refused = refusal(pair, alignment_work_bytes(pair.sizes(), options.max_edit_rows))) {
+        return *std::move(refused);
+    }
     auto aligned = align_rows(pair.view(), diff, options.max_edit_ratio, options.max_edit_rows, options.row_threshold);
     if (aligned) remember_pair_fingerprint(pair, *aligned);
     return aligned;
@@ -44,10 +71,15 @@ Result<AlignmentRecord> pair_row_alignment(ImagePair& pair, const DiffOptions& d
 
 Result<ClusterList> pair_aligned_clusters(ImagePair& pair, const AlignmentRecord& alignment, const DiffOptions& diff,
                                           const ClusterOptions& options) {
-    return aligned_clusters(pair.view(), cached_pair_fingerprint(pair), alignment, diff, options);
+    if (auto refused = refusal(pair, clusters_need(pair, options))) return *std::move(refused);
+    return aligned_clusters(pair.view(), cached_pair_fingerprint(pair), alignment, diff, options,
+                            admit_labels(pair, options));
 }
 
 Result<double> pair_aligned_ssim(ImagePair& pair, const AlignmentRecord& alignment) {
+    // The matched rows of both images are copied.
+    const u64 copies = mul_bytes(mul_bytes(pair.width, pair.height), 2 * kBytesPerPixel);
+    if (auto refused = refusal(pair, add_bytes(copies, ssim_work_bytes(pair.width)))) return *std::move(refused);
     return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), alignment);
 }
 

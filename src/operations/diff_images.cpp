@@ -5,11 +5,13 @@
 #include "alignment/aligned_diff.hpp"
 #include "alignment/fingerprint.hpp"
 #include "image_utils/png_encode.hpp"
+#include "operations/memory_needs.hpp"
 #include "pixel_diff/render.hpp"
 
 namespace quorvane {
 
 Result<DiffPng> diff_png(const ImagePair& pair, const DiffOptions& options) {
+    if (auto refused = refusal(pair, diff_png_work_bytes({pair.width, pair.height}))) return *std::move(refused);
     auto image = render_pair_diff(pair.view(), options);
     if (!image) return std::move(image).error();
     auto png = encode_png(image->pixels, image->width, image->height);
@@ -19,6 +21,9 @@ Result<DiffPng> diff_png(const ImagePair& pair, const DiffOptions& options) {
 
 Result<PngAndThumbnail> diff_png_and_thumbnail(const ImagePair& pair, const DiffOptions& options,
                                                const ThumbnailOptions& thumbnail) {
+    if (auto refused = refusal(pair, diff_png_and_thumbnail_work_bytes({pair.width, pair.height}, thumbnail))) {
+        return *std::move(refused);
+    }
     auto image = render_pair_diff(pair.view(), options);
     if (!image) return std::move(image).error();
     return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
@@ -30,9 +35,17 @@ Result<Image> aligned_diff(ImagePair& pair, const AlignmentRecord& alignment, co
     return render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), alignment, options);
 }
 
+// Beside the image, the change masks of the replaced rows.
+u64 aligned_work_bytes(const ImagePair& pair, u64 image_work) {
+    return add_bytes(image_work, pair.width * pair.height);
+}
+
 }  // namespace
 
 Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& alignment, const DiffOptions& options) {
+    if (auto refused = refusal(pair, aligned_work_bytes(pair, diff_png_work_bytes({pair.width, pair.height})))) {
+        return *std::move(refused);
+    }
     auto image = aligned_diff(pair, alignment, options);
     if (!image) return std::move(image).error();
     return encode_png(image->pixels, image->width, image->height);
@@ -40,6 +53,8 @@ Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& alignment
 
 Result<PngAndThumbnail> aligned_diff_png_and_thumbnail(ImagePair& pair, const AlignmentRecord& alignment,
                                                        const DiffOptions& options, const ThumbnailOptions& thumbnail) {
+    const u64 work = diff_png_and_thumbnail_work_bytes({pair.width, pair.height}, thumbnail);
+    if (auto refused = refusal(pair, aligned_work_bytes(pair, work))) return *std::move(refused);
     auto image = aligned_diff(pair, alignment, options);
     if (!image) return std::move(image).error();
     return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "image_utils/png_decode.hpp"
+#include "operations/memory_needs.hpp"
 
 namespace quorvane {
 
@@ -13,11 +14,18 @@ Result<Bytes> png_thumbnail(ByteView png, const ThumbnailOptions& options) {
 }
 
 Result<Bytes> current_thumbnail(const ImagePair& pair, const ThumbnailOptions& options) {
+    if (auto refused = refusal(pair, thumbnail_work_bytes(pair.current_size, options))) return *std::move(refused);
     return make_thumbnail(pair.current_own_pixels(), pair.current_size.width, pair.current_size.height, options);
 }
 
 Result<Bytes> baseline_thumbnail(const ImagePair& pair, const BaselineThumbnailOptions& options) {
     const Size own = pair.baseline_size;
+    // Cut out, the baseline at its own size is a copy.
+    const u64 copy = options.own_size ? mul_bytes(mul_bytes(own.width, own.height), kBytesPerPixel) : 0;
+    const Size shown = options.own_size ? own : Size{pair.width, pair.height};
+    if (auto refused = refusal(pair, add_bytes(copy, thumbnail_work_bytes(shown, options.thumbnail)))) {
+        return *std::move(refused);
+    }
     if (!options.own_size || own == Size{pair.width, pair.height}) {
         return make_thumbnail(pair.baseline, pair.width, pair.height, options.thumbnail);
     }

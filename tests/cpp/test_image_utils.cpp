@@ -83,13 +83,6 @@ TEST("a pair is padded to the common size on transparent black, its ignore regio
     CHECK(pad_to(Bytes(20), 5, 1, 4, 1).error().kind() == CompareError::Kind::SourceLargerThanTarget);
 }
 
-TEST("a canvas is affordable within the free budget or within twice the larger image") {
-    constexpr u64 kFree = kFreeCanvasBytes;
-    CHECK(canvas_affordable(kFree, 4) && canvas_affordable(4 * kFree, 2 * kFree));
-    CHECK(!canvas_affordable(kFree + 4, 4) && !canvas_affordable(4 * kFree + 4, 2 * kFree));
-    CHECK(canvas_affordable(~u64{0} - 3, u64{1} << 63));  // no overflow at the top
-}
-
 TEST("lanczos3_taps stay inside the source, move forward and sum to one") {
     const u64 cases[][2] = {{3000, 439}, {1366, 200}, {2, 1}, {7, 7}, {10, 3}, {1, 1}, {100, 99}, {5, 1}};
     for (const auto& [source, target] : cases) {

@@ -413,6 +413,7 @@ def test_stub_result_types_are_what_the_module_returns():
         raised(lambda: quorvane.check_regions(inputs["bad_regions"])),
         raised(lambda: quorvane.thumbnail(too_tall)),
         raised(lambda: quorvane.Comparison.from_rgba(b"", 0, 0, bytes(4), 1, 1).aligned_ssim(alignment)),
+        raised(lambda: quorvane.Comparison(inputs["baseline_png"], inputs["baseline_png"], memory_limit=0)),
     )
     instances = {
         type(instance).__name__: instance
