@@ -11,6 +11,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_DIR = pathlib.Path(os.environ.get("QUORVANE_BUILD_DIR", ROOT / "build")).resolve()
+# A child process's environment that imports the built module and the command's package.
+CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
 
 # Tests run against the freshly built extension when there is one, else
 # against the installed package.

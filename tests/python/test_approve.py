@@ -13,7 +13,7 @@ import sys
 
 import pytest
 import screens
-from conftest import BUILD_DIR, ROOT
+from conftest import CHILD_ENV
 
 from quorvane_cli import manifest
 
@@ -126,9 +126,8 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
     )
     manifest.write(tmp_path / "results", built)
     command = [sys.executable, "-u", "-m", "quorvane_cli", "approve", str(tmp_path / "results"), "--all"]
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
     for _ in range(8):
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=CHILD_ENV)
         said = [process.stdout.readline().decode() for _ in range(rng.randrange(40))]
         process.kill()  # while it writes the baselines after those it has named
         process.wait()
@@ -141,7 +140,7 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
             pathlib.Path(line.split()[1]).relative_to(checkout).as_posix() for line in said if line.startswith("wrote")
         ]
         assert all(pngs[name] == versions[name][1] for name in named)
-    assert subprocess.run(command, capture_output=True, env=env).returncode == 0
+    assert subprocess.run(command, capture_output=True, env=CHILD_ENV).returncode == 0
     assert {name: data for name, data in baselines(checkout).items() if name.endswith(".png")} == {
         name: new for name, (_, new) in versions.items()
     }

@@ -126,19 +126,14 @@ def test_wheel_needs_only_glibc_2_17_and_python_and_exports_only_its_initialiser
 
     dynamic = subprocess.run(["readelf", "-W", "-d", module], capture_output=True, text=True, check=True).stdout
     needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic))
-    assert {name for name in needed if not name.startswith("ld-linux")} <= {
-        "libc.so.6",
-        "libm.so.6",
-        "libpthread.so.0",
-        "libdl.so.2",
-    }
+    glibc_libraries = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2"}
+    assert {name for name in needed if not name.startswith("ld-linux")} <= glibc_libraries
     symbols = dynamic_symbols(module)
     assert [name for name, _, binding, defined in symbols if defined and binding != "LOCAL"] == ["PyInit_quorvane"]
     undefined = [(name, version) for name, version, binding, defined in symbols if not defined and binding != "WEAK"]
     python = ("Py", "_Py")
-    assert [
-        name for name, version in undefined if not version.startswith("GLIBC_") and not name.startswith(python)
-    ] == []
+    foreign = [name for name, version in undefined if not version.startswith("GLIBC_") and not name.startswith(python)]
+    assert foreign == []
     glibc = {tuple(map(int, version[6:].split("."))) for _, version, _, _ in symbols if version.startswith("GLIBC_")}
     assert max(glibc) <= (2, 17)
 
@@ -357,22 +352,9 @@ def test_stubs_and_types_check_against_the_installed_module(venv, tmp_path):
         env=clean_env(PYTHONPATH=site_packages(venv)),
     )
     assert stubtest.returncode == 0, stubtest.stdout + stubtest.stderr
+    options = ["--strict", "--python-executable", venv / "bin" / "python", "--cache-dir", tmp_path / "cache"]
     mypy = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--python-executable",
-            str(venv / "bin" / "python"),
-            "--cache-dir",
-            str(tmp_path / "cache"),
-            str(EXAMPLE),
-        ],
-        capture_output=True,
-        text=True,
-        cwd=tmp_path,
-        env=clean_env(),
+        [sys.executable, "-m", "mypy", *options, EXAMPLE], capture_output=True, text=True, cwd=tmp_path, env=clean_env()
     )
     assert mypy.returncode == 0, mypy.stdout + mypy.stderr
 
@@ -414,31 +396,11 @@ def test_stub_result_types_are_what_the_module_returns():
         raised(lambda: quorvane.thumbnail(too_tall)),
         raised(lambda: quorvane.Comparison.from_rgba(b"", 0, 0, bytes(4), 1, 1).aligned_ssim(alignment)),
     )
-    instances = {
-        type(instance).__name__: instance
-        for instance in (
-            pair,
-            alignment,
-            alignment.segments[0],
-            alignment.bands[0],
-            clusters,
-            clusters.clusters[0],
-            clusters.clusters[0].bbox,
-            *errors,
-        )
-    }
-    arguments = {
-        **inputs,
-        "png_bytes": inputs["baseline_png"],
-        "ignore": inputs["regions"],
-        "max_diffs": 5,
-        "width": 6,  # of resize_png
-        "height": 5,
-        "baseline_width": 8,
-        "baseline_height": 12,
-        "current_width": 8,
-        "current_height": 14,
-    }
+    results = (pair, alignment, alignment.segments[0], alignment.bands[0], clusters, clusters.clusters[0])
+    instances = {type(instance).__name__: instance for instance in (*results, clusters.clusters[0].bbox, *errors)}
+    sizes = {"baseline_width": 8, "baseline_height": 12, "current_width": 8, "current_height": 14}
+    sizes |= {"width": 6, "height": 5}  # of resize_png
+    arguments = {**inputs, "png_bytes": inputs["baseline_png"], "ignore": inputs["regions"], "max_diffs": 5, **sizes}
 
     def result_conforms(runtime, stub):
         """The runtime callable given the stub's required arguments."""
@@ -482,18 +444,9 @@ def test_stub_result_types_are_what_the_module_returns():
 def test_source_build_names_each_missing_library_with_its_packages(tmp_path):
     # oneTBB hidden from find_package, and every pkg-config module (libwebp, libdeflate) from pkg-config.
     (tmp_path / "no-pkgconfig").mkdir()
+    options = ["-G", "Ninja", "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON", f"-DPython_EXECUTABLE={sys.executable}"]
     configure = subprocess.run(
-        [
-            "cmake",
-            "-S",
-            str(ROOT),
-            "-B",
-            str(tmp_path / "build"),
-            "-G",
-            "Ninja",
-            "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON",
-            f"-DPython_EXECUTABLE={sys.executable}",
-        ],
+        ["cmake", "-S", ROOT, "-B", tmp_path / "build", *options],
         capture_output=True,
         text=True,
         env=clean_env(PKG_CONFIG_LIBDIR=str(tmp_path / "no-pkgconfig"), PKG_CONFIG_PATH=""),

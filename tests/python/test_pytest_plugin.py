@@ -20,6 +20,7 @@ pytest_plugins = ["pytester"]
 
 BASE = screens.page()  # 48x96 of noise: every row distinct, so rows align unambiguously
 CHANGED = screens.with_block(BASE)  # an 8x8 black square at (10, 20)
+WIDER = np.concatenate([BASE, BASE[:, :4]], axis=1)
 PIXELS = quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_count()  # changed in CHANGED
 OUTPUT = "test-results/screenshots"
 
@@ -150,37 +151,23 @@ def test_long_test_ids_get_folders_of_their_own():
         ("screenshot_allow_shifts = true\nscreenshot_max_diff_pixels = 288", screens.taller(BASE), "", None),
         ("screenshot_allow_shifts = true", screens.taller(BASE), "", "(0 in place, 288 in inserted rows, 0 in"),
         ("", screens.taller(CHANGED), ", allow_shifts=True", " in place, 288 in inserted rows, 0 in deleted rows)"),
-        # Rows of another width never align.
-        (
-            "",
-            np.concatenate([BASE, BASE[:, :4]], axis=1),
-            ", allow_shifts=True",
-            "the screenshot is 52x96, its baseline",
-        ),
+        ("", WIDER, ", allow_shifts=True", "the screenshot is 52x96, its baseline"),  # rows of another width
+        # Arguments refused.
+        ("", BASE, ", mask=[object()]", "TypeError: {call}mask takes elements of a Playwright or Selenium"),
         (
             "",
             BASE,
-            ", mask=[object()]",
-            "TypeError: assert_screenshot: mask takes elements of a Playwright or Selenium",
-        ),
-        (
-            "",
-            BASE,
-            ", ignore=[(0, 0, 0, 5)]",
+            ", ignore=[(0,0,0,5)]",
             "RegionError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
         ),
-        (
-            "",
-            BASE,
-            ", max_diff_pixel_ratio=2",
-            "ValueError: assert_screenshot: max_diff_pixel_ratio must be a fraction",
-        ),
-        ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a number of seconds above 0, not 0"),
-        ("", BASE, ", timeout=1e306", "ValueError: assert_screenshot: timeout must be at most 2000000, not 1e+306"),
+        ("", BASE, ", max_diff_pixel_ratio=2", "ValueError: {call}max_diff_pixel_ratio must be a fraction"),
+        ("", BASE, ", timeout=0", "ValueError: {call}timeout must be a number of seconds above 0, not 0"),
+        ("", BASE, ", timeout=1e306", "ValueError: {call}timeout must be at most 2000000, not 1e+306"),
     ],
 )
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
     values = {"pixels": PIXELS, "below": PIXELS - 1, "ratio": 1.001 * PIXELS / BASE[..., 0].size}
+    values["call"] = "assert_screenshot: "
     one_call(tester, BASE, current, arguments.format(**values))
     result = tester.run(ini=ini.format(**values))
     result.assert_outcomes(passed=int(failure is None), failed=int(failure is not None))
@@ -281,11 +268,8 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
     assert x <= 10 and y <= 20 and x + width >= 18 and y + height >= 28  # the cluster holds the square
     diff = pypng_rgba(quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_image())
     for suffix, image in (("expected", BASE), ("actual", CHANGED), ("diff", diff)):
-        assert f"{OUTPUT}/test_all.py--test_all-changed/changed-{suffix}.png" in text
-        assert np.array_equal(
-            pypng_rgba((tester.path / OUTPUT / "test_all.py--test_all-changed" / f"changed-{suffix}.png").read_bytes()),
-            image,
-        )
+        written = f"{OUTPUT}/test_all.py--test_all-changed/changed-{suffix}.png"
+        assert written in text and np.array_equal(pypng_rgba((tester.path / written).read_bytes()), image)
     result.stdout.fnmatch_lines(
         [
             "*1 baseline written:",
