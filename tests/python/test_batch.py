@@ -45,19 +45,11 @@ def pairs():
     ]
 
 
+COLOURS = {"diff_color": (0, 0, 255), "aa_color": (0, 255, 0), "diff_color_alt": (9, 8, 7)}
+
+
 @pytest.mark.parametrize(
-    "options",
-    [
-        {},
-        {"threshold": 0.0, "include_aa": True},
-        {
-            "threshold": 0.3,
-            "alpha": 0.6,
-            "diff_color": (0, 0, 255),
-            "aa_color": (0, 255, 0),
-            "diff_color_alt": (9, 8, 7),
-        },
-    ],
+    "options", [{}, {"threshold": 0.0, "include_aa": True}, {"threshold": 0.3, "alpha": 0.6, **COLOURS}]
 )
 def test_every_batch_gives_what_the_per_pair_methods_give(pairs, options):
     counting = {name: value for name, value in options.items() if name in ("threshold", "include_aa")}
