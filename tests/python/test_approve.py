@@ -4,7 +4,6 @@ baselines that stay whole when the process is killed at any moment."""
 
 import hashlib
 import json
-import os
 import pathlib
 import random
 import shutil
@@ -113,18 +112,9 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
         screens.write(tmp_path / "results" / pair["accepted"], new)
         versions[pair["baseline"]] = old, new
         pairs.append(pair)
-    built = manifest.build(
-        pairs,
-        made_by="report",
-        root=str(checkout),
-        baseline_dir="checkout",
-        current_dir="current",
-        threshold=0.1,
-        include_aa=False,
-        quorvane="test",
-        generated="now",
-    )
-    manifest.write(tmp_path / "results", built)
+    folders = {"root": str(checkout), "baseline_dir": "checkout", "current_dir": "current"}
+    run = {"threshold": 0.1, "include_aa": False, "quorvane": "test", "generated": "now"}
+    manifest.write(tmp_path / "results", manifest.build(pairs, made_by="report", **folders, **run))
     command = [sys.executable, "-u", "-m", "quorvane_cli", "approve", str(tmp_path / "results"), "--all"]
     for _ in range(8):
         process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=CHILD_ENV)
@@ -146,28 +136,24 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
     }
 
 
+def second(**fields):
+    """A change of the manifest that sets fields of its second pair."""
+    return lambda data: data["pairs"][1].update(**fields)
+
+
 @pytest.mark.parametrize(
     "change, message",
     [
         (lambda data: data.update(version=2), "{path}: manifest version 2 is not one this quorvane reads (1)"),
         (lambda data: data.update(format="other"), "{path}: not a quorvane results manifest"),
-        (
-            lambda data: data["pairs"][1].update(baseline="../outside.png"),
-            '"../outside.png" is not a relative path below',
-        ),
-        (
-            lambda data: data["pairs"][1].update(accepted="/etc/passwd"),
-            'pairs[1].accepted: "/etc/passwd" is not a relative',
-        ),
+        (second(baseline="../outside.png"), '"../outside.png" is not a relative path below'),
+        (second(accepted="/etc/passwd"), 'pairs[1].accepted: "/etc/passwd" is not a relative'),
         (lambda data: data["pairs"][1]["images"].update(diff="a//b.png"), "pairs[1].images.diff:"),
-        (lambda data: data["pairs"][1].update(passed="no"), "{path}: pairs[1].passed: expected bool, not str"),
+        (second(passed="no"), "{path}: pairs[1].passed: expected bool, not str"),
         (lambda data: data["pairs"][1]["figures"].update(width=True), "pairs[1].figures.width: expected int, not bool"),
-        (
-            lambda data: data["pairs"][1].update(status="fine"),
-            'pairs[1].status: "fine" is not one of unchanged, changed',
-        ),
+        (second(status="fine"), 'pairs[1].status: "fine" is not one of unchanged, changed'),
         (lambda data: data["pairs"][1].pop("limits"), "pairs[1]: limits is missing"),
-        (lambda data: data["pairs"][1].update(accepted_sha256="A" * 64), "pairs[1].accepted_sha256: not a SHA-256"),
+        (second(accepted_sha256="A" * 64), "pairs[1].accepted_sha256: not a SHA-256"),
         (lambda data: data["pairs"].append(data["pairs"][1]), 'the name "docs/changed.png" stands twice'),
         (
             lambda data: data["pairs"][1]["figures"]["clusters"]["items"].append([]),
