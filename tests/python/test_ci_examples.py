@@ -59,15 +59,10 @@ def environment(tmp_path_factory):
     venv = tmp_path_factory.mktemp("venv")
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv], check=True)
     plain = {key: value for key, value in plain.items() if not key.startswith(("PYTEST", "GITHUB_", "CI"))}
-    return {
-        **plain,
-        "PATH": f"{venv / 'bin'}{os.pathsep}{plain['PATH']}",
-        "PIP_NO_INDEX": "1",
-        "PIP_FIND_LINKS": str(wheels),
-        "PIP_DISABLE_PIP_VERSION_CHECK": "1",
-        "PIP_ROOT_USER_ACTION": "ignore",
-        "CI_JOB_URL": "https://gitlab.example/shop/-/jobs/7",
-    }
+    pip = {"PIP_NO_INDEX": "1", "PIP_DISABLE_PIP_VERSION_CHECK": "1", "PIP_ROOT_USER_ACTION": "ignore"}
+    pip["PIP_FIND_LINKS"] = str(wheels)
+    path = f"{venv / 'bin'}{os.pathsep}{plain['PATH']}"
+    return {**plain, **pip, "PATH": path, "CI_JOB_URL": "https://gitlab.example/shop/-/jobs/7"}
 
 
 @pytest.mark.parametrize("example, steps", [("github-actions.yml", github_steps), ("gitlab-ci.yml", gitlab_steps)])
