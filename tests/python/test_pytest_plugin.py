@@ -103,21 +103,14 @@ def test_names_and_places_under_the_screenshot_dir(tester):
     tester.run("--update-screenshots", ini="screenshot_dir = shots").assert_outcomes(passed=8)
     written = sorted(path.name for path in (tester.path / "shots/tests/test_names").iterdir())
     cut = f"test_{long}"[:91]
+    plain = ["test_plain.png", "named.png", "test_plain-2.png", "logo.png", "test_plain-3.png"]
+    hashed = ["a-b-c", "en-home", "en-home", "x" * 71, "x" * 71]
     expected = [
-        "test_plain.png",
-        "named.png",
-        "test_plain-2.png",
-        "logo.png",
-        "test_plain-3.png",
+        *plain,
         "TestCart-test_total-small.png",
-        f"TestCart-test_total-a-b-c{HASHED}.png",
-        f"TestCart-test_total-en-home{HASHED}.png",
-        f"TestCart-test_total-en-home{HASHED}.png",
-        f"TestCart-test_total-{'x' * 71}{HASHED}.png",
-        f"TestCart-test_total-{'x' * 71}{HASHED}.png",
-        f"{cut}{HASHED}.png",
-        f"{cut}{HASHED}-2.png",
+        *(f"TestCart-test_total-{name}{HASHED}.png" for name in hashed),
     ]
+    expected += [f"{cut}{HASHED}.png", f"{cut}{HASHED}-2.png"]
     assert len(written) == len(expected)
     assert all(re.fullmatch(pattern, name) for pattern, name in zip(sorted(expected), written))
     assert all(len(name) <= 100 + len("-2.png") for name in written)
