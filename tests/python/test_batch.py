@@ -17,13 +17,8 @@ from imaging import ROOT, pixels, png_bytes, png_claiming, random_rgba, screen_r
 import quorvane
 
 Comparison = quorvane.Comparison
-BATCHES = [
-    quorvane.diff_batch,
-    quorvane.diff_count_batch,
-    quorvane.ssim_batch,
-    quorvane.compare_batch,
-    Comparison.batch,
-]
+BATCHES = [quorvane.diff_batch, quorvane.diff_count_batch, quorvane.ssim_batch, quorvane.compare_batch]
+BATCHES += [Comparison.batch]
 
 
 @pytest.fixture(scope="module")

@@ -187,11 +187,8 @@ def runs(tmp_path_factory):
     screens.write_suite(root, screens.suite())
     with pytest.MonkeyPatch.context() as patch, contextlib.redirect_stdout(io.StringIO()):
         patch.chdir(root)
-        for name, options in (
-            ("all", []),
-            ("threshold", ["--threshold", "0.2"]),
-            ("limit", ["--max-changed-pixels", "5"]),
-        ):
+        settings = {"all": [], "threshold": ["--threshold", "0.2"], "limit": ["--max-changed-pixels", "5"]}
+        for name, options in settings.items():
             main(["report", "baseline", "current", "-o", name, "-q", *options])
     for copy in ("twin", "planted"):
         shutil.copytree(root / "all", root / copy)

@@ -105,14 +105,8 @@ def test_every_figure_is_that_of_the_pair_painted_beforehand(name, colour):
     size = (decoded.width, decoded.height)
     assert (drawn(diff[0]), *diff[1:]) == (expected["diff"], expected["count"], *size)
     assert (count, score) == ((expected["count"], *size), expected["ssim"])
-    drawn_compared = (*compared[:4], drawn(compared[4]), compared[5])
-    assert drawn_compared == (
-        expected["count"],
-        expected["ssim"],
-        *size,
-        expected["diff"],
-        expected["current_thumbnail"],
-    )
+    values = (expected["count"], expected["ssim"], *size, expected["diff"], expected["current_thumbnail"])
+    assert (*compared[:4], drawn(compared[4]), compared[5]) == values
 
 
 def test_an_alignment_belongs_only_to_pairs_painted_alike():

@@ -147,12 +147,7 @@ def test_long_test_ids_get_folders_of_their_own():
         ("", WIDER, ", allow_shifts=True", "the screenshot is 52x96, its baseline"),  # rows of another width
         # Arguments refused.
         ("", BASE, ", mask=[object()]", "TypeError: {call}mask takes elements of a Playwright or Selenium"),
-        (
-            "",
-            BASE,
-            ", ignore=[(0,0,0,5)]",
-            "RegionError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
-        ),
+        ("", BASE, ", ignore=[(0, 0, 0, 5)]", "RegionError: {region}(0, 0, 0, 5) has a width below 1"),
         ("", BASE, ", max_diff_pixel_ratio=2", "ValueError: {call}max_diff_pixel_ratio must be a fraction"),
         ("", BASE, ", timeout=0", "ValueError: {call}timeout must be a number of seconds above 0, not 0"),
         ("", BASE, ", timeout=1e306", "ValueError: {call}timeout must be at most 2000000, not 1e+306"),
@@ -160,7 +155,7 @@ def test_long_test_ids_get_folders_of_their_own():
 )
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
     values = {"pixels": PIXELS, "below": PIXELS - 1, "ratio": 1.001 * PIXELS / BASE[..., 0].size}
-    values["call"] = "assert_screenshot: "
+    values |= {"call": "assert_screenshot: ", "region": "argument 'ignore': rectangle "}
     one_call(tester, BASE, current, arguments.format(**values))
     result = tester.run(ini=ini.format(**values))
     result.assert_outcomes(passed=int(failure is None), failed=int(failure is not None))
