@@ -101,11 +101,8 @@ def dynamic_symbols(module):
     """(name, version, binding, defined) of each dynamic symbol, as readelf reads them."""
     listing = subprocess.run(["readelf", "-W", "--dyn-syms", module], capture_output=True, text=True, check=True)
     rows = [line.split() for line in listing.stdout.splitlines()]
-    return [
-        (*row[7].partition("@")[::2], row[4], row[6] != "UND")
-        for row in rows
-        if len(row) >= 8 and row[0][:-1].isdigit()
-    ]
+    symbols = [row for row in rows if len(row) >= 8 and row[0][:-1].isdigit()]
+    return [(*row[7].partition("@")[::2], row[4], row[6] != "UND") for row in symbols]
 
 
 @pytest.mark.parametrize("processor", PROCESSORS)

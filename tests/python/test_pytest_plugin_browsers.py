@@ -54,9 +54,8 @@ const clock = document.getElementById("clock");
 
 
 def playwright(request):
-    context = request.getfixturevalue("chromium").new_context(
-        viewport={"width": 500, "height": 400}, device_scale_factor=SCALE
-    )
+    viewport = {"width": 500, "height": 400}
+    context = request.getfixturevalue("chromium").new_context(viewport=viewport, device_scale_factor=SCALE)
     context.set_default_timeout(BROWSER_TIMEOUT_MS)
 
     def open(html):
