@@ -84,22 +84,19 @@ def test_files_changed_since_the_run_are_refused(results, capsys, tampered, name
 
 
 def changed_pair(index, old, new):
-    return {
-        "name": f"shots/{index:03d}.png",
-        "title": f"shots/{index:03d}.png",
+    name = f"shots/{index:03d}.png"
+    outcome = {
         "status": "changed",
         "passed": False,
         "passed_with_shifts": False,
         "failures": ["changed"],
         "error": None,
-        "baseline": f"shots/{index:03d}.png",
-        "baseline_sha256": hashlib.sha256(old).hexdigest(),
-        "accepted": f"images/{index}.png",
-        "accepted_sha256": hashlib.sha256(new).hexdigest(),
-        "limits": {**dict.fromkeys(manifest.Limits.__annotations__), "allow_shifts": False},
-        "figures": dict.fromkeys(manifest.Figures.__annotations__),
-        "images": manifest.no_images(),
     }
+    files = {"baseline": name, "baseline_sha256": hashlib.sha256(old).hexdigest(), "accepted": f"images/{index}.png"}
+    files["accepted_sha256"] = hashlib.sha256(new).hexdigest()
+    limits = {**dict.fromkeys(manifest.Limits.__annotations__), "allow_shifts": False}
+    figures, images = dict.fromkeys(manifest.Figures.__annotations__), manifest.no_images()
+    return {"name": name, "title": name, **outcome, **files, "limits": limits, "figures": figures, "images": images}
 
 
 def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
