@@ -1,11 +1,9 @@
 // A pair's canvas, padding and ignore regions against a pixel-by-pixel
-// reference; the resampler's invariants and the checks of make_thumbnail and
+// reference; a resize cut short, and the checks of make_thumbnail and
 // encode_webp. The resampled values are checked against a reference from
 // Python, the error order of a pair and the canvas refusal too.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <numeric>
 
 #include "check.hpp"
 #include "image_utils/lanczos.hpp"
@@ -88,20 +86,6 @@ TEST("a canvas is affordable within the free budget or within twice the larger i
     CHECK(canvas_affordable(kFree, 4) && canvas_affordable(4 * kFree, 2 * kFree));
     CHECK(!canvas_affordable(kFree + 4, 4) && !canvas_affordable(4 * kFree + 4, 2 * kFree));
     CHECK(canvas_affordable(~u64{0} - 3, u64{1} << 63));  // no overflow at the top
-}
-
-TEST("lanczos3_taps stay inside the source, move forward and sum to one") {
-    const u64 cases[][2] = {{3000, 439}, {1366, 200}, {2, 1}, {7, 7}, {10, 3}, {1, 1}, {100, 99}, {5, 1}};
-    for (const auto& [source, target] : cases) {
-        const AxisTaps axis = lanczos3_taps(source, target);
-        REQUIRE(axis.first.size() == target && axis.weights.size() == target * axis.taps);
-        CHECK(axis.taps >= 1 && axis.taps <= source);
-        for (u64 o = 0; o < target; ++o) {
-            const float* weights = axis.weights.data() + o * axis.taps;
-            CHECK(axis.first[o] + axis.taps <= source && (o == 0 || axis.first[o] >= axis.first[o - 1]));
-            CHECK(std::fabs(std::accumulate(weights, weights + axis.taps, 0.0) - 1.0) < 1e-5);
-        }
-    }
 }
 
 TEST("the kept rows of a resize are the top rows of the whole resize") {

@@ -42,17 +42,6 @@ def test_version_is_the_packages():
     assert quorvane.__version__ == VERSION
 
 
-def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
-    assert quorvane.__file__.endswith("quorvane.abi3.so")
-    nm = shutil.which("nm")
-    if nm is None:
-        pytest.skip("nm is not installed")
-    listing = subprocess.run(
-        [nm, "-D", "--defined-only", quorvane.__file__], capture_output=True, text=True, check=True
-    ).stdout
-    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_quorvane"]
-
-
 def clean_env(**extra):
     """This environment without what would put the source tree's module or
     a sanitizer runtime into a child process, or tie a make to ours."""
