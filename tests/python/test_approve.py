@@ -85,13 +85,7 @@ def test_files_changed_since_the_run_are_refused(results, capsys, tampered, name
 
 def changed_pair(index, old, new):
     name = f"shots/{index:03d}.png"
-    outcome = {
-        "status": "changed",
-        "passed": False,
-        "passed_with_shifts": False,
-        "failures": ["changed"],
-        "error": None,
-    }
+    outcome = dict(status="changed", passed=False, passed_with_shifts=False, failures=["changed"], error=None)
     files = {"baseline": name, "baseline_sha256": hashlib.sha256(old).hexdigest(), "accepted": f"images/{index}.png"}
     files["accepted_sha256"] = hashlib.sha256(new).hexdigest()
     limits = {**dict.fromkeys(manifest.Limits.__annotations__), "allow_shifts": False}

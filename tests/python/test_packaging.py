@@ -416,14 +416,8 @@ def test_stub_result_types_are_what_the_module_returns():
                     checked[label] = result_conforms(getattr(runtime, member_name), member.__func__)
                 elif isinstance(member, types.FunctionType):
                     checked[label] = result_conforms(getattr(instance, member_name), member)
-    assert {
-        "compare_batch",
-        "Comparison.__new__",
-        "Comparison.batch",
-        "Comparison.width",
-        "Comparison.diff_image",
-        "Cluster.bbox",
-    } <= checked.keys()
+    assert {"compare_batch", "Comparison.__new__", "Comparison.batch", "Comparison.width"} <= checked.keys()
+    assert {"Comparison.diff_image", "Cluster.bbox"} <= checked.keys()
     assert [label for label, matches in checked.items() if not matches] == []
 
 

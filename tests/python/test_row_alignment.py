@@ -28,56 +28,49 @@ def described(a):
 
 NOTHING = ([], (0, 0, 0, 0, 0), [])
 
+KINDS = {"=": "equal", "~": "replace", "+": "insert", "-": "delete"}
+
+
+def segments(text):
+    """Segments written "=0,0,2 +2,2,1": the kind (= equal, ~ replace, +
+    insert, - delete), the baseline's and the current image's first rows, the length."""
+    return [(KINDS[item[0]], *map(int, item[1:].split(","))) for item in text.split()]
+
+
+# Name -> ((baseline, current, options), (segments, counters, bands)).
 LAYOUTS = {
     # An edit parted from an edit of the other kind only by copies of its own
     # rows slides up against it, and the two pair into a replace. At threshold
     # 0 with anti-aliased pixels counted, every differing pixel is changed.
     "slide": (
-        "pqWWWWrs",
-        "pqIJKWWrs",
-        {"threshold": 0.0, "include_aa": True},
-        [("equal", 0, 0, 2), ("replace", 2, 2, 2), ("insert", 4, 4, 1), ("equal", 4, 5, 2), ("equal", 6, 7, 2)],
-        (5, 1, 0, 2, 8),
-        [("inserted", 4, 1)],
+        ("pqWWWWrs", "pqIJKWWrs", {"threshold": 0.0, "include_aa": True}),
+        ("=0,0,2 ~2,2,2 +4,4,1 =4,5,2 =6,7,2", (5, 1, 0, 2, 8), [("inserted", 4, 1)]),
     ),
     # Inserted and deleted rows that share nothing, across filler rows: the
     # list keeps them, but no band is reported. Six edits need the full ratio.
     "collapse": (
-        "pqWWDEFrs",
-        "pqIJKWWrs",
-        {"max_edit_ratio": 1.0},
-        [("equal", 0, 0, 2), ("insert", 2, 2, 3), ("equal", 2, 5, 2), ("delete", 4, 7, 3), ("equal", 7, 7, 2)],
-        (6, 3, 3, 0, 0),
-        [],
+        ("pqWWDEFrs", "pqIJKWWrs", {"max_edit_ratio": 1.0}),
+        ("=0,0,2 +2,2,3 =2,5,2 -4,7,3 =7,7,2", (6, 3, 3, 0, 0), []),
     ),
     # The deleted band stands one past the last row of the current image.
-    "removed at the bottom": (
-        "abcdefgh",
-        "abcdef",
-        {},
-        [("equal", 0, 0, 6), ("delete", 6, 6, 2)],
-        (2, 0, 2, 0, 0),
-        [("deleted", 6, 2)],
-    ),
-    "both empty": ("", "", {}, *NOTHING),
-    "all rows new": ("", "ab", {"max_edit_ratio": 1.0}, [("insert", 0, 0, 2)], (2, 2, 0, 0, 0), [("inserted", 0, 2)]),
+    "removed at the bottom": (("abcdefgh", "abcdef", {}), ("=0,0,6 -6,6,2", (2, 0, 2, 0, 0), [("deleted", 6, 2)])),
+    "both empty": (("", "", {}), ("", (0, 0, 0, 0, 0), [])),
+    "all rows new": (("", "ab", {"max_edit_ratio": 1.0}), ("+0,0,2", (2, 2, 0, 0, 0), [("inserted", 0, 2)])),
     # The baseline is padded with transparent black rows; the current image's
     # extra rows are transparent black too, and still count as inserted.
     "padding": (
-        "abc",
-        np.concatenate([rows_image("abc"), np.zeros((2, 4, 4), np.uint8)]),
-        {},
-        [("equal", 0, 0, 3), ("insert", 3, 3, 2)],
-        (2, 2, 0, 0, 0),
-        [("inserted", 3, 2)],
+        ("abc", np.concatenate([rows_image("abc"), np.zeros((2, 4, 4), np.uint8)]), {}),
+        ("=0,0,3 +3,3,2", (2, 2, 0, 0, 0), [("inserted", 3, 2)]),
     ),
 }
 
 
-@pytest.mark.parametrize("baseline, current, options, segments, counters, bands", LAYOUTS.values(), ids=LAYOUTS.keys())
-def test_known_layouts(baseline, current, options, segments, counters, bands):
+@pytest.mark.parametrize("inputs, expected", LAYOUTS.values(), ids=LAYOUTS.keys())
+def test_known_layouts(inputs, expected):
+    baseline, current, options = inputs
+    text, counters, bands = expected
     alignment = align(baseline, current, **options)
-    assert alignment.aligned and described(alignment) == (segments, counters, bands)
+    assert alignment.aligned and described(alignment) == (segments(text), counters, bands)
 
 
 def changed_in_place(count, height=100):
