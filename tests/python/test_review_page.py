@@ -4,7 +4,6 @@ writing baselines, and the requests it refuses."""
 
 import http.client
 import json
-import os
 import shlex
 import signal
 import subprocess
