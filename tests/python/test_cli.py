@@ -159,7 +159,9 @@ def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(cap
     ],
 )
 def test_bad_usage_and_unusable_files_exit_2(capsys, pair_files, arguments, message):
-    command, *rest = ("compare base changed " * arguments.startswith("--") + arguments).split()
+    if arguments.startswith("--"):
+        arguments = "compare base changed " + arguments
+    command, *rest = arguments.split()
     code, out, err = run(capsys, command, *(pair_files.get(argument, argument) for argument in rest))
     message = message.format(**pair_files)
     assert (code, out) == (2, "")
