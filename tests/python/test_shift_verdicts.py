@@ -1,9 +1,10 @@
 """Shift-aware verdicts on pages Chromium renders: a banner over a dithered
 gradient aligns within the row threshold, nothing else changed, a removed
 block counts as deleted rows, the rows pulled in at the bottom of a viewport
-do not count; and the cluster limit tells scattered specks from one changed
-block everywhere."""
+do not count, bands a few rows apart read as one; and the cluster limit
+tells scattered specks from one changed block everywhere."""
 
+import collections
 import json
 
 import numpy as np
@@ -13,6 +14,7 @@ from imaging import pixels
 from screens import run
 
 import quorvane
+from quorvane_cli import reading
 
 CARDS = "".join(
     f"<div class='card'><h2>Item {i}</h2><p>Some text about item {i}, with a second sentence that "
@@ -108,6 +110,14 @@ def test_rows_pulled_into_a_viewport_from_below_do_not_count(capsys, tmp_path, s
     assert (
         result["alignment"]["inserted_pixels"] == 0 and result["alignment"]["deleted_pixels"] == deleted["rows"] * 800
     )
+
+
+def test_bands_a_few_rows_apart_read_as_one():
+    # A deletion with a row put back just below it reads as the net deletion;
+    # a band further down stays apart.
+    band = collections.namedtuple("Band", "kind y rows exempt_rows")
+    bands = [band("deleted", 100, 30, 0), band("inserted", 103, 1, 0), band("deleted", 300, 5, 0)]
+    assert [(b.kind, b.y, b.rows) for b in reading.read_bands(bands)] == [("deleted", 100, 29), ("deleted", 300, 5)]
 
 
 def specks_and_block(tmp_path):
