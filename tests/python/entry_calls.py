@@ -78,11 +78,8 @@ def comparable(value):
         return [comparable(item) for item in value]
     if type(value).__module__ != "quorvane":
         return value
-    fields = {
-        name: comparable(getattr(value, name))
-        for name in dir(value)
-        if not name.startswith("_") and not callable(getattr(value, name))
-    }
+    names = [name for name in dir(value) if not name.startswith("_") and not callable(getattr(value, name))]
+    fields = {name: comparable(getattr(value, name)) for name in names}
     return type(value).__name__, fields, value.diff_count() if isinstance(value, Comparison) else repr(value)
 
 

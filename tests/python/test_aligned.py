@@ -199,15 +199,14 @@ def test_inserted_banner_is_a_shift_and_nothing_changed():
     assert pair.aligned_clusters(alignment).total_clusters == 0
 
 
-@pytest.mark.parametrize(
-    "pair",
-    [
-        rgba_comparison(rows_image(""), rows_image("ab")),
-        rgba_comparison(rows_image("ab"), rows_image("")),
-        quorvane.Comparison.from_rgba(b"", 0, 4, b"", 0, 6),
-    ],
-    ids=["no baseline rows", "no current rows", "zero width"],
-)
+NO_PAIRED_PIXELS = {
+    "no baseline rows": rgba_comparison(rows_image(""), rows_image("ab")),
+    "no current rows": rgba_comparison(rows_image("ab"), rows_image("")),
+    "zero width": quorvane.Comparison.from_rgba(b"", 0, 4, b"", 0, 6),
+}
+
+
+@pytest.mark.parametrize("pair", NO_PAIRED_PIXELS.values(), ids=NO_PAIRED_PIXELS.keys())
 def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
     alignment = pair.row_alignment(max_edit_ratio=1.0)
     assert alignment.aligned and pair.aligned_ssim(alignment) == 1.0
@@ -215,14 +214,12 @@ def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
     assert pair.width > 0 or alignment.segments == []
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda pair, alignment: pair.aligned_diff_image(alignment),
-        lambda pair, alignment: pair.aligned_ssim(alignment),
-        lambda pair, alignment: comparable(pair.aligned_clusters(alignment)),
-    ],
-)
+# Each shift-aware method, called on a pair with an alignment.
+SHIFT_AWARE = [lambda pair, a: pair.aligned_diff_image(a), lambda pair, a: pair.aligned_ssim(a)]
+SHIFT_AWARE += [lambda pair, a: comparable(pair.aligned_clusters(a))]
+
+
+@pytest.mark.parametrize("call", SHIFT_AWARE)
 def test_an_alignment_binds_to_its_images_only(call):
     pair = rgba_comparison(rows_image("abcdef"), rows_image("abXcdYf"))
     alignment = pair.row_alignment()

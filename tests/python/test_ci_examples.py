@@ -73,13 +73,8 @@ def test_ci_example_runs_its_shards_and_merges_them(environment, tmp_path, examp
     for index, (env, script) in enumerate(steps(yaml.safe_load((ROOT / "docs" / "ci" / example).read_text()))):
         assert "${{" not in script  # what the CI service would fill in
         summaries.append(tmp_path / f"summary-{index}.md")
-        done = subprocess.run(
-            ["bash", "-e", "-c", script],
-            cwd=workspace,
-            env={**environment, **env, "GITHUB_STEP_SUMMARY": str(summaries[-1])},
-            capture_output=True,
-            text=True,
-        )
+        step_env = {**environment, **env, "GITHUB_STEP_SUMMARY": str(summaries[-1])}
+        done = subprocess.run(["bash", "-e", "-c", script], cwd=workspace, env=step_env, capture_output=True, text=True)
         assert done.returncode in (0, 1), done.stdout + done.stderr  # 1: screenshots without baselines fail
         outputs.append(done.stdout)
 

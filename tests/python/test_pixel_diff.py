@@ -77,17 +77,10 @@ def test_count_and_diff_image_match_the_reference(scene, threshold, include_aa, 
     np.testing.assert_array_equal(pixels(comparison.diff_image(**options)), np.asarray(expected, dtype=np.uint8))
 
 
+# Rows 1 to 3 hold 4 changed pixels each, rows 5 and 6 hold 2: the count
+# stops after the row that reached the cap; exact mode at the cap.
 @pytest.mark.parametrize(
-    "threshold, cap, expected",
-    [
-        # Rows 1 to 3 hold 4 changed pixels each, rows 5 and 6 hold 2: the count
-        # stops after the row that reached the cap; exact mode at the cap.
-        (0.1, 1, 4),
-        (0.1, 13, 14),
-        (0.1, 2**64 - 1, 16),
-        (0.0, 15, 15),
-        (0.0, 17, 16),
-    ],
+    "threshold, cap, expected", [(0.1, 1, 4), (0.1, 13, 14), (0.1, 2**64 - 1, 16), (0.0, 15, 15), (0.0, 17, 16)]
 )
 def test_capped_count_stops_in_row_order(threshold, cap, expected):
     baseline = np.full((8, 10, 4), 255, np.uint8)
