@@ -61,6 +61,20 @@ AlignmentRecord align(const ImagePair& pair) {
 
 using Kind = SegmentKind;
 
+// Segments written "=0,0,2 +2,2,2": the kind (= equal, ~ replace, + insert,
+// - delete), then the baseline's and the current image's first rows and the length.
+std::vector<RowSegment> segments(const char* text) {
+    std::vector<RowSegment> list;
+    std::istringstream in(text);
+    char kind = 0, comma = 0;
+    u64 baseline = 0, current = 0, length = 0;
+    while (in >> kind >> baseline >> comma >> current >> comma >> length) {
+        const Kind kinds[] = {Kind::Equal, Kind::Replace, Kind::Insert, Kind::Delete};
+        list.push_back({baseline, current, length, kinds[std::string_view("=~+-").find(kind)]});
+    }
+    return list;
+}
+
 }  // namespace
 
 // CPython 3.11 hashes bytes with SipHash-1-3, its key zero under
@@ -120,33 +134,20 @@ TEST("the edit budget is rounded up; the search gives up with bad_alloc once the
 
 TEST("refinement collapses across fillers unless a deleted row reappears among the inserted ones") {
     const std::vector<u64> a = {1, 2, 9, 9, 3, 4, 5}, b = {1, 2, 6, 7, 9, 9, 5};
-    const std::vector<RowSegment> moved = {{0, 0, 2, Kind::Equal},
-                                           {2, 2, 2, Kind::Insert},
-                                           {2, 4, 2, Kind::Equal},
-                                           {4, 6, 2, Kind::Delete},
-                                           {6, 6, 1, Kind::Equal}};
-    CHECK(refine_segments(moved, a, b) ==
-          (std::vector<RowSegment>{{0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Equal}}));
+    CHECK(segments("=0,1,2 ~3,4,5 +6,7,8 -9,10,11") ==
+          (std::vector<RowSegment>{
+              {0, 1, 2, Kind::Equal}, {3, 4, 5, Kind::Replace}, {6, 7, 8, Kind::Insert}, {9, 10, 11, Kind::Delete}}));
+    const std::vector<RowSegment> moved = segments("=0,0,2 +2,2,2 =2,4,2 -4,6,2 =6,6,1");
+    CHECK(refine_segments(moved, a, b) == segments("=0,0,2 ~2,2,4 =6,6,1"));
     // Deleted row 4 is inserted row 2: the content moved, so the shift stays.
     CHECK(refine_segments(moved, std::vector<u64>{1, 2, 9, 9, 6, 4, 5}, b) == moved);
     // A longer insert leaves an insert after the replace; the filler joins the replace.
-    const std::vector<RowSegment> longer = {{0, 0, 2, Kind::Equal},
-                                            {2, 2, 3, Kind::Insert},
-                                            {2, 5, 2, Kind::Equal},
-                                            {4, 7, 2, Kind::Delete},
-                                            {6, 7, 1, Kind::Equal}};
-    CHECK(refine_segments(longer, a, std::vector<u64>{1, 2, 6, 7, 8, 9, 9, 5}) ==
-          (std::vector<RowSegment>{
-              {0, 0, 2, Kind::Equal}, {2, 2, 4, Kind::Replace}, {6, 6, 1, Kind::Insert}, {6, 7, 1, Kind::Equal}}));
+    const std::vector<u64> longer = {1, 2, 6, 7, 8, 9, 9, 5};
+    CHECK(refine_segments(segments("=0,0,2 +2,2,3 =2,5,2 -4,7,2 =6,7,1"), a, longer) ==
+          segments("=0,0,2 ~2,2,4 +6,6,1 =6,7,1"));
     // A filler after the window's last edit is not part of it.
-    const std::vector<RowSegment> trailing = {{0, 0, 1, Kind::Equal},
-                                              {1, 1, 1, Kind::Delete},
-                                              {2, 1, 1, Kind::Insert},
-                                              {2, 2, 2, Kind::Equal},
-                                              {4, 4, 1, Kind::Equal}};
-    CHECK(refine_segments(trailing, std::vector<u64>{1, 3, 9, 9, 5}, std::vector<u64>{1, 6, 9, 9, 5}) ==
-          (std::vector<RowSegment>{
-              {0, 0, 1, Kind::Equal}, {1, 1, 1, Kind::Replace}, {2, 2, 2, Kind::Equal}, {4, 4, 1, Kind::Equal}}));
+    CHECK(refine_segments(segments("=0,0,1 -1,1,1 +2,1,1 =2,2,2 =4,4,1"), std::vector<u64>{1, 3, 9, 9, 5},
+                          std::vector<u64>{1, 6, 9, 9, 5}) == segments("=0,0,1 ~1,1,1 =2,2,2 =4,4,1"));
     CHECK(repeated_rows(std::vector<u64>{4, 1, 4, 2}, std::vector<u64>{1, 2, 3, 3}) == (std::vector<u64>{3, 4}));
 }
 
@@ -343,22 +344,18 @@ TEST("segments that do not tile both images are a broken invariant, never read")
     const AlignmentRecord record = align(pair);
     const u64 fingerprint = compute_pair_fingerprint(view);
     CHECK(!throws<Panic>([&] { require_tiling(record.refined_segments, kWidth, 6, 7); }));
-    const std::vector<std::vector<RowSegment>> broken = {
-        {},                                                                         // no rows at all
-        {{0, 0, 6, Kind::Equal}},                                                   // short of the current rows
-        {{0, 0, 2, Kind::Equal}, {2, 3, 1, Kind::Insert}, {2, 3, 4, Kind::Equal}},  // a gap
-        {{0, 0, 7, Kind::Replace}},                                                 // past the baseline's rows
-        {{0, 0, 0, Kind::Equal}, {0, 0, 1, Kind::Insert}, {0, 1, 6, Kind::Equal}},  // an empty segment
-        {{0, 0, 2, Kind::Equal},
-         {2, 2, 1, Kind::Insert},
-         {2, 3, 4, Kind::Equal},
-         {6, 7, 1, Kind::Delete},
-         {7, 7, 1, Kind::Insert}},  // runs on past the end
+    const char* broken[] = {
+        "",                                    // no rows at all
+        "=0,0,6",                              // short of the current rows
+        "=0,0,2 +2,3,1 =2,3,4",                // a gap
+        "~0,0,7",                              // past the baseline's rows
+        "=0,0,0 +0,0,1 =0,1,6",                // an empty segment
+        "=0,0,2 +2,2,1 =2,3,4 -6,7,1 +7,7,1",  // runs on past the end
     };
-    for (const auto& segments : broken) {
+    for (const char* text : broken) {
         AlignmentRecord forged = record;
-        forged.refined_segments = segments;
-        CHECK(throws<Panic>([&] { require_tiling(segments, kWidth, 6, 7); }));
+        forged.refined_segments = segments(text);
+        CHECK(throws<Panic>([&] { require_tiling(forged.refined_segments, kWidth, 6, 7); }));
         CHECK(throws<Panic>([&] { (void)aligned_ssim(view, fingerprint, forged); }));
         CHECK(throws<Panic>([&] { (void)render_aligned_diff(view, fingerprint, forged, DiffOptions{}); }));
         CHECK(throws<Panic>([&] { (void)aligned_clusters(view, fingerprint, forged, DiffOptions{}, {}); }));

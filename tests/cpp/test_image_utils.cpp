@@ -1,11 +1,9 @@
 // A pair's canvas, padding and ignore regions against a pixel-by-pixel
-// reference; the resampler's invariants and the checks of make_thumbnail and
+// reference; a resize cut short, and the checks of make_thumbnail and
 // encode_webp. The resampled values are checked against a reference from
 // Python, the error order of a pair and the canvas refusal too.
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <numeric>
 
 #include "check.hpp"
 #include "image_utils/lanczos.hpp"
@@ -81,20 +79,6 @@ TEST("a pair is padded to the common size on transparent black, its ignore regio
         if (same_size && !unpainted->baseline.empty()) CHECK(unpainted->baseline.data() == own_pixels);
     }
     CHECK(pad_to(Bytes(20), 5, 1, 4, 1).error().kind() == CompareError::Kind::SourceLargerThanTarget);
-}
-
-TEST("lanczos3_taps stay inside the source, move forward and sum to one") {
-    const u64 cases[][2] = {{3000, 439}, {1366, 200}, {2, 1}, {7, 7}, {10, 3}, {1, 1}, {100, 99}, {5, 1}};
-    for (const auto& [source, target] : cases) {
-        const AxisTaps axis = lanczos3_taps(source, target);
-        REQUIRE(axis.first.size() == target && axis.weights.size() == target * axis.taps);
-        CHECK(axis.taps >= 1 && axis.taps <= source);
-        for (u64 o = 0; o < target; ++o) {
-            const float* weights = axis.weights.data() + o * axis.taps;
-            CHECK(axis.first[o] + axis.taps <= source && (o == 0 || axis.first[o] >= axis.first[o - 1]));
-            CHECK(std::fabs(std::accumulate(weights, weights + axis.taps, 0.0) - 1.0) < 1e-5);
-        }
-    }
 }
 
 TEST("the kept rows of a resize are the top rows of the whole resize") {

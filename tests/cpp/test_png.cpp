@@ -308,6 +308,11 @@ std::vector<FileCase> file_cases() {
         return png;
     };
     const auto with_stream = [&](Bytes stream) { return png_of(picture, stream); };
+    const auto before = [&](const char* type, std::vector<std::pair<std::string, Bytes>> chunks,
+                            const Picture& of = random_picture(37, 23, 3, 1)) {
+        return with([&](Png& png) { png.insert_before(type, chunks); }, of);
+    };
+    const u8* first = picture.samples.data();
     return {
         {"RGB, every filter type", png_of(picture), true},
         {"RGBA, every filter type", png_of(random_picture(29, 17, 4, 2)), true},
@@ -329,34 +334,13 @@ std::vector<FileCase> file_cases() {
              png.insert_before("IEND", {{"tIME", {7, 0xe8, 1, 2, 3, 4, 5}}});
          }),
          true},
-        {"trailing data after IEND", with([](Png& png) {
-             png.trailing = {'j', 'u', 'n', 'k'};
-         }),
-         true},
-        {"a transparent colour", with([&](Png& png) {
-             const u8* first = picture.samples.data();
-             png.insert_before("IDAT", {{"tRNS", {0, first[0], 0, first[1], 0, first[2]}}});
-         }),
-         true},
-        {"a transparent colour beyond 8 bits", with([](Png& png) {
-             png.insert_before("IDAT", {{"tRNS", {1, 0, 0, 0, 0, 0}}});
-         }),
-         false},
+        {"trailing data after IEND", with([](Png& png) { png.trailing.assign(4, 'j'); }), true},
+        {"a transparent colour", before("IDAT", {{"tRNS", {0, first[0], 0, first[1], 0, first[2]}}}), true},
+        {"a transparent colour beyond 8 bits", before("IDAT", {{"tRNS", {1, 0, 0, 0, 0, 0}}}), false},
         {"a transparent colour in an RGBA image",
-         with(
-             [](Png& png) {
-                 png.insert_before("IDAT", {{"tRNS", {0, 0, 0, 0, 0, 0}}});
-             },
-             random_picture(9, 9, 4, 5)),
-         false},
-        {"an unknown critical chunk", with([](Png& png) {
-             png.insert_before("IDAT", {{"CRIt", {}}});
-         }),
-         false},
-        {"a critical chunk after the image data", with([](Png& png) {
-             png.insert_before("IEND", {{"CRIt", {}}});
-         }),
-         true},
+         before("IDAT", {{"tRNS", {0, 0, 0, 0, 0, 0}}}, random_picture(9, 9, 4, 5)), false},
+        {"an unknown critical chunk", before("IDAT", {{"CRIt", {}}}), false},
+        {"a critical chunk after the image data", before("IEND", {{"CRIt", {}}}), true},
         {"a filter type above 4", with_stream(rows_stream(picture, {0, 2, 5})), false},
         {"an image data stream one row short", with_stream(rows_stream(picture, {0, 1, 2, 3, 4}, 6, -(37 * 3 + 1))),
          false},
@@ -372,10 +356,7 @@ std::vector<FileCase> file_cases() {
         {"no IEND", with([](Png& png) { png.chunks.pop_back(); }), false},
         {"IEND with data", with([](Png& png) { png.data("IEND") = {0}; }), false},
         {"marked interlaced", with([](Png& png) { png.data("IHDR")[12] = 1; }), false},
-        {"a text chunk", with([](Png& png) {
-             png.insert_before("IDAT", {{"tEXt", {'k', 0, 'v'}}});
-         }),
-         true},
+        {"a text chunk", before("IDAT", {{"tEXt", {'k', 0, 'v'}}}), true},
     };
 }
 

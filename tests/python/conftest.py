@@ -11,6 +11,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD_DIR = pathlib.Path(os.environ.get("QUORVANE_BUILD_DIR", ROOT / "build")).resolve()
+# A child process's environment that imports the built module and the command's package.
+CHILD_ENV = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
 
 # Tests run against the freshly built extension when there is one, else
 # against the installed package.
@@ -73,25 +75,16 @@ def suite_report(tmp_path_factory):
     pages = screens.suite()
     baseline, current = screens.write_suite(root, pages)
     regions = root / "regions.json"
-    regions.write_text(
-        json.dumps({"docs/*": [IGNORED], "docs/changed.png": [[0, 0, 2, 2], IGNORED], "changed.png": [[0, 0, 1, 1]]})
-    )
+    keys = {"docs/*": [IGNORED], "docs/changed.png": [[0, 0, 2, 2], IGNORED], "changed.png": [[0, 0, 1, 1]]}
+    regions.write_text(json.dumps(keys))
     options = ["--ignore-file", str(regions), "--ignore", "40,0,8,1", "--thumbnail-effort", "0", "-q"]
     out, err = io.StringIO(), io.StringIO()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         status = main(["report", str(baseline), str(current), "-o", str(root / "report"), *options])
-    return types.SimpleNamespace(
-        pages=pages,
-        baseline=baseline,
-        current=current,
-        regions=regions,
-        options=options,
-        out=root / "report",
-        data=json.loads((root / "report" / "report.json").read_text()),
-        status=status,
-        stdout=out.getvalue(),
-        stderr=err.getvalue(),
-    )
+    data = json.loads((root / "report" / "report.json").read_text())
+    outcome = {"status": status, "stdout": out.getvalue(), "stderr": err.getvalue(), "data": data}
+    inputs = {"pages": pages, "baseline": baseline, "current": current, "regions": regions, "options": options}
+    return types.SimpleNamespace(**inputs, **outcome, out=root / "report")
 
 
 @pytest.fixture

@@ -78,11 +78,8 @@ def comparable(value):
         return [comparable(item) for item in value]
     if type(value).__module__ != "quorvane":
         return value
-    fields = {
-        name: comparable(getattr(value, name))
-        for name in dir(value)
-        if not name.startswith("_") and not callable(getattr(value, name))
-    }
+    names = [name for name in dir(value) if not name.startswith("_") and not callable(getattr(value, name))]
+    fields = {name: comparable(getattr(value, name)) for name in names}
     return type(value).__name__, fields, value.diff_count() if isinstance(value, Comparison) else repr(value)
 
 
@@ -129,19 +126,11 @@ def entry_calls(inputs):
         "batch mistyped pair": lambda: fails(TypeError, Comparison.batch, i["mistyped_pairs"]),
         # Properties and representations.
         "properties and reprs": lambda: (
-            pair.width,
-            pair.height,
-            pair.size_mismatch,
-            pair.baseline_size,
-            pair.current_size,
-            repr(pair),
-            repr(alignment),
-            repr(i["unaligned"]),
-            repr(clusters),
-            repr(cluster),
-            repr(cluster.bbox),
-            repr(segment),
-            repr(band),
+            (pair.width, pair.height, pair.size_mismatch, pair.baseline_size, pair.current_size),
+            [
+                repr(value)
+                for value in (pair, alignment, i["unaligned"], clusters, cluster, cluster.bbox, segment, band)
+            ],
         ),
         # Pixel differences.
         "diff_count": lambda: pair.diff_count(threshold=0.05, include_aa=True),
@@ -157,27 +146,15 @@ def entry_calls(inputs):
         "ssim": lambda: pair.ssim(),
         "clusters": lambda: pair.clusters(min_pixels=1, max_clusters=2, merge_gap=2),
         "cluster records": lambda: (
-            clusters.clusters,
-            clusters.total_clusters,
-            clusters.truncated,
-            cluster.bbox,
-            cluster.centroid,
-            cluster.pixel_count,
-            cluster.merged_from,
-            cluster.bbox.x,
+            (clusters.clusters, clusters.total_clusters, clusters.truncated, cluster.bbox)
+            + (cluster.centroid, cluster.pixel_count, cluster.merged_from, cluster.bbox.x)
         ),
         # Row alignment and the shift-aware methods.
         "row_alignment": lambda: pair.row_alignment(include_aa=True),
         "row_alignment not aligned": lambda: pair.row_alignment(max_edit_rows=0),
         "alignment records": lambda: (
-            alignment.segments,
-            alignment.bands,
-            alignment.edit_distance,
-            alignment.residual_count,
-            segment.kind,
-            segment.len,
-            band.kind,
-            band.y,
+            (alignment.segments, alignment.bands, alignment.edit_distance)
+            + (alignment.residual_count, segment.kind, segment.len, band.kind, band.y)
         ),
         "aligned_ssim": lambda: pair.aligned_ssim(alignment),
         "aligned_ssim foreign": lambda: fails(quorvane.AlignmentError, pair.aligned_ssim, i["foreign_alignment"]),

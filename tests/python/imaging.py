@@ -63,15 +63,8 @@ def rows_image(letters, width=4):
 
 def rgba_comparison(baseline, current, **options):
     """A Comparison of two (height, width, 4) uint8 arrays, made with from_rgba."""
-    return quorvane.Comparison.from_rgba(
-        baseline.tobytes(),
-        baseline.shape[1],
-        baseline.shape[0],
-        current.tobytes(),
-        current.shape[1],
-        current.shape[0],
-        **options,
-    )
+    sized = [(image.tobytes(), image.shape[1], image.shape[0]) for image in (baseline, current)]
+    return quorvane.Comparison.from_rgba(*sized[0], *sized[1], **options)
 
 
 def png_claiming(width, height, idat=b""):

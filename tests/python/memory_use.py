@@ -7,23 +7,12 @@ import gc
 import os
 import sys
 
+# The fields of glibc's struct mallinfo2, in order, each a size_t.
+MALLINFO2_FIELDS = "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost"
+
 
 class _MallInfo2(ctypes.Structure):
-    _fields_ = [
-        (name, ctypes.c_size_t)
-        for name in (
-            "arena",
-            "ordblks",
-            "smblks",
-            "hblks",
-            "hblkhd",
-            "usmblks",
-            "fsmblks",
-            "uordblks",
-            "fordblks",
-            "keepcost",
-        )
-    ]
+    _fields_ = [(name, ctypes.c_size_t) for name in MALLINFO2_FIELDS.split()]
 
 
 _mallinfo2 = getattr(ctypes.CDLL(None), "mallinfo2", None)

@@ -56,19 +56,10 @@ def figures(name, baseline, current, out_dir):
         "changed": comparison.diff_count(),
         "ssim": comparison.ssim().hex(),
         "clusters": [
-            (
-                cluster.bbox.x,
-                cluster.bbox.y,
-                cluster.bbox.width,
-                cluster.bbox.height,
-                cluster.pixel_count,
-                [value.hex() for value in cluster.centroid],
-            )
-            for cluster in clusters.clusters
+            (c.bbox.x, c.bbox.y, c.bbox.width, c.bbox.height, c.pixel_count, [value.hex() for value in c.centroid])
+            for c in clusters.clusters
         ],
-        "alignment": [
-            (segment.kind, segment.baseline_start, segment.current_start, segment.len) for segment in alignment.segments
-        ],
+        "alignment": [(s.kind, s.baseline_start, s.current_start, s.len) for s in alignment.segments],
         "aligned_ssim": comparison.aligned_ssim(alignment).hex() if alignment.aligned else None,
         "batch": repr(batch),
     }

@@ -12,12 +12,14 @@ import pytest
 import screens
 from entry_calls import comparable
 from imaging import pixels, rgba_comparison, rows_image, screen_rgba
+from screens import taller
 from test_clusters import clusters_of_mask
 
 import quorvane
 
 RED = (255, 0, 0)
 GREY_FREE_ALT = (0, 0, 255)
+BANDS = {"insert": "inserted", "delete": "deleted"}  # the band of each kind of segment
 
 
 def refined_segments(alignment, refined=None):
@@ -25,11 +27,7 @@ def refined_segments(alignment, refined=None):
     `refined` where a window of them collapses into one replace; checked
     against the bands, which are exactly the inserts and deletes of that list."""
     segments = refined or [(s.kind, s.baseline_start, s.current_start, s.len) for s in alignment.segments]
-    shifted = [
-        ("inserted" if kind == "insert" else "deleted", c, n)
-        for kind, _, c, n in segments
-        if kind in ("insert", "delete")
-    ]
+    shifted = [(BANDS[kind], c, n) for kind, _, c, n in segments if kind in BANDS]
     assert shifted == [(b.kind, b.y, b.rows) for b in alignment.bands]
     return segments
 
@@ -74,78 +72,57 @@ def expected_aligned_clusters(baseline, current, segments, threshold=0.1, includ
     return comparable(clusters_of_mask((drawn == RED).all(axis=2) & replaced[:, None], **cluster_options))
 
 
-def painted(image, rows, columns, colour=(20, 120, 220, 255)):
+def painted(image, top, bottom, left=0, right=None, colour=(20, 120, 220, 255)):
     """The image with a block painted, or without a colour moved one column right."""
-    image = image.copy()
-    image[rows, columns] = colour if colour else np.roll(image[rows, columns], 1, axis=1)
+    image, block = image.copy(), (slice(top, bottom), slice(left, right))
+    image[block] = colour if colour else np.roll(image[block], 1, axis=1)
     return image
 
 
-# (baseline, current, the segments where a window collapses or None), made
-# from a 500-row, 400-column piece of the example page: text, rules, blanks.
+# Current images made from a baseline, a 500-row, 400-column piece of the
+# example page: text, rules, blanks.
 LAYOUTS = {
-    "rows inserted": lambda page: (page, screens.taller(page, 120, 24), None),
-    "rows inserted, a block changed below": lambda page: (
-        page,
-        painted(screens.taller(page, 120, 24), slice(374, 386), slice(60, 200)),
-        None,
-    ),
-    # The block's rows, paired as a replace of 7 and 5 inserted and 5 deleted
-    # rows across blank filler rows, are one window.
-    "rows deleted, a block changed above": lambda page: (
-        page,
-        painted(np.concatenate([page[:200], page[230:]]), slice(50, 62), slice(100, 180)),
-        [
-            ("equal", 0, 0, 50),
-            ("replace", 50, 50, 12),
-            ("equal", 62, 62, 7),
-            ("equal", 69, 69, 143),
-            ("delete", 212, 212, 30),
-            ("equal", 242, 212, 258),
-        ],
-    ),
-    "rows deleted at the bottom": lambda page: (page, page[:-30], None),
-    "rows inserted at the top and changed at the bottom edge": lambda page: (
-        page,
-        painted(screens.taller(page, 0, 10), slice(505, 510), slice(0, 400)),
-        None,
-    ),
+    "rows inserted": lambda page: taller(page, 120, 24),
+    "rows inserted, a block changed below": lambda page: painted(taller(page, 120, 24), 374, 386, 60, 200),
+    "rows deleted, a block changed above": lambda page: painted(np.delete(page, range(200, 230), 0), 50, 62, 100, 180),
+    "rows deleted at the bottom": lambda page: page[:-30],
+    "rows inserted at the top, changed at the bottom edge": lambda page: painted(taller(page, 0, 10), 505, 510),
     # Glyph edges cut by the replace rows: the context rows decide which edge
     # pixels are anti-aliased.
-    "text rows nudged sideways below inserted rows": lambda page: (
-        page,
-        screens.taller(painted(page, slice(52, 57), slice(None), None), 10, 4),
-        None,
-    ),
+    "text rows nudged sideways below inserted rows": lambda page: taller(painted(page, 52, 57, colour=None), 10, 4),
 }
-DIFF_OPTIONS = [
-    {},
-    {"alpha": 0.6, "diff_color": (0, 200, 0), "diff_color_alt": GREY_FREE_ALT},
-    {"threshold": 0.0, "include_aa": True, "aa_color": (1, 2, 3)},
-]
-CLUSTER_OPTIONS = [
-    {},
-    {"threshold": 0.3, "dilation": 1, "min_pixels": 4},
-    {"include_aa": True, "dilation": 0, "max_clusters": 1, "merge_gap": 3},
-]
+# The segments where a window collapses: the block's rows, paired as a
+# replace of 7 and 5 inserted and 5 deleted rows across blank filler rows.
+REFINED = {
+    "rows deleted, a block changed above": [("equal", 0, 0, 50), ("replace", 50, 50, 12), ("equal", 62, 62, 7)]
+    + [("equal", 69, 69, 143), ("delete", 212, 212, 30), ("equal", 242, 212, 258)]
+}
+DIFF_OPTIONS = [{}, {"alpha": 0.6, "diff_color": (0, 200, 0), "diff_color_alt": GREY_FREE_ALT}]
+DIFF_OPTIONS += [{"threshold": 0.0, "include_aa": True, "aa_color": (1, 2, 3)}]
+CLUSTER_OPTIONS = [{}, {"threshold": 0.3, "dilation": 1, "min_pixels": 4}]
+CLUSTER_OPTIONS += [{"include_aa": True, "dilation": 0, "max_clusters": 1, "merge_gap": 3}]
+
+
+def check_shift_aware_methods(pair, alignment, baseline, current, segments, cluster_options=CLUSTER_OPTIONS):
+    """Every shift-aware method of the pair, under each set of options, as
+    the oracles find it; returns the aligned SSIM."""
+    for options in DIFF_OPTIONS:
+        drawn = pixels(pair.aligned_diff_image(alignment, **options))
+        np.testing.assert_array_equal(drawn, expected_aligned_diff(baseline, current, segments, **options))
+    for options in cluster_options:
+        expected = expected_aligned_clusters(baseline, current, segments, **options)
+        assert comparable(pair.aligned_clusters(alignment, **options)) == expected
+    assert pair.aligned_ssim(alignment) == expected_aligned_ssim(baseline, current, segments)
+    return pair.aligned_ssim(alignment)
 
 
 @pytest.mark.parametrize("name", LAYOUTS)
 def test_shift_aware_methods_against_strips_and_stacks(name):
-    baseline, current, refined = LAYOUTS[name](np.ascontiguousarray(screen_rgba("page_baseline.png")[300:800, :400]))
+    baseline = np.ascontiguousarray(screen_rgba("page_baseline.png")[300:800, :400])
+    current = LAYOUTS[name](baseline)
     pair = rgba_comparison(baseline, current)
     alignment = pair.row_alignment()
-    segments = refined_segments(alignment, refined)
-    for options in DIFF_OPTIONS:
-        np.testing.assert_array_equal(
-            pixels(pair.aligned_diff_image(alignment, **options)),
-            expected_aligned_diff(baseline, current, segments, **options),
-        )
-    assert pair.aligned_ssim(alignment) == expected_aligned_ssim(baseline, current, segments)
-    for options in CLUSTER_OPTIONS:
-        assert comparable(pair.aligned_clusters(alignment, **options)) == expected_aligned_clusters(
-            baseline, current, segments, **options
-        )
+    check_shift_aware_methods(pair, alignment, baseline, current, refined_segments(alignment, REFINED.get(name)))
 
 
 def with_differing_runs(segments, baseline, current):
@@ -177,16 +154,8 @@ def test_rows_matched_within_a_row_threshold_are_measured_where_they_differ():
     alignment = pair.row_alignment(row_threshold=0.3)
     assert alignment.changed_rows == 0 and [(b.kind, b.y, b.rows) for b in alignment.bands] == [("inserted", 120, 24)]
     segments = with_differing_runs(refined_segments(alignment), page, current)
-    for options in DIFF_OPTIONS:
-        np.testing.assert_array_equal(
-            pixels(pair.aligned_diff_image(alignment, **options)),
-            expected_aligned_diff(page, current, segments, **options),
-        )
-    assert pair.aligned_ssim(alignment) == expected_aligned_ssim(page, current, segments) < 1.0
-    for options in [*CLUSTER_OPTIONS, {"threshold": 0.3}]:
-        assert comparable(pair.aligned_clusters(alignment, **options)) == expected_aligned_clusters(
-            page, current, segments, **options
-        )
+    options = [*CLUSTER_OPTIONS, {"threshold": 0.3}]
+    assert check_shift_aware_methods(pair, alignment, page, current, segments, options) < 1.0
     # The changed pixels counted are those drawn in the rows that differ; by
     # the row threshold itself, opaque rows that matched hold none.
     drawn = expected_aligned_diff(page, current, segments)
@@ -201,9 +170,7 @@ def test_translucent_rows_matched_within_a_threshold_are_measured_where_they_sta
     # strip the figures measure it in (byte 4, after one context row).
     within, over = np.array([250, 15, 240, 22], np.uint8), np.array([157, 201, 87, 86], np.uint8)
     limit = pixel_rule.max_delta(0.1)
-    delta_at = {
-        k: pixel_rule.color_delta(bytes(k) + within.tobytes(), bytes(k) + over.tobytes(), k, k) for k in (4, 12)
-    }
+    delta_at = {k: pixel_rule.color_delta(bytes(k) + bytes(within), bytes(k) + bytes(over), k, k) for k in (4, 12)}
     assert abs(delta_at[12]) <= limit < abs(delta_at[4])
     baseline, current = rows_image("abcdefg", width=1), rows_image("Xabcdefg", width=1)
     baseline[3, 0], current[4, 0] = within, over
@@ -221,35 +188,25 @@ def test_inserted_banner_is_a_shift_and_nothing_changed():
     alignment = pair.row_alignment()
     # What the banner pushed below the bottom of these screenshots of one
     # height went missing there.
-    assert [(b.kind, b.y, b.rows) for b in alignment.bands] == [
-        ("inserted", 137, 40),
-        ("inserted", 178, 16),
-        ("deleted", 3000, 56),
-    ]
-    assert (alignment.inserted_rows, alignment.deleted_rows, alignment.changed_rows, alignment.residual_count) == (
-        56,
-        56,
-        0,
-        0,
-    )
-    np.testing.assert_array_equal(
-        pixels(pair.aligned_diff_image(alignment)),
-        expected_aligned_diff(baseline, current, refined_segments(alignment)),
-    )
+    bands = [("inserted", 137, 40), ("inserted", 178, 16), ("deleted", 3000, 56)]
+    assert [(b.kind, b.y, b.rows) for b in alignment.bands] == bands
+    counted = (alignment.inserted_rows, alignment.deleted_rows, alignment.changed_rows, alignment.residual_count)
+    assert counted == (56, 56, 0, 0)
+    expected = expected_aligned_diff(baseline, current, refined_segments(alignment))
+    np.testing.assert_array_equal(pixels(pair.aligned_diff_image(alignment)), expected)
     # The rows it pairs are the same: the stacks score exactly one.
     assert pair.aligned_ssim(alignment) == 1.0 > pair.ssim()
     assert pair.aligned_clusters(alignment).total_clusters == 0
 
 
-@pytest.mark.parametrize(
-    "pair",
-    [
-        rgba_comparison(rows_image(""), rows_image("ab")),
-        rgba_comparison(rows_image("ab"), rows_image("")),
-        quorvane.Comparison.from_rgba(b"", 0, 4, b"", 0, 6),
-    ],
-    ids=["no baseline rows", "no current rows", "zero width"],
-)
+NO_PAIRED_PIXELS = {
+    "no baseline rows": rgba_comparison(rows_image(""), rows_image("ab")),
+    "no current rows": rgba_comparison(rows_image("ab"), rows_image("")),
+    "zero width": quorvane.Comparison.from_rgba(b"", 0, 4, b"", 0, 6),
+}
+
+
+@pytest.mark.parametrize("pair", NO_PAIRED_PIXELS.values(), ids=NO_PAIRED_PIXELS.keys())
 def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
     alignment = pair.row_alignment(max_edit_ratio=1.0)
     assert alignment.aligned and pair.aligned_ssim(alignment) == 1.0
@@ -257,14 +214,12 @@ def test_no_paired_pixels_score_one_and_have_no_clusters(pair):
     assert pair.width > 0 or alignment.segments == []
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda pair, alignment: pair.aligned_diff_image(alignment),
-        lambda pair, alignment: pair.aligned_ssim(alignment),
-        lambda pair, alignment: comparable(pair.aligned_clusters(alignment)),
-    ],
-)
+# Each shift-aware method, called on a pair with an alignment.
+SHIFT_AWARE = [lambda pair, a: pair.aligned_diff_image(a), lambda pair, a: pair.aligned_ssim(a)]
+SHIFT_AWARE += [lambda pair, a: comparable(pair.aligned_clusters(a))]
+
+
+@pytest.mark.parametrize("call", SHIFT_AWARE)
 def test_an_alignment_binds_to_its_images_only(call):
     pair = rgba_comparison(rows_image("abcdef"), rows_image("abXcdYf"))
     alignment = pair.row_alignment()

@@ -4,7 +4,6 @@ baselines that stay whole when the process is killed at any moment."""
 
 import hashlib
 import json
-import os
 import pathlib
 import random
 import shutil
@@ -13,7 +12,7 @@ import sys
 
 import pytest
 import screens
-from conftest import BUILD_DIR, ROOT
+from conftest import CHILD_ENV
 
 from quorvane_cli import manifest
 
@@ -85,22 +84,13 @@ def test_files_changed_since_the_run_are_refused(results, capsys, tampered, name
 
 
 def changed_pair(index, old, new):
-    return {
-        "name": f"shots/{index:03d}.png",
-        "title": f"shots/{index:03d}.png",
-        "status": "changed",
-        "passed": False,
-        "passed_with_shifts": False,
-        "failures": ["changed"],
-        "error": None,
-        "baseline": f"shots/{index:03d}.png",
-        "baseline_sha256": hashlib.sha256(old).hexdigest(),
-        "accepted": f"images/{index}.png",
-        "accepted_sha256": hashlib.sha256(new).hexdigest(),
-        "limits": {**dict.fromkeys(manifest.Limits.__annotations__), "allow_shifts": False},
-        "figures": dict.fromkeys(manifest.Figures.__annotations__),
-        "images": manifest.no_images(),
-    }
+    name = f"shots/{index:03d}.png"
+    outcome = dict(status="changed", passed=False, passed_with_shifts=False, failures=["changed"], error=None)
+    files = {"baseline": name, "baseline_sha256": hashlib.sha256(old).hexdigest(), "accepted": f"images/{index}.png"}
+    files["accepted_sha256"] = hashlib.sha256(new).hexdigest()
+    limits = {**dict.fromkeys(manifest.Limits.__annotations__), "allow_shifts": False}
+    figures, images = dict.fromkeys(manifest.Figures.__annotations__), manifest.no_images()
+    return {"name": name, "title": name, **outcome, **files, "limits": limits, "figures": figures, "images": images}
 
 
 def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
@@ -113,22 +103,12 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
         screens.write(tmp_path / "results" / pair["accepted"], new)
         versions[pair["baseline"]] = old, new
         pairs.append(pair)
-    built = manifest.build(
-        pairs,
-        made_by="report",
-        root=str(checkout),
-        baseline_dir="checkout",
-        current_dir="current",
-        threshold=0.1,
-        include_aa=False,
-        quorvane="test",
-        generated="now",
-    )
-    manifest.write(tmp_path / "results", built)
+    folders = {"root": str(checkout), "baseline_dir": "checkout", "current_dir": "current"}
+    run = {"threshold": 0.1, "include_aa": False, "quorvane": "test", "generated": "now"}
+    manifest.write(tmp_path / "results", manifest.build(pairs, made_by="report", **folders, **run))
     command = [sys.executable, "-u", "-m", "quorvane_cli", "approve", str(tmp_path / "results"), "--all"]
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
     for _ in range(8):
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=CHILD_ENV)
         said = [process.stdout.readline().decode() for _ in range(rng.randrange(40))]
         process.kill()  # while it writes the baselines after those it has named
         process.wait()
@@ -141,10 +121,15 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
             pathlib.Path(line.split()[1]).relative_to(checkout).as_posix() for line in said if line.startswith("wrote")
         ]
         assert all(pngs[name] == versions[name][1] for name in named)
-    assert subprocess.run(command, capture_output=True, env=env).returncode == 0
+    assert subprocess.run(command, capture_output=True, env=CHILD_ENV).returncode == 0
     assert {name: data for name, data in baselines(checkout).items() if name.endswith(".png")} == {
         name: new for name, (_, new) in versions.items()
     }
+
+
+def second(**fields):
+    """A change of the manifest that sets fields of its second pair."""
+    return lambda data: data["pairs"][1].update(**fields)
 
 
 @pytest.mark.parametrize(
@@ -152,23 +137,14 @@ def test_baselines_stay_whole_when_approve_is_killed_at_any_moment(tmp_path):
     [
         (lambda data: data.update(version=2), "{path}: manifest version 2 is not one this quorvane reads (1)"),
         (lambda data: data.update(format="other"), "{path}: not a quorvane results manifest"),
-        (
-            lambda data: data["pairs"][1].update(baseline="../outside.png"),
-            '"../outside.png" is not a relative path below',
-        ),
-        (
-            lambda data: data["pairs"][1].update(accepted="/etc/passwd"),
-            'pairs[1].accepted: "/etc/passwd" is not a relative',
-        ),
+        (second(baseline="../outside.png"), '"../outside.png" is not a relative path below'),
+        (second(accepted="/etc/passwd"), 'pairs[1].accepted: "/etc/passwd" is not a relative'),
         (lambda data: data["pairs"][1]["images"].update(diff="a//b.png"), "pairs[1].images.diff:"),
-        (lambda data: data["pairs"][1].update(passed="no"), "{path}: pairs[1].passed: expected bool, not str"),
+        (second(passed="no"), "{path}: pairs[1].passed: expected bool, not str"),
         (lambda data: data["pairs"][1]["figures"].update(width=True), "pairs[1].figures.width: expected int, not bool"),
-        (
-            lambda data: data["pairs"][1].update(status="fine"),
-            'pairs[1].status: "fine" is not one of unchanged, changed',
-        ),
+        (second(status="fine"), 'pairs[1].status: "fine" is not one of unchanged, changed'),
         (lambda data: data["pairs"][1].pop("limits"), "pairs[1]: limits is missing"),
-        (lambda data: data["pairs"][1].update(accepted_sha256="A" * 64), "pairs[1].accepted_sha256: not a SHA-256"),
+        (second(accepted_sha256="A" * 64), "pairs[1].accepted_sha256: not a SHA-256"),
         (lambda data: data["pairs"].append(data["pairs"][1]), 'the name "docs/changed.png" stands twice'),
         (
             lambda data: data["pairs"][1]["figures"]["clusters"]["items"].append([]),

@@ -33,6 +33,14 @@ def named(argument):
     return f"^argument '{argument}': "
 
 
+# Pairs refused by the batch functions that take them, each by one of them in turn.
+PAIR_BATCHES = [quorvane.diff_batch, quorvane.ssim_batch, Comparison.batch, quorvane.diff_count_batch]
+BAD_PAIRS = [("ab", TypeError), (b"ab", TypeError), ([[PNG, PNG]], TypeError), ([(PNG, PNG, PNG)], TypeError)]
+BAD_PAIRS += [([(PNG,)], TypeError), ([(PNG, "not bytes")], TypeError), ([(PNG, PNG), 5], TypeError)]
+BAD_PAIRS += [([(PNG, [1, 2, 256])], OverflowError), ([(PNG, [1, 2, -1])], OverflowError), ([(PNG, [1.0])], TypeError)]
+BAD_PAIRS += [(None, TypeError), ({(PNG, PNG)}, TypeError)]
+
+
 # Methods and functions that take a threshold, on identical images or on
 # PNGs that do not decode: a range is checked before any work.
 WITH_THRESHOLD = {
@@ -107,23 +115,7 @@ def test_threshold_and_alpha_out_of_range_fail_first(name, value):
         # Pairs: a sequence of 2-tuples of byte sequences, checked before any work.
         *(
             (lambda pairs=pairs, batch=batch: batch(pairs), error, named("pairs"))
-            for batch, (pairs, error) in zip(
-                [quorvane.diff_batch, quorvane.ssim_batch, Comparison.batch, quorvane.diff_count_batch] * 3,
-                [
-                    ("ab", TypeError),
-                    (b"ab", TypeError),
-                    ([[PNG, PNG]], TypeError),
-                    ([(PNG, PNG, PNG)], TypeError),
-                    ([(PNG,)], TypeError),
-                    ([(PNG, "not bytes")], TypeError),
-                    ([(PNG, PNG), 5], TypeError),
-                    ([(PNG, [1, 2, 256])], OverflowError),
-                    ([(PNG, [1, 2, -1])], OverflowError),
-                    ([(PNG, [1.0])], TypeError),
-                    (None, TypeError),
-                    ({(PNG, PNG)}, TypeError),
-                ],
-            )
+            for batch, (pairs, error) in zip(PAIR_BATCHES * 3, BAD_PAIRS)
         ),
         # The alignment: a RowAlignment, checked before the ranges.
         (lambda: PAIR.aligned_ssim("not an alignment"), TypeError, named("alignment")),
@@ -182,14 +174,8 @@ def test_accepted_forms():
     assert PAIR.diff_image(0.1, 0.1, False, (1, 2, 3), (4, 5, 6), None) == PAIR.diff_image(
         diff_color_alt=None, aa_color=(4, 5, 6), diff_color=(np.int64(1), 2, 3)
     )
-    assert Comparison.from_rgba(
-        current_height=np.int64(1),
-        current_width=1,
-        current_rgba=bytes(4),
-        baseline_rgba=bytes(4),
-        baseline_width=True,
-        baseline_height=1,
-    ).baseline_size == (1, 1)
+    sizes = {"current_height": np.int64(1), "current_width": 1, "baseline_width": True, "baseline_height": 1}
+    assert Comparison.from_rgba(current_rgba=bytes(4), baseline_rgba=bytes(4), **sizes).baseline_size == (1, 1)
     assert rgba_comparison(rows_image("ab"), rows_image("b")).row_alignment(0.1, False, 1, 2**64 - 1).deleted_rows == 1
     for overlap in (-2.0, 0, 3, float("nan"), float("inf"), np.float32(0.25)):
         assert PAIR.clusters(merge_gap=2, merge_overlap=overlap, min_pixels=1).total_clusters == 1

@@ -17,13 +17,8 @@ from imaging import ROOT, pixels, png_bytes, png_claiming, random_rgba, screen_r
 import quorvane
 
 Comparison = quorvane.Comparison
-BATCHES = [
-    quorvane.diff_batch,
-    quorvane.diff_count_batch,
-    quorvane.ssim_batch,
-    quorvane.compare_batch,
-    Comparison.batch,
-]
+BATCHES = [quorvane.diff_batch, quorvane.diff_count_batch, quorvane.ssim_batch, quorvane.compare_batch]
+BATCHES += [Comparison.batch]
 
 
 @pytest.fixture(scope="module")
@@ -45,19 +40,11 @@ def pairs():
     ]
 
 
+COLOURS = {"diff_color": (0, 0, 255), "aa_color": (0, 255, 0), "diff_color_alt": (9, 8, 7)}
+
+
 @pytest.mark.parametrize(
-    "options",
-    [
-        {},
-        {"threshold": 0.0, "include_aa": True},
-        {
-            "threshold": 0.3,
-            "alpha": 0.6,
-            "diff_color": (0, 0, 255),
-            "aa_color": (0, 255, 0),
-            "diff_color_alt": (9, 8, 7),
-        },
-    ],
+    "options", [{}, {"threshold": 0.0, "include_aa": True}, {"threshold": 0.3, "alpha": 0.6, **COLOURS}]
 )
 def test_every_batch_gives_what_the_per_pair_methods_give(pairs, options):
     counting = {name: value for name, value in options.items() if name in ("threshold", "include_aa")}
@@ -100,12 +87,9 @@ def test_one_undecodable_pair_fails_the_whole_call_as_its_construction_would(pai
         batch(pairs[:10] + [(good, b"not a png")] + pairs[10:])
     assert pickle.loads(pickle.dumps(raised.value)).side == raised.value.side == "current"  # as Dask sends it
     errors = []
-    for pair, side in [
-        ((b"", b"not a png"), "baseline"),
-        ((b"not a png", b""), "baseline"),
-        ((good, good[:40]), "current"),
-        ((png_claiming(8000, 8000, zlib.compress(bytes(1000))), good), "baseline"),  # 256 MB claimed, rows missing
-    ]:
+    claiming = png_claiming(8000, 8000, zlib.compress(bytes(1000)))  # 256 MB claimed, rows missing
+    bad = [((b"", b"not a png"), "baseline"), ((b"not a png", b""), "baseline"), ((good, good[:40]), "current")]
+    for pair, side in [*bad, ((claiming, good), "baseline")]:
         with pytest.raises(quorvane.DecodeError, match="^failed to decode PNG: ") as constructed:
             Comparison(*pair)
         with pytest.raises(quorvane.DecodeError) as batched:

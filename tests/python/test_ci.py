@@ -59,9 +59,8 @@ def test_junit_markdown_and_annotations_of_a_report_with_every_status(suite_repo
     xmlschema = pytest.importorskip("xmlschema", reason="xmlschema is not installed (requirements-dev.txt)")
     out, junit, summary = tmp_path / "report", tmp_path / "junit.xml", tmp_path / "summary.md"
     options = ["--junit", junit, "--markdown", summary, "--annotations", "github"]
-    code, stdout, _ = run(
-        capsys, "report", suite_report.baseline, suite_report.current, "-o", out, *suite_report.options, *options
-    )
+    folders = (suite_report.baseline, suite_report.current)
+    code, stdout, _ = run(capsys, "report", *folders, "-o", out, *suite_report.options, *options)
     assert code == suite_report.status
     pairs = suite_report.data["pairs"]
     failed = [pair for pair in pairs if not pair["passed"]]
@@ -71,18 +70,12 @@ def test_junit_markdown_and_annotations_of_a_report_with_every_status(suite_repo
     counts = [suite.get(key) for key in ("tests", "failures", "errors")]
     assert counts == [str(len(pairs)), str(len(failed) - 1), "1"]
     cases = [
-        (case.get("name"), case.get("classname"), [(item.tag, item.get("message")) for item in case], case.get("time"))
-        for case in suite
+        (case.get("name"), case.get("classname"), [(item.tag, item.get("message")) for item in case]) for case in suite
     ]
-    expected = [
-        (
-            pair["path"],
-            "quorvane.report",
-            [] if pair["passed"] else [("error" if pair["error"] else "failure", "; ".join(pair["failures"]))],
-        )
-        for pair in pairs
-    ]
-    assert [case[:3] for case in cases] == expected and all(float(case[3]) >= 0 for case in cases)
+    kind = {pair["path"]: "error" if pair["error"] else "failure" for pair in pairs}
+    expected = [[] if pair["passed"] else [(kind[pair["path"]], "; ".join(pair["failures"]))] for pair in pairs]
+    assert cases == [(pair["path"], "quorvane.report", outcome) for pair, outcome in zip(pairs, expected)]
+    assert all(float(case.get("time")) >= 0 for case in suite)
     changed = next(pair for pair in pairs if pair["status"] == "changed")
     text = suite.find(f"testcase[@name='{changed['path']}']/failure").text
     assert f"{changed['changed_pixels']} pixels changed" in text and f"SSIM {changed['ssim']:.6f}" in text
@@ -137,11 +130,8 @@ def test_plugin_writes_junit_and_markdown_of_its_failed_screenshots(pytester, mo
     junit = pytester.path / "ci" / "junit.xml"
     xmlschema.XMLSchema(SCHEMA).validate(str(junit))
     ((case,),) = ElementTree.parse(junit).getroot()
-    assert (case.get("name"), case.get("classname"), case[0].get("type")) == (
-        "__screenshots__/test_shots/a.png",
-        "quorvane.pytest",
-        "new",
-    )
+    named = (case.get("name"), case.get("classname"), case[0].get("type"))
+    assert named == ("__screenshots__/test_shots/a.png", "quorvane.pytest", "new")
     summary = (pytester.path / "ci" / "summary.md").read_text()
     assert summary.startswith("### quorvane: 1 of 1 screenshots beyond their limits")
     result = pytester.runpytest(*options, "--screenshot-markdown", "github")
@@ -197,11 +187,8 @@ def runs(tmp_path_factory):
     screens.write_suite(root, screens.suite())
     with pytest.MonkeyPatch.context() as patch, contextlib.redirect_stdout(io.StringIO()):
         patch.chdir(root)
-        for name, options in (
-            ("all", []),
-            ("threshold", ["--threshold", "0.2"]),
-            ("limit", ["--max-changed-pixels", "5"]),
-        ):
+        settings = {"all": [], "threshold": ["--threshold", "0.2"], "limit": ["--max-changed-pixels", "5"]}
+        for name, options in settings.items():
             main(["report", "baseline", "current", "-o", name, "-q", *options])
     for copy in ("twin", "planted"):
         shutil.copytree(root / "all", root / copy)

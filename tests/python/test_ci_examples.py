@@ -59,15 +59,10 @@ def environment(tmp_path_factory):
     venv = tmp_path_factory.mktemp("venv")
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", venv], check=True)
     plain = {key: value for key, value in plain.items() if not key.startswith(("PYTEST", "GITHUB_", "CI"))}
-    return {
-        **plain,
-        "PATH": f"{venv / 'bin'}{os.pathsep}{plain['PATH']}",
-        "PIP_NO_INDEX": "1",
-        "PIP_FIND_LINKS": str(wheels),
-        "PIP_DISABLE_PIP_VERSION_CHECK": "1",
-        "PIP_ROOT_USER_ACTION": "ignore",
-        "CI_JOB_URL": "https://gitlab.example/shop/-/jobs/7",
-    }
+    pip = {"PIP_NO_INDEX": "1", "PIP_DISABLE_PIP_VERSION_CHECK": "1", "PIP_ROOT_USER_ACTION": "ignore"}
+    pip["PIP_FIND_LINKS"] = str(wheels)
+    path = f"{venv / 'bin'}{os.pathsep}{plain['PATH']}"
+    return {**plain, **pip, "PATH": path, "CI_JOB_URL": "https://gitlab.example/shop/-/jobs/7"}
 
 
 @pytest.mark.parametrize("example, steps", [("github-actions.yml", github_steps), ("gitlab-ci.yml", gitlab_steps)])
@@ -78,13 +73,8 @@ def test_ci_example_runs_its_shards_and_merges_them(environment, tmp_path, examp
     for index, (env, script) in enumerate(steps(yaml.safe_load((ROOT / "docs" / "ci" / example).read_text()))):
         assert "${{" not in script  # what the CI service would fill in
         summaries.append(tmp_path / f"summary-{index}.md")
-        done = subprocess.run(
-            ["bash", "-e", "-c", script],
-            cwd=workspace,
-            env={**environment, **env, "GITHUB_STEP_SUMMARY": str(summaries[-1])},
-            capture_output=True,
-            text=True,
-        )
+        step_env = {**environment, **env, "GITHUB_STEP_SUMMARY": str(summaries[-1])}
+        done = subprocess.run(["bash", "-e", "-c", script], cwd=workspace, env=step_env, capture_output=True, text=True)
         assert done.returncode in (0, 1), done.stdout + done.stderr  # 1: screenshots without baselines fail
         outputs.append(done.stdout)
 

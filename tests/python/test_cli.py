@@ -3,14 +3,13 @@ limits, and the images it writes, checked against the module's own answers;
 and the command run as a module."""
 
 import json
-import os
 import subprocess
 import sys
 
 import numpy as np
 import pytest
 import screens
-from conftest import BUILD_DIR, ROOT
+from conftest import CHILD_ENV
 from imaging import SCREENS
 from PIL import Image, ImageDraw
 from screens import run
@@ -57,14 +56,13 @@ def limits(pair_files):
     comparison = quorvane.Comparison(pair_files["base"].read_bytes(), pair_files["changed"].read_bytes())
     changed, ssim = comparison.diff_count(), comparison.ssim()
     ratio = changed / (comparison.width * comparison.height)
-    return {
-        "changed": changed,
-        "below": changed - 1,
-        "percent": f"{ratio * 100 + 1e-9}%",
-        "ratio_below": ratio * 0.99,
-        "ssim": ssim,
-        "ssim_above": ssim + 1e-9,
-    }
+    at = {"changed": changed, "percent": f"{ratio * 100 + 1e-9}%", "ssim": ssim}
+    return at | {"below": changed - 1, "ratio_below": ratio * 0.99, "ssim_above": ssim + 1e-9}
+
+
+# How the shifted pair's shifts read, and its verdict where they may pass.
+SHIFTS = "6 rows inserted at row 40, 6 rows deleted at row 96"
+PASSED_WITH_SHIFTS = f"result     passed with shifts: {SHIFTS} (crossed the bottom edge: not counted)"
 
 
 def compare(capsys, pair_files, *args):
@@ -76,24 +74,12 @@ def compare(capsys, pair_files, *args):
     [
         ("base base", 0, ["status     unchanged", "result     within limits"]),
         ("base changed", 1, ["status     changed", "result     beyond limits: "]),
-        (
-            "base shifted",
-            1,
-            [
-                "status     shifted",
-                "shifts     6 rows inserted at row 40, 6 rows deleted at row 96",
-                "0 pixels changed in place",
-            ],
-        ),
+        ("base shifted", 1, ["status     shifted", f"shifts     {SHIFTS}", "0 pixels changed in place"]),
         # Under --allow-shifts inserted and deleted rows count, but for those pushed over the bottom edge.
         (
-            "base shifted --allow-shifts --max-changed-pixels 288",
+            "base shifted --allow-shifts --max-changed-pixels 288 --min-ssim 0.99",
             0,
-            [
-                "status     shifted",
-                "result     passed with shifts: 6 rows inserted at row 40, 6 rows deleted at row 96 (crossed the "
-                "bottom edge: not counted)",
-            ],
+            ["status     shifted", PASSED_WITH_SHIFTS],
         ),
         ("base shifted --allow-shifts --max-changed-pixels 287", 1, ["288 pixels changed with shifts (0 in place, "]),
         ("base changed --allow-shifts", 1, ["status     changed", "pixels changed with shifts (", " in place, 0 in"]),
@@ -152,6 +138,7 @@ def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(cap
     assert "157090 in deleted rows" in out.splitlines()[-1]
 
 
+# Arguments that start with an option follow "compare base changed".
 @pytest.mark.parametrize(
     "arguments, message",
     [
@@ -159,25 +146,16 @@ def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(cap
         ("compare absent base", "quorvane: {absent}: No such file or directory"),
         ("compare text base", "quorvane: {text}: failed to decode PNG: "),
         ("compare base text", "quorvane: {text}: failed to decode PNG: "),
-        ("compare base changed --diff unwritable", "quorvane: {unwritable}: No such file or directory"),
-        ("compare base changed --threshold 1.5", "argument --threshold: must be in the range [0.0, 1.0]"),
-        ("compare base changed --diff-color 256,0,0", "argument --diff-color: must be R,G,B"),
-        ("compare base changed --max-changed-ratio 150%", "argument --max-changed-ratio: must be a fraction"),
-        (
-            "compare base changed --max-changed-pixels -1",
-            "argument --max-changed-pixels: must be a whole number, 0 or more, not -1",
-        ),
-        ("compare base changed --dilation two", "argument --dilation: must be a whole number, 0 or more, not two"),
-        ("compare base changed --min-ssim nan", "argument --min-ssim: must be a finite number"),
-        ("compare base changed --ignore 1,2,3", "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3"),
-        (
-            "compare base changed --ignore 1,2,3,4.5",
-            "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3,4.5",
-        ),
-        (
-            "compare base changed --ignore 0,0,4,4 --ignore=-1,0,4,4",
-            "argument --ignore: rectangle (-1, 0, 4, 4) has a negative x",
-        ),
+        ("--diff unwritable", "quorvane: {unwritable}: No such file or directory"),
+        ("--threshold 1.5", "argument --threshold: must be in the range [0.0, 1.0]"),
+        ("--diff-color 256,0,0", "argument --diff-color: must be R,G,B"),
+        ("--max-changed-ratio 150%", "argument --max-changed-ratio: must be a fraction"),
+        ("--max-changed-pixels -1", "argument --max-changed-pixels: must be a whole number, 0 or more, not -1"),
+        ("--dilation two", "argument --dilation: must be a whole number, 0 or more, not two"),
+        ("--min-ssim nan", "argument --min-ssim: must be a finite number"),
+        ("--ignore 1,2,3", "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3"),
+        ("--ignore 1,2,3,4.5", "argument --ignore: must be X,Y,W,H (four whole numbers), not 1,2,3,4.5"),
+        ("--ignore 0,0,4,4 --ignore=-1,0,4,4", "argument --ignore: rectangle (-1, 0, 4, 4) has a negative x"),
         (
             "report base changed -o out --thumbnail-effort 10",
             "argument --thumbnail-effort: must be 0 to 9 or 'default', not 10",
@@ -185,6 +163,8 @@ def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(cap
     ],
 )
 def test_bad_usage_and_unusable_files_exit_2(capsys, pair_files, arguments, message):
+    if arguments.startswith("--"):
+        arguments = "compare base changed " + arguments
     command, *rest = arguments.split()
     code, out, err = run(capsys, command, *(pair_files.get(argument, argument) for argument in rest))
     message = message.format(**pair_files)
@@ -193,26 +173,18 @@ def test_bad_usage_and_unusable_files_exit_2(capsys, pair_files, arguments, mess
 
 
 def test_json_object_holds_the_modules_figures(capsys, pair_files):
-    code, out, _ = compare(
-        capsys,
-        pair_files,
-        *("base", "shifted", "--json", "--allow-shifts", "--max-changed-pixels", "288"),
-        *("--max-clusters", "3", "--ignore", "0,0,4,4"),
-    )
+    options = ["--json", "--allow-shifts", "--max-changed-pixels", "288", "--max-clusters", "3", "--ignore", "0,0,4,4"]
+    code, out, _ = compare(capsys, pair_files, "base", "shifted", *options)
     result = json.loads(out)
-    comparison = quorvane.Comparison(
-        pair_files["base"].read_bytes(), pair_files["shifted"].read_bytes(), ignore=[(0, 0, 4, 4)]
-    )
+    pngs = (pair_files[name].read_bytes() for name in ("base", "shifted"))
+    comparison = quorvane.Comparison(*pngs, ignore=[(0, 0, 4, 4)])
     alignment, clusters = comparison.row_alignment(), comparison.clusters(max_clusters=3)
     changed = comparison.diff_count()
     assert (code, result["status"], result["passed"], result["passed_with_shifts"]) == (0, "shifted", True, True)
     assert (result["ignore"], result["ignored_pixels"]) == ([[0, 0, 4, 4]], comparison.ignored_pixels)
     assert result["baseline"] == {"path": str(pair_files["base"]), "width": 48, "height": 96}
-    assert (result["changed_pixels"], result["changed_ratio"], result["ssim"]) == (
-        changed,
-        changed / (48 * 96),
-        comparison.ssim(),
-    )
+    figures = (result["changed_pixels"], result["changed_ratio"], result["ssim"])
+    assert figures == (changed, changed / (48 * 96), comparison.ssim())
     assert result["clusters"]["total"] == clusters.total_clusters
     assert [
         (c["x"], c["y"], c["width"], c["height"], c["pixel_count"], tuple(c["centroid"]))
@@ -228,33 +200,18 @@ def test_json_object_holds_the_modules_figures(capsys, pair_files):
         ("deleted", 96, 6, 6),
     ]
     assert (aligned["ssim"], aligned["clusters"]["total"]) == (comparison.aligned_ssim(alignment), 0)
-    assert [aligned[key] for key in ("in_place_pixels", "inserted_pixels", "deleted_pixels", "changed_pixels")] == [
-        0,
-        6 * 48,
-        0,
-        6 * 48,
-    ]
-    assert result["limits"] == {
-        "max_changed_pixels": 288,
-        "max_changed_ratio": None,
-        "min_ssim": None,
-        "max_cluster_pixels": None,
-        "allow_shifts": True,
-    }
+    pixels = [aligned[key] for key in ("in_place_pixels", "inserted_pixels", "deleted_pixels", "changed_pixels")]
+    assert pixels == [0, 6 * 48, 0, 6 * 48]
+    limits = {"max_changed_pixels": 288, "max_changed_ratio": None, "min_ssim": None, "max_cluster_pixels": None}
+    assert result["limits"] == {**limits, "allow_shifts": True}
 
 
 DRAWING = (
     "--threshold 0.05 --alpha 0.5 --diff-color 0,0,255 --aa-color #00ff00 --diff-color-alt 10,20,30 "
     "--include-aa --ignore 30,4,12,10 --mask-color 1,2,3 --thumbnail-width 20 --thumbnail-height 30 --json"
 )
-DRAWING_KWARGS = dict(
-    threshold=0.05,
-    alpha=0.5,
-    diff_color=(0, 0, 255),
-    aa_color=(0, 255, 0),
-    diff_color_alt=(10, 20, 30),
-    include_aa=True,
-)
+DRAWING_KWARGS = dict(threshold=0.05, alpha=0.5, diff_color=(0, 0, 255), aa_color=(0, 255, 0), include_aa=True)
+DRAWING_KWARGS["diff_color_alt"] = (10, 20, 30)
 
 
 @pytest.mark.parametrize(
@@ -270,12 +227,8 @@ def test_written_images_are_the_modules(capsys, pair_files, tmp_path, option, ex
     code, out, _ = compare(capsys, pair_files, "base", "shifted", option, target, *DRAWING.split())
     assert code == 1
     assert json.loads(out)["outputs"][option[2:].replace("-", "_")] == str(target)
-    comparison = quorvane.Comparison(
-        pair_files["base"].read_bytes(),
-        pair_files["shifted"].read_bytes(),
-        ignore=[(30, 4, 12, 10)],
-        mask_color=(1, 2, 3),
-    )
+    pngs = (pair_files[name].read_bytes() for name in ("base", "shifted"))
+    comparison = quorvane.Comparison(*pngs, ignore=[(30, 4, 12, 10)], mask_color=(1, 2, 3))
     assert target.read_bytes() == expected(comparison, comparison.row_alignment(threshold=0.05, include_aa=True))
 
 
@@ -288,24 +241,9 @@ def test_aligned_diff_of_pair_that_does_not_align_is_skipped_with_a_warning(caps
 
 def test_report_run_as_a_module_without_traceback_nor_dask_or_fsspec_imported(suite_report, tmp_path):
     # The imports of the run, as -X importtime lists them on stderr.
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
+    command = [sys.executable, "-X", "importtime", "-m", "quorvane_cli", "report", suite_report.baseline]
     child = subprocess.run(
-        [
-            sys.executable,
-            "-X",
-            "importtime",
-            "-m",
-            "quorvane_cli",
-            "report",
-            suite_report.baseline,
-            suite_report.current,
-            "-o",
-            tmp_path,
-            "-q",
-        ],
-        capture_output=True,
-        text=True,
-        env=env,
+        [*command, suite_report.current, "-o", tmp_path, "-q"], capture_output=True, text=True, env=CHILD_ENV
     )
     imports = [line for line in child.stderr.splitlines() if line.startswith("import time:")]
     imported = {line.rsplit("|", 1)[1].strip().split(".")[0] for line in imports}

@@ -29,11 +29,8 @@ def test_threads_on_shared_and_own_comparisons_with_batches_match_sequential_ans
         calls = entry_calls(dict(inputs, pair=pair)) if number % 2 else shared
         names = list(calls)
         start.wait()
-        return [
-            (number, name)
-            for name in names[number * 7 :] + names[: number * 7]
-            if comparable(calls[name]()) != expected[name]
-        ]
+        rotated = names[number * 7 :] + names[: number * 7]
+        return [(number, name) for name in rotated if comparable(calls[name]()) != expected[name]]
 
     with ThreadPoolExecutor(THREADS) as pool:
         assert functools.reduce(operator.iadd, pool.map(mismatches, range(THREADS)), []) == []

@@ -105,13 +105,8 @@ def test_every_figure_is_that_of_the_pair_painted_beforehand(name, colour):
     size = (decoded.width, decoded.height)
     assert (drawn(diff[0]), *diff[1:]) == (expected["diff"], expected["count"], *size)
     assert (count, score) == ((expected["count"], *size), expected["ssim"])
-    assert (*compared[:4], drawn(compared[4]), compared[5]) == (
-        expected["count"],
-        expected["ssim"],
-        *size,
-        expected["diff"],
-        expected["current_thumbnail"],
-    )
+    values = (expected["count"], expected["ssim"], *size, expected["diff"], expected["current_thumbnail"])
+    assert (*compared[:4], drawn(compared[4]), compared[5]) == values
 
 
 def test_an_alignment_belongs_only_to_pairs_painted_alike():
@@ -145,23 +140,15 @@ ENTRIES = {
     "compare_batch": lambda **options: quorvane.compare_batch([(JUNK, JUNK)], thumbnail_width=0, **options),
     "check_regions": lambda **options: quorvane.check_regions(**{"ignore": (), **options}),
 }
-RECTANGLE = "argument 'ignore': rectangle "
-COLOUR = "argument 'mask_color': colour "
+RECTANGLE, NOT_FOUR = "argument 'ignore': rectangle ", " is not four integers (x, y, width, height)"
+COLOUR, NOT_THREE = "argument 'mask_color': colour ", " is not three integers 0 to 255 (R, G, B)"
 
 
 @pytest.mark.parametrize(
     "options, error, message",
     [
-        (
-            {"ignore": [(0, 0, 4, 4), (1, 2, 3)]},
-            ValueError,
-            RECTANGLE + "(1, 2, 3) is not four integers (x, y, width, height)",
-        ),
-        (
-            {"ignore": [[0, 0, 4.0, 4]]},
-            ValueError,
-            RECTANGLE + "[0, 0, 4.0, 4] is not four integers (x, y, width, height)",
-        ),
+        ({"ignore": [(0, 0, 4, 4), (1, 2, 3)]}, ValueError, RECTANGLE + "(1, 2, 3)" + NOT_FOUR),
+        ({"ignore": [[0, 0, 4.0, 4]]}, ValueError, RECTANGLE + "[0, 0, 4.0, 4]" + NOT_FOUR),
         ({"ignore": [(0, -1, 4, 4)]}, ValueError, RECTANGLE + "(0, -1, 4, 4) has a negative y"),
         ({"ignore": [(2**64, 0, 4, 4)]}, ValueError, RECTANGLE + f"({2**64}, 0, 4, 4) has an x beyond 64 bits"),
         ({"ignore": [(0, 0, 4, -2)]}, ValueError, RECTANGLE + "(0, 0, 4, -2) has a height below 1"),
@@ -170,12 +157,8 @@ COLOUR = "argument 'mask_color': colour "
             TypeError,
             "argument 'ignore': expected a sequence of (x, y, width, height) rectangles, got int",
         ),
-        ({"mask_color": (256, 0, 0)}, ValueError, COLOUR + "(256, 0, 0) is not three integers 0 to 255 (R, G, B)"),
-        (
-            {"ignore": [(0, 0, 1, 1)], "mask_color": (0, 0)},
-            ValueError,
-            COLOUR + "(0, 0) is not three integers 0 to 255 (R, G, B)",
-        ),
+        ({"mask_color": (256, 0, 0)}, ValueError, COLOUR + "(256, 0, 0)" + NOT_THREE),
+        ({"ignore": [(0, 0, 1, 1)], "mask_color": (0, 0)}, ValueError, COLOUR + "(0, 0)" + NOT_THREE),
     ],
 )
 @pytest.mark.parametrize("entry", ENTRIES)

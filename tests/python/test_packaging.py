@@ -42,17 +42,6 @@ def test_version_is_the_packages():
     assert quorvane.__version__ == VERSION
 
 
-def test_extension_is_one_abi3_object_exporting_only_its_initialiser():
-    assert quorvane.__file__.endswith("quorvane.abi3.so")
-    nm = shutil.which("nm")
-    if nm is None:
-        pytest.skip("nm is not installed")
-    listing = subprocess.run(
-        [nm, "-D", "--defined-only", quorvane.__file__], capture_output=True, text=True, check=True
-    ).stdout
-    assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_quorvane"]
-
-
 def clean_env(**extra):
     """This environment without what would put the source tree's module or
     a sanitizer runtime into a child process, or tie a make to ours."""
@@ -101,11 +90,8 @@ def dynamic_symbols(module):
     """(name, version, binding, defined) of each dynamic symbol, as readelf reads them."""
     listing = subprocess.run(["readelf", "-W", "--dyn-syms", module], capture_output=True, text=True, check=True)
     rows = [line.split() for line in listing.stdout.splitlines()]
-    return [
-        (*row[7].partition("@")[::2], row[4], row[6] != "UND")
-        for row in rows
-        if len(row) >= 8 and row[0][:-1].isdigit()
-    ]
+    symbols = [row for row in rows if len(row) >= 8 and row[0][:-1].isdigit()]
+    return [(*row[7].partition("@")[::2], row[4], row[6] != "UND") for row in symbols]
 
 
 @pytest.mark.parametrize("processor", PROCESSORS)
@@ -126,19 +112,14 @@ def test_wheel_needs_only_glibc_2_17_and_python_and_exports_only_its_initialiser
 
     dynamic = subprocess.run(["readelf", "-W", "-d", module], capture_output=True, text=True, check=True).stdout
     needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.*)\]", dynamic))
-    assert {name for name in needed if not name.startswith("ld-linux")} <= {
-        "libc.so.6",
-        "libm.so.6",
-        "libpthread.so.0",
-        "libdl.so.2",
-    }
+    glibc_libraries = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2"}
+    assert {name for name in needed if not name.startswith("ld-linux")} <= glibc_libraries
     symbols = dynamic_symbols(module)
     assert [name for name, _, binding, defined in symbols if defined and binding != "LOCAL"] == ["PyInit_quorvane"]
     undefined = [(name, version) for name, version, binding, defined in symbols if not defined and binding != "WEAK"]
     python = ("Py", "_Py")
-    assert [
-        name for name, version in undefined if not version.startswith("GLIBC_") and not name.startswith(python)
-    ] == []
+    foreign = [name for name, version in undefined if not version.startswith("GLIBC_") and not name.startswith(python)]
+    assert foreign == []
     glibc = {tuple(map(int, version[6:].split("."))) for _, version, _, _ in symbols if version.startswith("GLIBC_")}
     assert max(glibc) <= (2, 17)
 
@@ -357,22 +338,9 @@ def test_stubs_and_types_check_against_the_installed_module(venv, tmp_path):
         env=clean_env(PYTHONPATH=site_packages(venv)),
     )
     assert stubtest.returncode == 0, stubtest.stdout + stubtest.stderr
+    options = ["--strict", "--python-executable", venv / "bin" / "python", "--cache-dir", tmp_path / "cache"]
     mypy = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--python-executable",
-            str(venv / "bin" / "python"),
-            "--cache-dir",
-            str(tmp_path / "cache"),
-            str(EXAMPLE),
-        ],
-        capture_output=True,
-        text=True,
-        cwd=tmp_path,
-        env=clean_env(),
+        [sys.executable, "-m", "mypy", *options, EXAMPLE], capture_output=True, text=True, cwd=tmp_path, env=clean_env()
     )
     assert mypy.returncode == 0, mypy.stdout + mypy.stderr
 
@@ -415,31 +383,11 @@ def test_stub_result_types_are_what_the_module_returns():
         raised(lambda: quorvane.Comparison.from_rgba(b"", 0, 0, bytes(4), 1, 1).aligned_ssim(alignment)),
         raised(lambda: quorvane.Comparison(inputs["baseline_png"], inputs["baseline_png"], memory_limit=0)),
     )
-    instances = {
-        type(instance).__name__: instance
-        for instance in (
-            pair,
-            alignment,
-            alignment.segments[0],
-            alignment.bands[0],
-            clusters,
-            clusters.clusters[0],
-            clusters.clusters[0].bbox,
-            *errors,
-        )
-    }
-    arguments = {
-        **inputs,
-        "png_bytes": inputs["baseline_png"],
-        "ignore": inputs["regions"],
-        "max_diffs": 5,
-        "width": 6,  # of resize_png
-        "height": 5,
-        "baseline_width": 8,
-        "baseline_height": 12,
-        "current_width": 8,
-        "current_height": 14,
-    }
+    results = (pair, alignment, alignment.segments[0], alignment.bands[0], clusters, clusters.clusters[0])
+    instances = {type(instance).__name__: instance for instance in (*results, clusters.clusters[0].bbox, *errors)}
+    sizes = {"baseline_width": 8, "baseline_height": 12, "current_width": 8, "current_height": 14}
+    sizes |= {"width": 6, "height": 5}  # of resize_png
+    arguments = {**inputs, "png_bytes": inputs["baseline_png"], "ignore": inputs["regions"], "max_diffs": 5, **sizes}
 
     def result_conforms(runtime, stub):
         """The runtime callable given the stub's required arguments."""
@@ -469,32 +417,17 @@ def test_stub_result_types_are_what_the_module_returns():
                     checked[label] = result_conforms(getattr(runtime, member_name), member.__func__)
                 elif isinstance(member, types.FunctionType):
                     checked[label] = result_conforms(getattr(instance, member_name), member)
-    assert {
-        "compare_batch",
-        "Comparison.__new__",
-        "Comparison.batch",
-        "Comparison.width",
-        "Comparison.diff_image",
-        "Cluster.bbox",
-    } <= checked.keys()
+    assert {"compare_batch", "Comparison.__new__", "Comparison.batch", "Comparison.width"} <= checked.keys()
+    assert {"Comparison.diff_image", "Cluster.bbox"} <= checked.keys()
     assert [label for label, matches in checked.items() if not matches] == []
 
 
 def test_source_build_names_each_missing_library_with_its_packages(tmp_path):
     # oneTBB hidden from find_package, and every pkg-config module (libwebp, libdeflate) from pkg-config.
     (tmp_path / "no-pkgconfig").mkdir()
+    options = ["-G", "Ninja", "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON", f"-DPython_EXECUTABLE={sys.executable}"]
     configure = subprocess.run(
-        [
-            "cmake",
-            "-S",
-            str(ROOT),
-            "-B",
-            str(tmp_path / "build"),
-            "-G",
-            "Ninja",
-            "-DCMAKE_DISABLE_FIND_PACKAGE_TBB=ON",
-            f"-DPython_EXECUTABLE={sys.executable}",
-        ],
+        ["cmake", "-S", ROOT, "-B", tmp_path / "build", *options],
         capture_output=True,
         text=True,
         env=clean_env(PKG_CONFIG_LIBDIR=str(tmp_path / "no-pkgconfig"), PKG_CONFIG_PATH=""),

@@ -65,43 +65,22 @@ def scene(request):
 
 @pytest.mark.parametrize(
     "threshold, include_aa, alpha",
-    [
-        (0.0, False, 0.0),
-        (0.0, True, 1.0),
-        (0.05, False, 0.37),
-        (0.1, False, 0.1),
-        (0.1, True, 0.5),
-        (0.3, False, 0.8),
-    ],
+    [(0.0, False, 0.0), (0.0, True, 1.0), (0.05, False, 0.37), (0.1, False, 0.1), (0.1, True, 0.5), (0.3, False, 0.8)],
 )
 def test_count_and_diff_image_match_the_reference(scene, threshold, include_aa, alpha):
     comparison, baseline, current = scene
-    assert comparison.diff_count(threshold=threshold, include_aa=include_aa) == pixel_rule.count(
-        baseline, current, threshold, include_aa
-    )
-    options = dict(
-        threshold=threshold,
-        alpha=alpha,
-        include_aa=include_aa,
-        diff_color=(250, 10, 20),
-        aa_color=(30, 240, 40),
-        diff_color_alt=(20, 30, 230),
-    )
+    expected_count = pixel_rule.count(baseline, current, threshold, include_aa)
+    assert comparison.diff_count(threshold=threshold, include_aa=include_aa) == expected_count
+    colours = {"diff_color": (250, 10, 20), "aa_color": (30, 240, 40), "diff_color_alt": (20, 30, 230)}
+    options = dict(threshold=threshold, alpha=alpha, include_aa=include_aa, **colours)
     expected = pixel_rule.diff_image(baseline, current, **options)
     np.testing.assert_array_equal(pixels(comparison.diff_image(**options)), np.asarray(expected, dtype=np.uint8))
 
 
+# Rows 1 to 3 hold 4 changed pixels each, rows 5 and 6 hold 2: the count
+# stops after the row that reached the cap; exact mode at the cap.
 @pytest.mark.parametrize(
-    "threshold, cap, expected",
-    [
-        # Rows 1 to 3 hold 4 changed pixels each, rows 5 and 6 hold 2: the count
-        # stops after the row that reached the cap; exact mode at the cap.
-        (0.1, 1, 4),
-        (0.1, 13, 14),
-        (0.1, 2**64 - 1, 16),
-        (0.0, 15, 15),
-        (0.0, 17, 16),
-    ],
+    "threshold, cap, expected", [(0.1, 1, 4), (0.1, 13, 14), (0.1, 2**64 - 1, 16), (0.0, 15, 15), (0.0, 17, 16)]
 )
 def test_capped_count_stops_in_row_order(threshold, cap, expected):
     baseline = np.full((8, 10, 4), 255, np.uint8)

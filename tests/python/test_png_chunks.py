@@ -114,14 +114,14 @@ def test_the_regions_of_both_images_apply_together(
 def test_the_plugin_writes_and_applies_the_regions(tmp_path):
     """A baseline carries its call's regions, which later calls apply; an
     update writes the updating call's; the actual and diff images carry
-    theirs; a malformed chunk fails until the baseline is written again."""
-
+    theirs; a malformed chunk fails until the baseline is written again.
+    PNG bytes given to the plugin bring their chunk's regions along."""
     run = session.Run(naming.Places(tmp_path), tmp_path, tmp_path / "out", False, {})
     test = naming.Test("t.py::test_page", tmp_path / "t.py", "test_page")
 
-    def call(png, update=False, **options):
+    def call(png, update=False, name="page", **options):
         run.update = update
-        assertion.AssertScreenshot(assertion.Screenshots(run, test))(png, "page", **options)
+        assertion.AssertScreenshot(assertion.Screenshots(run, test))(png, name, **options)
 
     baseline = tmp_path / "__screenshots__/t/page.png"
     with pytest.raises(AssertionError, match="no baseline"):
@@ -144,15 +144,6 @@ def test_the_plugin_writes_and_applies_the_regions(tmp_path):
         call(png_bytes(BASE))
     call(png_bytes(BASE), update=True)
     assert png_chunks.read_regions(baseline.read_bytes()) == ()
-
-
-def test_a_given_png_carries_its_regions(tmp_path):
-    """PNG bytes given to the plugin bring their chunk's regions along."""
-    run = session.Run(naming.Places(tmp_path), tmp_path, tmp_path / "out", False, {})
-    test = naming.Test("t.py::test_page", tmp_path / "t.py", "test_page")
-    screens.write(tmp_path / "__screenshots__/t/page.png", BASE)
-    current = png_chunks.with_regions(png_bytes(with_clock(BASE, CLOCK_AT, 2)), [CLOCK_AT])
-    assertion.AssertScreenshot(assertion.Screenshots(run, test))(current, "page")
-    garbled = inserted(png_bytes(BASE), itxt("[["))
+    call(png_chunks.with_regions(png_bytes(with_clock(BASE, CLOCK_AT, 2)), [CLOCK_AT]))
     with pytest.raises(ValueError, match="the target's bytes: malformed quorvane:ignore chunk"):
-        assertion.AssertScreenshot(assertion.Screenshots(run, test))(garbled, "other")
+        call(inserted(png_bytes(BASE), itxt("[[")), name="other")

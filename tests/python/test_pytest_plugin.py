@@ -20,6 +20,7 @@ pytest_plugins = ["pytester"]
 
 BASE = screens.page()  # 48x96 of noise: every row distinct, so rows align unambiguously
 CHANGED = screens.with_block(BASE)  # an 8x8 black square at (10, 20)
+WIDER = np.concatenate([BASE, BASE[:, :4]], axis=1)
 PIXELS = quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_count()  # changed in CHANGED
 OUTPUT = "test-results/screenshots"
 
@@ -102,21 +103,14 @@ def test_names_and_places_under_the_screenshot_dir(tester):
     tester.run("--update-screenshots", ini="screenshot_dir = shots").assert_outcomes(passed=8)
     written = sorted(path.name for path in (tester.path / "shots/tests/test_names").iterdir())
     cut = f"test_{long}"[:91]
+    plain = ["test_plain.png", "named.png", "test_plain-2.png", "logo.png", "test_plain-3.png"]
+    hashed = ["a-b-c", "en-home", "en-home", "x" * 71, "x" * 71]
     expected = [
-        "test_plain.png",
-        "named.png",
-        "test_plain-2.png",
-        "logo.png",
-        "test_plain-3.png",
+        *plain,
         "TestCart-test_total-small.png",
-        f"TestCart-test_total-a-b-c{HASHED}.png",
-        f"TestCart-test_total-en-home{HASHED}.png",
-        f"TestCart-test_total-en-home{HASHED}.png",
-        f"TestCart-test_total-{'x' * 71}{HASHED}.png",
-        f"TestCart-test_total-{'x' * 71}{HASHED}.png",
-        f"{cut}{HASHED}.png",
-        f"{cut}{HASHED}-2.png",
+        *(f"TestCart-test_total-{name}{HASHED}.png" for name in hashed),
     ]
+    expected += [f"{cut}{HASHED}.png", f"{cut}{HASHED}-2.png"]
     assert len(written) == len(expected)
     assert all(re.fullmatch(pattern, name) for pattern, name in zip(sorted(expected), written))
     assert all(len(name) <= 100 + len("-2.png") for name in written)
@@ -150,37 +144,18 @@ def test_long_test_ids_get_folders_of_their_own():
         ("screenshot_allow_shifts = true\nscreenshot_max_diff_pixels = 288", screens.taller(BASE), "", None),
         ("screenshot_allow_shifts = true", screens.taller(BASE), "", "(0 in place, 288 in inserted rows, 0 in"),
         ("", screens.taller(CHANGED), ", allow_shifts=True", " in place, 288 in inserted rows, 0 in deleted rows)"),
-        # Rows of another width never align.
-        (
-            "",
-            np.concatenate([BASE, BASE[:, :4]], axis=1),
-            ", allow_shifts=True",
-            "the screenshot is 52x96, its baseline",
-        ),
-        (
-            "",
-            BASE,
-            ", mask=[object()]",
-            "TypeError: assert_screenshot: mask takes elements of a Playwright or Selenium",
-        ),
-        (
-            "",
-            BASE,
-            ", ignore=[(0, 0, 0, 5)]",
-            "RegionError: argument 'ignore': rectangle (0, 0, 0, 5) has a width below 1",
-        ),
-        (
-            "",
-            BASE,
-            ", max_diff_pixel_ratio=2",
-            "ValueError: assert_screenshot: max_diff_pixel_ratio must be a fraction",
-        ),
-        ("", BASE, ", timeout=0", "ValueError: assert_screenshot: timeout must be a number of seconds above 0, not 0"),
-        ("", BASE, ", timeout=1e306", "ValueError: assert_screenshot: timeout must be at most 2000000, not 1e+306"),
+        ("", WIDER, ", allow_shifts=True", "the screenshot is 52x96, its baseline"),  # rows of another width
+        # Arguments refused.
+        ("", BASE, ", mask=[object()]", "TypeError: {call}mask takes elements of a Playwright or Selenium"),
+        ("", BASE, ", ignore=[(0, 0, 0, 5)]", "RegionError: {region}(0, 0, 0, 5) has a width below 1"),
+        ("", BASE, ", max_diff_pixel_ratio=2", "ValueError: {call}max_diff_pixel_ratio must be a fraction"),
+        ("", BASE, ", timeout=0", "ValueError: {call}timeout must be a number of seconds above 0, not 0"),
+        ("", BASE, ", timeout=1e306", "ValueError: {call}timeout must be at most 2000000, not 1e+306"),
     ],
 )
 def test_limits_sizes_regions_and_arguments_from_the_ini_file_and_the_call(tester, ini, current, arguments, failure):
     values = {"pixels": PIXELS, "below": PIXELS - 1, "ratio": 1.001 * PIXELS / BASE[..., 0].size}
+    values |= {"call": "assert_screenshot: ", "region": "argument 'ignore': rectangle "}
     one_call(tester, BASE, current, arguments.format(**values))
     result = tester.run(ini=ini.format(**values))
     result.assert_outcomes(passed=int(failure is None), failed=int(failure is not None))
@@ -281,20 +256,11 @@ def test_a_session_fails_writes_reports_updates_and_then_passes(tester, workers)
     assert x <= 10 and y <= 20 and x + width >= 18 and y + height >= 28  # the cluster holds the square
     diff = pypng_rgba(quorvane.Comparison(png_bytes(BASE), png_bytes(CHANGED)).diff_image())
     for suffix, image in (("expected", BASE), ("actual", CHANGED), ("diff", diff)):
-        assert f"{OUTPUT}/test_all.py--test_all-changed/changed-{suffix}.png" in text
-        assert np.array_equal(
-            pypng_rgba((tester.path / OUTPUT / "test_all.py--test_all-changed" / f"changed-{suffix}.png").read_bytes()),
-            image,
-        )
-    result.stdout.fnmatch_lines(
-        [
-            "*1 baseline written:",
-            "*__screenshots__/test_all/missing.png (new)",
-            f"*3 screenshots failed; report: {OUTPUT}/index.html",
-            f"*quorvane review {OUTPUT}",
-            f"*quorvane approve {OUTPUT} --all",
-        ]
-    )
+        written = f"{OUTPUT}/test_all.py--test_all-changed/changed-{suffix}.png"
+        assert written in text and np.array_equal(pypng_rgba((tester.path / written).read_bytes()), image)
+    written = ["*1 baseline written:", "*__screenshots__/test_all/missing.png (new)"]
+    report = [f"*3 screenshots failed; report: {OUTPUT}/index.html", f"*quorvane review {OUTPUT}"]
+    result.stdout.fnmatch_lines([*written, *report, f"*quorvane approve {OUTPUT} --all"])
     results = manifest.read(tester.path / OUTPUT)
     assert (results["root"], results["baseline_dir"], results["current_dir"]) == (str(tester.path), ".", OUTPUT)
     assert {pair["status"]: (pair["name"], pair["title"]) for pair in results["pairs"]} == {

@@ -54,9 +54,8 @@ const clock = document.getElementById("clock");
 
 
 def playwright(request):
-    context = request.getfixturevalue("chromium").new_context(
-        viewport={"width": 500, "height": 400}, device_scale_factor=SCALE
-    )
+    viewport = {"width": 500, "height": 400}
+    context = request.getfixturevalue("chromium").new_context(viewport=viewport, device_scale_factor=SCALE)
     context.set_default_timeout(BROWSER_TIMEOUT_MS)
 
     def open(html):
@@ -84,16 +83,10 @@ def selenium(request):
         pytest.skip("no chromedriver (Debian's chromium-driver package; make test installs it)")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
-    for argument in (
-        "--headless=new",
-        "--no-sandbox",
-        "--disable-gpu",
-        "--disable-dev-shm-usage",
-        "--hide-scrollbars",
-        "--window-size=500,400",
-        f"--force-device-scale-factor={SCALE}",
-    ):
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--hide-scrollbars"):
         options.add_argument(argument)
+    options.add_argument("--window-size=500,400")
+    options.add_argument(f"--force-device-scale-factor={SCALE}")
     service = webdriver.ChromeService(CHROMEDRIVER, env=browser_environment())
     driver = webdriver.Chrome(options=options, service=service)
 
@@ -184,13 +177,8 @@ def test_masks_changes_and_a_page_that_never_settles(browser, assert_screenshot,
         x, y, width, height = device_box((PANEL[0] + CLOCK[0], PANEL[1] + CLOCK[1], *CLOCK[2:]), panel_origin)
         # Every cluster that moved lies on the clock (give or take the dilation joining its pixels).
         margin = 4
-        assert moved and all(
-            x - margin <= left
-            and left + w <= x + width + margin
-            and y - margin <= top
-            and top + h <= y + height + margin
-            for w, h, left, top in moved
-        )
+        assert moved and all(x - margin <= left and left + w <= x + width + margin for w, _, left, _ in moved)
+        assert all(y - margin <= top and top + h <= y + height + margin for _, h, _, top in moved)
         for name in ("unmasked-unsettled-1.png", "unmasked-unsettled-2.png", "unmasked-diff.png"):
             assert assert_screenshot.file(name).is_file()
 
@@ -247,10 +235,8 @@ def test_captures_once_when_it_passes_with_animations_settled(browser, assert_sc
     baseline = (assert_screenshot.run.places.screenshot_dir / "test_page/still.png").read_bytes()
     # The spinner back at its start, the fade at its end: the same picture every run.
     assert [colour_at(baseline, x, 40) for x in (85, 115, 160)] == [(0, 0, 0), (255, 136, 0), (0, 200, 0)]
-    assert browser.value(page, "document.getAnimations().map(animation => animation.playState)") == [
-        "running",
-        "finished",
-    ]
+    states = browser.value(page, "document.getAnimations().map(animation => animation.playState)")
+    assert states == ["running", "finished"]
     assert browser.value(page, "document.querySelectorAll('style').length") == 1
 
     captures = []

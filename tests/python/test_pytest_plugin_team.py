@@ -10,7 +10,7 @@ import sys
 
 import pytest
 import screens
-from test_pytest_plugin import BASE, CHANGED, OUTPUT, plugin_runs
+from test_pytest_plugin import BASE, CHANGED, ONE_CALL, OUTPUT, plugin_runs
 
 pytest_plugins = ["pytester"]
 
@@ -136,12 +136,8 @@ def test_the_async_fixture_under_pytest_asyncio(tester):
     ini = "asyncio_default_fixture_loop_scope = function"
     result = tester.run("-p", "pytest_asyncio.plugin", ini=ini, own_process=True)
     result.assert_outcomes(passed=1, failed=2)
-    result.stdout.fnmatch_lines(
-        [
-            "*screenshot changed.png differs from its baseline*",
-            "*assert_screenshot_async was called 1 time without await: its screenshot was never compared*",
-        ]
-    )
+    never = "*assert_screenshot_async was called 1 time without await: its screenshot was never compared*"
+    result.stdout.fnmatch_lines(["*screenshot changed.png differs from its baseline*", never])
 
 
 UNUSED = """
@@ -176,13 +172,10 @@ def test_unused_baselines_listed_and_pruned(tester, template):
     listed = "2 unused baselines (no test of this session read or wrote them; --screenshot-prune deletes them):"
     assert listed in run()
     assert "unused baseline" not in run("-k", "test_a")
-    assert "--screenshot-prune: nothing deleted: -k chose some tests; some tests were deselected" in run(
-        "-k", "test_a", "--screenshot-prune"
-    )
+    nothing = "--screenshot-prune: nothing deleted: "
+    assert nothing + "-k chose some tests; some tests were deselected" in run("-k", "test_a", "--screenshot-prune")
     tester.pytester.makepyfile(test_unused=UNUSED.replace("[False]", "[True]"))
-    assert "--screenshot-prune: nothing deleted: 1 test failed, whose baselines may be among these" in run(
-        "--screenshot-prune"
-    )
+    assert nothing + "1 test failed, whose baselines may be among these" in run("--screenshot-prune")
     tester.pytester.makepyfile(test_unused=UNUSED)
     assert "2 unused baselines deleted:" in run("--screenshot-prune")
     assert sorted(path.name for path in folder.iterdir()) == ["README.md", "a.png", "b.png"]
@@ -192,10 +185,9 @@ def test_unused_baselines_listed_and_pruned(tester, template):
 def test_a_session_finding_the_output_folder_in_use_writes_beside_it(tester):
     """The lock held as another session holds it: this session writes a
     subfolder of its own, which the next one removes once it is free."""
-    one_call = "def test_page(assert_screenshot):\n    assert_screenshot('current.png', 'page')\n"
     tester.png("current.png", CHANGED)
     tester.png("__screenshots__/test_one/page.png", BASE)
-    tester.pytester.makepyfile(test_one=one_call)
+    tester.pytester.makepyfile(test_one=ONE_CALL.format(arguments=""))
     out = tester.path / OUTPUT
     tester.run().assert_outcomes(failed=1)
     mine = out / "mine.txt"
@@ -217,9 +209,7 @@ def test_a_session_finding_the_output_folder_in_use_writes_beside_it(tester):
 def test_sessions_sharing_an_output_folder_run_at_once(tester):
     tester.png("current.png", CHANGED)
     tester.png("__screenshots__/test_one/page.png", BASE)
-    tester.pytester.makepyfile(
-        test_one="def test_page(assert_screenshot):\n    assert_screenshot('current.png', 'page')"
-    )
+    tester.pytester.makepyfile(test_one=ONE_CALL.format(arguments=""))
     tester.pytester.makeini("[pytest]\n")
     command = [sys.executable, "-m", "pytest", "-p", "quorvane_pytest.plugin", "-p", "no:cacheprovider"]
     for _ in range(3):

@@ -21,42 +21,26 @@ def sha256(path):
 def test_pairs_by_relative_path_with_their_statuses_and_regions(suite_report):
     pairs, pages, option = suite_report.data["pairs"], suite_report.pages, [40, 0, 8, 1]
     assert [(pair["path"], pair["status"]) for pair in pairs] == sorted((path, page[2]) for path, page in pages.items())
-    assert suite_report.data["summary"] == {
-        "pairs": 7,
-        "unchanged": 2,
-        "changed": 1,
-        "shifted": 1,
-        "new": 1,
-        "missing": 1,
-        "error": 1,
-        "failed": 5,
-    }
+    counts = {"unchanged": 2, "changed": 1, "shifted": 1, "new": 1, "missing": 1, "error": 1}
+    assert suite_report.data["summary"] == {"pairs": 7, **counts, "failed": 5}
     # An unreadable pair is reported, the others compared; and exit status 2.
-    assert (suite_report.status, suite_report.stdout) == (
-        2,
-        (
-            "7 pairs: 2 unchanged, 1 changed, 1 shifted only, 1 new, 1 missing, 1 unreadable; 5 beyond limits\n"
-            f"report: {suite_report.out / 'index.html'}\n"
-        ),
-    )
+    said = "7 pairs: 2 unchanged, 1 changed, 1 shifted only, 1 new, 1 missing, 1 unreadable; 5 beyond limits\n"
+    assert (suite_report.status, suite_report.stdout) == (2, f"{said}report: {suite_report.out / 'index.html'}\n")
     typo, unreadable = suite_report.stderr.splitlines()
     assert typo == f'quorvane: {suite_report.regions}: "changed.png" matches no file'
     assert unreadable.startswith(f"quorvane: {suite_report.current / 'broken.png'}: failed to decode PNG: ")
     assert next(pair["error"] for pair in pairs if pair["status"] == "error") == unreadable[len("quorvane: ") :]
     # The ignore file's keys apply by path and by pattern, after --ignore.
-    assert {pair["path"]: pair["ignore"] for pair in pairs} == {
-        "docs/changed.png": [option, IGNORED, [0, 0, 2, 2]],
-        "docs/shifted.png": [option, IGNORED],
-        "home.png": [option],
-        "same/Twice.PNG": [option],
-        "new.png": None,
-        "old.png": None,
-        "broken.png": None,
-    }
-    assert (suite_report.data["settings"]["ignore"], suite_report.data["ignore_file"]) == (
-        [option],
-        str(suite_report.regions),
-    )
+    ignored = {"docs/changed.png": [option, IGNORED, [0, 0, 2, 2]], "docs/shifted.png": [option, IGNORED]}
+    ignored |= {"home.png": [option], "same/Twice.PNG": [option], "new.png": None, "old.png": None, "broken.png": None}
+    assert {pair["path"]: pair["ignore"] for pair in pairs} == ignored
+    assert suite_report.data["settings"]["ignore"] == [option]
+    assert suite_report.data["ignore_file"] == str(suite_report.regions)
+
+
+# What a pair's record and the command's JSON object both hold.
+SHARED_FIELDS = ["baseline", "current", "width", "height", "changed_pixels", "changed_ratio", "ssim", "ignore"]
+SHARED_FIELDS += ["ignored_pixels", "clusters", "alignment", "status", "failures"]
 
 
 def test_pair_records_hold_the_same_figures_as_compare(suite_report, capsys):
@@ -65,30 +49,10 @@ def test_pair_records_hold_the_same_figures_as_compare(suite_report, capsys):
             assert pair["changed_pixels"] is None and not pair["passed"]
             continue
         ignore = [text for region in pair["ignore"] for text in ("--ignore", ",".join(map(str, region)))]
-        code, out, _ = run(
-            capsys,
-            "compare",
-            suite_report.baseline / pair["path"],
-            suite_report.current / pair["path"],
-            "--json",
-            *ignore,
-        )
+        paths = (folder / pair["path"] for folder in (suite_report.baseline, suite_report.current))
+        code, out, _ = run(capsys, "compare", *paths, "--json", *ignore)
         single = json.loads(out)
-        for key in (
-            "baseline",
-            "current",
-            "width",
-            "height",
-            "changed_pixels",
-            "changed_ratio",
-            "ssim",
-            "ignore",
-            "ignored_pixels",
-            "clusters",
-            "alignment",
-            "status",
-            "failures",
-        ):
+        for key in SHARED_FIELDS:
             assert pair[key] == single[key], (pair["path"], key)
         assert pair["passed"] == (code == 0)
 
@@ -151,11 +115,8 @@ def test_every_file_is_decoded_once_and_no_written_png_again(capsys, tmp_path, m
     monkeypatch.setattr(quorvane, "Comparison", recording(quorvane.Comparison, lambda *pngs: pngs))
     monkeypatch.setattr(quorvane, "thumbnail", recording(quorvane.thumbnail, lambda png, *_: [png]))
     for name in ("diff_batch", "diff_count_batch", "ssim_batch", "compare_batch"):
-        monkeypatch.setattr(
-            quorvane,
-            name,
-            recording(getattr(quorvane, name), lambda pairs, *_: [png for pair in pairs for png in pair]),
-        )
+        batch = recording(getattr(quorvane, name), lambda pairs, *_: [png for pair in pairs for png in pair])
+        monkeypatch.setattr(quorvane, name, batch)
     assert run(capsys, "report", baseline, current, "-o", tmp_path / "out", "--quiet")[0] == 2  # the broken pair
     inputs = [file.read_bytes() for folder in (baseline, current) for file in folder.rglob("*") if file.is_file()]
     assert sorted(decoded) == sorted(inputs)

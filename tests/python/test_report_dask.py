@@ -110,6 +110,11 @@ def when_a_chunk_is_held(client, act, gate, release_after_act=True):
         client.unregister_worker_plugin(HeldChunks.name)
 
 
+def run_report(capsys, suite_report, out, *options, baseline=None):
+    """(exit status, stdout, stderr) of `quorvane report` of the suite into `out`."""
+    return run(capsys, "report", baseline or suite_report.baseline, suite_report.current, "-o", out, *options)
+
+
 def kill_worker(client, address):
     os.kill(client.run(os.getpid, workers=[address])[address], signal.SIGKILL)
 
@@ -120,22 +125,10 @@ def test_report_survives_a_worker_killed_while_it_holds_a_chunk(suite_report, da
     cluster, client = dask_cluster
     killed = []
     with when_a_chunk_is_held(client, lambda worker: killed.append(kill_worker(client, worker)), gate):
-        code, out, err = run(
-            capsys,
-            "report",
-            suite_report.baseline,
-            suite_report.current,
-            "-o",
-            tmp_path,
-            *suite_report.options,
-            "--scheduler",
-            cluster.scheduler_address,
-        )
-    assert killed and (code, out.replace(str(tmp_path), str(suite_report.out)), err) == (
-        suite_report.status,
-        suite_report.stdout,
-        suite_report.stderr,
-    )
+        scheduler = ["--scheduler", cluster.scheduler_address]
+        code, out, err = run_report(capsys, suite_report, tmp_path, *suite_report.options, *scheduler)
+    out = out.replace(str(tmp_path), str(suite_report.out))
+    assert killed and (code, out, err) == (suite_report.status, suite_report.stdout, suite_report.stderr)
     assert_same_report(output_files(tmp_path), output_files(suite_report.out))
     assert client.status == "running"
 
@@ -165,17 +158,7 @@ def test_interrupted_client_cancels_its_tasks_and_leaves_no_report(suite_report,
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     try:
         with when_a_chunk_is_held(client, lambda _: os.kill(os.getpid(), signal.SIGINT), gate, release_after_act=False):
-            code, _, _ = run(
-                capsys,
-                "report",
-                suite_report.baseline,
-                suite_report.current,
-                "-o",
-                tmp_path,
-                "-q",
-                "--scheduler",
-                cluster.scheduler_address,
-            )
+            code, _, _ = run_report(capsys, suite_report, tmp_path, "-q", "--scheduler", cluster.scheduler_address)
     finally:
         signal.signal(signal.SIGINT, previous)
     assert code == 130 and not any((tmp_path / name).exists() for name in REPORT_FILES)
@@ -194,17 +177,7 @@ def test_image_that_cannot_be_written_on_a_worker_fails_the_run_in_one_line(
 
     cluster, client = dask_cluster
     with when_a_chunk_is_held(client, block, gate):
-        code, out, err = run(
-            capsys,
-            "report",
-            suite_report.baseline,
-            suite_report.current,
-            "-o",
-            tmp_path,
-            "-q",
-            "--scheduler",
-            cluster.scheduler_address,
-        )
+        code, out, err = run_report(capsys, suite_report, tmp_path, "-q", "--scheduler", cluster.scheduler_address)
     assert (code, out) == (2, "") and err.count("\n") == 1
     assert err.startswith(f"quorvane: {tmp_path / 'images'}/") and err.endswith(": in the way of a folder\n")
 
@@ -259,16 +232,7 @@ def test_what_a_run_cannot_reach_exits_2_in_one_line(
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     baseline = f"file://{suite_report.baseline}" if hidden == "fsspec" else suite_report.baseline
-    code, out, err = run(
-        capsys,
-        "report",
-        baseline,
-        suite_report.current,
-        "-o",
-        tmp_path,
-        "--scheduler-timeout",
-        "0.5",
-        *(option.format(port=port) for option in options),
-    )
+    options = ["--scheduler-timeout", "0.5", *(option.format(port=port) for option in options)]
+    code, out, err = run_report(capsys, suite_report, tmp_path, *options, baseline=baseline)
     assert (code, out, err.count("\n")) == (2, "", 1)
     assert err.startswith("quorvane: " + message.format(port=port, baseline=suite_report.baseline))

