@@ -469,12 +469,6 @@ FAULTS = [
         "            index = sum(1 for chunk in results if chunk)\n",
     ),
     Fault(
-        "rows at the bottom edge exempt beyond the shift above them",
-        "python/quorvane_cli/analysis.py",
-        "exempt[-1] = max(0, min(last.rows, pushed_down))",
-        "exempt[-1] = last.rows",
-    ),
-    Fault(
         "inserted rows not counted under allow_shifts",
         "python/quorvane_cli/analysis.py",
         "changed = in_place + inserted + deleted",
