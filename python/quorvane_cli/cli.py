@@ -219,6 +219,8 @@ def open_pair(
 ) -> quorvane.Comparison:
     try:
         return quorvane.Comparison(baseline_png, current_png, **given.region_options())
+    except quorvane.MemoryLimitError as error:  # the pair's, not one file's
+        raise CliError(f"{baseline_path} against {current_path}", str(error)) from None
     except ValueError as error:
         culprit = current_path if failed_side(error) == "current" else baseline_path
         raise CliError(culprit, str(error)) from None

@@ -162,7 +162,8 @@ def test_compare_refuses_a_tall_by_wide_pair_at_once_naming_sizes_and_limit(tmp_
         f"def call(): return main(['compare', {str(tmp_path / 'tall.png')!r}, {str(tmp_path / 'wide.png')!r}])"
     )
     assert status == 2 and peak < 64 * 2**20
-    assert "memory limit exceeded: a 1x11500 baseline and a 11500x1 current image on a 11500x11500 canvas" in err
+    pair = f"{tmp_path / 'tall.png'} against {tmp_path / 'wide.png'}"
+    assert f"{pair}: memory limit exceeded: a 1x11500 baseline and a 11500x1 current image on a 11500x11500" in err
     assert "more than memory_limit=2147483648 (2.0 GiB)" in err
 
 
