@@ -5,8 +5,6 @@ ssim. The alignment is made once, outside the timings. Then the C++
 benchmark, which times the computations without PNG encoding, on this pair
 and on the edited paragraph, whose changed rows are drawn as strips."""
 
-import subprocess
-
 import timing
 
 import quorvane
@@ -35,14 +33,7 @@ def main():
         target=1.5,
     )
     for name in ("page_inserted_banner.png", "page_edited_paragraph.png"):
-        subprocess.run(
-            [
-                str(timing.BUILD / "bench" / "aligned_bench"),
-                str(timing.SCREENS / "page_baseline.png"),
-                str(timing.SCREENS / name),
-            ],
-            check=True,
-        )
+        timing.run_cpp_bench("aligned_bench", timing.SCREENS / "page_baseline.png", timing.SCREENS / name)
 
 
 if __name__ == "__main__":

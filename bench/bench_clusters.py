@@ -3,8 +3,6 @@ the mask costs about one count, and dilation, labelling and statistics add
 three linear passes. The C++ bench then times each stage alone, and the
 dilation at two radii."""
 
-import subprocess
-
 import timing
 
 import quorvane
@@ -23,13 +21,8 @@ def main():
         "diff_count",
         target=3.0,
     )
-    subprocess.run(
-        [
-            str(timing.BUILD / "bench" / "clusters_bench"),
-            str(timing.SCREENS / "page_baseline.png"),
-            str(timing.SCREENS / "page_edited_paragraph.png"),
-        ],
-        check=True,
+    timing.run_cpp_bench(
+        "clusters_bench", timing.SCREENS / "page_baseline.png", timing.SCREENS / "page_edited_paragraph.png"
     )
 
 

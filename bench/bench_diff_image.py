@@ -3,7 +3,6 @@ Pillow writing an RGB PNG of the same size; then the C++ benchmark, which
 times rendering and encoding separately."""
 
 import io
-import subprocess
 
 import timing
 from PIL import Image
@@ -27,13 +26,8 @@ def main():
         "Pillow saving the same-size RGB PNG",
         repeats=5,
     )
-    subprocess.run(
-        [
-            str(timing.BUILD / "bench" / "diff_image_bench"),
-            str(timing.SCREENS / "page_baseline.png"),
-            str(timing.SCREENS / "page_edited_paragraph.png"),
-        ],
-        check=True,
+    timing.run_cpp_bench(
+        "diff_image_bench", timing.SCREENS / "page_baseline.png", timing.SCREENS / "page_edited_paragraph.png"
     )
 
 

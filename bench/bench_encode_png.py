@@ -2,7 +2,6 @@
 decoding the pair, and the file's size against libpng's default encode of
 the same pixels (the C++ benchmark, which links libpng, weighs that)."""
 
-import subprocess
 import tempfile
 
 import timing
@@ -31,7 +30,7 @@ def main():
         with tempfile.NamedTemporaryFile(suffix=".png") as diff:
             diff.write(comparison.diff_image())
             diff.flush()
-            subprocess.run([str(timing.BUILD / "bench" / "encode_png_bench"), diff.name], check=True)
+            timing.run_cpp_bench("encode_png_bench", diff.name)
 
 
 if __name__ == "__main__":

@@ -19,9 +19,7 @@ import timing
 
 
 def painting():
-    subprocess.run(
-        [str(timing.BUILD / "bench" / "ignore_bench"), str(timing.SCREENS / "page_baseline.png")], check=True
-    )
+    timing.run_cpp_bench("ignore_bench", timing.SCREENS / "page_baseline.png")
 
 
 # One comparison of the example pair, timed in a child process that imports

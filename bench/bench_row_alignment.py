@@ -3,8 +3,6 @@ diff_count of the same pair, row hashing alone (bench/cpp/row_hash_bench),
 and the peak memory of an alignment that uses its whole default edit budget
 (the trace then holds 2049^2 entries)."""
 
-import subprocess
-
 import timing
 
 import quorvane
@@ -44,7 +42,7 @@ def main():
         target=2.0,
     )
 
-    subprocess.run([str(timing.BUILD / "bench" / "row_hash_bench"), str(BASELINE)], check=True)
+    timing.run_cpp_bench("row_hash_bench", BASELINE)
 
     grown, aligned, elapsed = timing.memory_probe(MEMORY_PROBE)
     trace_mib = 2049**2 * 8 / 2**20

@@ -17,6 +17,11 @@ if (BUILD / "quorvane.abi3.so").exists():
 TEST_HELPERS = ROOT / "tests" / "python"
 
 
+def run_cpp_bench(name: str, *args: object) -> None:
+    """Runs the C++ benchmark `name` built beside the module, which prints its own figures."""
+    subprocess.run([str(BUILD / "bench" / name), *map(str, args)], check=True)
+
+
 def memory_probe(source: str, *args: object) -> list[str]:
     """What a fresh Python process running `source` prints, split into words:
     a process of its own, so that the peak memory it measures is the probe's.
