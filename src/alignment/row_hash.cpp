@@ -1,6 +1,8 @@
 #include "alignment/row_hash.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "alignment/siphash.hpp"
 #include "core/error.hpp"
@@ -13,10 +15,18 @@ namespace {
 // scheduling.
 constexpr u64 kHashGrainPixels = 65536;
 
-// The pixel's four bytes as a little-endian word, or 0 when it is transparent.
+// The pixel's four bytes as a little-endian word, or 0 when it is transparent
+// (alpha is the word's top byte). One 32-bit load where the machine is
+// little-endian: clang does not merge load_le's byte loads here, which cost
+// it a tenth of the hashing time.
 inline u64 visible_pixel(const u8* pixel) {
-    const u64 word = load_le(pixel, 4);
-    return pixel[3] != 0 ? word : 0;
+    u32 word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, pixel, 4);
+    } else {
+        word = static_cast<u32>(load_le(pixel, 4));
+    }
+    return (word >> 24) != 0 ? u64{word} : 0;
 }
 
 }  // namespace
