@@ -53,7 +53,9 @@ def test_the_module_works_in_a_subinterpreter():
     try:
         interpreters.run_string(
             interpreter,
-            """if True:
+            f"""if True:
+            import sys
+            sys.path.insert(0, {os.path.dirname(quorvane.__file__)!r})  # a new interpreter starts from the default path
             import quorvane
             opaque, white = bytes([0, 0, 0, 255]) * 4, bytes([255]) * 16
             assert quorvane.Comparison.from_rgba(opaque, 2, 2, white, 2, 2).diff_count() == 4
