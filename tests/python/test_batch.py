@@ -100,10 +100,10 @@ def test_one_undecodable_pair_fails_the_whole_call_as_its_construction_would(pai
 
 
 # Prints "ok" from every forked child that got the parent's answers: two
-# children forked after the pool was used, then six forked while another
-# thread keeps it busy.
+# children forked after the pool was used, then BUSY_FORKS forked while
+# another thread keeps it busy.
 FORKED = """
-import multiprocessing, os, signal, threading, time
+import multiprocessing, os, signal, sys, threading, time
 import quorvane
 from imaging import png_bytes, random_rgba
 
@@ -126,7 +126,7 @@ def busy():
 
 thread = threading.Thread(target=busy)
 thread.start()
-for attempt in range(6):
+for attempt in range(int(sys.argv[1])):
     time.sleep(0.05 * attempt)
     if (pid := os.fork()) == 0:
         signal.alarm(240)  # one that hangs is ended and reads as wrong; a sound one takes seconds when sanitized
@@ -137,9 +137,17 @@ thread.join()
 """
 
 
+# The sanitizer's allocator in this compiler's runtime takes no care of
+# fork: a child forked while the busy thread is inside it (every Python
+# object is its allocation there) can wait forever for its lock. So a
+# sanitized run forks only after the pool was used; the plain run also forks
+# while it is busy.
+BUSY_FORKS = 0 if os.environ.get("QUORVANE_SANITIZED") else 6
+
+
 def test_forked_children_can_use_the_pool():
     run = subprocess.run(
-        [sys.executable, "-c", FORKED],
+        [sys.executable, "-c", FORKED, str(BUSY_FORKS)],
         capture_output=True,
         text=True,
         timeout=1200,
@@ -147,4 +155,4 @@ def test_forked_children_can_use_the_pool():
         cwd=ROOT / "tests" / "python",
     )
     assert run.returncode == 0, run.stderr
-    assert run.stdout.split() == ["ok"] * 8
+    assert run.stdout.split() == ["ok"] * (2 + BUSY_FORKS)
