@@ -95,7 +95,10 @@ class OutputFolder:
         controller, or a session without workers)."""
         if self.root.is_symlink() or (self.root.exists() and not self.root.is_dir()):
             raise ValueError(f"--screenshot-output {safe_files.shown(self.root)} is not a folder")
-        if self.root.is_dir() and not (self.root / JOURNAL).is_file() and any(self.root.iterdir()):
+        # Listed once, then judged: a session starting beside this one may
+        # create the journal between a look for it and a look at the rest.
+        present = {entry.name for entry in self.root.iterdir()} if self.root.is_dir() else set()
+        if present and not (JOURNAL in present and (self.root / JOURNAL).is_file()):
             raise ValueError(
                 f"--screenshot-output {safe_files.shown(self.root)} is not a folder the plugin made, and the "
                 "plugin removes its files at the start of every session: choose a new folder, or empty this one"
