@@ -15,9 +15,6 @@ Result<Bytes> resize_png(ByteView png, u64 width, u64 height) {
     if (width > kPngDecodeBudget / kBytesPerPixel / height) {
         return CompareError::message("resized image exceeds the 512 MiB decoding memory budget");
     }
-    if (image->width == 0 || image->height == 0) {
-        return CompareError::message("an empty image cannot be resized");
-    }
     if (image->width == width && image->height == height) return encode_png(image->pixels, width, height);
     const Bytes resized = resize_lanczos3(image->pixels, image->width, image->height, width, height, height);
     return encode_png(resized, width, height);
