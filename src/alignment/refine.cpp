@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <ranges>
 
 #include "alignment/runs.hpp"
 
@@ -80,8 +79,10 @@ private:
             std::ranges::none_of(window, of_kind(SegmentKind::Delete))) {
             return false;
         }
-        for (const RowSegment& inserted : window | std::views::filter(of_kind(SegmentKind::Insert))) {
-            for (const RowSegment& deleted : window | std::views::filter(of_kind(SegmentKind::Delete))) {
+        for (const RowSegment& inserted : window) {
+            if (inserted.kind != SegmentKind::Insert) continue;
+            for (const RowSegment& deleted : window) {
+                if (deleted.kind != SegmentKind::Delete) continue;
                 for (u64 y = inserted.current_start; y < inserted.current_start + inserted.len; ++y) {
                     for (u64 x = deleted.baseline_start; x < deleted.baseline_start + deleted.len; ++x) {
                         if (rows_match_(x, y)) return false;
