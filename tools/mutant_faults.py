@@ -77,6 +77,18 @@ FAULTS = [
         "",
     ),
     Fault(
+        "vector widening makes the transparent colour opaque",
+        "src/image_utils/widen_rgb_sse41.cpp",
+        "if (key) alpha = _mm_andnot_si128(_mm_cmpeq_epi32(colours, transparent), opaque);",
+        "",
+    ),
+    Fault(
+        "vector widening runs to the row's last pixel",
+        "src/image_utils/widen_rgb_sse41.cpp",
+        "x + kPixels + 2 <= width",
+        "x < width",
+    ),
+    Fault(
         "resize_png resamples only the width",
         "src/operations/resize.cpp",
         "resize_lanczos3(image->pixels, image->width, image->height, width, height, height)",

@@ -21,6 +21,7 @@
 #include "image_utils/deflate_walk.hpp"
 #include "image_utils/png_decode.hpp"
 #include "image_utils/png_filters.hpp"
+#include "image_utils/widen_rgb.hpp"
 
 namespace quorvane {
 namespace {
@@ -156,29 +157,6 @@ bool inflate_exactly(ByteView stream, std::span<u8> out) {
     return layout && layout->output_length == out.size() && (layout->end_bit + 7) / 8 == blocks.size();
 }
 
-// RGB rows (3 bytes a pixel) to RGBA: alpha 255, or 0 on the tRNS colour.
-// Each pixel is read as four bytes, the last one the next pixel's (the row
-// has one byte of slack after it), and its fourth byte replaced by alpha.
-void expand_row(const u8* rgb, u8* rgba, u64 width, const std::optional<std::array<u8, 3>>& transparent) {
-    if (!transparent) {
-        for (u64 x = 0; x < width; ++x) {
-            u32 pixel;
-            std::memcpy(&pixel, rgb + 3 * x, 4);
-            pixel |= 0xff000000u;
-            std::memcpy(rgba + 4 * x, &pixel, 4);
-        }
-        return;
-    }
-    const u32 key = u32{(*transparent)[0]} | u32{(*transparent)[1]} << 8 | u32{(*transparent)[2]} << 16;
-    for (u64 x = 0; x < width; ++x) {
-        u32 pixel;
-        std::memcpy(&pixel, rgb + 3 * x, 4);
-        pixel &= 0x00ffffffu;
-        pixel |= pixel == key ? 0u : 0xff000000u;
-        std::memcpy(rgba + 4 * x, &pixel, 4);
-    }
-}
-
 bool filters_valid(const u8* inflated, u64 stride, u64 height) {
     for (u64 y = 0; y < height; ++y) {
         if (inflated[y * stride] > kLastPngFilter) return false;
@@ -205,13 +183,15 @@ void unfilter_rgba(u8* pixels, u64 width, u64 height) {
 void unfilter_rgb(u8* pixels, const u8* inflated, u64 width, u64 height,
                   const std::optional<std::array<u8, 3>>& transparent) {
     const u64 row_bytes = width * 3;
+    TransparentKey key;
+    if (transparent) key = u32{(*transparent)[0]} | u32{(*transparent)[1]} << 8 | u32{(*transparent)[2]} << 16;
     Bytes rows(2 * (row_bytes + 1), 0);
     u8* previous = rows.data();
     u8* current = rows.data() + row_bytes + 1;
     for (u64 y = 0; y < height; ++y) {
         const u8* filtered = inflated + y * (row_bytes + 1);
         unfilter_row(filtered[0], filtered + 1, current, previous, row_bytes, 3);
-        expand_row(current, pixels + y * width * 4, width, transparent);
+        widen_rgb_row(current, pixels + y * width * 4, width, key);
         std::swap(previous, current);
     }
 }

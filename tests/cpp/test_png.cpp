@@ -16,6 +16,7 @@
 #include "image_utils/png_encode.hpp"
 #include "image_utils/png_fast_decode.hpp"
 #include "image_utils/png_filters.hpp"
+#include "image_utils/widen_rgb.hpp"
 
 using namespace quorvane;
 
@@ -435,6 +436,34 @@ TEST("each row filter is applied and undone as the PNG specification defines it"
                     CHECK(std::equal(undone.begin(), undone.end(), row));
                     previous.assign(row, row + stride);
                 }
+            }
+        }
+    }
+}
+
+TEST("every widening path gives each RGB pixel its colour and alpha: 0 on the transparent colour, else 255") {
+    // Colours from a palette of three, so that the transparent one falls on
+    // every lane of a block; rows of every width up to a few blocks.
+    const Bytes palette = random_bytes(9, 11);
+    const Bytes choices = random_bytes(3 * 1003 + 1, 12);
+    for (const TransparentKey key :
+         {TransparentKey(), TransparentKey(u32{palette[3]} | u32{palette[4]} << 8 | u32{palette[5]} << 16)}) {
+        for (u64 width = 0; width <= 1003; width += width < 40 ? 1 : 963) {
+            Bytes rgb(3 * width + 1, 0);  // one byte of slack
+            for (u64 x = 0; x < width; ++x) std::copy_n(&palette[3 * (choices[x] % 3)], 3, &rgb[3 * x]);
+            Bytes expected(4 * width);
+            for (u64 x = 0; x < width; ++x) {
+                std::copy_n(&rgb[3 * x], 3, &expected[4 * x]);
+                expected[4 * x + 3] = key && choices[x] % 3 == 1 ? 0 : 255;
+            }
+            for (const WidenRgbPath& path : widen_rgb_paths()) {
+                Bytes rgba(4 * width, 7);
+                const u64 done = path.widen(rgb.data(), rgba.data(), width, key);
+                CHECK(done <= width);
+                widen_rgb_scalar(rgb.data() + 3 * done, rgba.data() + 4 * done, width - done, key);
+                if (rgba != expected)
+                    check::record_failure(__FILE__, __LINE__,
+                                          std::string(path.name) + " at width " + std::to_string(width));
             }
         }
     }
