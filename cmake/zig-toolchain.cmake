@@ -15,8 +15,11 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVANE_ZIG QUORVANE_ZIG_TARGE
 
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${QUORVANE_ZIG_TARGET}")
-set(CMAKE_C_COMPILER "${QUORVANE_ZIG}" cc -target ${QUORVANE_ZIG_TARGET} -mcpu=baseline)
-set(CMAKE_CXX_COMPILER "${QUORVANE_ZIG}" c++ -target ${QUORVANE_ZIG_TARGET} -mcpu=baseline)
+# Zig keeps a frame pointer even in optimised code; the system compiler, and
+# the distributions' builds of the libraries, do not. One register fewer
+# made libwebp's lossless encoder, and so the thumbnails, 4% slower.
+set(CMAKE_C_COMPILER "${QUORVANE_ZIG}" cc -target ${QUORVANE_ZIG_TARGET} -mcpu=baseline -fomit-frame-pointer)
+set(CMAKE_CXX_COMPILER "${QUORVANE_ZIG}" c++ -target ${QUORVANE_ZIG_TARGET} -mcpu=baseline -fomit-frame-pointer)
 
 # Zig's archiver is a subcommand, which CMAKE_AR cannot name: the rules call it.
 set(CMAKE_AR "${QUORVANE_ZIG}" CACHE FILEPATH "zig, whose ar and ranlib build static libraries")

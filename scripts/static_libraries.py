@@ -220,7 +220,7 @@ def build_with_cmake(library: Library, source: pathlib.Path, prefix: pathlib.Pat
 
 def make_tools(zig: pathlib.Path, target: str) -> dict[str, str]:
     return {
-        "CC": f"{zig} cc -target {target} -mcpu=baseline",
+        "CC": f"{zig} cc -target {target} -mcpu=baseline -fomit-frame-pointer",  # as the toolchain file
         "AR": f"{zig} ar",
         "RANLIB": f"{zig} ranlib",
         "CFLAGS": "-O2 -fPIC",
