@@ -77,6 +77,18 @@ FAULTS = [
         "",
     ),
     Fault(
+        "vector Paeth turns one step late where the row above falls",
+        "src/image_utils/paeth_sse41.cpp",
+        "_mm_add_epi16(_mm_add_epi16(c, _mm_srai_epi16(_mm_sub_epi16(zero, e), 1)), one);",
+        "_mm_add_epi16(_mm_add_epi16(c, _mm_srai_epi16(_mm_sub_epi16(zero, e), 1)), _mm_add_epi16(one, one));",
+    ),
+    Fault(
+        "vector Paeth plans the last block of a row from past its end",
+        "src/image_utils/paeth_sse41.cpp",
+        "if (i + 16 <= length) {",
+        "if (true) {",
+    ),
+    Fault(
         "vector widening makes the transparent colour opaque",
         "src/image_utils/widen_rgb_sse41.cpp",
         "if (key) alpha = _mm_andnot_si128(_mm_cmpeq_epi32(colours, transparent), opaque);",

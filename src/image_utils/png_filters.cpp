@@ -1,12 +1,15 @@
 // Up and the filtering of whole rows have no dependency between neighbouring
 // bytes and are written as plain loops the compiler vectorises; undoing Sub,
-// Average and Paeth feeds each byte into the next pixel, so those stay scalar.
+// Average and Paeth feeds each byte into the next pixel, so those are scalar,
+// except Paeth, the costliest, where the processor has SSE4.1.
 #include "image_utils/png_filters.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "core/instruction_sets.hpp"
 
 namespace quorvane {
 namespace {
@@ -73,6 +76,13 @@ void undo_carried(u8 filter, const u8* filtered, u8* row, const u8* previous, u6
     } else if (filter == kAverage) {
         undo_carried<kAverage, Bpp>(filtered, row, previous, length);
     } else {
+#if !defined(QUORVANE_SCALAR_ONLY)
+        static const bool vectors = instruction_sets().sse41;
+        if (vectors) {
+            (Bpp == 3 ? simd_sse41::undo_paeth_rgb : simd_sse41::undo_paeth_rgba)(filtered, row, previous, length);
+            return;
+        }
+#endif
         undo_carried<kPaeth, Bpp>(filtered, row, previous, length);
     }
 }

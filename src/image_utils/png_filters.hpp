@@ -25,4 +25,12 @@ void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsi
 // as signed bytes, as libpng chooses.
 void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out);
 
+#if !defined(QUORVANE_SCALAR_ONLY)
+// Paeth undone as unfilter_row does it, for three and four bytes a pixel.
+namespace simd_sse41 {
+void undo_paeth_rgb(const u8* filtered, u8* row, const u8* previous, u64 length);
+void undo_paeth_rgba(const u8* filtered, u8* row, const u8* previous, u64 length);
+}  // namespace simd_sse41
+#endif
+
 }  // namespace quorvane

@@ -3,10 +3,14 @@
 // few helpers every test file needs.
 #pragma once
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -81,6 +85,32 @@ inline quorvane::Bytes random_bytes(quorvane::u64 length, unsigned seed) {
     for (quorvane::u8& byte : bytes) byte = static_cast<quorvane::u8>(generator());
     return bytes;
 }
+
+// Bytes that end where an inaccessible page begins: reading or writing one
+// byte past them stops the test with a fault.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(quorvane::u64 length) : length_(length) {
+        const quorvane::u64 page = static_cast<quorvane::u64>(sysconf(_SC_PAGESIZE));
+        mapped_length_ = (length + page - 1) / page * page + page;
+        void* mapped = mmap(nullptr, mapped_length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) throw std::bad_alloc();
+        mapped_ = static_cast<quorvane::u8*>(mapped);
+        mprotect(mapped_ + mapped_length_ - page, page, PROT_NONE);
+    }
+    ~GuardedBytes() { munmap(mapped_, mapped_length_); }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+    quorvane::u8* data() {
+        return mapped_ + mapped_length_ - static_cast<quorvane::u64>(sysconf(_SC_PAGESIZE)) - length_;
+    }
+
+private:
+    quorvane::u64 length_;
+    quorvane::u64 mapped_length_ = 0;
+    quorvane::u8* mapped_ = nullptr;
+};
 
 // A real screenshot of the project's examples, decoded; none when the file
 // cannot be read (a copy of the tests without the examples).

@@ -441,6 +441,55 @@ TEST("each row filter is applied and undone as the PNG specification defines it"
     }
 }
 
+TEST("Paeth is undone for every left, above and upper-left neighbour") {
+    // Each pair of pixels sets one triple in each channel: the first pixel
+    // holds a in this row and c in the row above, the second b above; the
+    // second pixel is then predicted from exactly (a, b, c).
+    constexpr u64 kTriples = u64{1} << 24, kPart = u64{1} << 20;
+    for (const unsigned channels : {3u, 4u}) {
+        for (u64 first = 0; first < kTriples; first += kPart) {
+            const u64 pairs = (kPart + channels - 1) / channels, length = 2 * pairs * channels;
+            Bytes above(length), row(length), filtered(length), undone(length);
+            for (u64 t = first; t < first + pairs * channels; ++t) {
+                const u64 pair = (t - first) / channels, channel = (t - first) % channels,
+                          at = 2 * pair * channels + channel;
+                row[at] = static_cast<u8>(t);
+                above[at] = static_cast<u8>(t >> 16);
+                above[at + channels] = static_cast<u8>(t >> 8);
+                row[at + channels] = static_cast<u8>(t * 7 + 3);
+            }
+            for (u64 i = 0; i < length; ++i) {
+                const int a = i >= channels ? row[i - channels] : 0, c = i >= channels ? above[i - channels] : 0;
+                filtered[i] = static_cast<u8>(row[i] - predict(4, a, above[i], c));
+            }
+            unfilter_row(4, filtered.data(), undone.data(), above.data(), length, channels);
+            if (undone != row) {
+                const u64 at =
+                    static_cast<u64>(std::mismatch(undone.begin(), undone.end(), row.begin()).first - undone.begin());
+                check::record_failure(__FILE__, __LINE__,
+                                      std::to_string(channels) + " channels, byte " + std::to_string(at));
+                return;
+            }
+        }
+    }
+}
+
+TEST("undoing a filter and widening read and write nothing past their rows") {
+    for (const unsigned channels : {3u, 4u}) {
+        for (u64 width = 1; width <= 24; ++width) {
+            const u64 length = width * channels;
+            const Bytes values = random_bytes(2 * length, static_cast<unsigned>(length));
+            GuardedBytes filtered(length), previous(length), row(length), rgba(4 * width), rgb(length + 1);
+            std::copy_n(values.begin(), length, filtered.data());
+            std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(length), length, previous.data());
+            for (u8 filter = 0; filter <= kLastPngFilter; ++filter) {
+                unfilter_row(filter, filtered.data(), row.data(), previous.data(), length, channels);
+            }
+            if (channels == 3) widen_rgb_row(rgb.data(), rgba.data(), width, std::nullopt);
+        }
+    }
+}
+
 TEST("every widening path gives each RGB pixel its colour and alpha: 0 on the transparent colour, else 255") {
     // Colours from a palette of three, so that the transparent one falls on
     // every lane of a block; rows of every width up to a few blocks.
