@@ -10,11 +10,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "core/instruction_sets.hpp"
 #include "core/parallel.hpp"
-
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
 
 namespace quorvane {
 namespace {
@@ -124,29 +121,18 @@ void vertical_band_baseline(const u8* source, u64 stride, const AxisTaps& rows, 
 }
 
 #if defined(__x86_64__)
-// Chosen by asking the processor itself (cpuid) rather than by target_clones,
-// whose resolver needs libgcc's __cpu_model (absent from Zig's runtime) and
-// under clang leaves calls of a clone into libc++ unresolved.
 [[gnu::target("avx2")]] void vertical_band_avx2(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
                                                 float* between, float* strip) {
     vertical_band(source, stride, rows, y0, y1, between, strip);
 }
-
-// AVX2 in the processor, and its registers saved by the system (XCR0).
-bool has_avx2() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
-    unsigned saved_low = 0, saved_high = 0;
-    __asm__("xgetbv" : "=a"(saved_low), "=d"(saved_high) : "c"(0));
-    constexpr unsigned kVectorState = 0x6;  // XMM and YMM
-    return (saved_low & kVectorState) == kVectorState && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
-           (b & bit_AVX2) != 0;
-}
 #endif
 
+// Chosen by what the processor reports (cpuid) rather than by target_clones,
+// whose resolver needs libgcc's __cpu_model (absent from Zig's runtime) and
+// under clang leaves calls of a clone into libc++ unresolved.
 VerticalBand vertical_band_for_this_processor() {
 #if defined(__x86_64__)
-    if (has_avx2()) return vertical_band_avx2;
+    if (instruction_sets().avx2) return vertical_band_avx2;
 #endif
     return vertical_band_baseline;
 }

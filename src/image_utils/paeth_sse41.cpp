@@ -27,8 +27,9 @@ template <unsigned Bpp>
 struct Plan {
     // Whole blocks, and the four-byte read of the last pixel.
     static constexpr u64 kBytes = kPlanPixels * Bpp + 16;
-    u8 low[kBytes];   // the window, [low, high]; low 255 and high 0 when empty
-    u8 high[kBytes];  //
+    // The window, [low, high]; low 255 and high 0 when it is empty.
+    u8 low[kBytes];
+    u8 high[kBytes];
     u8 turn[kBytes];
     u8 from_turn[kBytes];    // the predictor in the window when a >= turn
     u8 before_turn[kBytes];  // and when a < turn
