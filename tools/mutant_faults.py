@@ -42,7 +42,7 @@ FAULTS = [
     Fault(
         "the masks of replaced rows left out of a pair's memory need",
         "src/operations/memory_needs.cpp",
-        "add_bytes(diff_png_and_thumbnail_work_bytes(canvas, thumbnail), pixels),",
+        "aligned_diff_work_bytes(canvas, diff_png_and_thumbnail_work_bytes(canvas, thumbnail)),",
         "diff_png_and_thumbnail_work_bytes(canvas, thumbnail),",
     ),
     Fault(

@@ -9,8 +9,7 @@ import threading
 from collections.abc import Iterator
 
 import quorvane
-
-_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+from quorvane_cli.png_chunks import SIGNATURE
 
 
 def pair_need(baseline_png: bytes, current_png: bytes) -> int:
@@ -18,7 +17,7 @@ def pair_need(baseline_png: bytes, current_png: bytes) -> int:
     headers; 0 when either has none, for decoding to say what is wrong."""
     sizes: list[int] = []
     for png in (baseline_png, current_png):
-        if len(png) < 24 or not png.startswith(_SIGNATURE) or png[12:16] != b"IHDR":
+        if len(png) < 24 or not png.startswith(SIGNATURE) or png[12:16] != b"IHDR":
             return 0
         sizes.extend(struct.unpack(">II", png[16:24]))
     return quorvane.memory_needed(*sizes)

@@ -85,10 +85,8 @@ Result<std::vector<CompareBatchItem>> compare_batch(std::span<const PngFiles> pa
     const auto need = [&](const PairSizes& sizes) {
         // The thumbnail is made before padding; then the count side and the
         // SSIM run side by side.
-        ThumbnailOptions thumbnail_options;
-        thumbnail_options.width = options.thumbnail_width.value_or(0);
-        thumbnail_options.height = options.thumbnail_height;
-        const u64 thumbnail = options.thumbnail_width ? thumbnail_work_bytes(sizes.current, thumbnail_options) : 0;
+        const auto thumbnail_options = options.thumbnail();
+        const u64 thumbnail = thumbnail_options ? thumbnail_work_bytes(sizes.current, *thumbnail_options) : 0;
         const u64 count_side = options.return_diff ? diff_png_work_bytes(sizes.canvas()) : 0;
         return add_bytes(pair_call_bytes(sizes, add_bytes(count_side, ssim_work_bytes(sizes.canvas().width))),
                          thumbnail);

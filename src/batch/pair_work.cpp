@@ -5,7 +5,6 @@
 
 #include "core/parallel.hpp"
 #include "image_utils/pair.hpp"
-#include "image_utils/thumbnail.hpp"
 #include "operations/analyses.hpp"
 #include "operations/diff_images.hpp"
 
@@ -48,19 +47,24 @@ Result<DiffPng> count_side(const ImagePair& pair, const CompareOptions& options)
 
 }  // namespace
 
+std::optional<ThumbnailOptions> CompareOptions::thumbnail() const {
+    if (!thumbnail_width) return std::nullopt;
+    ThumbnailOptions options;
+    options.width = *thumbnail_width;
+    options.height = thumbnail_height;
+    options.effort = thumbnail_effort;
+    return options;
+}
+
 Result<CompareBatchItem> compare_pair(ByteView baseline_png, ByteView current_png, const CompareOptions& options) {
     auto images = decode_images(baseline_png, current_png);
     if (!images) return std::move(images).error();
     paint_own_sizes(*images, options.ignore);
 
     CompareBatchItem result;
-    if (options.thumbnail_width) {
+    if (const auto thumbnail_options = options.thumbnail()) {
         const Image& current = images->current_image();
-        ThumbnailOptions thumbnail_options;
-        thumbnail_options.width = *options.thumbnail_width;
-        thumbnail_options.height = options.thumbnail_height;
-        thumbnail_options.effort = options.thumbnail_effort;
-        auto thumbnail = make_thumbnail(current.pixels, current.width, current.height, thumbnail_options);
+        auto thumbnail = make_thumbnail(current.pixels, current.width, current.height, *thumbnail_options);
         if (!thumbnail) return std::move(thumbnail).error();
         result.thumbnail = thumbnail.take();
     }

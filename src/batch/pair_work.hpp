@@ -8,6 +8,7 @@
 #include "core/regions.hpp"
 #include "core/result.hpp"
 #include "core/types.hpp"
+#include "image_utils/thumbnail.hpp"
 
 namespace quorvane {
 
@@ -42,6 +43,9 @@ struct CompareOptions {
     std::optional<u64> thumbnail_height;
     IgnoreRegions ignore;
     std::optional<int> thumbnail_effort;  // libwebp's lossless preset level; none: its default configuration
+
+    // The thumbnail asked for, if any.
+    std::optional<ThumbnailOptions> thumbnail() const;
 };
 
 // Each decodes both PNGs (the baseline's error first), brings them to their

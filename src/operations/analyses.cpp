@@ -77,9 +77,7 @@ Result<ClusterList> pair_aligned_clusters(ImagePair& pair, const AlignmentRecord
 }
 
 Result<double> pair_aligned_ssim(ImagePair& pair, const AlignmentRecord& alignment) {
-    // The matched rows of both images are copied.
-    const u64 copies = mul_bytes(mul_bytes(pair.width, pair.height), 2 * kBytesPerPixel);
-    if (auto refused = refusal(pair, add_bytes(copies, ssim_work_bytes(pair.width)))) return *std::move(refused);
+    if (auto refused = refusal(pair, aligned_ssim_work_bytes({pair.width, pair.height}))) return *std::move(refused);
     return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), alignment);
 }
 

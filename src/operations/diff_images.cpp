@@ -35,15 +35,11 @@ Result<Image> aligned_diff(ImagePair& pair, const AlignmentRecord& alignment, co
     return render_aligned_diff(pair.view(), cached_pair_fingerprint(pair), alignment, options);
 }
 
-// Beside the image, the change masks of the replaced rows.
-u64 aligned_work_bytes(const ImagePair& pair, u64 image_work) {
-    return add_bytes(image_work, pair.width * pair.height);
-}
-
 }  // namespace
 
 Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& alignment, const DiffOptions& options) {
-    if (auto refused = refusal(pair, aligned_work_bytes(pair, diff_png_work_bytes({pair.width, pair.height})))) {
+    const Size canvas{pair.width, pair.height};
+    if (auto refused = refusal(pair, aligned_diff_work_bytes(canvas, diff_png_work_bytes(canvas)))) {
         return *std::move(refused);
     }
     auto image = aligned_diff(pair, alignment, options);
@@ -53,8 +49,9 @@ Result<Bytes> aligned_diff_png(ImagePair& pair, const AlignmentRecord& alignment
 
 Result<PngAndThumbnail> aligned_diff_png_and_thumbnail(ImagePair& pair, const AlignmentRecord& alignment,
                                                        const DiffOptions& options, const ThumbnailOptions& thumbnail) {
-    const u64 work = diff_png_and_thumbnail_work_bytes({pair.width, pair.height}, thumbnail);
-    if (auto refused = refusal(pair, aligned_work_bytes(pair, work))) return *std::move(refused);
+    const Size canvas{pair.width, pair.height};
+    const u64 work = aligned_diff_work_bytes(canvas, diff_png_and_thumbnail_work_bytes(canvas, thumbnail));
+    if (auto refused = refusal(pair, work)) return *std::move(refused);
     auto image = aligned_diff(pair, alignment, options);
     if (!image) return std::move(image).error();
     return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);

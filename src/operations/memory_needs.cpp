@@ -112,23 +112,32 @@ u64 alignment_work_bytes(const PairSizes& sizes, u64 max_edit_rows) {
     return sum({mul_bytes(rows, 80), trace, sizes.canvas_pixels()});
 }
 
+u64 aligned_ssim_work_bytes(Size canvas) {
+    return add_bytes(mul_bytes(rgba_bytes(canvas), 2), ssim_work_bytes(canvas.width));
+}
+
+u64 aligned_diff_work_bytes(Size canvas, u64 image_work) {
+    return add_bytes(image_work, mul_bytes(canvas.width, canvas.height));
+}
+
+u64 cut_thumbnail_work_bytes(Size shown, bool copied, const ThumbnailOptions& options) {
+    return add_bytes(copied ? rgba_bytes(shown) : 0, thumbnail_work_bytes(shown, options));
+}
+
 u64 pair_memory_needed(const PairSizes& sizes) {
     const Size canvas = sizes.canvas();
-    const u64 pixels = sizes.canvas_pixels();
     const ThumbnailOptions thumbnail;
     const ClusterOptions clusters;
     const u64 costliest = std::max({
         ssim_work_bytes(canvas.width),
         add_bytes(clusters_work_bytes(canvas, clusters),
                   cluster_records_bytes(runs_bound(canvas, clusters), canvas, clusters)),
-        // the shift-aware diff image with its thumbnail, beside the masks of
-        // the replaced rows; the plain one needs no more
-        add_bytes(diff_png_and_thumbnail_work_bytes(canvas, thumbnail), pixels),
+        // the shift-aware diff image with its thumbnail; the plain one needs no more
+        aligned_diff_work_bytes(canvas, diff_png_and_thumbnail_work_bytes(canvas, thumbnail)),
         alignment_work_bytes(sizes, AlignmentOptions{}.max_edit_rows),
-        // aligned SSIM copies the matched rows of both images
-        add_bytes(mul_bytes(rgba_bytes(canvas), 2), ssim_work_bytes(canvas.width)),
+        aligned_ssim_work_bytes(canvas),
         // the baseline's thumbnail at its own size is made of a copy
-        add_bytes(rgba_bytes(sizes.baseline), thumbnail_work_bytes(sizes.baseline, thumbnail)),
+        cut_thumbnail_work_bytes(sizes.baseline, true, thumbnail),
         thumbnail_work_bytes(sizes.current, thumbnail),
     });
     return pair_call_bytes(sizes, costliest);

@@ -31,6 +31,13 @@ u64 thumbnail_work_bytes(Size source, const ThumbnailOptions& options);
 u64 clusters_work_bytes(Size canvas, const ClusterOptions& options);
 u64 cluster_records_bytes(u64 labels, Size canvas, const ClusterOptions& options);
 u64 alignment_work_bytes(const PairSizes& sizes, u64 max_edit_rows);
+// Aligned SSIM copies the matched rows of both images.
+u64 aligned_ssim_work_bytes(Size canvas);
+// A shift-aware diff image needs the change masks of the replaced rows
+// beside what drawing and encoding it (`image_work`) takes.
+u64 aligned_diff_work_bytes(Size canvas, u64 image_work);
+// A thumbnail of `shown`, cut out of the canvas first when `copied`.
+u64 cut_thumbnail_work_bytes(Size shown, bool copied, const ThumbnailOptions& options);
 
 // The peak of working through a pair one call at a time with the default
 // options: building it, then the costliest analysis.

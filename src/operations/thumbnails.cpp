@@ -21,9 +21,8 @@ Result<Bytes> current_thumbnail(const ImagePair& pair, const ThumbnailOptions& o
 Result<Bytes> baseline_thumbnail(const ImagePair& pair, const BaselineThumbnailOptions& options) {
     const Size own = pair.baseline_size;
     // Cut out, the baseline at its own size is a copy.
-    const u64 copy = options.own_size ? mul_bytes(mul_bytes(own.width, own.height), kBytesPerPixel) : 0;
     const Size shown = options.own_size ? own : Size{pair.width, pair.height};
-    if (auto refused = refusal(pair, add_bytes(copy, thumbnail_work_bytes(shown, options.thumbnail)))) {
+    if (auto refused = refusal(pair, cut_thumbnail_work_bytes(shown, options.own_size, options.thumbnail))) {
         return *std::move(refused);
     }
     if (!options.own_size || own == Size{pair.width, pair.height}) {
