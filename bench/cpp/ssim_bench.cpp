@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
     for (int round = 0; round < 15; ++round) {
         for (std::size_t p = 0; p < paths.size(); ++p) {
             const WindowKernels& kernels = paths[p];
-            const LuminanceRows rows = [&](u64 row, double* x, double* y) {
-                kernels.luminance(images.baseline.pixels.data() + row * stride, width, x);
-                kernels.luminance(images.current.pixels.data() + row * stride, width, y);
+            const LuminanceRows rows = [&](u64 row, u64 first, u64 count, double* x, double* y) {
+                kernels.luminance(images.baseline.pixels.data() + row * stride + first * kBytesPerPixel, count, x);
+                kernels.luminance(images.current.pixels.data() + row * stride + first * kBytesPerPixel, count, y);
             };
             const double start = processor_ms();
             sink += windowed_ssim(rows, width, height, kernels);

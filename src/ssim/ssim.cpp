@@ -14,6 +14,8 @@
 namespace quorvane {
 namespace {
 
+constexpr u64 kCacheLine = 64;
+
 // The whole image as one window: plain sums in pixel order for the means,
 // then population moments from a second pass.
 double whole_image_ssim(std::span<const double> x, std::span<const double> y) {
@@ -69,9 +71,18 @@ Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 hei
     }
     const u64 stride = width * kBytesPerPixel;
     const WindowKernels& kernels = fastest_window_kernels();
-    const LuminanceRows rows = [&](u64 row, double* x, double* y) {
-        kernels.luminance(baseline.data() + row * stride, width, x);
-        kernels.luminance(current.data() + row * stride, width, y);
+    // A strip asks for its columns row after row: the next row's are fetched
+    // while this one's are converted, which the processor does not foresee.
+    const LuminanceRows rows = [&](u64 row, u64 first, u64 count, double* x, double* y) {
+        const u64 offset = row * stride + first * kBytesPerPixel;
+        if (row + 1 < height) {
+            for (u64 line = 0; line < count * kBytesPerPixel; line += kCacheLine) {
+                __builtin_prefetch(baseline.data() + offset + stride + line);
+                __builtin_prefetch(current.data() + offset + stride + line);
+            }
+        }
+        kernels.luminance(baseline.data() + offset, count, x);
+        kernels.luminance(current.data() + offset, count, y);
     };
     return clamp_score(windowed_ssim(rows, width, height, kernels));
 }

@@ -13,15 +13,22 @@ namespace quorvane {
 inline constexpr u64 kWindowMaps = 5;  // the tables of x, y, x*x, y*y and x*y
 inline constexpr u64 kMaxTableRows = 4;
 
-// New rows of the five summed-area tables from padded luminance rows:
-// S[p + 1][q + 1] = (running sum of padded row p up to q) + S[p][q + 1].
+// New rows of the five summed-area tables over a strip of columns:
+// S[p + 1][q + 1] = R[p][q] + S[p][q + 1], R[p][q] the running sum of padded
+// row p up to column q. The running sums start from the strip's carry (those
+// of the columns left of it) and their values after column `carry_column`
+// are handed to the next strip.
 struct TableRowsJob {
     u64 count = 0;         // padded rows, at most kMaxTableRows
-    u64 padded_width = 0;  // values in a padded row; a table row has one more
+    u64 columns = 0;       // padded values of each row in the strip, and new table values
+    u64 carry_column = 0;  // below `columns`
     const double* x[kMaxTableRows] = {};
     const double* y[kMaxTableRows] = {};
-    const double* above[kWindowMaps] = {};          // the table rows before the first new one
+    // Rows from the first table column made, whose value comes from padded
+    // column 0 of the strip.
+    const double* above[kWindowMaps] = {};          // the table row before the first new one
     double* rows[kMaxTableRows][kWindowMaps] = {};  // the new table rows
+    double carry[kMaxTableRows][kWindowMaps] = {};  // in: the running sums so far; out: after carry_column
 };
 
 struct WindowKernels {
@@ -29,7 +36,7 @@ struct WindowKernels {
     u64 rows_at_once;  // the count of padded rows add_table_rows is fastest with
     // Y = (R * 0.299 + G * 0.587) + B * 0.114 of `pixels` RGBA pixels.
     void (*luminance)(const u8* rgba, u64 pixels, double* out);
-    void (*add_table_rows)(const TableRowsJob& job);
+    void (*add_table_rows)(TableRowsJob& job);
     // The SSIM of each window of an output row from the table rows at its
     // top and its bottom edge, one per map.
     void (*window_values)(const double* const* top, const double* const* bottom, u64 width, double* out);

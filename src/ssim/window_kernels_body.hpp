@@ -27,39 +27,45 @@ void luminance(const u8* rgba, u64 pixels, double* out) {
 // keeping its own order of additions, so that their chains overlap; each
 // column of the new table rows is added on as soon as its sums are known.
 template <u64 kRows>
-void add_rows(const TableRowsJob& job, u64 first) {
-    const u64 width = job.padded_width;
+void add_rows(TableRowsJob& job, u64 first) {
     const double* x[kRows];
     const double* y[kRows];
     const double* above[kWindowMaps];
     double* rows[kRows][kWindowMaps];
-    for (u64 m = 0; m < kWindowMaps; ++m) above[m] = (first == 0 ? job.above[m] : job.rows[first - 1][m]) + 1;
+    double sums[kRows][kWindowMaps];
+    for (u64 m = 0; m < kWindowMaps; ++m) above[m] = first == 0 ? job.above[m] : job.rows[first - 1][m];
     for (u64 b = 0; b < kRows; ++b) {
         x[b] = job.x[first + b];
         y[b] = job.y[first + b];
         for (u64 m = 0; m < kWindowMaps; ++m) {
             rows[b][m] = job.rows[first + b][m];
-            rows[b][m][0] = 0.0;
+            sums[b][m] = job.carry[first + b][m];
         }
     }
-    double sums[kRows][kWindowMaps] = {};
-    for (u64 q = 0; q < width; ++q) {
-        for (u64 b = 0; b < kRows; ++b) {
-            const double xq = x[b][q], yq = y[b][q];
-            sums[b][0] += xq;
-            sums[b][1] += yq;
-            sums[b][2] += xq * xq;
-            sums[b][3] += yq * yq;
-            sums[b][4] += xq * yq;
-        }
-        for (u64 m = 0; m < kWindowMaps; ++m) {
-            double column = above[m][q];  // S[p][q + 1]
+    const auto add_columns = [&](u64 from, u64 to) {
+        for (u64 q = from; q < to; ++q) {
             for (u64 b = 0; b < kRows; ++b) {
-                column = sums[b][m] + column;
-                rows[b][m][q + 1] = column;
+                const double xq = x[b][q], yq = y[b][q];
+                sums[b][0] += xq;
+                sums[b][1] += yq;
+                sums[b][2] += xq * xq;
+                sums[b][3] += yq * yq;
+                sums[b][4] += xq * yq;
+            }
+            for (u64 m = 0; m < kWindowMaps; ++m) {
+                double column = above[m][q];  // the table row above, same column
+                for (u64 b = 0; b < kRows; ++b) {
+                    column = sums[b][m] + column;
+                    rows[b][m][q] = column;
+                }
             }
         }
+    };
+    add_columns(0, job.carry_column + 1);
+    for (u64 b = 0; b < kRows; ++b) {
+        for (u64 m = 0; m < kWindowMaps; ++m) job.carry[first + b][m] = sums[b][m];
     }
+    add_columns(job.carry_column + 1, job.columns);
 }
 
 // As many rows at once as the set's registers hold the running sums of.
@@ -69,7 +75,7 @@ constexpr u64 kRowsAtOnce = 4;
 constexpr u64 kRowsAtOnce = 2;
 #endif
 
-void add_table_rows(const TableRowsJob& job) {
+void add_table_rows(TableRowsJob& job) {
     if (job.count == kRowsAtOnce) {
         add_rows<kRowsAtOnce>(job, 0);
         return;

@@ -11,13 +11,13 @@ namespace quorvane {
 
 inline constexpr u64 kSsimWindow = 11;
 
-// rows(row, x, y) writes the `width` luminance values of source row `row` of
-// each image to x and y.
-using LuminanceRows = std::function<void(u64 row, double* x, double* y)>;
+// rows(row, first, count, x, y) writes the luminance values of columns
+// first .. first + count - 1 of source row `row` of each image to x and y.
+using LuminanceRows = std::function<void(u64 row, u64 first, u64 count, double* x, double* y)>;
 
 // The mean over all pixels of each window's SSIM, unclamped. The images are
 // width x height, both at least the window. Source rows are asked for in
-// order, the few near the top and bottom edges twice (mirrored).
+// order, a strip of columns at a time.
 double windowed_ssim(const LuminanceRows& rows, u64 width, u64 height, const WindowKernels& kernels);
 
 // The same over two luminance maps of width * height values each.
