@@ -71,6 +71,18 @@ FAULTS = [
         "const int nearest_distance = to_b < to_a ? to_b : to_a;\n    return to_c <= nearest_distance",
     ),
     Fault(
+        "encoding's filter sums leave out each block's upper half",
+        "src/image_utils/png_filter_blocks.hpp",
+        "        high += __builtin_convertvector(half, WideHalf);\n",
+        "",
+    ),
+    Fault(
+        "encoding's vector Paeth lets c win on the same side",
+        "src/image_utils/png_filter_blocks.hpp",
+        "const Block to_c = same_side ? Block{} - 1 : absolute_difference(to_a, to_b);",
+        "const Block to_c = absolute_difference(to_a, to_b);",
+    ),
+    Fault(
         "fast decoder ignores chunk checksums",
         "src/image_utils/png_fast_decode.cpp",
         "if (crc != read_be32(type + 4 + length)) return std::nullopt;",

@@ -8,8 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/instruction_sets.hpp"
+
+#define QUORVANE_FILTER_NAMESPACE filter_baseline
+#include "image_utils/png_filter_blocks.hpp"
 
 namespace quorvane {
 namespace {
@@ -117,56 +121,6 @@ inline int predict(u8 filter, int a, int b, int c) {
     }
 }
 
-// Sixteen bytes side by side. Filtering has no carry between neighbouring
-// bytes, so each predictor is a handful of byte-wise vector operations.
-using Block = u8 __attribute__((vector_size(16)));
-using WideBlock = std::uint16_t __attribute__((vector_size(32)));
-
-Block block_at(const u8* at) {
-    Block block;
-    std::memcpy(&block, at, sizeof block);
-    return block;
-}
-
-Block absolute_difference(Block x, Block y) { return x > y ? x - y : y - x; }
-
-Block magnitude(Block value) {
-    const Block negated = -value;
-    return value < negated ? value : negated;
-}
-
-// (a + b) >> 1 without leaving eight bits.
-Block average(Block a, Block b) { return (a & b) + ((a ^ b) >> 1); }
-
-// Paeth in eight bits: |a + b - 2c| is |(b - c) + (a - c)|, the difference
-// of the two distances when b - c and a - c have opposite signs; with equal
-// signs it is their sum, never below either, so c cannot win and 255 stands
-// in for it.
-Block paeth(Block a, Block b, Block c) {
-    const Block to_a = absolute_difference(b, c);
-    const Block to_b = absolute_difference(a, c);
-    const Block same_side = (b >= c) == (a >= c);
-    const Block to_c = same_side ? Block{} - 1 : absolute_difference(to_a, to_b);
-    const Block nearer = to_b < to_a ? b : a;
-    const Block nearest_distance = to_b < to_a ? to_b : to_a;
-    return to_c < nearest_distance ? c : nearer;
-}
-
-Block predict(u8 filter, Block a, Block b, Block c) {
-    switch (filter) {
-        case kSub:
-            return a;
-        case kUp:
-            return b;
-        case kAverage:
-            return average(a, b);
-        case kPaeth:
-            return paeth(a, b, c);
-        default:
-            return Block{};
-    }
-}
-
 // Bytes [begin, end) of the row filtered with `filter`, a scalar byte at a
 // time; the first pixel's left neighbours count as 0.
 void filter_bytes(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, u8* out) {
@@ -177,10 +131,30 @@ void filter_bytes(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 beg
     }
 }
 
-// The whole blocks after the first pixel, and where the scalar tail begins.
-u64 blocks_end(u64 bpp, u64 length) { return length < bpp ? bpp : bpp + (length - bpp) / 16 * 16; }
+// The whole blocks of `block` bytes after the first pixel, and where the
+// scalar tail begins.
+u64 blocks_end(u64 bpp, u64 length, u64 block) { return length < bpp ? bpp : bpp + (length - bpp) / block * block; }
+
+std::vector<PngFilterPath> detect_filter_paths() {
+    std::vector<PngFilterPath> paths{
+        {"baseline", 16, filter_baseline::add_filter_sums, filter_baseline::filter_blocks}};
+#if !defined(QUORVANE_SCALAR_ONLY)
+    if (instruction_sets().avx2) paths.push_back({"avx2", 32, simd_avx2::add_filter_sums, simd_avx2::filter_blocks});
+#endif
+    return paths;
+}
+
+const PngFilterPath& fastest_filter_path() {
+    static const PngFilterPath& fastest = png_filter_paths().back();
+    return fastest;
+}
 
 }  // namespace
+
+std::span<const PngFilterPath> png_filter_paths() {
+    static const std::vector<PngFilterPath> paths = detect_filter_paths();
+    return paths;
+}
 
 void unfilter_row(u8 filter, const u8* filtered, u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel) {
     if (filter == kNone) {
@@ -196,24 +170,24 @@ void unfilter_row(u8 filter, const u8* filtered, u8* row, const u8* previous, u6
     }
 }
 
-void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+void apply_filter_with(const PngFilterPath& path, u8 filter, const u8* row, const u8* previous, u64 length,
+                       unsigned bytes_per_pixel, u8* out) {
     const u64 bpp = std::min<u64>(bytes_per_pixel, length);
-    const u64 vector_end = blocks_end(bpp, length);
+    const u64 vector_end = blocks_end(bpp, length, path.block_bytes);
     filter_bytes(filter, row, previous, bpp, 0, bpp, out);
-    for (u64 i = bpp; i < vector_end; i += 16) {
-        const Block x = block_at(row + i);
-        const Block predicted =
-            predict(filter, block_at(row + i - bpp), block_at(previous + i), block_at(previous + i - bpp));
-        const Block filtered = x - predicted;
-        std::memcpy(out + i, &filtered, sizeof filtered);
-    }
+    path.filter_blocks(filter, row, previous, bpp, bpp, vector_end, out);
     filter_bytes(filter, row, previous, bpp, vector_end, length, out);
 }
 
-void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+    apply_filter_with(fastest_filter_path(), filter, row, previous, length, bytes_per_pixel, out);
+}
+
+void filter_row_with(const PngFilterPath& path, const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel,
+                     u8* out) {
     const u64 bpp = std::min<u64>(bytes_per_pixel, length);
-    const u64 vector_end = blocks_end(bpp, length);
-    u64 sums[5] = {};
+    const u64 vector_end = blocks_end(bpp, length, path.block_bytes);
+    FilterSums sums = {};
     const auto add_scalar = [&](u64 begin, u64 end) {
         for (u64 i = begin; i < end; ++i) {
             const int a = i < bpp ? 0 : row[i - bpp];
@@ -224,32 +198,16 @@ void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_pe
         }
     };
     add_scalar(0, bpp);
-    // Sixteen-bit lanes hold the sums of up to 257 blocks; they are emptied
-    // into the totals every 256.
-    constexpr u64 kBlocksPerFlush = 256;
-    for (u64 begin = bpp; begin < vector_end; begin += 16 * kBlocksPerFlush) {
-        const u64 end = std::min(vector_end, begin + 16 * kBlocksPerFlush);
-        WideBlock lanes[5] = {};
-        for (u64 i = begin; i < end; i += 16) {
-            const Block x = block_at(row + i);
-            const Block a = block_at(row + i - bpp);
-            const Block b = block_at(previous + i);
-            const Block c = block_at(previous + i - bpp);
-            lanes[kNone] += __builtin_convertvector(magnitude(x), WideBlock);
-            lanes[kSub] += __builtin_convertvector(magnitude(x - a), WideBlock);
-            lanes[kUp] += __builtin_convertvector(magnitude(x - b), WideBlock);
-            lanes[kAverage] += __builtin_convertvector(magnitude(x - average(a, b)), WideBlock);
-            lanes[kPaeth] += __builtin_convertvector(magnitude(x - paeth(a, b, c)), WideBlock);
-        }
-        for (unsigned filter = 0; filter < 5; ++filter) {
-            for (unsigned lane = 0; lane < 16; ++lane) sums[filter] += lanes[filter][lane];
-        }
-    }
+    path.add_sums(row, previous, bpp, bpp, vector_end, sums);
     add_scalar(vector_end, length);
 
     const u8 chosen = static_cast<u8>(std::min_element(sums, sums + 5) - sums);
     out[0] = chosen;
-    apply_filter(chosen, row, previous, length, bytes_per_pixel, out + 1);
+    apply_filter_with(path, chosen, row, previous, length, bytes_per_pixel, out + 1);
+}
+
+void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out) {
+    filter_row_with(fastest_filter_path(), row, previous, length, bytes_per_pixel, out);
 }
 
 }  // namespace quorvane

@@ -2,6 +2,8 @@
 // decoding; when encoding, chosen per row by libpng's heuristic and applied.
 #pragma once
 
+#include <span>
+
 #include "core/types.hpp"
 
 namespace quorvane {
@@ -25,7 +27,38 @@ void apply_filter(u8 filter, const u8* row, const u8* previous, u64 length, unsi
 // as signed bytes, as libpng chooses.
 void filter_row(const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel, u8* out);
 
+// The sums of absolute filtered values of None, Sub, Up, Average and Paeth.
+using FilterSums = u64[5];
+
+// Filtering whole blocks of `block_bytes` bytes, [begin, end) of a row, past
+// its first pixel: adding each filter's sums, or writing one filter's bytes.
+struct PngFilterPath {
+    const char* name;
+    u64 block_bytes;
+    void (*add_sums)(const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, FilterSums& sums);
+    void (*filter_blocks)(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, u8* out);
+};
+
+// The baseline build first, then each vector build this processor runs;
+// filter_row and apply_filter take the last.
+std::span<const PngFilterPath> png_filter_paths();
+
+void filter_row_with(const PngFilterPath& path, const u8* row, const u8* previous, u64 length, unsigned bytes_per_pixel,
+                     u8* out);
+void apply_filter_with(const PngFilterPath& path, u8 filter, const u8* row, const u8* previous, u64 length,
+                       unsigned bytes_per_pixel, u8* out);
+
+namespace filter_baseline {
+void add_filter_sums(const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, FilterSums& sums);
+void filter_blocks(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, u8* out);
+}  // namespace filter_baseline
+
 #if !defined(QUORVANE_SCALAR_ONLY)
+namespace simd_avx2 {
+void add_filter_sums(const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, FilterSums& sums);
+void filter_blocks(u8 filter, const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, u8* out);
+}  // namespace simd_avx2
+
 // Paeth undone as unfilter_row does it, for three and four bytes a pixel.
 namespace simd_sse41 {
 void undo_paeth_rgb(const u8* filtered, u8* row, const u8* previous, u64 length);
