@@ -83,6 +83,18 @@ FAULTS = [
         "const Block to_c = absolute_difference(to_a, to_b);",
     ),
     Fault(
+        "vector narrowing stores past the row's end",
+        "src/image_utils/widen_rgb_sse41.cpp",
+        "for (; x + kPixels + 2 <= width; x += kPixels) {\n        const __m128i pixels",
+        "for (; x + kPixels <= width; x += kPixels) {\n        const __m128i pixels",
+    ),
+    Fault(
+        "vector narrowing keeps a pixel's alpha",
+        "src/image_utils/widen_rgb_sse41.cpp",
+        "_mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1)",
+        "_mm_setr_epi8(0, 1, 2, 3, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1)",
+    ),
+    Fault(
         "fast decoder ignores chunk checksums",
         "src/image_utils/png_fast_decode.cpp",
         "if (crc != read_be32(type + 4 + length)) return std::nullopt;",
@@ -109,8 +121,8 @@ FAULTS = [
     Fault(
         "vector widening runs to the row's last pixel",
         "src/image_utils/widen_rgb_sse41.cpp",
-        "x + kPixels + 2 <= width",
-        "x < width",
+        "x + kPixels + 2 <= width; x += kPixels) {\n        const __m128i colours",
+        "x < width; x += kPixels) {\n        const __m128i colours",
     ),
     Fault(
         "resize_png resamples only the width",

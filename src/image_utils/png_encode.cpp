@@ -22,19 +22,14 @@
 #include "core/parallel.hpp"
 #include "image_utils/deflate_walk.hpp"
 #include "image_utils/png_filters.hpp"
+#include "image_utils/widen_rgb.hpp"
 
 namespace quorvane {
 
 Bytes drop_alpha(ByteView rgba) {
     const u64 pixels = rgba.size() / kBytesPerPixel;
     Bytes rgb(pixels * 3);
-    const u8* in = rgba.data();
-    u8* out = rgb.data();
-    for (u64 i = 0; i < pixels; ++i) {
-        out[3 * i + 0] = in[4 * i + 0];
-        out[3 * i + 1] = in[4 * i + 1];
-        out[3 * i + 2] = in[4 * i + 2];
-    }
+    narrow_rgba_row(rgba.data(), rgb.data(), pixels);
     return rgb;
 }
 
@@ -71,15 +66,6 @@ struct Strip {
     u64 length = 0;  // filtered bytes
 };
 
-// The RGB bytes of one row, alpha dropped.
-void rgb_row(const u8* rgba, u64 width, u8* rgb) {
-    for (u64 x = 0; x < width; ++x) {
-        rgb[3 * x + 0] = rgba[4 * x + 0];
-        rgb[3 * x + 1] = rgba[4 * x + 1];
-        rgb[3 * x + 2] = rgba[4 * x + 2];
-    }
-}
-
 // Rows [first, end) filtered (each filter reads the row above, the strip's
 // first row included) and compressed as DEFLATE blocks; a strip that is not
 // the last ends on a byte boundary with no final block.
@@ -92,9 +78,9 @@ Strip deflate_strip(ByteView rgba, u64 width, u64 first, u64 end, bool last) {
     Bytes rows(2 * row_bytes, 0);  // the row above, then this row
     u8* above = rows.data();
     u8* row = rows.data() + row_bytes;
-    if (first > 0) rgb_row(rgba.data() + (first - 1) * width * 4, width, above);
+    if (first > 0) narrow_rgba_row(rgba.data() + (first - 1) * width * 4, above, width);
     for (u64 y = first; y < end; ++y) {
-        rgb_row(rgba.data() + y * width * 4, width, row);
+        narrow_rgba_row(rgba.data() + y * width * 4, row, width);
         filter_row(row, above, row_bytes, 3, filtered.data() + (y - first) * stride);
         std::swap(above, row);
     }

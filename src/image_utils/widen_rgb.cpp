@@ -9,9 +9,9 @@ namespace quorvane {
 namespace {
 
 std::vector<WidenRgbPath> detect_paths() {
-    std::vector<WidenRgbPath> paths{{"scalar", widen_rgb_scalar}};
+    std::vector<WidenRgbPath> paths{{"scalar", widen_rgb_scalar, narrow_rgba_scalar}};
 #if !defined(QUORVANE_SCALAR_ONLY)
-    if (instruction_sets().sse41) paths.push_back({"sse4.1", simd_sse41::widen_rgb});
+    if (instruction_sets().sse41) paths.push_back({"sse4.1", simd_sse41::widen_rgb, simd_sse41::narrow_rgba});
 #endif
     return paths;
 }
@@ -40,6 +40,21 @@ void widen_rgb_row(const u8* rgb, u8* rgba, u64 width, TransparentKey key) {
     static const WidenRgb fastest = widen_rgb_paths().back().widen;
     const u64 done = fastest(rgb, rgba, width, key);
     widen_rgb_scalar(rgb + 3 * done, rgba + 4 * done, width - done, key);
+}
+
+u64 narrow_rgba_scalar(const u8* rgba, u8* rgb, u64 width) {
+    for (u64 x = 0; x < width; ++x) {
+        rgb[3 * x + 0] = rgba[4 * x + 0];
+        rgb[3 * x + 1] = rgba[4 * x + 1];
+        rgb[3 * x + 2] = rgba[4 * x + 2];
+    }
+    return width;
+}
+
+void narrow_rgba_row(const u8* rgba, u8* rgb, u64 width) {
+    static const NarrowRgba fastest = widen_rgb_paths().back().narrow;
+    const u64 done = fastest(rgba, rgb, width);
+    narrow_rgba_scalar(rgba + 4 * done, rgb + 3 * done, width - done);
 }
 
 }  // namespace quorvane

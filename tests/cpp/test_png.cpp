@@ -489,23 +489,27 @@ TEST("Paeth is undone for every left, above and upper-left neighbour") {
     }
 }
 
-TEST("undoing a filter and widening read and write nothing past their rows") {
+TEST("undoing a filter, widening and narrowing read and write nothing past their rows") {
     for (const unsigned channels : {3u, 4u}) {
         for (u64 width = 1; width <= 24; ++width) {
             const u64 length = width * channels;
             const Bytes values = random_bytes(2 * length, static_cast<unsigned>(length));
-            GuardedBytes filtered(length), previous(length), row(length), rgba(4 * width), rgb(length + 1);
+            GuardedBytes filtered(length), previous(length), row(length), rgba(4 * width), rgb(length + 1),
+                narrowed(3 * width);
             std::copy_n(values.begin(), length, filtered.data());
             std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(length), length, previous.data());
             for (u8 filter = 0; filter <= kLastPngFilter; ++filter) {
                 unfilter_row(filter, filtered.data(), row.data(), previous.data(), length, channels);
             }
             if (channels == 3) widen_rgb_row(rgb.data(), rgba.data(), width, std::nullopt);
+            if (channels == 4) narrow_rgba_row(row.data(), narrowed.data(), width);
         }
     }
 }
 
-TEST("every widening path gives each RGB pixel its colour and alpha: 0 on the transparent colour, else 255") {
+TEST(
+    "every widening path gives each RGB pixel its colour and alpha (0 on the transparent colour, else 255), and "
+    "narrowing takes it back") {
     // Colours from a palette of three, so that the transparent one falls on
     // every lane of a block; rows of every width up to a few blocks.
     const Bytes palette = random_bytes(9, 11);
@@ -525,7 +529,13 @@ TEST("every widening path gives each RGB pixel its colour and alpha: 0 on the tr
                 const u64 done = path.widen(rgb.data(), rgba.data(), width, key);
                 CHECK(done <= width);
                 widen_rgb_scalar(rgb.data() + 3 * done, rgba.data() + 4 * done, width - done, key);
-                if (rgba != expected)
+                // Narrowed back, the colours are the row's again.
+                Bytes narrowed(3 * width + 1, 0);
+                const u64 narrowed_done = path.narrow(rgba.data(), narrowed.data(), width);
+                CHECK(narrowed_done <= width);
+                narrow_rgba_scalar(rgba.data() + 4 * narrowed_done, narrowed.data() + 3 * narrowed_done,
+                                   width - narrowed_done);
+                if (rgba != expected || narrowed != rgb)
                     check::record_failure(__FILE__, __LINE__,
                                           std::string(path.name) + " at width " + std::to_string(width));
             }
