@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "core/parallel.hpp"
-
 #include "ssim/box_mean.hpp"
 #include "ssim/double_map.hpp"
 #include "ssim/window_kernels.hpp"
@@ -30,7 +29,8 @@ namespace {
 
 constexpr u64 kRadius = kSsimWindow / 2;
 // Output columns a strip, pixels a band: a strip's table rows and a band's
-// values then stay in the second-level cache.
+// values then stay in the second-level cache. A narrow image's bands stop at
+// kMaxBandRows, which bounds the running sums handed between strips.
 constexpr u64 kStripColumns = 256;
 constexpr u64 kBandPixels = u64{1} << 15;
 constexpr u64 kMaxBandRows = 1024;
