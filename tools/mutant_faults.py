@@ -303,8 +303,8 @@ FAULTS = [
     Fault(
         "the last mirrored column of a strip left unset",
         "src/ssim/windowed.cpp",
-        "for (u64 q = inside_end; q < padded_first_ + columns_; ++q) {",
-        "for (u64 q = inside_end; q + 1 < padded_first_ + columns_; ++q) {",
+        "mirror(padded, inside_end, padded_first_ + columns_);",
+        "mirror(padded, inside_end, padded_first_ + columns_ - 1);",
     ),
     Fault(
         "SSIM constant C2 of 0.01 instead of 0.03",

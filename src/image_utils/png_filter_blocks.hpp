@@ -76,16 +76,16 @@ Block paeth(Block a, Block b, Block c) {
     return to_c < nearest_distance ? c : nearer;
 }
 
-// The predictor of filter type 1 (Sub) to 4 (Paeth); 0 (None) predicts 0.
+// The predictor of each filter type; None predicts 0.
 Block predict(u8 filter, Block a, Block b, Block c) {
     switch (filter) {
-        case 1:
+        case png_filter::kSub:
             return a;
-        case 2:
+        case png_filter::kUp:
             return b;
-        case 3:
+        case png_filter::kAverage:
             return average(a, b);
-        case 4:
+        case png_filter::kPaeth:
             return paeth(a, b, c);
         default:
             return Block{};
@@ -113,11 +113,11 @@ void add_filter_sums(const u8* row, const u8* previous, u64 bpp, u64 begin, u64 
             average_sums.add(magnitude(x - average(a, b)));
             paeth_sums.add(magnitude(x - paeth(a, b, c)));
         }
-        sums[0] += none.total();
-        sums[1] += sub.total();
-        sums[2] += up.total();
-        sums[3] += average_sums.total();
-        sums[4] += paeth_sums.total();
+        sums[png_filter::kNone] += none.total();
+        sums[png_filter::kSub] += sub.total();
+        sums[png_filter::kUp] += up.total();
+        sums[png_filter::kAverage] += average_sums.total();
+        sums[png_filter::kPaeth] += paeth_sums.total();
     }
 }
 

@@ -18,7 +18,7 @@
 namespace quorvane {
 namespace {
 
-enum Filter : u8 { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+using namespace png_filter;
 
 // The neighbour among left (a), above (b) and upper left (c) closest to
 // a + b - c, ties going to a, then b. Written as selects, not branches: the

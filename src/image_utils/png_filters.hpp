@@ -8,8 +8,13 @@
 
 namespace quorvane {
 
+// The filter type bytes.
+namespace png_filter {
+enum : u8 { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+}  // namespace png_filter
+
 // Filter type bytes above this are invalid.
-inline constexpr u8 kLastPngFilter = 4;
+inline constexpr u8 kLastPngFilter = png_filter::kPaeth;
 
 // Undoes filter type `filter` (at most kLastPngFilter) on `length` bytes
 // read from `filtered`, writing them to `row`; `previous` is the row above,

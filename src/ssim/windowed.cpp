@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "core/parallel.hpp"
@@ -61,7 +62,7 @@ public:
     u64 table_rows() const { return rows_; }
 
     // Table row p of map m over the strip's table columns, p inside the ring.
-    const double* row(u64 m, u64 p) const { return ring_.data() + ((p % kRingRows) * kWindowMaps + m) * table_width_; }
+    const double* row(u64 m, u64 p) const { return ring_.data() + ring_offset(m, p); }
 
     // The next `count` table rows (at most kMaxTableRows), from padded rows
     // table_rows() - 1 on; carry[b] holds the running sums before the strip
@@ -97,7 +98,8 @@ private:
     // strip's padded columns, whose running sums that strip starts from.
     u64 carry_column_index() const { return end_ - 2 - padded_first_; }
 
-    double* writable_row(u64 m, u64 p) { return ring_.data() + ((p % kRingRows) * kWindowMaps + m) * table_width_; }
+    u64 ring_offset(u64 m, u64 p) const { return ((p % kRingRows) * kWindowMaps + m) * table_width_; }
+    double* writable_row(u64 m, u64 p) { return ring_.data() + ring_offset(m, p); }
 
     // The strip's columns of padded row p: source row reflect(p - r), columns
     // mirrored the same way, the mirrored ones copied from inside the row.
@@ -109,15 +111,15 @@ private:
         const u64 inside_end = std::min(padded_first_ + columns_, width_ + kRadius);
         source(row, inside_first - kRadius, inside_end - inside_first, x + (inside_first - padded_first_),
                y + (inside_first - padded_first_));
+        const auto mirror = [&](double* padded, u64 from, u64 to) {
+            for (u64 q = from; q < to; ++q) {
+                padded[q - padded_first_] =
+                    padded[reflect_index(static_cast<std::int64_t>(q) - radius, width_) + kRadius - padded_first_];
+            }
+        };
         for (double* padded : {x, y}) {
-            for (u64 q = padded_first_; q < inside_first; ++q) {
-                padded[q - padded_first_] =
-                    padded[reflect_index(static_cast<std::int64_t>(q) - radius, width_) + kRadius - padded_first_];
-            }
-            for (u64 q = inside_end; q < padded_first_ + columns_; ++q) {
-                padded[q - padded_first_] =
-                    padded[reflect_index(static_cast<std::int64_t>(q) - radius, width_) + kRadius - padded_first_];
-            }
+            mirror(padded, padded_first_, inside_first);
+            mirror(padded, inside_end, padded_first_ + columns_);
         }
     }
 
@@ -148,7 +150,7 @@ public:
 
     u64 bands() const { return (height_ + band_rows_ - 1) / band_rows_; }
     u64 strip_count() const { return strips_.size(); }
-    u64 columns_before(u64 strip) const { return strip == strips_.size() ? width_ : strips_[strip].first(); }
+    u64 columns_before(u64 strip) const { return strips_[strip].first(); }
 
     BandBuffers buffers() const {
         return {DoubleMap(band_rows_ * width_),
@@ -159,7 +161,7 @@ public:
     // first strip of the image starts the band's running sums from zero, any
     // other continues from those the strip to its left left in `carries`.
     void run(u64 band, u64 first, u64 end, BandBuffers& buffers) {
-        const u64 band_first = band * band_rows_, band_end = std::min(band_first + band_rows_, height_);
+        const auto [band_first, band_end] = rows_of(band);
         const u64 table_rows = band_end + kSsimWindow;  // the band's windows reach row band_end + 10
         const u64 first_new = band == 0 ? 1 : band_first + kSsimWindow;
         if (first == 0) std::fill_n(buffers.carries.begin(), table_rows - first_new, std::array<double, kWindowMaps>{});
@@ -185,13 +187,18 @@ public:
 
     // `total` plus the band's values one by one in row-major order.
     double sum(u64 band, const BandBuffers& buffers, double total) const {
-        const u64 band_first = band * band_rows_, band_end = std::min(band_first + band_rows_, height_);
+        const auto [band_first, band_end] = rows_of(band);
         const double* value = buffers.values.data();
         for (u64 i = 0, count = (band_end - band_first) * width_; i < count; ++i) total += value[i];
         return total;
     }
 
 private:
+    // The output rows [first, end) of band `band`.
+    std::pair<u64, u64> rows_of(u64 band) const {
+        return {band * band_rows_, std::min(band * band_rows_ + band_rows_, height_)};
+    }
+
     const LuminanceRows& rows_;
     u64 width_, height_;
     const WindowKernels& kernels_;
