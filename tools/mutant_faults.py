@@ -285,8 +285,32 @@ FAULTS = [
     Fault(
         "each band's last row left out of the sum",
         "src/ssim/windowed.cpp",
-        "count = (band_end - band_first) * width_;",
-        "count = (band_end - band_first - 1) * width_;",
+        "count = (band_end - first) * width_;",
+        "count = (band_end - first - 1) * width_;",
+    ),
+    Fault(
+        "the windows of shared rows counted one row too far",
+        "src/ssim/windowed.cpp",
+        "return shared_rows > kRadius ? shared_rows - kRadius : 0;",
+        "return shared_rows > kRadius ? shared_rows - kRadius + 1 : 0;",
+    ),
+    Fault(
+        "the values of shared rows summed as well as counted",
+        "src/ssim/windowed.cpp",
+        "const u64 first = std::clamp(ones_rows_, band_first, band_end);",
+        "const u64 first = band_first;",
+    ),
+    Fault(
+        "the values of shared rows neither computed nor counted",
+        "src/ssim/windowed.cpp",
+        "double ones() const { return static_cast<double>(ones_rows_ * width_); }",
+        "double ones() const { return 0.0; }",
+    ),
+    Fault(
+        "the shared rows found by comparing the baseline with itself",
+        "src/ssim/ssim.cpp",
+        "shared_rows(baseline, current, stride, height);",
+        "shared_rows(baseline, baseline, stride, height);",
     ),
     Fault(
         "running sums handed on one column late",

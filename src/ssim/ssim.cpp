@@ -4,6 +4,7 @@
 #include "ssim/ssim.hpp"
 
 #include <cmath>
+#include <cstring>
 
 #include "core/checked.hpp"
 #include "image_utils/pad.hpp"
@@ -44,6 +45,15 @@ double whole_image_ssim(std::span<const double> x, std::span<const double> y) {
 // Images narrower or lower than the window are scored as one whole window.
 bool too_small_for_windows(u64 width, u64 height) { return width < kSsimWindow || height < kSsimWindow; }
 
+// The rows from the top that two buffers of `stride`-byte rows share.
+u64 shared_rows(ByteView baseline, ByteView current, u64 stride, u64 height) {
+    u64 row = 0;
+    while (row < height && std::memcmp(baseline.data() + row * stride, current.data() + row * stride, stride) == 0) {
+        ++row;
+    }
+    return row;
+}
+
 double clamp_score(double score) {
     if (!std::isfinite(score)) return 0.0;
     if (score < 0.0) return 0.0;
@@ -65,11 +75,16 @@ Result<double> ssim_luminance(std::span<const double> x, std::span<const double>
 Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height) {
     if (auto checked = check_rgba_buffer(baseline, width, height); !checked) return std::move(checked).error();
     if (auto checked = check_rgba_buffer(current, width, height); !checked) return std::move(checked).error();
+    const u64 stride = width * kBytesPerPixel;
+    // Equal images score exactly 1.0 (each window's terms are equal bit for
+    // bit, as is the whole image's), and so do the windows of equal rows at
+    // the top, where every table row made so far is the same for both.
+    const u64 shared = width == 0 ? height : shared_rows(baseline, current, stride, height);
+    if (shared == height) return 1.0;
     if (too_small_for_windows(width, height)) {
         const DoubleMap x = to_luminance(baseline), y = to_luminance(current);
         return ssim_luminance(x, y, width, height);
     }
-    const u64 stride = width * kBytesPerPixel;
     const WindowKernels& kernels = fastest_window_kernels();
     // A strip asks for its columns row after row: the next row's are fetched
     // while this one's are converted, which the processor does not foresee.
@@ -84,7 +99,7 @@ Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 hei
         kernels.luminance(baseline.data() + offset, count, x);
         kernels.luminance(current.data() + offset, count, y);
     };
-    return clamp_score(windowed_ssim(rows, width, height, kernels));
+    return clamp_score(windowed_ssim(rows, width, height, kernels, rows_of_shared_windows(shared, height)));
 }
 
 }  // namespace quorvane

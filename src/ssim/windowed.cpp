@@ -137,10 +137,11 @@ struct BandBuffers {
 
 class StripWork {
 public:
-    StripWork(const LuminanceRows& rows, u64 width, u64 height, const WindowKernels& kernels)
+    StripWork(const LuminanceRows& rows, u64 width, u64 height, const WindowKernels& kernels, u64 ones_rows)
         : rows_(rows),
           width_(width),
           height_(height),
+          ones_rows_(ones_rows),
           kernels_(kernels),
           band_rows_(std::clamp<u64>(kBandPixels / width, 1, std::min(height, kMaxBandRows))) {
         for (u64 first = 0; first < width; first += kStripColumns) {
@@ -175,6 +176,7 @@ public:
                     strip.add_rows(std::min(kernels_.rows_at_once, table_rows - made), rows_, kernels_,
                                    &buffers.carries[made - first_new]);
                 }
+                if (y < ones_rows_) continue;  // the table rows are still made: those below add to them
                 for (u64 m = 0; m < kWindowMaps; ++m) {
                     top[m] = strip.row(m, y);
                     bottom[m] = strip.row(m, y + kSsimWindow);
@@ -188,10 +190,15 @@ public:
     // `total` plus the band's values one by one in row-major order.
     double sum(u64 band, const BandBuffers& buffers, double total) const {
         const auto [band_first, band_end] = rows_of(band);
-        const double* value = buffers.values.data();
-        for (u64 i = 0, count = (band_end - band_first) * width_; i < count; ++i) total += value[i];
+        const u64 first = std::clamp(ones_rows_, band_first, band_end);
+        const double* value = buffers.values.data() + (first - band_first) * width_;
+        for (u64 i = 0, count = (band_end - first) * width_; i < count; ++i) total += value[i];
         return total;
     }
+
+    // The sum of the values of the rows counted as ones: adding 1.0 to a
+    // whole number below 2^53 is exact, so it is their count.
+    double ones() const { return static_cast<double>(ones_rows_ * width_); }
 
 private:
     // The output rows [first, end) of band `band`.
@@ -200,7 +207,7 @@ private:
     }
 
     const LuminanceRows& rows_;
-    u64 width_, height_;
+    u64 width_, height_, ones_rows_;
     const WindowKernels& kernels_;
     u64 band_rows_;
     std::vector<Strip> strips_;
@@ -216,10 +223,10 @@ constexpr double kLeftShare = 0.58;
 // left strips of a band run beside the right strips of the band above, whose
 // values are then summed; the sum is one chain in row-major order whichever
 // thread adds, so the score does not depend on scheduling.
-double windowed_ssim(const LuminanceRows& rows, u64 width, u64 height, const WindowKernels& kernels) {
-    StripWork work(rows, width, height, kernels);
+double windowed_ssim(const LuminanceRows& rows, u64 width, u64 height, const WindowKernels& kernels, u64 ones_rows) {
+    StripWork work(rows, width, height, kernels, ones_rows);
     const u64 bands = work.bands(), strips = work.strip_count();
-    double total = 0.0;
+    double total = work.ones();
     if (!worth_splitting(width * height) || strips < 2) {
         BandBuffers buffers = work.buffers();
         for (u64 band = 0; band < bands; ++band) {
@@ -249,6 +256,13 @@ double windowed_ssim(const LuminanceRows& rows, u64 width, u64 height, const Win
             });
     }
     return total / static_cast<double>(width * height);
+}
+
+// A window reads rows y - r .. y + r, mirrored at the edges: above the top
+// that is rows up to r, below the bottom rows inside the image.
+u64 rows_of_shared_windows(u64 shared_rows, u64 height) {
+    if (shared_rows >= height) return height;
+    return shared_rows > kRadius ? shared_rows - kRadius : 0;
 }
 
 double windowed_ssim(std::span<const double> x, std::span<const double> y, u64 width, u64 height) {

@@ -83,6 +83,32 @@ TEST("every build of the windowed score equals the definition bit for bit, on ra
     }
 }
 
+TEST("rows the two images share at the top are counted, not computed: the same score, bit for bit") {
+    // Sizes on one worker and on two, a last strip of one column, and the
+    // whole-image formula; shared rows around the window's reach.
+    for (const auto& [width, height] : {std::pair<u64, u64>{700, 400}, {257, 40}, {30, 8}}) {
+        const Bytes baseline = random_bytes(width * height * 4, static_cast<unsigned>(height));
+        const Bytes noise = random_bytes(width * height * 4, static_cast<unsigned>(width));
+        for (const u64 shared : {u64{0}, u64{5}, u64{6}, u64{7}, height / 2, height - 1, height}) {
+            Bytes current = baseline;
+            for (u64 i = shared * width * 4; i < current.size(); ++i) current[i] = (baseline[i] + noise[i] / 4) & 0xff;
+            const DoubleMap x = to_luminance(baseline), y = to_luminance(current);
+            const double expected = shared == height ? 1.0 : defined_score(x, y, width, height);
+            const double whole_image = *ssim_luminance(x, y, width, height);
+            CHECK_EQ(*ssim_rgba(baseline, current, width, height), height < 11 ? whole_image : expected);
+            if (height < 11) continue;
+            for (const WindowKernels& kernels : window_kernel_paths()) {
+                const LuminanceRows rows = [&](u64 row, u64 first, u64 count, double* x_out, double* y_out) {
+                    std::copy_n(x.data() + row * width + first, count, x_out);
+                    std::copy_n(y.data() + row * width + first, count, y_out);
+                };
+                CHECK_EQ(windowed_ssim(rows, width, height, kernels, rows_of_shared_windows(shared, height)), expected);
+            }
+        }
+    }
+    CHECK(rows_of_shared_windows(6, 40) == 1 && rows_of_shared_windows(5, 40) == 0);
+}
+
 TEST("degenerate arithmetic scores 0.0 on both paths; empty maps, wrong sizes and short buffers are refused") {
     for (const u64 side : {u64{4}, u64{12}}) {
         const DoubleMap x(side * side, 100.0);
