@@ -155,6 +155,36 @@ FAULTS = [
         "value",
     ),
     Fault(
+        "a resampled row taken as reading one repeated row when its last differs",
+        "src/image_utils/lanczos.cpp",
+        "return changed[rows.taps - 1] == changed[0];",
+        "return changed[rows.taps - 2] == changed[0];",
+    ),
+    Fault(
+        "byte sums of the first tap only",
+        "src/image_utils/lanczos.cpp",
+        "for (u64 k = 0; k < taps; ++k) sum += values * w[k];",
+        "for (u64 k = 0; k < 1; ++k) sum += values * w[k];",
+    ),
+    Fault(
+        "the last source row a resampled row sums left unconverted",
+        "src/image_utils/lanczos.cpp",
+        "convert_end = rows.first[y] + rows.taps;",
+        "convert_end = rows.first[y] + rows.taps - 1;",
+    ),
+    Fault(
+        "a short last strip taken as repeating the row above",
+        "src/image_utils/lanczos.cpp",
+        ": std::memcmp(a, b, span) == 0;",
+        ": true;",
+    ),
+    Fault(
+        "kept resampling weights found by their source length alone",
+        "src/image_utils/lanczos.cpp",
+        "if (entry.source_length == source_length && entry.target_length == target_length) return entry.taps;",
+        "if (entry.source_length == source_length) return entry.taps;",
+    ),
+    Fault(
         "Lanczos support one lobe short",
         "src/image_utils/lanczos.cpp",
         "constexpr float kLobes = 3.0f;",

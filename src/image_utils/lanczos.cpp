@@ -5,9 +5,13 @@
 #include "image_utils/lanczos.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <numbers>
 
 #include "core/instruction_sets.hpp"
@@ -79,27 +83,88 @@ constexpr u64 kStrip = 32;
 using WideLanes = float __attribute__((vector_size(8 * sizeof(float))));
 constexpr u64 kStripWideLanes = kStrip / 8;
 
+// What an output row's taps make of each byte value v: sum over k of v *
+// w[k], added in order from zero exactly as the vertical pass adds them.
+using ByteSums = std::array<float, 256>;
+
+// One worker's buffers for the vertical pass of a band.
+struct VerticalScratch {
+    float* between;  // the band's rows, source width
+    float* strip;    // a strip of its source rows, as floats
+    u32* changes;    // per source row of the strip: rows so far that differ from the one above
+    ByteSums* sums;  // per output row
+};
+
+// Whether a strip's bytes in two rows are the same; a whole strip is
+// compared with a size the compiler knows, in vector registers.
+[[gnu::always_inline]] inline bool same_bytes(const u8* a, const u8* b, u64 span) {
+    return span == kStrip ? std::memcmp(a, b, kStrip) == 0 : std::memcmp(a, b, span) == 0;
+}
+
+[[gnu::always_inline]] inline void byte_sums(const float* w, u64 taps, ByteSums& sums) {
+    for (u64 v0 = 0; v0 < sums.size(); v0 += 8) {
+        WideLanes values;
+        for (u64 lane = 0; lane < 8; ++lane) values[lane] = static_cast<float>(v0 + lane);
+        WideLanes sum = {};
+        for (u64 k = 0; k < taps; ++k) sum += values * w[k];
+        std::memcpy(sums.data() + v0, &sum, sizeof sum);
+    }
+}
+
 // The vertical pass of output rows [y0, y1) into `between`, one row of
 // `stride` floats each: between[y][x] = sum over k of source[first + k][x]
-// * w[k], the taps added in order. `strip` holds a strip of the band's
-// source rows. Inlined into each variant below, so that it is compiled for
-// that variant's processor.
+// * w[k], the taps added in order. The band is cut into strips of columns;
+// where every row an output row reads repeats the first within a strip (a
+// page's background, its margins), each sample v gives v times the weights,
+// looked up in that output row's byte sums, made once a band when first
+// needed; the strip's other output rows sum its source rows converted to
+// floats. Inlined into each variant below, so that it is compiled for that
+// variant's processor.
 [[gnu::always_inline]] inline void vertical_band(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
-                                                 float* between, float* strip) {
+                                                 const VerticalScratch& scratch) {
     const u64 top = rows.first[y0];
     const u64 bottom = rows.first[y1 - 1] + rows.taps;
+    bool sums_made[kBandRows] = {};
     for (u64 x0 = 0; x0 < stride; x0 += kStrip) {
         // The last strip may be short; the lanes beyond it are computed from
         // stale floats and never stored.
         const u64 span = std::min(kStrip, stride - x0);
+        u32 changes = 0;
         for (u64 r = top; r < bottom; ++r) {
             const u8* in = source + r * stride + x0;
-            float* converted = strip + (r - top) * kStrip;
+            changes += r == top || !same_bytes(in, in - stride, span) ? 1 : 0;
+            scratch.changes[r - top] = changes;
+        }
+        const auto repeats_first = [&](u64 y) {
+            const u32* changed = scratch.changes + (rows.first[y] - top);
+            return changed[rows.taps - 1] == changed[0];
+        };
+        // Only the rows that some output row sums are converted to floats.
+        u64 convert_begin = bottom;
+        u64 convert_end = top;
+        for (u64 y = y0; y < y1; ++y) {
+            if (repeats_first(y)) continue;
+            convert_begin = std::min(convert_begin, rows.first[y]);
+            convert_end = rows.first[y] + rows.taps;
+        }
+        for (u64 r = convert_begin; r < convert_end; ++r) {
+            const u8* in = source + r * stride + x0;
+            float* converted = scratch.strip + (r - top) * kStrip;
             for (u64 j = 0; j < span; ++j) converted[j] = static_cast<float>(in[j]);
         }
         for (u64 y = y0; y < y1; ++y) {
-            const float* first = strip + (rows.first[y] - top) * kStrip;
+            const u64 first_row = rows.first[y];
             const float* w = rows.weights.data() + y * rows.taps;
+            float* out = scratch.between + (y - y0) * stride + x0;
+            if (repeats_first(y)) {
+                ByteSums& sums = scratch.sums[y - y0];
+                if (!sums_made[y - y0]) byte_sums(w, rows.taps, sums);
+                sums_made[y - y0] = true;
+                const u8* in = source + first_row * stride + x0;
+                for (u64 j = 0; j < span; ++j) out[j] = sums[in[j]];
+                continue;
+            }
+            const float* first = scratch.strip + (first_row - top) * kStrip;
             WideLanes sum[kStripWideLanes] = {};
             for (u64 k = 0; k < rows.taps; ++k) {
                 for (u64 v = 0; v < kStripWideLanes; ++v) {
@@ -108,22 +173,22 @@ constexpr u64 kStripWideLanes = kStrip / 8;
                     sum[v] += samples * w[k];
                 }
             }
-            std::memcpy(between + (y - y0) * stride + x0, sum, span * sizeof(float));
+            std::memcpy(out, sum, span * sizeof(float));
         }
     }
 }
 
-using VerticalBand = void (*)(const u8*, u64, const AxisTaps&, u64, u64, float*, float*);
+using VerticalBand = void (*)(const u8*, u64, const AxisTaps&, u64, u64, const VerticalScratch&);
 
-void vertical_band_baseline(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1, float* between,
-                            float* strip) {
-    vertical_band(source, stride, rows, y0, y1, between, strip);
+void vertical_band_baseline(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
+                            const VerticalScratch& scratch) {
+    vertical_band(source, stride, rows, y0, y1, scratch);
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void vertical_band_avx2(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
-                                                float* between, float* strip) {
-    vertical_band(source, stride, rows, y0, y1, between, strip);
+                                                const VerticalScratch& scratch) {
+    vertical_band(source, stride, rows, y0, y1, scratch);
 }
 #endif
 
@@ -211,9 +276,43 @@ AxisTaps lanczos3_taps(u64 source_length, u64 target_length) {
     return axis;
 }
 
+std::shared_ptr<const AxisTaps> lanczos3_taps_kept(u64 source_length, u64 target_length) {
+    // A report makes four thumbnails of one size a pair, and a suite's
+    // screenshots share a few sizes; the weights depend on the two lengths
+    // alone, so small sets of recent lengths are kept, larger ones made anew.
+    struct Kept {
+        u64 source_length;
+        u64 target_length;
+        std::shared_ptr<const AxisTaps> taps;
+    };
+    struct KeptTaps {
+        std::mutex mutex;
+        std::deque<Kept> entries;
+    };
+    constexpr u64 kKept = 8;
+    constexpr u64 kMostWeightsKept = u64{1} << 16;
+    // Never destroyed: a worker of the pool may resize while the process exits.
+    static KeptTaps& kept = *new KeptTaps;
+    {
+        const std::scoped_lock lock(kept.mutex);
+        for (const Kept& entry : kept.entries) {
+            if (entry.source_length == source_length && entry.target_length == target_length) return entry.taps;
+        }
+    }
+    auto taps = std::make_shared<const AxisTaps>(lanczos3_taps(source_length, target_length));
+    if (taps->weights.size() <= kMostWeightsKept) {
+        const std::scoped_lock lock(kept.mutex);
+        if (kept.entries.size() == kKept) kept.entries.pop_front();
+        kept.entries.push_back({source_length, target_length, taps});
+    }
+    return taps;
+}
+
 Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 width, u64 height, u64 kept_rows) {
-    const AxisTaps rows = lanczos3_taps(source_height, height);
-    const AxisTaps columns = lanczos3_taps(source_width, width);
+    const std::shared_ptr<const AxisTaps> kept_rows_taps = lanczos3_taps_kept(source_height, height);
+    const std::shared_ptr<const AxisTaps> kept_columns_taps = lanczos3_taps_kept(source_width, width);
+    const AxisTaps& rows = *kept_rows_taps;
+    const AxisTaps& columns = *kept_columns_taps;
     const u64 source_stride = source_width * kBytesPerPixel;
     const u64 target_stride = width * kBytesPerPixel;
 
@@ -222,11 +321,16 @@ Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 wi
     const auto resize_bands = [&](u64 begin, u64 end) {
         std::vector<float> between(kBandRows * source_stride);
         std::vector<float> strip;
+        std::vector<u32> changes;
+        std::vector<ByteSums> sums(kBandRows);
         for (u64 band = begin; band < end; ++band) {
             const u64 y0 = band * kBandRows;
             const u64 y1 = std::min(y0 + kBandRows, kept_rows);
-            strip.resize((rows.first[y1 - 1] + rows.taps - rows.first[y0]) * kStrip);
-            filter_band(rgba.data(), source_stride, rows, y0, y1, between.data(), strip.data());
+            const u64 source_rows = rows.first[y1 - 1] + rows.taps - rows.first[y0];
+            strip.resize(source_rows * kStrip);
+            changes.resize(source_rows);
+            filter_band(rgba.data(), source_stride, rows, y0, y1,
+                        {between.data(), strip.data(), changes.data(), sums.data()});
             for (u64 y = y0; y < y1; ++y) {
                 horizontal_row(between.data() + (y - y0) * source_stride, columns, target.data() + y * target_stride,
                                width);

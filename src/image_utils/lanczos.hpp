@@ -2,6 +2,7 @@
 // 32-bit floats on all four channels (colour is not premultiplied by alpha).
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "core/types.hpp"
@@ -23,6 +24,9 @@ float lanczos3(float x);
 
 // Weights for resampling source_length samples to target_length; both > 0.
 AxisTaps lanczos3_taps(u64 source_length, u64 target_length);
+
+// The same, shared with the calls that asked for them recently.
+std::shared_ptr<const AxisTaps> lanczos3_taps_kept(u64 source_length, u64 target_length);
 
 // The top `kept_rows` rows of the source resized to width x height; the rows
 // below are never computed, so a resize followed by a crop from the top costs

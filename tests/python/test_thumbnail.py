@@ -147,6 +147,17 @@ def test_resampling_is_the_references_and_close_to_pillows(height, width, target
     assert (resized[..., 3] == 255).all()  # an RGB file, like every PNG the module writes
 
 
+def test_resampling_of_repeated_rows_is_the_references():
+    # One row repeated but for a single other row, at every place in turn: a
+    # resampled row reads the other at each of its taps, or not at all.
+    # Some columns are alike in every row (a page's margin, its background).
+    repeated = np.repeat(random_rgba(1, 20, seed=2), 40, axis=0)
+    for row in range(40):
+        rgba = repeated.copy()
+        rgba[row, 5:] = random_rgba(1, 15, seed=row)[0]
+        np.testing.assert_array_equal(pixels(pair_of(rgba).current_thumbnail(width=3)), reference_thumbnail(rgba, 3))
+
+
 def test_resampled_halves_round_away_from_zero():
     # Two pixels into one: both weigh exactly one half.
     rgba = np.array([[[0, 2, 4, 255], [1, 3, 5, 255]]], np.uint8)
