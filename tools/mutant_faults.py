@@ -157,8 +157,8 @@ FAULTS = [
     Fault(
         "a resampled row taken as reading one repeated row when its last differs",
         "src/image_utils/lanczos.cpp",
-        "return changed[rows.taps - 1] == changed[0];",
-        "return changed[rows.taps - 2] == changed[0];",
+        "repeated[y - y0] = changed[rows.taps - 1] == changed[0];",
+        "repeated[y - y0] = changed[rows.taps - 2] == changed[0];",
     ),
     Fault(
         "byte sums of the first tap only",

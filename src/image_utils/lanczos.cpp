@@ -97,7 +97,7 @@ struct VerticalScratch {
 
 // Whether a strip's bytes in two rows are the same; a whole strip is
 // compared with a size the compiler knows, in vector registers.
-[[gnu::always_inline]] inline bool same_bytes(const u8* a, const u8* b, u64 span) {
+[[gnu::always_inline]] inline bool same_strip(const u8* a, const u8* b, u64 span) {
     return span == kStrip ? std::memcmp(a, b, kStrip) == 0 : std::memcmp(a, b, span) == 0;
 }
 
@@ -132,18 +132,18 @@ struct VerticalScratch {
         u32 changes = 0;
         for (u64 r = top; r < bottom; ++r) {
             const u8* in = source + r * stride + x0;
-            changes += r == top || !same_bytes(in, in - stride, span) ? 1 : 0;
+            changes += r == top || !same_strip(in, in - stride, span) ? 1 : 0;
             scratch.changes[r - top] = changes;
         }
-        const auto repeats_first = [&](u64 y) {
-            const u32* changed = scratch.changes + (rows.first[y] - top);
-            return changed[rows.taps - 1] == changed[0];
-        };
-        // Only the rows that some output row sums are converted to floats.
+        // Which output rows read one repeated row; only the rows that the
+        // others sum are converted to floats.
+        bool repeated[kBandRows];
         u64 convert_begin = bottom;
         u64 convert_end = top;
         for (u64 y = y0; y < y1; ++y) {
-            if (repeats_first(y)) continue;
+            const u32* changed = scratch.changes + (rows.first[y] - top);
+            repeated[y - y0] = changed[rows.taps - 1] == changed[0];
+            if (repeated[y - y0]) continue;
             convert_begin = std::min(convert_begin, rows.first[y]);
             convert_end = rows.first[y] + rows.taps;
         }
@@ -156,7 +156,7 @@ struct VerticalScratch {
             const u64 first_row = rows.first[y];
             const float* w = rows.weights.data() + y * rows.taps;
             float* out = scratch.between + (y - y0) * stride + x0;
-            if (repeats_first(y)) {
+            if (repeated[y - y0]) {
                 ByteSums& sums = scratch.sums[y - y0];
                 if (!sums_made[y - y0]) byte_sums(w, rows.taps, sums);
                 sums_made[y - y0] = true;
@@ -309,10 +309,10 @@ std::shared_ptr<const AxisTaps> lanczos3_taps_kept(u64 source_length, u64 target
 }
 
 Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 width, u64 height, u64 kept_rows) {
-    const std::shared_ptr<const AxisTaps> kept_rows_taps = lanczos3_taps_kept(source_height, height);
-    const std::shared_ptr<const AxisTaps> kept_columns_taps = lanczos3_taps_kept(source_width, width);
-    const AxisTaps& rows = *kept_rows_taps;
-    const AxisTaps& columns = *kept_columns_taps;
+    const std::shared_ptr<const AxisTaps> row_taps = lanczos3_taps_kept(source_height, height);
+    const std::shared_ptr<const AxisTaps> column_taps = lanczos3_taps_kept(source_width, width);
+    const AxisTaps& rows = *row_taps;
+    const AxisTaps& columns = *column_taps;
     const u64 source_stride = source_width * kBytesPerPixel;
     const u64 target_stride = width * kBytesPerPixel;
 
