@@ -394,13 +394,31 @@ FAULTS = [
     Fault(
         "fingerprint cached from a failed alignment",
         "src/alignment/fingerprint.cpp",
-        "if (record.aligned && !record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);",
-        "if (!record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);",
+        "if (record.aligned) pair.fingerprint.store_if_empty(record.pair_fingerprint);",
+        "pair.fingerprint.store_if_empty(record.pair_fingerprint);",
     ),
     Fault(
-        "fingerprint cached from an alignment within a row threshold",
+        "eight-row hashing absorbs a row's words out of order",
+        "src/alignment/row_hash_avx512.cpp",
+        "words[kFirstWord[q]] = _mm512_shuffle_i64x2(quads[q], quads[q + 4], kEven);",
+        "words[kFirstWord[q]] = _mm512_shuffle_i64x2(quads[q], quads[q + 4], kOdd);",
+    ),
+    Fault(
+        "four-row hashing drops the last word of a short block",
+        "src/alignment/row_hash_avx2.cpp",
+        "_mm256_set1_epi64x(static_cast<long long>(count)),",
+        "_mm256_set1_epi64x(static_cast<long long>(count) - 1),",
+    ),
+    Fault(
+        "rows after the last whole group left unhashed",
+        "src/alignment/row_hash.cpp",
+        "hash_row_groups_scalar(first + done * stride, width, end - begin - done, hashes.data() + begin + done);",
+        "hash_row_groups_scalar(first + done * stride, width, 0, hashes.data() + begin + done);",
+    ),
+    Fault(
+        "the alignment's fingerprint cached as the pair's",
         "src/alignment/fingerprint.cpp",
-        "if (record.aligned && !record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);",
+        "if (record.aligned) pair.fingerprint.store_if_empty(record.pair_fingerprint);",
         "if (record.aligned) pair.fingerprint.store_if_empty(record.fingerprint);",
     ),
     Fault(

@@ -118,7 +118,8 @@ Result<AlignmentRecord> align_rows(const CanvasView& pair, const DiffOptions& op
     record.row_threshold = row_threshold;
     record.bands = shift_bands(record.refined_segments);
     if (auto counted = count_rows(record, pair, options, a, b); !counted) return std::move(counted).error();
-    record.fingerprint = alignment_fingerprint(pair_fingerprint(a, b), row_threshold);
+    record.pair_fingerprint = pair_fingerprint(a, b);
+    record.fingerprint = alignment_fingerprint(record.pair_fingerprint, row_threshold);
     record.aligned = true;
     return record;
 }

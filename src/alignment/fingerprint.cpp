@@ -34,7 +34,7 @@ u64 cached_pair_fingerprint(ImagePair& pair) {
 }
 
 void remember_pair_fingerprint(ImagePair& pair, const AlignmentRecord& record) {
-    if (record.aligned && !record.row_threshold) pair.fingerprint.store_if_empty(record.fingerprint);
+    if (record.aligned) pair.fingerprint.store_if_empty(record.pair_fingerprint);
 }
 
 }  // namespace quorvane

@@ -31,9 +31,9 @@ u64 compute_pair_fingerprint(const CanvasView& pair);
 // block, so callers must not hold the interpreter lock.
 u64 cached_pair_fingerprint(ImagePair& pair);
 
-// Keeps the fingerprint of an aligned record in the pair's cache when the
-// cache is still empty, sparing the shift-aware methods the hashing. Only an
-// exact alignment's fingerprint is the pair's own.
+// Keeps the pair fingerprint of an aligned record in the pair's cache when
+// the cache is still empty, sparing the shift-aware methods the hashing,
+// whether or not its rows were matched within a threshold.
 void remember_pair_fingerprint(ImagePair& pair, const AlignmentRecord& record);
 
 }  // namespace quorvane

@@ -53,7 +53,8 @@ struct ShiftBand {
 // not aligned has empty lists and zero counters but keeps the sizes.
 // With a row threshold, equal segments pair rows that match within it, which
 // may differ; without one they pair identical rows. `fingerprint` ties the
-// record to its pair and to that threshold (alignment_fingerprint).
+// record to its pair and to that threshold (alignment_fingerprint);
+// `pair_fingerprint` is the pair's own, from the same row hashes.
 struct AlignmentRecord {
     std::vector<RowSegment> segments;
     std::vector<ShiftBand> bands;
@@ -67,6 +68,7 @@ struct AlignmentRecord {
     u64 baseline_height = 0;
     u64 current_height = 0;
     u64 fingerprint = 0;
+    u64 pair_fingerprint = 0;
     bool aligned = false;
     std::optional<double> row_threshold;
 };

@@ -6,6 +6,7 @@
 
 #include "alignment/siphash.hpp"
 #include "core/error.hpp"
+#include "core/instruction_sets.hpp"
 #include "core/parallel.hpp"
 
 namespace quorvane {
@@ -14,6 +15,9 @@ namespace {
 // Rows per piece of pool work: enough pixels that a piece outweighs its
 // scheduling.
 constexpr u64 kHashGrainPixels = 65536;
+
+// Rows a piece of pool work starts on a multiple of: the widest path's lanes.
+constexpr u64 kRowGroup = 8;
 
 // The pixel's four bytes as a little-endian word, or 0 when it is transparent
 // (alpha is the word's top byte). One 32-bit load where the machine is
@@ -29,7 +33,26 @@ inline u64 visible_pixel(const u8* pixel) {
     return (word >> 24) != 0 ? u64{word} : 0;
 }
 
+std::vector<RowHashPath> detect_paths() {
+    std::vector<RowHashPath> paths{{"scalar", hash_row_groups_scalar}};
+#if !defined(QUORVANE_SCALAR_ONLY)
+    if (instruction_sets().avx2) paths.push_back({"avx2", simd_avx2::hash_row_groups});
+    if (instruction_sets().avx512) paths.push_back({"avx512", simd_avx512::hash_row_groups});
+#endif
+    return paths;
+}
+
 }  // namespace
+
+std::span<const RowHashPath> row_hash_paths() {
+    static const std::vector<RowHashPath> paths = detect_paths();
+    return paths;
+}
+
+u64 hash_row_groups_scalar(const u8* first_row, u64 width, u64 rows, u64* hashes) {
+    for (u64 y = 0; y < rows; ++y) hashes[y] = row_hash(first_row + y * width * kBytesPerPixel, width);
+    return rows;
+}
 
 u64 row_hash(const u8* row, u64 width) {
     SipHash13 hash;
@@ -46,11 +69,17 @@ std::vector<u64> hash_rows(ByteView pixels, u64 width, u64 rows) {
     const u64 stride = width * kBytesPerPixel;
     if (stride != 0 && pixels.size() / stride < rows) throw Panic("hash_rows: fewer rows than asked for");
     std::vector<u64> hashes(rows);
-    auto hash_range = [&](u64 begin, u64 end) {
-        for (u64 y = begin; y < end; ++y) hashes[y] = row_hash(pixels.data() + y * stride, width);
+    static const HashRowGroups fastest = row_hash_paths().back().hash;
+    // Pieces of whole groups, so that only the image's last rows are left to
+    // the scalar path.
+    auto hash_groups = [&](u64 first_group, u64 end_group) {
+        const u64 begin = first_group * kRowGroup, end = std::min(rows, end_group * kRowGroup);
+        const u8* first = pixels.data() + begin * stride;
+        const u64 done = fastest(first, width, end - begin, hashes.data() + begin);
+        hash_row_groups_scalar(first + done * stride, width, end - begin - done, hashes.data() + begin + done);
     };
-    const u64 grain = std::max<u64>(1, kHashGrainPixels / std::max<u64>(1, width));
-    parallel_ranges_if(worth_splitting(width * rows), rows, grain, hash_range);
+    const u64 grain = std::max<u64>(1, kHashGrainPixels / std::max<u64>(1, width * kRowGroup));
+    parallel_ranges_if(worth_splitting(width * rows), (rows + kRowGroup - 1) / kRowGroup, grain, hash_groups);
     return hashes;
 }
 

@@ -6,6 +6,10 @@
 
 namespace quorvane {
 
+// The state a zero key starts from: the four constants themselves.
+inline constexpr u64 kSipHashStart[4] = {0x736f6d6570736575ull, 0x646f72616e646f6dull, 0x6c7967656e657261ull,
+                                         0x7465646279746573ull};
+
 // Incremental form for callers that feed whole 8-byte words they build
 // themselves (masked pixels, little-endian integers) instead of a buffer.
 class SipHash13 {
@@ -51,11 +55,10 @@ private:
         v2_ = rotate(v2_, 32);
     }
 
-    // The initial state for a zero key: the four constants themselves.
-    u64 v0_ = 0x736f6d6570736575ull;
-    u64 v1_ = 0x646f72616e646f6dull;
-    u64 v2_ = 0x6c7967656e657261ull;
-    u64 v3_ = 0x7465646279746573ull;
+    u64 v0_ = kSipHashStart[0];
+    u64 v1_ = kSipHashStart[1];
+    u64 v2_ = kSipHashStart[2];
+    u64 v3_ = kSipHashStart[3];
 };
 
 // The little-endian value of `count` bytes (at most 8) at `bytes`.
