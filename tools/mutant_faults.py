@@ -398,6 +398,42 @@ FAULTS = [
         "pair.fingerprint.store_if_empty(record.pair_fingerprint);",
     ),
     Fault(
+        "kept blocks read by a rule with or without the anti-aliasing test alike",
+        "src/pixel_diff/change_blocks.hpp",
+        "return max_delta == rule.max_delta && include_aa == rule.include_aa;",
+        "return max_delta == rule.max_delta;",
+    ),
+    Fault(
+        "kept blocks read by a rule of another colour limit",
+        "src/pixel_diff/change_blocks.hpp",
+        "return max_delta == rule.max_delta && include_aa == rule.include_aa;",
+        "return include_aa == rule.include_aa;",
+    ),
+    Fault(
+        "classified rows kept past their limit",
+        "src/pixel_diff/change_blocks.cpp",
+        "if (kept.load() > max_blocks) return {changed, nullptr};",
+        "if (kept.load() > ~u64{0} - 1) return {changed, nullptr};",
+    ),
+    Fault(
+        "classified rows kept beyond the pair's budget",
+        "src/operations/analyses.cpp",
+        "const u64 max_bytes = refusal(pair, kept_bytes) ? 0 : kept_bytes;",
+        "const u64 max_bytes = kept_bytes;",
+    ),
+    Fault(
+        "a capped count replaces the kept rows",
+        "src/operations/analyses.cpp",
+        "    if (cap) return count_changed_pixels(",
+        "    if (cap && *cap == 0) return count_changed_pixels(",
+    ),
+    Fault(
+        "a row's kept blocks counted into the row below",
+        "src/pixel_diff/change_blocks.cpp",
+        "blocks->row_starts[y + 1] = blocks->row_starts[y] + row_counts[y];",
+        "blocks->row_starts[y + 1] = blocks->row_starts[y] + row_counts[y + 1 < height ? y + 1 : y];",
+    ),
+    Fault(
         "eight-row hashing absorbs a row's words out of order",
         "src/alignment/row_hash_avx512.cpp",
         "words[kFirstWord[q]] = _mm512_shuffle_i64x2(quads[q], quads[q + 4], kEven);",

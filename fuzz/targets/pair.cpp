@@ -21,6 +21,7 @@
 #include "fuzz_input.hpp"
 #include "image_utils/pair.hpp"
 #include "image_utils/png_decode.hpp"
+#include "image_utils/png_encode.hpp"
 #include "operations/analyses.hpp"
 #include "operations/diff_images.hpp"
 #include "operations/memory_needs.hpp"
@@ -218,8 +219,11 @@ void run_pair(FuzzCase& input) {
     FUZZ_REQUIRE(image && image->pixels.size() == width * height * kBytesPerPixel);
     FUZZ_REQUIRE(exact_mode ? image->count <= *count : image->count == *count);
     for (u64 at = 3; at < image->pixels.size(); at += kBytesPerPixel) FUZZ_REQUIRE(image->pixels[at] == 255);
+    // Drawn from the rows the count kept, the image is the one drawn anew.
     auto diff = diff_png(pair, input.diff);
     FUZZ_REQUIRE(diff && diff->count == image->count);
+    auto drawn = encode_png(image->pixels, width, height);
+    FUZZ_REQUIRE(drawn && *drawn == diff->png);
     require_png_of_size(diff->png, width, height);
 
     auto score = pair_ssim(pair);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -66,6 +67,31 @@ private:
     u64 value_ = 0;
 };
 
+struct ChangeBlocks;
+
+// The classified rows of the pair's last full count by the changed-pixel
+// rule, for the mask and the diff image that follow it. Shared, so that a
+// reader keeps the blocks it took while another call replaces them.
+class ChangeBlocksCell {
+public:
+    ChangeBlocksCell() = default;
+    // Only moved while the owning record is still private to one thread.
+    ChangeBlocksCell(ChangeBlocksCell&& other) noexcept : blocks_(std::move(other.blocks_)) {}
+
+    std::shared_ptr<const ChangeBlocks> load() const {
+        std::lock_guard lock(mutex_);
+        return blocks_;
+    }
+    void store(std::shared_ptr<const ChangeBlocks> blocks) {
+        std::lock_guard lock(mutex_);
+        blocks_ = std::move(blocks);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const ChangeBlocks> blocks_;
+};
+
 // Both images padded to the common size and painted in the ignore regions
 // once, at construction, so that no analysis has to handle two sizes or know
 // of the regions.
@@ -81,6 +107,8 @@ struct ImagePair {
     IgnoreRegions ignore;    // the regions as given and their colour
     u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
+    // A cache beside the pixels, filled by counting: not part of the pair's value.
+    mutable ChangeBlocksCell change_blocks;
     // The two images, painted, are equal: of one size, pixel for pixel. The
     // pair then holds one buffer, and its figures need no computing.
     bool same_pixels = false;

@@ -15,9 +15,19 @@
 namespace quorvane {
 
 // A pair of equal images shares one buffer, which counting recognises at once.
+// A whole count keeps the classified rows, within the budget, for the change
+// mask and the diff image asked for next; it replaces the blocks of any
+// earlier count.
 Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
     if (auto refused = refusal(pair, 0)) return *std::move(refused);
-    return count_changed_pixels(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, cap);
+    if (cap) return count_changed_pixels(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, cap);
+    const u64 kept_bytes = change_blocks_bytes({pair.width, pair.height});
+    const u64 max_bytes = refusal(pair, kept_bytes) ? 0 : kept_bytes;
+    auto counted =
+        count_and_classify(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, max_bytes);
+    if (!counted) return std::move(counted).error();
+    pair.change_blocks.store(std::move(counted->blocks));
+    return counted->changed;
 }
 
 // Each window of two equal images has the same numerator and denominator,
@@ -54,7 +64,8 @@ Result<ClusterList> pair_clusters(const ImagePair& pair, const DiffOptions& diff
         if (auto ranges = check_option_ranges(diff); !ranges) return std::move(ranges).error();
         return ClusterList{};  // no changed pixel: no mask to build
     }
-    auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, diff);
+    const std::shared_ptr<const ChangeBlocks> known = pair.change_blocks.load();
+    auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, diff, known.get());
     if (!mask) return std::move(mask).error();
     if (mask->count == 0) return ClusterList{};  // nothing changed: nothing to dilate or label
     return extract_clusters(mask->mask, mask->width, mask->height, options, admit_labels(pair, options));

@@ -6,13 +6,23 @@
 #include "alignment/fingerprint.hpp"
 #include "image_utils/png_encode.hpp"
 #include "operations/memory_needs.hpp"
+#include "pixel_diff/change_blocks.hpp"
 #include "pixel_diff/render.hpp"
 
 namespace quorvane {
+namespace {
+
+// Drawn from the rows the pair's last count classified when they were kept.
+Result<DiffImage> pair_diff_image(const ImagePair& pair, const DiffOptions& options) {
+    const std::shared_ptr<const ChangeBlocks> known = pair.change_blocks.load();
+    return render_pair_diff(pair.view(), options, known.get());
+}
+
+}  // namespace
 
 Result<DiffPng> diff_png(const ImagePair& pair, const DiffOptions& options) {
     if (auto refused = refusal(pair, diff_png_work_bytes({pair.width, pair.height}))) return *std::move(refused);
-    auto image = render_pair_diff(pair.view(), options);
+    auto image = pair_diff_image(pair, options);
     if (!image) return std::move(image).error();
     auto png = encode_png(image->pixels, image->width, image->height);
     if (!png) return std::move(png).error();
@@ -24,7 +34,7 @@ Result<PngAndThumbnail> diff_png_and_thumbnail(const ImagePair& pair, const Diff
     if (auto refused = refusal(pair, diff_png_and_thumbnail_work_bytes({pair.width, pair.height}, thumbnail))) {
         return *std::move(refused);
     }
-    auto image = render_pair_diff(pair.view(), options);
+    auto image = pair_diff_image(pair, options);
     if (!image) return std::move(image).error();
     return encode_png_and_thumbnail(image->pixels, image->width, image->height, thumbnail);
 }

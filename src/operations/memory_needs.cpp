@@ -147,6 +147,10 @@ u64 pair_call_bytes(const PairSizes& sizes, u64 work) {
     return add_bytes(std::max(pair_build_bytes(sizes), add_bytes(pair_held_bytes(sizes), work)), scratch_bytes());
 }
 
+// One byte a canvas pixel: an eighth of the pair's own pixels. A pair whose
+// change takes more is classified again by each call.
+u64 change_blocks_bytes(Size canvas) { return mul_bytes(canvas.width, canvas.height); }
+
 std::optional<CompareError> refusal(const ImagePair& pair, u64 work) {
     const PairSizes sizes = pair.sizes();
     return pair.budget.refusal(sum({pair_held_bytes(sizes), work, scratch_bytes()}), sizes);

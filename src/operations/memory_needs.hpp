@@ -22,6 +22,8 @@ u64 pair_build_bytes(const PairSizes& sizes);
 u64 pair_held_bytes(const PairSizes& sizes);
 
 // The working buffers of one operation, beside the pair held.
+// The classified rows a whole count keeps for the calls after it, at most.
+u64 change_blocks_bytes(Size canvas);
 u64 ssim_work_bytes(u64 width);
 u64 diff_png_work_bytes(Size canvas);
 u64 diff_png_and_thumbnail_work_bytes(Size canvas, const ThumbnailOptions& thumbnail);

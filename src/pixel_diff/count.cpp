@@ -71,4 +71,18 @@ Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width,
     return split ? count_rows_on_pool(pair, cap) : count_rows_in_order(pair, cap);
 }
 
+Result<ClassifiedRows> count_and_classify(ByteView baseline, ByteView current, u64 width, u64 height,
+                                          const DiffOptions& options, u64 max_bytes) {
+    if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
+        return std::move(checked).error();
+    }
+    const ScanContext pair(baseline, current, width, height, options);
+    if (pair.exact() || baseline.data() == current.data()) {
+        auto count = count_changed_pixels(baseline, current, width, height, options, std::nullopt);
+        if (!count) return std::move(count).error();
+        return ClassifiedRows{*count, nullptr};
+    }
+    return classify_rows(pair, max_bytes);
+}
+
 }  // namespace quorvane

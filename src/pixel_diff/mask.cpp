@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "core/parallel.hpp"
+#include "pixel_diff/change_blocks.hpp"
 #include "pixel_diff/inputs.hpp"
 #include "pixel_diff/scan.hpp"
 
@@ -20,10 +21,10 @@ u64 mark_differing_words(const ScanContext& pair, u8* mask, u64 begin, u64 end) 
     return count;
 }
 
-u64 mark_changed_in_row(const ScanContext& pair, u8* mask, u64 y) {
+u64 mark_changed_in_row(const ScanContext& pair, const ChangeBlocks* known, u8* mask, u64 y) {
     u8* row = mask + y * pair.pixels.width;
     u64 count = 0;
-    for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) {
+    for_each_row_block(pair, known, y, [&](const ClassifiedBlock& block) {
         for_each_bit(block.changed, block.x, [&](u64 x) { row[x] = 1; });
         count += std::popcount(block.changed);
     });
@@ -38,10 +39,10 @@ u64 mark_exact(const ScanContext& pair, u8* mask, u64 pixels) {
     });
 }
 
-u64 mark_rows(const ScanContext& pair, u8* mask, u64 pixels) {
+u64 mark_rows(const ScanContext& pair, const ChangeBlocks* known, u8* mask, u64 pixels) {
     auto rows = [&](u64 first_row, u64 end_row) {
         u64 count = 0;
-        for (u64 y = first_row; y < end_row; ++y) count += mark_changed_in_row(pair, mask, y);
+        for (u64 y = first_row; y < end_row; ++y) count += mark_changed_in_row(pair, known, mask, y);
         return count;
     };
     return parallel_sum_if(worth_splitting(pixels), pair.pixels.height, 1, rows);
@@ -49,8 +50,8 @@ u64 mark_rows(const ScanContext& pair, u8* mask, u64 pixels) {
 
 }  // namespace
 
-Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width, u64 height,
-                                 const DiffOptions& options) {
+Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width, u64 height, const DiffOptions& options,
+                                 const ChangeBlocks* known) {
     if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
         return std::move(checked).error();
     }
@@ -60,7 +61,8 @@ Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width,
 
     const ScanContext pair(baseline, current, width, height, options);
     u8* mask = result.mask.data();
-    result.count = pair.exact() ? mark_exact(pair, mask, pixels) : mark_rows(pair, mask, pixels);
+    if (known != nullptr && !known->made_by(pair.pixels)) known = nullptr;
+    result.count = pair.exact() ? mark_exact(pair, mask, pixels) : mark_rows(pair, known, mask, pixels);
     return result;
 }
 

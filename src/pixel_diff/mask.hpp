@@ -14,9 +14,12 @@ struct DiffMask {
     u64 height = 0;
 };
 
+struct ChangeBlocks;
+
 // Any two equally long buffers of width x height pixels, such as a window of
-// rows cut from each image of a pair.
-Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width, u64 height,
-                                 const DiffOptions& options);
+// rows cut from each image of a pair. `known`, when given, holds these
+// buffers' rows classified by the same rule, read instead of classifying.
+Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width, u64 height, const DiffOptions& options,
+                                 const ChangeBlocks* known = nullptr);
 
 }  // namespace quorvane

@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "core/parallel.hpp"
+#include "pixel_diff/change_blocks.hpp"
 #include "pixel_diff/gray.hpp"
 #include "pixel_diff/inputs.hpp"
 #include "pixel_diff/scan.hpp"
@@ -24,7 +25,8 @@ void paint(u8* out, u64 i, Rgb colour) {
 
 // Draws rows [first_row, end_row): grey first, then the pixels whose words
 // differ repainted by their class. Returns the rows' changed-pixel count.
-u64 draw_rows(const ScanContext& pair, const DiffOptions& options, u8* out, u64 first_row, u64 end_row) {
+u64 draw_rows(const ScanContext& pair, const ChangeBlocks* known, const DiffOptions& options, u8* out, u64 first_row,
+              u64 end_row) {
     const u64 width = pair.pixels.width;
     draw_gray_pixels(pair.pixels.baseline, out, first_row * width, end_row * width, options.alpha);
     // The current image got darker where a Changed pixel's delta is negative.
@@ -32,7 +34,7 @@ u64 draw_rows(const ScanContext& pair, const DiffOptions& options, u8* out, u64 
     u64 count = 0;
     for (u64 y = first_row; y < end_row; ++y) {
         u8* row = out + y * width * kBytesPerPixel;
-        for_each_classified_block(pair, y, [&](const ClassifiedBlock& block) {
+        for_each_row_block(pair, known, y, [&](const ClassifiedBlock& block) {
             for_each_bit(block.anti_aliased, block.x, [&](u64 x) { paint(row, x, options.aa_color); });
             for_each_bit(block.changed & ~block.darker, block.x, [&](u64 x) { paint(row, x, options.diff_color); });
             for_each_bit(block.darker, block.x, [&](u64 x) { paint(row, x, darker_color); });
@@ -54,7 +56,7 @@ u64 sum_over_bands(u64 width, u64 height, Body&& body) {
 }  // namespace
 
 Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 width, u64 height,
-                                    const DiffOptions& options) {
+                                    const DiffOptions& options, const ChangeBlocks* known) {
     if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
         return std::move(checked).error();
     }
@@ -70,13 +72,15 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
     }
 
     const ScanContext pair(baseline, current, width, height, options);
-    image.count = sum_over_bands(
-        width, height, [&](u64 first_row, u64 end_row) { return draw_rows(pair, options, out, first_row, end_row); });
+    if (known != nullptr && !known->made_by(pair.pixels)) known = nullptr;
+    image.count = sum_over_bands(width, height, [&](u64 first_row, u64 end_row) {
+        return draw_rows(pair, known, options, out, first_row, end_row);
+    });
     return image;
 }
 
-Result<DiffImage> render_pair_diff(const CanvasView& pair, const DiffOptions& options) {
-    auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
+Result<DiffImage> render_pair_diff(const CanvasView& pair, const DiffOptions& options, const ChangeBlocks* known) {
+    auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options, known);
     if (image) paint_regions(image->pixels, {image->width, image->height}, pair.ignore, pair.mask_color);
     return image;
 }

@@ -16,12 +16,17 @@ struct DiffImage {
     u64 height = 0;
 };
 
-// Always by the full changed-pixel rule, also at threshold 0.
+struct ChangeBlocks;
+
+// Always by the full changed-pixel rule, also at threshold 0. `known`, when
+// given, holds these buffers' rows classified by the same rule, read instead
+// of classifying.
 Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 width, u64 height,
-                                    const DiffOptions& options);
+                                    const DiffOptions& options, const ChangeBlocks* known = nullptr);
 
 // The diff image of a pair, its ignore regions drawn over it in their colour:
 // faded grey there would say the pixels were compared and found equal.
-Result<DiffImage> render_pair_diff(const CanvasView& pair, const DiffOptions& options);
+Result<DiffImage> render_pair_diff(const CanvasView& pair, const DiffOptions& options,
+                                   const ChangeBlocks* known = nullptr);
 
 }  // namespace quorvane

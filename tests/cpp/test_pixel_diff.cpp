@@ -15,6 +15,9 @@
 #include "check.hpp"
 #include "core/parallel.hpp"
 #include "image_utils/pad.hpp"
+#include "image_utils/pair.hpp"
+#include "operations/analyses.hpp"
+#include "operations/memory_needs.hpp"
 #include "pixel_diff/antialiased.hpp"
 #include "pixel_diff/classify.hpp"
 #include "pixel_diff/count.hpp"
@@ -244,34 +247,57 @@ TEST("count, mask and diff image follow classify_pixel in every mode, on one thr
             }
             const u64 total = std::accumulate(expected.begin(), expected.end(), u64{0});
             auto count = count_changed_pixels(pair.baseline, pair.current, pair.width, pair.height, options, {});
-            auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, options);
-            auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options);
-            REQUIRE(count && mask && image && image->pixels.size() == pair.baseline.size());
+            REQUIRE(count);
             CHECK_EQ(total > 0, changed);
-            CHECK(*count == total && mask->count == total);
-            CHECK(std::equal(mask->mask.begin(), mask->mask.end(), expected.begin(), expected.end()));
-            CHECK(mask->width == pair.width && mask->height == pair.height);
+            CHECK(*count == total);
+            // The rows classified once, kept whole, kept only up to a limit
+            // they pass, or made by another rule: the mask and the image read
+            // the blocks only when the rule is theirs.
+            const u64 kept_limit = changed ? sizeof(ClassifiedBlock) : 0;
+            auto whole = count_and_classify(pair.baseline, pair.current, pair.width, pair.height, options, ~u64{0});
+            auto limited =
+                count_and_classify(pair.baseline, pair.current, pair.width, pair.height, options, kept_limit);
+            DiffOptions other_limit = options, other_test = options;
+            other_limit.threshold = options.threshold == 0.5 ? 0.05 : 0.5;
+            other_test.include_aa = !options.include_aa;
+            auto by_limit =
+                count_and_classify(pair.baseline, pair.current, pair.width, pair.height, other_limit, ~u64{0});
+            auto by_test =
+                count_and_classify(pair.baseline, pair.current, pair.width, pair.height, other_test, ~u64{0});
+            REQUIRE(whole && limited && by_limit && by_test);
+            CHECK(whole->changed == total && limited->changed == total);
+            CHECK_EQ(whole->blocks != nullptr, !exact && pair.baseline.data() != pair.current.data());
+            CHECK(limited->blocks == nullptr || !changed || whole->blocks->blocks.size() <= 1);
+            for (const ChangeBlocks* known : {static_cast<const ChangeBlocks*>(nullptr), whole->blocks.get(),
+                                              by_limit->blocks.get(), by_test->blocks.get()}) {
+                auto mask = build_diff_mask(pair.baseline, pair.current, pair.width, pair.height, options, known);
+                auto image = render_diff_image(pair.baseline, pair.current, pair.width, pair.height, options, known);
+                REQUIRE(mask && image && image->pixels.size() == pair.baseline.size());
+                CHECK(mask->count == total);
+                CHECK(std::equal(mask->mask.begin(), mask->mask.end(), expected.begin(), expected.end()));
+                CHECK(mask->width == pair.width && mask->height == pair.height);
 
-            u64 drawn = 0, darker = 0, anti_aliased = 0, mismatches = 0;
-            for (u64 i = 0; i < classes.size(); ++i) {
-                const u8* base = &pair.baseline[i * 4];
-                const u8 gray = gray_pixel(base[0], base[1], base[2], base[3], options.alpha);
-                const ClassifiedPixel& pixel = classes[i];
-                const bool is_changed = pixel.kind == PixelClass::Changed;
-                const Rgb colour = pixel.kind == PixelClass::AntiAliased ? options.aa_color
-                                   : !is_changed                         ? Rgb{gray, gray, gray}
-                                   : pixel.delta < 0.0                   ? *options.diff_color_alt
-                                                                         : options.diff_color;
-                drawn += is_changed;
-                darker += is_changed && pixel.delta < 0.0;
-                anti_aliased += pixel.kind == PixelClass::AntiAliased;
-                const u8 rgba[4] = {colour.r, colour.g, colour.b, 255};
-                mismatches += std::memcmp(rgba, &image->pixels[i * 4], 4) != 0;
+                u64 drawn = 0, darker = 0, anti_aliased = 0, mismatches = 0;
+                for (u64 i = 0; i < classes.size(); ++i) {
+                    const u8* base = &pair.baseline[i * 4];
+                    const u8 gray = gray_pixel(base[0], base[1], base[2], base[3], options.alpha);
+                    const ClassifiedPixel& pixel = classes[i];
+                    const bool is_changed = pixel.kind == PixelClass::Changed;
+                    const Rgb colour = pixel.kind == PixelClass::AntiAliased ? options.aa_color
+                                       : !is_changed                         ? Rgb{gray, gray, gray}
+                                       : pixel.delta < 0.0                   ? *options.diff_color_alt
+                                                                             : options.diff_color;
+                    drawn += is_changed;
+                    darker += is_changed && pixel.delta < 0.0;
+                    anti_aliased += pixel.kind == PixelClass::AntiAliased;
+                    const u8 rgba[4] = {colour.r, colour.g, colour.b, 255};
+                    mismatches += std::memcmp(rgba, &image->pixels[i * 4], 4) != 0;
+                }
+                CHECK_EQ(mismatches, u64{0});
+                CHECK_EQ(image->count, drawn);
+                if (changed) CHECK(darker > 0 && darker < drawn && (anti_aliased > 0) == !options.include_aa);
             }
-            CHECK_EQ(mismatches, u64{0});
-            CHECK_EQ(image->count, drawn);
             if (!changed) continue;
-            CHECK(darker > 0 && darker < drawn && (anti_aliased > 0) == !options.include_aa);
 
             // Capped: exact mode stops at the cap, the rule after the row that reached it; on the
             // pool anywhere in [cap, total]; a cap of zero answers zero.
@@ -294,6 +320,40 @@ TEST("count, mask and diff image follow classify_pixel in every mode, on one thr
             }
         }
     }
+}
+
+// The blocks a whole count keeps are what the pair's mask and diff image
+// read next (their values are held to the rule above); a capped count leaves
+// them, a count by the exact rule or past the budget drops them.
+TEST("a whole count keeps the pair's classified rows within its budget for the calls after it") {
+    const Pair made = make_pair(203, 97, 5);
+    auto built =
+        build_image_pair(Image{made.baseline, made.width, made.height}, Image{made.current, made.width, made.height});
+    REQUIRE(built);
+    ImagePair& pair = *built;
+    const DiffOptions rule = mode(0.1, false);
+    const u64 total = *pair_diff_count(pair, rule, std::nullopt);
+    const std::shared_ptr<const ChangeBlocks> kept = pair.change_blocks.load();
+    REQUIRE(kept != nullptr);
+    CHECK(kept->changed == total && kept->made_by(ScanContext(pair.baseline, pair.current, 203, 97, rule).pixels));
+    CHECK(*pair_diff_count(pair, rule, u64{1}) >= 1 && pair.change_blocks.load() == kept);
+    CHECK(*pair_diff_count(pair, mode(0.0, false), std::nullopt) >= total && pair.change_blocks.load() == nullptr);
+
+    // The least limit that admits the count itself keeps no blocks.
+    u64 low = 0, high = ~u64{0};
+    while (low < high) {
+        const u64 limit = low + (high - low) / 2;
+        pair.budget = MemoryBudget(limit);
+        if (refusal(pair, 0)) {
+            low = limit + 1;
+        } else {
+            high = limit;
+        }
+    }
+    pair.budget = MemoryBudget(low);
+    CHECK(*pair_diff_count(pair, rule, std::nullopt) == total && pair.change_blocks.load() == nullptr);
+    pair.budget = MemoryBudget(low + change_blocks_bytes({203, 97}));
+    CHECK(*pair_diff_count(pair, rule, std::nullopt) == total && pair.change_blocks.load() != nullptr);
 }
 
 TEST("every entry checks threshold, alpha, size and lengths in that order") {
