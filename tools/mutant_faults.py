@@ -337,10 +337,22 @@ FAULTS = [
         "double ones() const { return 0.0; }",
     ),
     Fault(
+        "a small image's rows joined from its first row only",
+        "src/ssim/ssim.cpp",
+        "std::memcpy(out.data() + row * stride, rows[row], stride);",
+        "std::memcpy(out.data() + row * stride, rows[0], stride);",
+    ),
+    Fault(
+        "aligned SSIM pairs the current image's rows by the baseline's row numbers",
+        "src/ssim/aligned_ssim.cpp",
+        "paired_rows(pair.current, stride, segments, Side::Current, rows)",
+        "paired_rows(pair.current, stride, segments, Side::Baseline, rows)",
+    ),
+    Fault(
         "the shared rows found by comparing the baseline with itself",
         "src/ssim/ssim.cpp",
-        "shared_rows(baseline, current, stride, height);",
-        "shared_rows(baseline, baseline, stride, height);",
+        "shared_rows(baseline, current, stride);",
+        "shared_rows(baseline, baseline, stride);",
     ),
     Fault(
         "running sums handed on one column late",

@@ -113,7 +113,7 @@ u64 alignment_work_bytes(const PairSizes& sizes, u64 max_edit_rows) {
 }
 
 u64 aligned_ssim_work_bytes(Size canvas) {
-    return add_bytes(mul_bytes(rgba_bytes(canvas), 2), ssim_work_bytes(canvas.width));
+    return add_bytes(mul_bytes(canvas.height, 2 * sizeof(const u8*)), ssim_work_bytes(canvas.width));
 }
 
 u64 aligned_diff_work_bytes(Size canvas, u64 image_work) {

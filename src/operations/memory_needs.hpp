@@ -33,7 +33,7 @@ u64 thumbnail_work_bytes(Size source, const ThumbnailOptions& options);
 u64 clusters_work_bytes(Size canvas, const ClusterOptions& options);
 u64 cluster_records_bytes(u64 labels, Size canvas, const ClusterOptions& options);
 u64 alignment_work_bytes(const PairSizes& sizes, u64 max_edit_rows);
-// Aligned SSIM copies the matched rows of both images.
+// Aligned SSIM points at the matched rows of both images.
 u64 aligned_ssim_work_bytes(Size canvas);
 // A shift-aware diff image needs the change masks of the replaced rows
 // beside what drawing and encoding it (`image_work`) takes.

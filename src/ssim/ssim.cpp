@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "core/checked.hpp"
 #include "image_utils/pad.hpp"
@@ -45,13 +46,26 @@ double whole_image_ssim(std::span<const double> x, std::span<const double> y) {
 // Images narrower or lower than the window are scored as one whole window.
 bool too_small_for_windows(u64 width, u64 height) { return width < kSsimWindow || height < kSsimWindow; }
 
-// The rows from the top that two buffers of `stride`-byte rows share.
-u64 shared_rows(ByteView baseline, ByteView current, u64 stride, u64 height) {
+using RowStarts = std::span<const u8* const>;
+
+// The rows from the top that two images of `stride`-byte rows share.
+u64 shared_rows(RowStarts baseline, RowStarts current, u64 stride) {
     u64 row = 0;
-    while (row < height && std::memcmp(baseline.data() + row * stride, current.data() + row * stride, stride) == 0) {
-        ++row;
-    }
+    while (row < baseline.size() && std::memcmp(baseline[row], current[row], stride) == 0) ++row;
     return row;
+}
+
+// The rows one after another in one buffer, for the whole-image score.
+Bytes joined(RowStarts rows, u64 stride) {
+    Bytes out(rows.size() * stride);
+    for (u64 row = 0; row < rows.size(); ++row) std::memcpy(out.data() + row * stride, rows[row], stride);
+    return out;
+}
+
+std::vector<const u8*> row_starts(ByteView image, u64 stride, u64 height) {
+    std::vector<const u8*> starts(height);
+    for (u64 row = 0; row < height; ++row) starts[row] = image.data() + row * stride;
+    return starts;
 }
 
 double clamp_score(double score) {
@@ -75,29 +89,37 @@ Result<double> ssim_luminance(std::span<const double> x, std::span<const double>
 Result<double> ssim_rgba(ByteView baseline, ByteView current, u64 width, u64 height) {
     if (auto checked = check_rgba_buffer(baseline, width, height); !checked) return std::move(checked).error();
     if (auto checked = check_rgba_buffer(current, width, height); !checked) return std::move(checked).error();
+    if (width == 0) return 1.0;  // no pixels, and no rows to point at
+    const u64 stride = width * kBytesPerPixel;
+    return ssim_rgba_rows(row_starts(baseline, stride, height), row_starts(current, stride, height), width);
+}
+
+double ssim_rgba_rows(RowStarts baseline, RowStarts current, u64 width) {
+    if (baseline.size() != current.size()) throw Panic("ssim_rgba_rows: the images have different row counts");
+    const u64 height = baseline.size();
     const u64 stride = width * kBytesPerPixel;
     // Equal images score exactly 1.0 (each window's terms are equal bit for
     // bit, as is the whole image's), and so do the windows of equal rows at
     // the top, where every table row made so far is the same for both.
-    const u64 shared = width == 0 ? height : shared_rows(baseline, current, stride, height);
+    const u64 shared = width == 0 ? height : shared_rows(baseline, current, stride);
     if (shared == height) return 1.0;
     if (too_small_for_windows(width, height)) {
-        const DoubleMap x = to_luminance(baseline), y = to_luminance(current);
-        return ssim_luminance(x, y, width, height);
+        const DoubleMap x = to_luminance(joined(baseline, stride)), y = to_luminance(joined(current, stride));
+        return clamp_score(whole_image_ssim(x, y));
     }
     const WindowKernels& kernels = fastest_window_kernels();
     // A strip asks for its columns row after row: the next row's are fetched
     // while this one's are converted, which the processor does not foresee.
     const LuminanceRows rows = [&](u64 row, u64 first, u64 count, double* x, double* y) {
-        const u64 offset = row * stride + first * kBytesPerPixel;
+        const u64 offset = first * kBytesPerPixel;
         if (row + 1 < height) {
             for (u64 line = 0; line < count * kBytesPerPixel; line += kCacheLine) {
-                __builtin_prefetch(baseline.data() + offset + stride + line);
-                __builtin_prefetch(current.data() + offset + stride + line);
+                __builtin_prefetch(baseline[row + 1] + offset + line);
+                __builtin_prefetch(current[row + 1] + offset + line);
             }
         }
-        kernels.luminance(baseline.data() + offset, count, x);
-        kernels.luminance(current.data() + offset, count, y);
+        kernels.luminance(baseline[row] + offset, count, x);
+        kernels.luminance(current[row] + offset, count, y);
     };
     return clamp_score(windowed_ssim(rows, width, height, kernels, rows_of_shared_windows(shared, height)));
 }
