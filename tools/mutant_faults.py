@@ -436,8 +436,14 @@ FAULTS = [
     Fault(
         "a capped count replaces the kept rows",
         "src/operations/analyses.cpp",
-        "    if (cap) return count_changed_pixels(",
-        "    if (cap && *cap == 0) return count_changed_pixels(",
+        "    if (cap || later == LaterCalls::None) {",
+        "    if ((cap && *cap == 0) || later == LaterCalls::None) {",
+    ),
+    Fault(
+        "a count wanted alone keeps the pair's rows",
+        "src/operations/analyses.cpp",
+        "    if (cap || later == LaterCalls::None) {",
+        "    if (cap) {",
     ),
     Fault(
         "a row's kept blocks counted into the row below",

@@ -23,7 +23,7 @@ Result<CountBatchItem> count_pair(ByteView baseline_png, ByteView current_png, c
                                   const IgnoreRegions& ignore) {
     auto pair = decode_image_pair(baseline_png, current_png, ignore);
     if (!pair) return std::move(pair).error();
-    auto count = pair_diff_count(*pair, options, std::nullopt);
+    auto count = pair_diff_count(*pair, options, std::nullopt, LaterCalls::None);
     if (!count) return std::move(count).error();
     return CountBatchItem{*count, pair->width, pair->height};
 }
@@ -40,7 +40,7 @@ namespace {
 // for, encoded here beside the SSIM, else the count alone.
 Result<DiffPng> count_side(const ImagePair& pair, const CompareOptions& options) {
     if (options.return_diff) return diff_png(pair, options.diff);
-    auto count = pair_diff_count(pair, options.diff, std::nullopt);
+    auto count = pair_diff_count(pair, options.diff, std::nullopt, LaterCalls::None);
     if (!count) return std::move(count).error();
     return DiffPng{{}, *count};
 }

@@ -18,9 +18,12 @@ namespace quorvane {
 // A whole count keeps the classified rows, within the budget, for the change
 // mask and the diff image asked for next; it replaces the blocks of any
 // earlier count.
-Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap) {
+Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap,
+                            LaterCalls later) {
     if (auto refused = refusal(pair, 0)) return *std::move(refused);
-    if (cap) return count_changed_pixels(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, cap);
+    if (cap || later == LaterCalls::None) {
+        return count_changed_pixels(pair.baseline, pair.current_pixels(), pair.width, pair.height, options, cap);
+    }
     const u64 kept_bytes = change_blocks_bytes({pair.width, pair.height});
     const u64 max_bytes = refusal(pair, kept_bytes) ? 0 : kept_bytes;
     auto counted =

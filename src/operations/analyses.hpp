@@ -13,9 +13,14 @@
 
 namespace quorvane {
 
+// Whether a whole count keeps the pair's classified rows for the change mask
+// and the diff image asked for next, or is the only figure wanted.
+enum class LaterCalls : bool { None, Expected };
+
 // With a cap, exact below it and at least the cap otherwise; a cap of 0
 // answers 0.
-Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap);
+Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, std::optional<u64> cap,
+                            LaterCalls later = LaterCalls::Expected);
 
 Result<double> pair_ssim(const ImagePair& pair);
 

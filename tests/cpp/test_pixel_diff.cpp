@@ -323,8 +323,9 @@ TEST("count, mask and diff image follow classify_pixel in every mode, on one thr
 }
 
 // The blocks a whole count keeps are what the pair's mask and diff image
-// read next (their values are held to the rule above); a capped count leaves
-// them, a count by the exact rule or past the budget drops them.
+// read next (their values are held to the rule above); a capped count and a
+// count wanted alone leave them, a count by the exact rule or past the budget
+// drops them.
 TEST("a whole count keeps the pair's classified rows within its budget for the calls after it") {
     const Pair made = make_pair(203, 97, 5);
     auto built =
@@ -337,6 +338,7 @@ TEST("a whole count keeps the pair's classified rows within its budget for the c
     REQUIRE(kept != nullptr);
     CHECK(kept->changed == total && kept->made_by(ScanContext(pair.baseline, pair.current, 203, 97, rule).pixels));
     CHECK(*pair_diff_count(pair, rule, u64{1}) >= 1 && pair.change_blocks.load() == kept);
+    CHECK(*pair_diff_count(pair, rule, std::nullopt, LaterCalls::None) == total && pair.change_blocks.load() == kept);
     CHECK(*pair_diff_count(pair, mode(0.0, false), std::nullopt) >= total && pair.change_blocks.load() == nullptr);
 
     // The least limit that admits the count itself keeps no blocks.
