@@ -12,7 +12,7 @@
 namespace quorvane {
 namespace {
 
-// Rows per piece of pool work: enough pixels that a piece outweighs its
+// Pixels per piece of pool work: enough that a piece outweighs its
 // scheduling.
 constexpr u64 kHashGrainPixels = 65536;
 
