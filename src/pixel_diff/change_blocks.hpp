@@ -37,11 +37,11 @@ struct ClassifiedRows {
 ClassifiedRows classify_rows(const ScanContext& pair, u64 max_bytes);
 
 // visit(block) for the blocks of row y that hold a Changed or AntiAliased
-// pixel: read from `known` when the rows were classified already, else
-// classified now.
+// pixel: read from `known` when it holds the rows classified by this pair's
+// rule already, else classified now.
 template <class Visit>
 void for_each_row_block(const ScanContext& pair, const ChangeBlocks* known, u64 y, Visit&& visit) {
-    if (known == nullptr) {
+    if (known == nullptr || !known->made_by(pair.pixels)) {
         for_each_classified_block(pair, y, visit);
         return;
     }

@@ -52,6 +52,14 @@ u64 count_rows_on_pool(const ScanContext& pair, std::optional<u64> cap) {
     return capped_sum_on_pool(pair.pixels.height, cap, [&](u64 y) { return count_row(pair, y); });
 }
 
+// The count of a checked pair of distinct buffers by the rule `pair` applies.
+u64 count_scanned(const ScanContext& pair, std::optional<u64> cap) {
+    const u64 pixels = pair.pixels.width * pair.pixels.height;
+    const bool split = worth_splitting(pixels);
+    if (pair.exact()) return split ? count_exact_on_pool(pair, pixels, cap) : count_exact_in_order(pair, pixels, cap);
+    return split ? count_rows_on_pool(pair, cap) : count_rows_in_order(pair, cap);
+}
+
 }  // namespace
 
 Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width, u64 height, const DiffOptions& options,
@@ -63,12 +71,7 @@ Result<u64> count_changed_pixels(ByteView baseline, ByteView current, u64 width,
     // comparison; comparing them first would read a changed pair twice up to
     // its first difference.
     if (cap == u64{0} || baseline.data() == current.data()) return u64{0};
-
-    const ScanContext pair(baseline, current, width, height, options);
-    const u64 pixels = width * height;
-    const bool split = worth_splitting(pixels);
-    if (pair.exact()) return split ? count_exact_on_pool(pair, pixels, cap) : count_exact_in_order(pair, pixels, cap);
-    return split ? count_rows_on_pool(pair, cap) : count_rows_in_order(pair, cap);
+    return count_scanned(ScanContext(baseline, current, width, height, options), cap);
 }
 
 Result<ClassifiedRows> count_and_classify(ByteView baseline, ByteView current, u64 width, u64 height,
@@ -76,12 +79,9 @@ Result<ClassifiedRows> count_and_classify(ByteView baseline, ByteView current, u
     if (auto checked = check_diff_inputs(baseline, current, width, height, options); !checked) {
         return std::move(checked).error();
     }
+    if (baseline.data() == current.data()) return ClassifiedRows{};
     const ScanContext pair(baseline, current, width, height, options);
-    if (pair.exact() || baseline.data() == current.data()) {
-        auto count = count_changed_pixels(baseline, current, width, height, options, std::nullopt);
-        if (!count) return std::move(count).error();
-        return ClassifiedRows{*count, nullptr};
-    }
+    if (pair.exact()) return ClassifiedRows{count_scanned(pair, std::nullopt), nullptr};
     return classify_rows(pair, max_bytes);
 }
 

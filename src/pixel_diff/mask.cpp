@@ -61,7 +61,6 @@ Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width,
 
     const ScanContext pair(baseline, current, width, height, options);
     u8* mask = result.mask.data();
-    if (known != nullptr && !known->made_by(pair.pixels)) known = nullptr;
     result.count = pair.exact() ? mark_exact(pair, mask, pixels) : mark_rows(pair, known, mask, pixels);
     return result;
 }

@@ -18,7 +18,8 @@ struct ChangeBlocks;
 
 // Any two equally long buffers of width x height pixels, such as a window of
 // rows cut from each image of a pair. `known`, when given, holds these
-// buffers' rows classified by the same rule, read instead of classifying.
+// buffers' rows as a rule classified them, read instead of classifying when
+// that rule is this call's.
 Result<DiffMask> build_diff_mask(ByteView baseline, ByteView current, u64 width, u64 height, const DiffOptions& options,
                                  const ChangeBlocks* known = nullptr);
 

@@ -72,7 +72,6 @@ Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 wid
     }
 
     const ScanContext pair(baseline, current, width, height, options);
-    if (known != nullptr && !known->made_by(pair.pixels)) known = nullptr;
     image.count = sum_over_bands(width, height, [&](u64 first_row, u64 end_row) {
         return draw_rows(pair, known, options, out, first_row, end_row);
     });

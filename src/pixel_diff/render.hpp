@@ -19,8 +19,8 @@ struct DiffImage {
 struct ChangeBlocks;
 
 // Always by the full changed-pixel rule, also at threshold 0. `known`, when
-// given, holds these buffers' rows classified by the same rule, read instead
-// of classifying.
+// given, holds these buffers' rows as a rule classified them, read instead
+// of classifying when that rule is this call's.
 Result<DiffImage> render_diff_image(ByteView baseline, ByteView current, u64 width, u64 height,
                                     const DiffOptions& options, const ChangeBlocks* known = nullptr);
 
