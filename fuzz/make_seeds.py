@@ -218,6 +218,8 @@ def thumbnail_seeds():
         "scaled": thumbnail_input(50, png_bytes=page),
         "scaled_fastest": thumbnail_input(50, effort=1, png_bytes=page),
         "scaled_smallest": thumbnail_input(37, effort=10, png_bytes=page),
+        "scaled_own_encoder": thumbnail_input(50, effort=11, png_bytes=page),
+        "within_bounds_own_encoder": thumbnail_input(200, effort=11, png_bytes=page),
         "scaled_and_cropped": thumbnail_input(40, height=11, png_bytes=page),
         "within_bounds_cropped": thumbnail_input(200, height=31, png_bytes=page),
         "minimum_width_crop": thumbnail_input(60, min_width=101, png_bytes=page),
@@ -231,8 +233,30 @@ def thumbnail_seeds():
     }
 
 
+def webp_lossless_input(width, rgba):
+    return bytes([width - 1]) + rgba
+
+
+def webp_lossless_seeds():
+    """Pixels for the WebP encoder: a page's text, flat colour, noise, one pixel."""
+    text = np.asarray(crop("page_baseline.png", 300, 60, 40, 24).convert("RGBA"))
+    noise = np.random.default_rng(7).integers(0, 256, (9, 13, 4), dtype=np.uint8)
+    return {
+        "page_text": webp_lossless_input(40, text.tobytes()),
+        "flat_colour": webp_lossless_input(17, bytes([200, 30, 90, 255]) * 17 * 5),
+        "noise": webp_lossless_input(13, noise.tobytes()),
+        "one_pixel": webp_lossless_input(1, bytes([1, 2, 3, 4])),
+    }
+
+
 def main():
-    for target, seeds in [("png_decode", decode_seeds()), ("pair", pair_seeds()), ("thumbnail", thumbnail_seeds())]:
+    targets = [
+        ("png_decode", decode_seeds()),
+        ("pair", pair_seeds()),
+        ("thumbnail", thumbnail_seeds()),
+        ("webp_lossless", webp_lossless_seeds()),
+    ]
+    for target, seeds in targets:
         directory = CORPUS / target
         shutil.rmtree(directory, ignore_errors=True)
         directory.mkdir(parents=True)

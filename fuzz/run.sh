@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 BUILD=${FUZZ_BUILD:-build-fuzz}
 PYTHON=${PYTHON:-python3}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(png_decode pair thumbnail)
+[ ${#targets[@]} -gt 0 ] || targets=(png_decode pair thumbnail webp_lossless)
 
 werror=OFF  # on in CI (CI set in the environment): a compiler warning fails the build
 [ -n "${CI:-}" ] && werror=ON

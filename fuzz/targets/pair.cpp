@@ -145,7 +145,7 @@ void run_aligned_methods(ImagePair& pair, const AlignmentRecord& record, const F
 // The batch work of one pair must give what the methods give; with a diff
 // image its count is the image's.
 void check_batch_work(const FuzzCase& input, const DiffPng& diff, double ssim, const std::optional<Bytes>& thumbnail) {
-    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, input.ignore, std::nullopt};
+    const CompareOptions options{input.diff, true, input.thumbnail_width, std::nullopt, input.ignore, {}};
     auto compared = compare_pair(input.baseline_png, input.current_png, options);
     FUZZ_REQUIRE(compared.ok());
     FUZZ_REQUIRE(compared->count == diff.count && compared->ssim == ssim);

@@ -1,6 +1,7 @@
 // Fuzz target: the thumbnail path, a PNG decoded and made into a lossless
 // WebP thumbnail under sizes taken from the input's first four bytes and
-// the encoder's effort from the fifth (0: libwebp's default configuration). The
+// the encoder from the fifth (0: libwebp's default configuration, then its
+// presets 0 to 9 and our own encoder, in turn). The
 // thumbnail must decode to the size the sizing rules give, and to the
 // source's own colours wherever it was not resampled.
 #include <webp/decode.h>
@@ -93,7 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sizes.height = fuzz::optional_size(input.byte());
     sizes.min_width = fuzz::optional_size(input.byte());
     sizes.min_height = fuzz::optional_size(input.byte());
-    if (const u8 effort = input.byte(); effort != 0) sizes.effort = (effort - 1) % (kMaxWebpEffort + 1);
+    // 0: libwebp's defaults; then libwebp's presets 0 to 9 and our own encoder, in turn.
+    if (const u8 effort = input.byte(); effort != 0) {
+        const int choice = (effort - 1) % (kMaxWebpEffort + 2);
+        sizes.effort = choice > kMaxWebpEffort ? WebpEffort::own() : WebpEffort::libwebp_preset(choice);
+    }
     const Bytes png = fuzz::with_chunk_crcs_fixed(input.rest());
     auto image = decode_png(png);
     if (!image || image->width * image->height > fuzz::kMaxThumbnailSourcePixels) return 0;

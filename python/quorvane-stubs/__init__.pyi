@@ -21,9 +21,9 @@ _PngPairs: TypeAlias = Sequence[tuple[_PngData, _PngData]]
 _Regions: TypeAlias = Sequence[Sequence[int]]
 # The colour they are painted in: three ints from 0 to 255.
 _MaskColor: TypeAlias = Sequence[int]
-# A thumbnail's WebP effort: libwebp's lossless preset level 0 to 9, or None
-# for its default configuration.
-_Effort: TypeAlias = int | None
+# A thumbnail's WebP effort: libwebp's lossless preset level 0 to 9, "fast"
+# for the module's own encoder, or None for libwebp's default configuration.
+_Effort: TypeAlias = int | Literal["fast"] | None
 
 # Errors. Each is a ValueError whose message is the module's text; the class
 # and its fields say what happened.

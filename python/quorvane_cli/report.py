@@ -25,7 +25,7 @@ from quorvane_cli.memory_share import MemoryShare, pair_need
 from quorvane_cli.progress import Progress
 from quorvane_cli.records import PairRecord, group_size, processors
 from quorvane_cli.safe_files import shown
-from quorvane_cli.settings import Limits, Rectangle, Settings, as_dict
+from quorvane_cli.settings import Effort, Limits, Rectangle, Settings, as_dict
 from quorvane_cli.urls import Url
 
 
@@ -90,7 +90,7 @@ class PairRun:
         limits: Limits,
         out_dir: Location,
         thumbnail_width: int,
-        thumbnail_effort: int | None,
+        thumbnail_effort: Effort,
         files: Files,
         embedded_regions: bool = True,
         memory_limit: int = quorvane.DEFAULT_MEMORY_LIMIT,
@@ -280,9 +280,10 @@ def report_data(
     }
 
 
-# The report makes many thumbnails: libwebp's fast preset 1 writes them
-# several times faster than its default settings, about a tenth larger.
-THUMBNAIL_EFFORT = 1
+# The report makes many thumbnails: the module's own encoder writes them
+# several times faster than libwebp's fast presets, about the size of
+# libwebp's default files.
+THUMBNAIL_EFFORT: Effort = "fast"
 THUMBNAIL_WIDTH = 240
 
 
@@ -295,7 +296,7 @@ def run(
     settings: Settings = Settings(),
     limits: Limits = Limits(),
     thumbnail_width: int = THUMBNAIL_WIDTH,
-    thumbnail_effort: int | None = THUMBNAIL_EFFORT,
+    thumbnail_effort: Effort = THUMBNAIL_EFFORT,
     ignore_file: str | None = None,
     progress: bool = False,
     chunk_size: int | None = None,

@@ -85,7 +85,7 @@ POSITIVE = Check(int, at_least(1), "a whole number, 1 or more", LARGEST_COUNT)
 THUMBNAIL_SIDE = Check(int, at_least(1), "a whole number, 1 or more", 16383)
 SECONDS = Check(float, lambda value: value > 0, "a number of seconds above 0", 86400 * 365)
 COLOR = Check(rgb, lambda color: all(0 <= part <= 255 for part in color), "R,G,B with components 0 to 255, or #rrggbb")
-EFFORT = Check(int, lambda value: 0 <= value <= 9, "0 to 9 or 'default'")
+EFFORT = Check(int, lambda value: 0 <= value <= 9, "0 to 9, 'fast' or 'default'")
 ROW_THRESHOLD = Check(
     row_threshold_text,
     lambda value: isinstance(value, str) or in_unit_range(value),
@@ -93,9 +93,19 @@ ROW_THRESHOLD = Check(
 )
 
 
-def effort(text: str) -> int | None:
-    """A thumbnail's WebP effort: 0 to 9, or None for libwebp's default settings."""
-    return None if text.strip() == "default" else EFFORT.parse(text)
+# A thumbnail's WebP effort as the module takes it: libwebp's lossless preset
+# 0 to 9, "fast" for the module's own encoder, None for libwebp's defaults.
+Effort = int | Literal["fast"] | None
+
+
+def effort(text: str) -> Effort:
+    """A thumbnail's WebP effort: 0 to 9, 'fast', or 'default' (None)."""
+    word = text.strip()
+    if word == "default":
+        return None
+    if word == "fast":
+        return "fast"
+    return EFFORT.parse(text)
 
 
 @dataclasses.dataclass(frozen=True)

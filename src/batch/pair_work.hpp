@@ -42,7 +42,7 @@ struct CompareOptions {
     std::optional<u64> thumbnail_width;
     std::optional<u64> thumbnail_height;
     IgnoreRegions ignore;
-    std::optional<int> thumbnail_effort;  // libwebp's lossless preset level; none: its default configuration
+    WebpEffort thumbnail_effort;
 
     // The thumbnail asked for, if any.
     std::optional<ThumbnailOptions> thumbnail() const;

@@ -338,12 +338,23 @@ std::optional<Rgb> to_mask_color(const ModuleState& state, PyObject* object, con
     return Rgb{static_cast<u8>(channels[0]), static_cast<u8>(channels[1]), static_cast<u8>(channels[2])};
 }
 
-// None, or an integer (an int or anything with __index__, not a bool) from
-// 0 to the highest preset level; anything else is a ValueError that names
-// the range.
-std::optional<std::optional<u64>> to_effort(PyObject* object, const Param& param) {
-    if (object == Py_None) return std::optional<u64>();
-    const std::string range = "expected None or an integer from 0 to " + std::to_string(kMaxWebpEffort) + ", got ";
+// None (libwebp's defaults), "fast" (our own encoder), or an integer (an
+// int or anything with __index__, not a bool) from 0 to the highest preset
+// level; anything else is a ValueError that names what is accepted.
+std::optional<WebpEffort> to_effort(PyObject* object, const Param& param) {
+    if (object == Py_None) return WebpEffort{};
+    const std::string range =
+        "expected None, 'fast' or an integer from 0 to " + std::to_string(kMaxWebpEffort) + ", got ";
+    if (PyUnicode_Check(object)) {
+        const char* text = PyUnicode_AsUTF8AndSize(object, nullptr);
+        if (text == nullptr) {
+            prefix_pending_error(param);
+            return std::nullopt;
+        }
+        if (std::string_view(text) == "fast") return WebpEffort::own();
+        fail(PyExc_ValueError, param, range + repr_of(object));
+        return std::nullopt;
+    }
     if (PyBool_Check(object) || !PyIndex_Check(object)) {
         fail(PyExc_ValueError, param, range + type_name(object));
         return std::nullopt;
@@ -366,7 +377,7 @@ std::optional<std::optional<u64>> to_effort(PyObject* object, const Param& param
         fail(PyExc_ValueError, param, range + (shown ? shown : "an integer out of range"));
         return std::nullopt;
     }
-    return std::optional<u64>(static_cast<u64>(level));
+    return WebpEffort::libwebp_preset(static_cast<int>(level));
 }
 
 std::optional<Value> convert(const ModuleState& state, PyObject* object, const Param& param) {
@@ -448,8 +459,9 @@ Value default_value(const Param& param) {
         case ParamKind::Count:
             return param.count;
         case ParamKind::OptionalCount:
-        case ParamKind::Effort:
             return std::optional<u64>();
+        case ParamKind::Effort:
+            return WebpEffort{};
         case ParamKind::OptionalReal:
             return std::optional<double>();
         default:

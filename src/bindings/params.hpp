@@ -18,6 +18,7 @@
 #include "core/options.hpp"
 #include "core/regions.hpp"
 #include "core/types.hpp"
+#include "image_utils/webp_encode.hpp"
 
 namespace quorvane::py {
 
@@ -35,7 +36,7 @@ enum class ParamKind : u8 {
     Object,         // an instance of the module's class `object_type`, borrowed
     Regions,        // sequence of (x, y, width, height) sequences of ints
     MaskColor,      // sequence of three ints 0..255
-    Effort,         // None or an int 0..kMaxWebpEffort: a WebP lossless preset level
+    Effort,         // None, an int 0..kMaxWebpEffort (a libwebp preset level) or "fast" (our own encoder)
 };
 
 // A parameter's default is the value in the core's options where it has
@@ -112,7 +113,7 @@ inline constexpr Param kEffort{
     .name = "effort", .kind = ParamKind::Effort, .required = false, .shown = "None", .keyword_only = true};
 
 using Value = std::variant<std::monostate, ByteView, std::vector<PngFiles>, double, bool, Rgb, std::optional<Rgb>, u64,
-                           std::optional<u64>, PyObject*, std::vector<Region>, std::optional<double>>;
+                           std::optional<u64>, PyObject*, std::vector<Region>, std::optional<double>, WebpEffort>;
 
 // The converted arguments of one call, looked up by parameter name, and the
 // state of the module called. Byte views and objects are borrowed from the
@@ -132,10 +133,7 @@ public:
     bool flag(std::string_view name) const { return std::get<bool>(at(name)); }
     u64 count(std::string_view name) const { return std::get<u64>(at(name)); }
     std::optional<u64> optional_count(std::string_view name) const { return std::get<std::optional<u64>>(at(name)); }
-    std::optional<int> effort(std::string_view name) const {
-        const auto level = optional_count(name);
-        return level ? std::optional<int>(static_cast<int>(*level)) : std::nullopt;
-    }
+    WebpEffort effort(std::string_view name) const { return std::get<WebpEffort>(at(name)); }
     Rgb color(std::string_view name) const { return std::get<Rgb>(at(name)); }
     std::optional<Rgb> optional_color(std::string_view name) const { return std::get<std::optional<Rgb>>(at(name)); }
     PyObject* object(std::string_view name) const { return std::get<PyObject*>(at(name)); }

@@ -44,7 +44,9 @@ constexpr Function kThumbnail{"thumbnail",
                               "crops from the top after resizing \u2014 useful for fixed-size grid cells.\n"
                               "Images already within bounds are re-encoded without resizing.\n\n"
                               "`effort` selects libwebp's lossless preset of that level, from 0\n"
-                              "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
+                              "(fastest) to 9 (smallest file); None keeps libwebp's default settings;\n"
+                              "'fast' writes the file with the module's own encoder, several times\n"
+                              "faster than libwebp's fast presets.",
                               kThumbnailParams, thumbnail};
 
 constexpr Param kResizeParams[] = {
@@ -108,7 +110,9 @@ constexpr Method kCurrentThumbnail{"current_thumbnail",
                                    "When scaling would make either dimension smaller than `min_width` /\n"
                                    "`min_height`, the original is top-left cropped instead (no upscaling).\n\n"
                                    "`effort` selects libwebp's lossless preset of that level, from 0\n"
-                                   "(fastest) to 9 (smallest file); None keeps libwebp's default settings.",
+                                   "(fastest) to 9 (smallest file); None keeps libwebp's default settings;\n"
+                                   "'fast' writes the file with the module's own encoder, several times\n"
+                                   "faster than libwebp's fast presets.",
                                    kMethodParams, current_thumbnail};
 
 constexpr Method kBaselineThumbnail{"baseline_thumbnail",

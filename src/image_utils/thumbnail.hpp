@@ -6,6 +6,7 @@
 
 #include "core/result.hpp"
 #include "core/types.hpp"
+#include "image_utils/webp_encode.hpp"
 
 namespace quorvane {
 
@@ -13,14 +14,13 @@ namespace quorvane {
 // output height, reached by cropping from the top after scaling. The aspect
 // ratio is kept and the image never enlarged. When the scaled size falls
 // below `min_width` or `min_height`, the top-left corner of the source is
-// kept instead. `effort` picks libwebp's lossless preset of that level (see
-// encode_webp).
+// kept instead. `effort` picks the WebP encoder (see encode_webp).
 struct ThumbnailOptions {
     u64 width = 200;
     std::optional<u64> height;
     std::optional<u64> min_width;
     std::optional<u64> min_height;
-    std::optional<int> effort;
+    WebpEffort effort;
 };
 
 Result<Bytes> make_thumbnail(ByteView pixels, u64 source_width, u64 source_height, const ThumbnailOptions& options);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "image_utils/png_encode.hpp"
+#include "image_utils/webp_lossless.hpp"
 
 namespace quorvane {
 namespace {
@@ -74,9 +75,10 @@ bool fits_webp(u64 side) { return side >= 1 && side <= WEBP_MAX_DIMENSION; }
 
 }  // namespace
 
-Result<Bytes> encode_webp(ByteView rgba, u64 width, u64 height, std::optional<int> effort) {
+Result<Bytes> encode_webp(ByteView rgba, u64 width, u64 height, WebpEffort effort) {
     if (auto checked = check_encodable(rgba, width, height); !checked) return std::move(checked).error();
-    if (effort && (*effort < 0 || *effort > kMaxWebpEffort)) {
+    const bool preset = effort.encoder == WebpEffort::Encoder::LibwebpPreset;
+    if (preset && (effort.preset < 0 || effort.preset > kMaxWebpEffort)) {
         return CompareError::message("thumbnail effort must be 0 to " + std::to_string(kMaxWebpEffort));
     }
     // Refused before libwebp sees them: its sizes are ints, and an empty
@@ -86,12 +88,14 @@ Result<Bytes> encode_webp(ByteView rgba, u64 width, u64 height, std::optional<in
                                          std::to_string(height) + "; each side must be 1 to " +
                                          std::to_string(WEBP_MAX_DIMENSION) + ")");
     }
+    if (effort.encoder == WebpEffort::Encoder::Own) return encode_webp_lossless(rgba, width, height);
     const Bytes rgb = drop_alpha(rgba);
 
     WebPConfig config;
     if (!WebPConfigInit(&config)) throw Panic("libwebp encoder ABI mismatch");
     config.lossless = 1;
-    if (effort && !WebPConfigLosslessPreset(&config, *effort)) throw Panic("libwebp refused a lossless preset level");
+    if (preset && !WebPConfigLosslessPreset(&config, effort.preset))
+        throw Panic("libwebp refused a lossless preset level");
 
     Picture picture;
     MemoryOutput output;

@@ -77,7 +77,7 @@ def suite_report(tmp_path_factory):
     regions = root / "regions.json"
     keys = {"docs/*": [IGNORED], "docs/changed.png": [[0, 0, 2, 2], IGNORED], "changed.png": [[0, 0, 1, 1]]}
     regions.write_text(json.dumps(keys))
-    options = ["--ignore-file", str(regions), "--ignore", "40,0,8,1", "--thumbnail-effort", "0", "-q"]
+    options = ["--ignore-file", str(regions), "--ignore", "40,0,8,1", "--thumbnail-effort", "fast", "-q"]
     out, err = io.StringIO(), io.StringIO()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
         status = main(["report", str(baseline), str(current), "-o", str(root / "report"), *options])

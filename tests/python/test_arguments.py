@@ -154,11 +154,12 @@ NOISE_PNG = png_bytes(PAGE)
         lambda effort: quorvane.compare_batch([(NOISE_PNG, NOISE_PNG)], thumbnail_width=40, effort=effort),
     ],
 )
-def test_effort_is_none_or_0_to_9_and_none_is_libwebps_default(call):
-    for effort, shown in [(10, "10"), (-1, "-1"), (2**70, str(2**70)), (1.0, "float"), (True, "bool"), ("3", "str")]:
+def test_effort_is_none_fast_or_0_to_9_and_none_is_libwebps_default(call):
+    refused = [(10, "10"), (-1, "-1"), (2**70, str(2**70)), (1.0, "float"), (True, "bool"), ("3", "'3'")]
+    for effort, shown in [*refused, ("Fast", "'Fast'"), (b"fast", "bytes")]:
         with pytest.raises(ValueError) as raised:
             call(effort)
-        assert str(raised.value) == f"argument 'effort': expected None or an integer from 0 to 9, got {shown}"
+        assert str(raised.value) == f"argument 'effort': expected None, 'fast' or an integer from 0 to 9, got {shown}"
     # Preset 6 is libwebp's default method (4) and quality (75).
     assert call(None) == call(6) != call(0)
 

@@ -158,7 +158,7 @@ def test_a_deleted_block_reads_as_one_deletion_and_counts_under_allow_shifts(cap
         ("--ignore 0,0,4,4 --ignore=-1,0,4,4", "argument --ignore: rectangle (-1, 0, 4, 4) has a negative x"),
         (
             "report base changed -o out --thumbnail-effort 10",
-            "argument --thumbnail-effort: must be 0 to 9 or 'default', not 10",
+            "argument --thumbnail-effort: must be 0 to 9, 'fast' or 'default', not 10",
         ),
     ],
 )

@@ -65,7 +65,7 @@ def test_images_are_the_sources_and_the_modules(suite_report):
     current_png = (suite_report.current / pair["path"]).read_bytes()
     comparison = quorvane.Comparison(baseline_png, current_png, ignore=pair["ignore"])
     diff, aligned_diff = comparison.diff_image(), comparison.aligned_diff_image(comparison.row_alignment())
-    thumbnail = {"width": 240, "effort": 0}  # as the option sets it
+    thumbnail = {"width": 240, "effort": "fast"}  # as the option sets it
     assert images == {
         "baseline": baseline_png,
         "current": current_png,

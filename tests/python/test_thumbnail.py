@@ -9,7 +9,7 @@ import struct
 import numpy as np
 import pytest
 import screens
-from imaging import pixels, png_bytes, random_rgba, rgba_comparison
+from imaging import SCREENS, pixels, png_bytes, random_rgba, rgba_comparison
 from PIL import Image
 
 import quorvane
@@ -74,7 +74,7 @@ def reference_thumbnail(rgba, width):
 
 def test_output_is_a_simple_lossless_webp_without_metadata_at_every_effort():
     rgba = random_rgba(30, 40, seed=5)  # noise, shown unscaled
-    for effort in (None, *range(10)):
+    for effort in (None, "fast", *range(10)):
         data = pair_of(rgba).current_thumbnail(effort=effort)
         riff, size, webp, chunk, chunk_size = struct.unpack("<4sI4s4sI", data[:20])
         assert (riff, webp, size) == (b"RIFF", b"WEBP", len(data) - 8)
@@ -198,3 +198,31 @@ def test_beside_a_diff_image_the_png_is_the_plain_methods_and_the_thumbnail_of_i
     assert png == expected
     width, height = thumbnail.get("thumbnail_width", 200), thumbnail.get("thumbnail_height")
     assert webp == quorvane.thumbnail(png, width, height, effort=thumbnail.get("effort"))
+
+
+@functools.cache
+def screenshot_pair(baseline, current):
+    return quorvane.Comparison(*((SCREENS / name).read_bytes() for name in (baseline, current)))
+
+
+@pytest.mark.parametrize(
+    "pair",
+    [("page_baseline.png", "page_inserted_banner.png"), ("table_1080p.png", "table_1080p_padded.png")],
+)
+@pytest.mark.parametrize("image", ["baseline", "current", "diff", "aligned diff"])
+def test_the_fast_encoder_writes_libwebps_pixels_at_about_its_default_size(pair, image):
+    """The report's four thumbnails of real screenshots: the module's own
+    encoder gives the pixels libwebp gives, in at most 1.15 times the bytes
+    of libwebp's default settings."""
+    comparison = screenshot_pair(*pair)
+    make = {
+        "baseline": lambda effort: comparison.baseline_thumbnail(240, own_size=True, effort=effort),
+        "current": lambda effort: comparison.current_thumbnail(240, effort=effort),
+        "diff": lambda effort: comparison.diff_image_and_thumbnail(thumbnail_width=240, effort=effort)[1],
+        "aligned diff": lambda effort: comparison.aligned_diff_image_and_thumbnail(
+            comparison.row_alignment(), thumbnail_width=240, effort=effort
+        )[1],
+    }[image]
+    fast, default = make("fast"), make(None)
+    assert np.array_equal(pixels(fast), pixels(default))
+    assert len(fast) <= 1.15 * len(default)
