@@ -143,6 +143,12 @@ FAULTS = [
         "(min_width && *min_width >= scaled.width)",
     ),
     Fault(
+        "an alignment with shifted rows scored as the two canvases",
+        "src/ssim/aligned_ssim.cpp",
+        "rows_moved = rows_moved || segment.kind == SegmentKind::Insert || segment.kind == SegmentKind::Delete;",
+        "rows_moved = rows_moved || segment.kind == SegmentKind::Insert;",
+    ),
+    Fault(
         "the WebP encoder's Huffman lengths not limited",
         "src/image_utils/vp8l_codes.cpp",
         "if (deepest <= max_length) {",

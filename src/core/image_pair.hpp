@@ -1,5 +1,5 @@
 // The decoded image pair that a Comparison owns, the borrowed view that the
-// computing units take, and the write-once fingerprint cell.
+// computing units take, and the write-once cells of what it computed.
 #pragma once
 
 #include <atomic>
@@ -31,15 +31,16 @@ struct CanvasView {
 
 // Holds one value computed at most once, even when several threads ask at the
 // same time: latecomers wait for the first computation and read its value.
-class FingerprintCell {
+template <class T>
+class OnceCell {
 public:
-    FingerprintCell() = default;
+    OnceCell() = default;
     // Only moved while the owning record is still private to one thread.
-    FingerprintCell(FingerprintCell&& other) noexcept
+    OnceCell(OnceCell&& other) noexcept
         : filled_(other.filled_.load(std::memory_order_acquire)), value_(other.value_) {}
 
     template <class Compute>
-    u64 get_or_compute(Compute&& compute) {
+    T get_or_compute(Compute&& compute) {
         if (filled_.load(std::memory_order_acquire)) return value_;
         std::lock_guard lock(mutex_);
         if (!filled_.load(std::memory_order_relaxed)) {
@@ -49,14 +50,14 @@ public:
         return value_;
     }
 
-    void store_if_empty(u64 value) {
+    void store_if_empty(T value) {
         std::lock_guard lock(mutex_);
         if (filled_.load(std::memory_order_relaxed)) return;
         value_ = value;
         filled_.store(true, std::memory_order_release);
     }
 
-    std::optional<u64> peek() const {
+    std::optional<T> peek() const {
         if (!filled_.load(std::memory_order_acquire)) return std::nullopt;
         return value_;
     }
@@ -64,8 +65,10 @@ public:
 private:
     std::mutex mutex_;
     std::atomic<bool> filled_{false};
-    u64 value_ = 0;
+    T value_{};
 };
+
+using FingerprintCell = OnceCell<u64>;
 
 struct ChangeBlocks;
 
@@ -107,8 +110,10 @@ struct ImagePair {
     IgnoreRegions ignore;    // the regions as given and their colour
     u64 ignored_pixels = 0;  // canvas pixels inside any region
     FingerprintCell fingerprint;
-    // A cache beside the pixels, filled by counting: not part of the pair's value.
+    // Caches beside the pixels, not part of the pair's value: the rows the
+    // last count classified, and the SSIM of the two canvases once scored.
     mutable ChangeBlocksCell change_blocks;
+    mutable OnceCell<double> canvas_ssim;
     // The two images, painted, are equal: of one size, pixel for pixel. The
     // pair then holds one buffer, and its figures need no computing.
     bool same_pixels = false;

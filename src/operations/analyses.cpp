@@ -38,7 +38,10 @@ Result<u64> pair_diff_count(const ImagePair& pair, const DiffOptions& options, s
 Result<double> pair_ssim(const ImagePair& pair) {
     if (auto refused = refusal(pair, ssim_work_bytes(pair.width))) return *std::move(refused);
     if (pair.same_pixels) return 1.0;
-    return ssim_rgba(pair.baseline, pair.current, pair.width, pair.height);
+    if (auto kept = pair.canvas_ssim.peek()) return *kept;
+    auto score = ssim_rgba(pair.baseline, pair.current, pair.width, pair.height);
+    if (score) pair.canvas_ssim.store_if_empty(*score);
+    return score;
 }
 
 namespace {
@@ -92,7 +95,7 @@ Result<ClusterList> pair_aligned_clusters(ImagePair& pair, const AlignmentRecord
 
 Result<double> pair_aligned_ssim(ImagePair& pair, const AlignmentRecord& alignment) {
     if (auto refused = refusal(pair, aligned_ssim_work_bytes({pair.width, pair.height}))) return *std::move(refused);
-    return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), alignment);
+    return aligned_ssim(pair.view(), cached_pair_fingerprint(pair), alignment, [&] { return pair_ssim(pair); });
 }
 
 }  // namespace quorvane

@@ -36,7 +36,8 @@ std::vector<const u8*> paired_rows(ByteView image, u64 stride, std::span<const R
 
 }  // namespace
 
-Result<double> aligned_ssim(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record) {
+Result<double> aligned_ssim(const CanvasView& pair, u64 pair_fingerprint, const AlignmentRecord& record,
+                            const CanvasSsim& canvas_ssim) {
     if (auto bound = check_alignment_belongs_to_pair(record, pair, pair_fingerprint); !bound)
         return std::move(bound).error();
     const std::span<const RowSegment> segments = record.refined_segments;
@@ -45,9 +46,14 @@ Result<double> aligned_ssim(const CanvasView& pair, u64 pair_fingerprint, const 
     if (pair.width == 0) return 1.0;
 
     u64 rows = 0;
+    bool rows_moved = false;
     for (const RowSegment& segment : segments) {
         if (is_paired(segment)) rows += segment.len;
+        rows_moved = rows_moved || segment.kind == SegmentKind::Insert || segment.kind == SegmentKind::Delete;
     }
+    // No row inserted or deleted: the segments tile both images from the
+    // top, so every row is paired with itself and the stacks are the canvases.
+    if (!rows_moved) return canvas_ssim();
     // Only shifted rows: nothing was compared, so nothing differs.
     if (rows == 0) return 1.0;
 

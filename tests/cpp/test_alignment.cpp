@@ -383,7 +383,8 @@ TEST("segments that do not tile both images are a broken invariant, never read")
         AlignmentRecord forged = record;
         forged.refined_segments = segments(text);
         CHECK(throws<Panic>([&] { require_tiling(forged.refined_segments, kWidth, 6, 7); }));
-        CHECK(throws<Panic>([&] { (void)aligned_ssim(view, fingerprint, forged); }));
+        CHECK(
+            throws<Panic>([&] { (void)aligned_ssim(view, fingerprint, forged, [] { return Result<double>(1.0); }); }));
         CHECK(throws<Panic>([&] { (void)render_aligned_diff(view, fingerprint, forged, DiffOptions{}); }));
         CHECK(throws<Panic>([&] { (void)aligned_clusters(view, fingerprint, forged, DiffOptions{}, {}); }));
     }

@@ -82,6 +82,8 @@ def painted(image, top, bottom, left=0, right=None, colour=(20, 120, 220, 255)):
 # Current images made from a baseline, a 500-row, 400-column piece of the
 # example page: text, rules, blanks.
 LAYOUTS = {
+    # Every row paired with itself: the stacks are the images themselves.
+    "a block changed in place": lambda page: painted(page, 200, 212, 60, 200),
     "rows inserted": lambda page: taller(page, 120, 24),
     "rows inserted, a block changed below": lambda page: painted(taller(page, 120, 24), 374, 386, 60, 200),
     "rows deleted, a block changed above": lambda page: painted(np.delete(page, range(200, 230), 0), 50, 62, 100, 180),
