@@ -7,6 +7,7 @@ import subprocess
 import sys
 import time
 from collections.abc import Callable
+from typing import TypeVar
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SCREENS = ROOT / "examples" / "screens"
@@ -15,6 +16,8 @@ if (BUILD / "quorvane.abi3.so").exists():
     sys.path.insert(0, str(BUILD))
 # The test suite's helpers, memory_use among them.
 TEST_HELPERS = ROOT / "tests" / "python"
+
+T = TypeVar("T")
 
 
 def run_cpp_bench(name: str, *args: object) -> None:
@@ -59,6 +62,13 @@ def best_of(function: Callable[[], object], repeats: int = 15) -> float:
         function()
         times.append(time.perf_counter() - started)
     return min(times)
+
+
+def on_fresh(make: Callable[[], T], call: Callable[[T], object], count: int) -> Callable[[], object]:
+    """`call` on a new `make()` each time, `count` times, all made beforehand:
+    a figure an object keeps once computed is timed as computed, not as kept."""
+    made = [make() for _ in range(count)]
+    return lambda: call(made.pop())
 
 
 def compare(
