@@ -139,7 +139,7 @@ Bytes BitWriter::take() && {
     return std::move(out_);
 }
 
-PrefixCode prefix_code(std::span<const u32> counts, u32 max_length) {
+PrefixCode prefix_code(std::span<const u32> counts, u32 max_length, Simple simple) {
     PrefixCode code;
     std::vector<u32> used(counts.begin(), counts.end());
     u64 symbols = 0;
@@ -149,14 +149,14 @@ PrefixCode prefix_code(std::span<const u32> counts, u32 max_length) {
         ++symbols;
         only = symbol;
     }
-    if (symbols <= 1 && only < 256) {
+    if (simple == Simple::Allowed && symbols <= 1 && only < 256) {
         code.lengths.assign(counts.size(), 0);
         code.codes.assign(counts.size(), 0);
         code.simple_symbol = only;
         return code;
     }
-    // A lone symbol beyond eight bits gets a partner that is never written:
-    // a decoder reads a one-symbol normal code as zero bits.
+    // A lone symbol gets a partner that is never written: a decoder reads a
+    // one-symbol normal code as zero bits.
     if (symbols == 1) used[only == 0 ? 1 : 0] = 1;
     code.lengths = huffman_lengths(used, max_length);
     code.codes = canonical_codes(code.lengths);
@@ -176,18 +176,9 @@ void write_code(BitWriter& out, const PrefixCode& code) {
     const std::vector<LengthToken> tokens = length_tokens(code.lengths);
     std::array<u32, kCodeLengthSymbols> counts{};
     for (const LengthToken& token : tokens) ++counts[token.symbol];
-    const PrefixCode lengths_code = prefix_code(counts, kMaxCodeLengthLength);
-    // Even a code-length code of one used symbol is a normal code: the
-    // lengths are stored, never a simple code.
-    std::vector<u8> stored = lengths_code.lengths;
-    std::vector<std::uint16_t> stored_codes = lengths_code.codes;
-    if (lengths_code.simple_symbol) {
-        const u32 symbol = *lengths_code.simple_symbol;
-        std::array<u32, kCodeLengthSymbols> paired = counts;
-        paired[symbol == 0 ? 1 : 0] = 1;
-        stored = huffman_lengths(paired, kMaxCodeLengthLength);
-        stored_codes = canonical_codes(stored);
-    }
+    // The code-length code's own lengths are always stored: it has no simple form.
+    const PrefixCode lengths_code = prefix_code(counts, kMaxCodeLengthLength, Simple::Refused);
+    const std::vector<u8>& stored = lengths_code.lengths;
     out.put(0, 1);  // normal
     u32 kept = kCodeLengthSymbols;
     while (kept > 4 && stored[kCodeLengthOrder[kept - 1]] == 0) --kept;
@@ -195,7 +186,7 @@ void write_code(BitWriter& out, const PrefixCode& code) {
     for (u32 i = 0; i < kept; ++i) out.put(stored[kCodeLengthOrder[i]], 3);
     out.put(0, 1);  // a length for every symbol of the alphabet
     for (const LengthToken& token : tokens) {
-        out.put(stored_codes[token.symbol], stored[token.symbol]);
+        lengths_code.write(out, token.symbol);
         out.put(token.extra, extra_bits_of(token.symbol));
     }
 }

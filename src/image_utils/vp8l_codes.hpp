@@ -44,8 +44,11 @@ struct PrefixCode {
     void write(BitWriter& out, u32 symbol) const { out.put(codes[symbol], lengths[symbol]); }
 };
 
+// Whether a code of one symbol may take the simple form.
+enum class Simple : bool { Refused, Allowed };
+
 // The code for these symbol counts, no symbol longer than `max_length` bits.
-PrefixCode prefix_code(std::span<const u32> counts, u32 max_length);
+PrefixCode prefix_code(std::span<const u32> counts, u32 max_length, Simple simple = Simple::Allowed);
 
 // The description of the code, as the decoder reads it before the data.
 void write_code(BitWriter& out, const PrefixCode& code);
