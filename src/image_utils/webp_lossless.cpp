@@ -29,11 +29,10 @@ constexpr u32 kDistanceSymbols = 40;
 constexpr u32 kLongestCopy = 4096;
 constexpr u32 kShortestCopy = 3;
 constexpr u32 kMaxCodeLength = 15;
-// Distance codes 1 to 120 name nearby pixels: 1 the one above, 2 the one to
-// the left; codes past 120 are distances plus 120.
+// Distance codes 1 to 120 name nearby pixels, 1 the one above and 2 the one
+// to the left; the copies we make need no other.
 constexpr u32 kAboveCode = 1;
 constexpr u32 kLeftCode = 2;
-constexpr u32 kPlaneCodes = 120;
 
 enum class TransformType : u32 { Predictor = 0, CrossColour = 1, SubtractGreen = 2 };
 
