@@ -75,55 +75,54 @@ struct Tile {
     u64 x0, x1, y0, y1;
 };
 
-// The cost of a tile's pixels under one predictor; the first row and column
-// of the image are predicted otherwise and left out.
-template <u32 Mode>
-u64 tile_cost(const Argb& argb, u64 width, const Tile& tile, const std::array<u8, 256>& costs) {
-    u64 total = 0;
+// Each tile of 2^bits pixels a side, row by row, with its index in the
+// transform's tile image.
+template <class Visit>
+void for_each_tile(u64 width, u64 height, u32 bits, Visit&& visit) {
+    const u64 across = tiles_across(width, bits), down = tiles_across(height, bits);
+    for (u64 ty = 0; ty < down; ++ty) {
+        for (u64 tx = 0; tx < across; ++tx) {
+            visit(Tile{tx << bits, std::min((tx + 1) << bits, width), ty << bits, std::min((ty + 1) << bits, height)},
+                  ty * across + tx);
+        }
+    }
+}
+
+// visit(index, residual) for each pixel of the tile under one predictor; the
+// first row and column of the image are predicted otherwise and left out.
+template <u32 Mode, class Visit>
+[[gnu::always_inline]] inline void for_each_residual(const Argb& argb, u64 width, const Tile& tile, Visit&& visit) {
     for (u64 y = std::max<u64>(tile.y0, 1); y < tile.y1; ++y) {
         const u32* row = argb.data() + y * width;
         const u32* above = row - width;
         for (u64 x = std::max<u64>(tile.x0, 1); x < tile.x1; ++x) {
-            total += residual_cost(costs, subtract_pixels(row[x], predict_one<Mode>(row[x - 1], above + x)));
+            visit(y * width + x, subtract_pixels(row[x], predict_one<Mode>(row[x - 1], above + x)));
         }
     }
+}
+
+template <u32 Mode>
+u64 tile_cost(const Argb& argb, u64 width, const Tile& tile, const std::array<u8, 256>& costs) {
+    u64 total = 0;
+    for_each_residual<Mode>(argb, width, tile, [&](u64, u32 residual) { total += residual_cost(costs, residual); });
     return total;
 }
 
 template <u32 Mode>
 void tile_residuals(const Argb& argb, u64 width, const Tile& tile, Argb& out) {
-    for (u64 y = std::max<u64>(tile.y0, 1); y < tile.y1; ++y) {
-        const u32* row = argb.data() + y * width;
-        const u32* above = row - width;
-        for (u64 x = std::max<u64>(tile.x0, 1); x < tile.x1; ++x) {
-            out[y * width + x] = subtract_pixels(row[x], predict_one<Mode>(row[x - 1], above + x));
-        }
-    }
+    for_each_residual<Mode>(argb, width, tile, [&](u64 index, u32 residual) { out[index] = residual; });
 }
-
-using TileCost = u64 (*)(const Argb&, u64, const Tile&, const std::array<u8, 256>&);
-using TileResiduals = void (*)(const Argb&, u64, const Tile&, Argb&);
 
 // The predictors tried on each tile, those that win most often on
 // screenshots first; the format's others (averages of neighbours, the
 // top-left pixel) seldom win there, and never by much.
-using TriedModes = std::integer_sequence<u32, 1, 2, 11, 12, 3>;
-
 template <u32... Modes>
-constexpr std::array<u32, sizeof...(Modes)> modes_of(std::integer_sequence<u32, Modes...>) {
-    return {Modes...};
-}
-template <u32... Modes>
-constexpr std::array<TileCost, sizeof...(Modes)> costs_of(std::integer_sequence<u32, Modes...>) {
-    return {tile_cost<Modes>...};
-}
-template <u32... Modes>
-constexpr std::array<TileResiduals, sizeof...(Modes)> residuals_of(std::integer_sequence<u32, Modes...>) {
-    return {tile_residuals<Modes>...};
-}
-constexpr auto kTriedModes = modes_of(TriedModes{});
-constexpr auto kTileCosts = costs_of(TriedModes{});
-constexpr auto kTileResiduals = residuals_of(TriedModes{});
+struct Predictors {
+    static constexpr std::array<u32, sizeof...(Modes)> modes{Modes...};
+    static constexpr std::array costs{tile_cost<Modes>...};
+    static constexpr std::array residuals{tile_residuals<Modes>...};
+};
+using Tried = Predictors<1, 2, 11, 12, 3>;
 
 [[gnu::always_inline]] inline int signed_byte(u32 value) {
     return static_cast<int>(static_cast<std::int8_t>(value & 0xffu));
@@ -146,7 +145,10 @@ int best_multiplier(std::span<const int> source, std::span<const int> target, co
     int best = 0;
     u64 best_cost = std::numeric_limits<u64>::max();
     for (int candidate : {0, estimate, estimate - 1, estimate + 1}) {
-        if (candidate < -128 || candidate > 127) continue;
+        // 0 again, or beyond a signed byte: nothing new to cost.
+        if (candidate < -128 || candidate > 127 || (candidate == 0 && best_cost != std::numeric_limits<u64>::max())) {
+            continue;
+        }
         u64 cost = 0;
         for (u64 i = 0; i < source.size(); ++i) {
             cost += costs[static_cast<u32>(target[i] - colour_delta(candidate, source[i])) & 0xffu];
@@ -180,77 +182,67 @@ u64 tiles_across(u64 side, u32 bits) { return (side + (u64{1} << bits) - 1) >> b
 
 Argb predict(Argb& argb, u64 width, u64 height, u32 bits) {
     const std::array<u8, 256>& costs = residual_costs();
-    const u64 across = tiles_across(width, bits), down = tiles_across(height, bits);
-    Argb modes(across * down);
+    Argb modes(tiles_across(width, bits) * tiles_across(height, bits));
     Argb residuals(argb.size());
     // The first pixel is predicted as opaque black, the rest of the first row
     // by its left neighbour, the rest of the first column by the pixel above.
     residuals[0] = subtract_pixels(argb[0], kOpaqueBlack);
     for (u64 x = 1; x < width; ++x) residuals[x] = subtract_pixels(argb[x], argb[x - 1]);
     for (u64 y = 1; y < height; ++y) residuals[y * width] = subtract_pixels(argb[y * width], argb[(y - 1) * width]);
-    for (u64 ty = 0; ty < down; ++ty) {
-        for (u64 tx = 0; tx < across; ++tx) {
-            const Tile tile{tx << bits, std::min((tx + 1) << bits, width), ty << bits,
-                            std::min((ty + 1) << bits, height)};
-            u64 best = 0;
-            u64 best_cost = std::numeric_limits<u64>::max();
-            for (u64 tried = 0; tried < kTriedModes.size(); ++tried) {
-                const u64 cost = kTileCosts[tried](argb, width, tile, costs);
-                if (cost < best_cost) {
-                    best_cost = cost;
-                    best = tried;
-                }
-                if (best_cost == 0) break;  // a flat tile: nothing predicts better
+    for_each_tile(width, height, bits, [&](const Tile& tile, u64 index) {
+        u64 best = 0;
+        u64 best_cost = std::numeric_limits<u64>::max();
+        for (u64 tried = 0; tried < Tried::modes.size(); ++tried) {
+            const u64 cost = Tried::costs[tried](argb, width, tile, costs);
+            if (cost < best_cost) {
+                best_cost = cost;
+                best = tried;
             }
-            kTileResiduals[best](argb, width, tile, residuals);
-            modes[ty * across + tx] = kOpaqueBlack | (kTriedModes[best] << 8);
+            if (best_cost == 0) break;  // a flat tile: nothing predicts better
         }
-    }
+        Tried::residuals[best](argb, width, tile, residuals);
+        modes[index] = kOpaqueBlack | (Tried::modes[best] << 8);
+    });
     argb = std::move(residuals);
     return modes;
 }
 
 Argb decorrelate_colours(Argb& argb, u64 width, u64 height, u32 bits) {
     const std::array<u8, 256>& costs = residual_costs();
-    const u64 across = tiles_across(width, bits), down = tiles_across(height, bits);
-    Argb multipliers(across * down, kOpaqueBlack);
+    Argb multipliers(tiles_across(width, bits) * tiles_across(height, bits), kOpaqueBlack);
     TileChannels channels(u64{1} << (2 * bits));
-    for (u64 ty = 0; ty < down; ++ty) {
-        for (u64 tx = 0; tx < across; ++tx) {
-            const u64 x0 = tx << bits, x1 = std::min((tx + 1) << bits, width);
-            const u64 y0 = ty << bits, y1 = std::min((ty + 1) << bits, height);
-            u64 count = 0;
-            u32 colours = 0;
-            for (u64 y = y0; y < y1; ++y) {
-                for (u64 x = x0; x < x1; ++x, ++count) {
-                    const u32 pixel = argb[y * width + x];
-                    colours |= pixel & 0x00ff00ffu;
-                    channels.green[count] = signed_byte(pixel >> 8);
-                    channels.red[count] = signed_byte(pixel >> 16);
-                    channels.blue[count] = signed_byte(pixel);
-                }
+    for_each_tile(width, height, bits, [&](const Tile& tile, u64 index) {
+        u64 count = 0;
+        u32 colours = 0;
+        for (u64 y = tile.y0; y < tile.y1; ++y) {
+            for (u64 x = tile.x0; x < tile.x1; ++x, ++count) {
+                const u32 pixel = argb[y * width + x];
+                colours |= pixel & 0x00ff00ffu;
+                channels.green[count] = signed_byte(pixel >> 8);
+                channels.red[count] = signed_byte(pixel >> 16);
+                channels.blue[count] = signed_byte(pixel);
             }
-            if (colours == 0) continue;  // grey: red and blue are already all zero
-            const std::span<const int> green(channels.green.data(), count), red(channels.red.data(), count);
-            const std::span<const int> blue(channels.blue.data(), count);
-            const int green_to_red = best_multiplier(green, red, costs);
-            const int green_to_blue = best_multiplier(green, blue, costs);
-            for (u64 i = 0; i < count; ++i) channels.blue_left[i] = blue[i] - colour_delta(green_to_blue, green[i]);
-            const int red_to_blue = best_multiplier(red, std::span<const int>(channels.blue_left.data(), count), costs);
-            for (u64 y = y0, i = 0; y < y1; ++y) {
-                for (u64 x = x0; x < x1; ++x, ++i) {
-                    const u32 new_red = static_cast<u32>(red[i] - colour_delta(green_to_red, green[i])) & 0xffu;
-                    const u32 new_blue =
-                        static_cast<u32>(channels.blue_left[i] - colour_delta(red_to_blue, red[i])) & 0xffu;
-                    u32& pixel = argb[y * width + x];
-                    pixel = (pixel & 0xff00ff00u) | (new_red << 16) | new_blue;
-                }
-            }
-            multipliers[ty * across + tx] = kOpaqueBlack | ((static_cast<u32>(red_to_blue) & 0xffu) << 16) |
-                                            ((static_cast<u32>(green_to_blue) & 0xffu) << 8) |
-                                            (static_cast<u32>(green_to_red) & 0xffu);
         }
-    }
+        if (colours == 0) return;  // grey: red and blue are already all zero
+        const std::span<const int> green(channels.green.data(), count), red(channels.red.data(), count);
+        const std::span<const int> blue(channels.blue.data(), count);
+        const int green_to_red = best_multiplier(green, red, costs);
+        const int green_to_blue = best_multiplier(green, blue, costs);
+        for (u64 i = 0; i < count; ++i) channels.blue_left[i] = blue[i] - colour_delta(green_to_blue, green[i]);
+        const int red_to_blue = best_multiplier(red, std::span<const int>(channels.blue_left.data(), count), costs);
+        for (u64 y = tile.y0, i = 0; y < tile.y1; ++y) {
+            for (u64 x = tile.x0; x < tile.x1; ++x, ++i) {
+                const u32 new_red = static_cast<u32>(red[i] - colour_delta(green_to_red, green[i])) & 0xffu;
+                const u32 new_blue =
+                    static_cast<u32>(channels.blue_left[i] - colour_delta(red_to_blue, red[i])) & 0xffu;
+                u32& pixel = argb[y * width + x];
+                pixel = (pixel & 0xff00ff00u) | (new_red << 16) | new_blue;
+            }
+        }
+        multipliers[index] = kOpaqueBlack | ((static_cast<u32>(red_to_blue) & 0xffu) << 16) |
+                             ((static_cast<u32>(green_to_blue) & 0xffu) << 8) |
+                             (static_cast<u32>(green_to_red) & 0xffu);
+    });
     return multipliers;
 }
 
