@@ -241,8 +241,8 @@ FAULTS = [
     Fault(
         "resampled bytes truncated instead of rounded",
         "src/image_utils/lanczos.cpp",
-        "(clamped - static_cast<float>(whole) >= 0.5f ? 1 : 0)",
-        "(clamped - static_cast<float>(whole) > 0.5f ? 1 : 0)",
+        "clamped - __builtin_convertvector(whole, WideLanes) >= zero + 0.5f;",
+        "clamped - __builtin_convertvector(whole, WideLanes) > zero + 0.5f;",
     ),
     Fault(
         "Lanczos sine not negated past half a turn",
@@ -253,14 +253,14 @@ FAULTS = [
     Fault(
         "a resampled row taken as reading one repeated row when its last differs",
         "src/image_utils/lanczos.cpp",
-        "repeated[y - y0] = changed[rows.taps - 1] == changed[0];",
-        "repeated[y - y0] = changed[rows.taps - 2] == changed[0];",
+        "repeated[y - y0] = changed[(rows.taps - 1) * strips] == changed[0];",
+        "repeated[y - y0] = changed[(rows.taps - 2) * strips] == changed[0];",
     ),
     Fault(
         "byte sums of the first tap only",
         "src/image_utils/lanczos.cpp",
-        "for (u64 k = 0; k < taps; ++k) sum += values * w[k];",
-        "for (u64 k = 0; k < 1; ++k) sum += values * w[k];",
+        "for (u64 g = 0; g < kGroups; ++g) sum[g] += values[g] * w[k];",
+        "for (u64 g = 0; g < kGroups; ++g) sum[g] += values[g] * w[0];",
     ),
     Fault(
         "the last source row a resampled row sums left unconverted",
@@ -273,6 +273,30 @@ FAULTS = [
         "src/image_utils/lanczos.cpp",
         ": std::memcmp(a, b, span) == 0;",
         ": true;",
+    ),
+    Fault(
+        "a source row the same as the one above taken as changing nowhere",
+        "src/image_utils/lanczos.cpp",
+        "std::memcpy(marks, marks - strips, strips * sizeof *marks);",
+        "std::memset(marks, 0, strips * sizeof *marks);",
+    ),
+    Fault(
+        "a resampled band's rows stored one pixel apart",
+        "src/image_utils/lanczos.cpp",
+        "std::memcpy(out + p * kBandPixelFloats, reinterpret_cast<const float*>(sum) + p * kBytesPerPixel,",
+        "std::memcpy(out + p * kBytesPerPixel, reinterpret_cast<const float*>(sum) + p * kBytesPerPixel,",
+    ),
+    Fault(
+        "the last output row of a resampled band left unwritten",
+        "src/image_utils/lanczos.cpp",
+        "for (u64 r = 0; r < rows; ++r) {",
+        "for (u64 r = 0; r + 1 < rows; ++r) {",
+    ),
+    Fault(
+        "a resampled value above 255 not clamped",
+        "src/image_utils/lanczos.cpp",
+        "clamped = top < clamped ? top : clamped;",
+        "clamped = top + top < clamped ? top : clamped;",
     ),
     Fault(
         "kept resampling weights found by their source length alone",

@@ -59,29 +59,28 @@ Window window_of(float centre, float support, u64 source_length) {
     return {static_cast<u64>(left), static_cast<u64>(right)};
 }
 
-// Four floats as one SIMD value (a GCC and Clang vector extension): four
-// neighbouring samples of a row, or the four channels of a pixel.
-using Lanes = float __attribute__((vector_size(4 * sizeof(float))));
-
-Lanes load_lanes(const float* first) {
-    Lanes lanes;
-    std::memcpy(&lanes, first, sizeof lanes);
-    return lanes;
-}
-
 // Output rows filtered as one band, and the width in floats of the strips
 // the vertical pass cuts a band into. The source rows of one strip are
 // converted to float once, stay in the first-level cache, and are read by
 // every output row of the band.
 constexpr u64 kBandRows = 8;
-constexpr u64 kStrip = 32;
+constexpr u64 kStrip = 64;
+// The vertical pass leaves a band's rows side by side: for each source
+// pixel, its four channels in each of the band's rows, so that one tap of
+// the horizontal pass reads the same pixel of every row at once.
+constexpr u64 kBandPixelFloats = kBandRows * kBytesPerPixel;
 
-// Eight neighbouring samples of a strip, summed as one vector: two SSE
-// registers, or one AVX register where the processor has AVX2 (on x86-64 the
-// vertical pass is compiled both ways, and the first call picks). The sums
-// are the same either way: each lane adds its taps in order.
+// Eight neighbouring samples of a strip, or two rows' channels of a pixel of
+// the band, summed as one vector: two SSE registers, or one AVX register
+// where the processor has AVX2 (on x86-64 both passes are compiled both
+// ways, and the first call picks). The sums are the same either way: each
+// lane adds its taps in order. A strip's 64 floats are eight such sums, a
+// band pixel's 32 four, enough independent chains to keep the adders busy.
 using WideLanes = float __attribute__((vector_size(8 * sizeof(float))));
 constexpr u64 kStripWideLanes = kStrip / 8;
+constexpr u64 kBandPixelWideLanes = kBandPixelFloats / 8;
+using WideInts = int __attribute__((vector_size(8 * sizeof(int))));
+using WideBytes = u8 __attribute__((vector_size(8)));
 
 // What an output row's taps make of each byte value v: sum over k of v *
 // w[k], added in order from zero exactly as the vertical pass adds them.
@@ -89,9 +88,9 @@ using ByteSums = std::array<float, 256>;
 
 // One worker's buffers for the vertical pass of a band.
 struct VerticalScratch {
-    float* between;  // the band's rows, source width
+    float* between;  // the band's rows side by side, source width
     float* strip;    // a strip of its source rows, as floats
-    u32* changes;    // per source row of the strip: rows so far that differ from the one above
+    u32* changes;    // per source row and strip: rows so far whose strip differs from the one above
     ByteSums* sums;  // per output row
 };
 
@@ -102,18 +101,23 @@ struct VerticalScratch {
 }
 
 [[gnu::always_inline]] inline void byte_sums(const float* w, u64 taps, ByteSums& sums) {
-    for (u64 v0 = 0; v0 < sums.size(); v0 += 8) {
-        WideLanes values;
-        for (u64 lane = 0; lane < 8; ++lane) values[lane] = static_cast<float>(v0 + lane);
-        WideLanes sum = {};
-        for (u64 k = 0; k < taps; ++k) sum += values * w[k];
-        std::memcpy(sums.data() + v0, &sum, sizeof sum);
+    // Eight groups of eight values at once: their chains of additions overlap.
+    constexpr u64 kGroups = 8;
+    for (u64 v0 = 0; v0 < sums.size(); v0 += 8 * kGroups) {
+        constexpr WideLanes kLanes = {0, 1, 2, 3, 4, 5, 6, 7};
+        WideLanes values[kGroups];
+        WideLanes sum[kGroups] = {};
+        for (u64 g = 0; g < kGroups; ++g) values[g] = kLanes + static_cast<float>(v0 + 8 * g);
+        for (u64 k = 0; k < taps; ++k) {
+            for (u64 g = 0; g < kGroups; ++g) sum[g] += values[g] * w[k];
+        }
+        std::memcpy(sums.data() + v0, sum, sizeof sum);
     }
 }
 
-// The vertical pass of output rows [y0, y1) into `between`, one row of
-// `stride` floats each: between[y][x] = sum over k of source[first + k][x]
-// * w[k], the taps added in order. The band is cut into strips of columns;
+// The vertical pass of output rows [y0, y1) into `between`, the rows side by
+// side: sample x of row y is sum over k of source[first + k][x] * w[k], the
+// taps added in order. The band is cut into strips of columns;
 // where every row an output row reads repeats the first within a strip (a
 // page's background, its margins), each sample v gives v times the weights,
 // looked up in that output row's byte sums, made once a band when first
@@ -124,25 +128,38 @@ struct VerticalScratch {
                                                  const VerticalScratch& scratch) {
     const u64 top = rows.first[y0];
     const u64 bottom = rows.first[y1 - 1] + rows.taps;
+    const u64 strips = (stride + kStrip - 1) / kStrip;
     bool sums_made[kBandRows] = {};
+    // Which strips of each source row repeat the row above, found row after
+    // row so that the source is read in the order it lies in memory; a row
+    // the same as the one above throughout is found by one compare.
+    for (u64 r = top; r < bottom; ++r) {
+        const u8* in = source + r * stride;
+        u32* marks = scratch.changes + (r - top) * strips;
+        if (r != top && std::memcmp(in, in - stride, stride) == 0) {
+            std::memcpy(marks, marks - strips, strips * sizeof *marks);
+            continue;
+        }
+        for (u64 s = 0; s < strips; ++s) {
+            const u64 x0 = s * kStrip;
+            const u64 span = std::min(kStrip, stride - x0);
+            const u32 before = r == top ? 0 : marks[s - strips];
+            marks[s] = before + (r == top || !same_strip(in + x0, in + x0 - stride, span) ? 1 : 0);
+        }
+    }
     for (u64 x0 = 0; x0 < stride; x0 += kStrip) {
         // The last strip may be short; the lanes beyond it are computed from
         // stale floats and never stored.
         const u64 span = std::min(kStrip, stride - x0);
-        u32 changes = 0;
-        for (u64 r = top; r < bottom; ++r) {
-            const u8* in = source + r * stride + x0;
-            changes += r == top || !same_strip(in, in - stride, span) ? 1 : 0;
-            scratch.changes[r - top] = changes;
-        }
+        const u64 s = x0 / kStrip;
         // Which output rows read one repeated row; only the rows that the
         // others sum are converted to floats.
         bool repeated[kBandRows];
         u64 convert_begin = bottom;
         u64 convert_end = top;
         for (u64 y = y0; y < y1; ++y) {
-            const u32* changed = scratch.changes + (rows.first[y] - top);
-            repeated[y - y0] = changed[rows.taps - 1] == changed[0];
+            const u32* changed = scratch.changes + (rows.first[y] - top) * strips + s;
+            repeated[y - y0] = changed[(rows.taps - 1) * strips] == changed[0];
             if (repeated[y - y0]) continue;
             convert_begin = std::min(convert_begin, rows.first[y]);
             convert_end = rows.first[y] + rows.taps;
@@ -155,13 +172,18 @@ struct VerticalScratch {
         for (u64 y = y0; y < y1; ++y) {
             const u64 first_row = rows.first[y];
             const float* w = rows.weights.data() + y * rows.taps;
-            float* out = scratch.between + (y - y0) * stride + x0;
+            // Pixel p of the strip goes to out + p * kBandPixelFloats.
+            float* out = scratch.between + x0 * kBandRows + (y - y0) * kBytesPerPixel;
             if (repeated[y - y0]) {
                 ByteSums& sums = scratch.sums[y - y0];
                 if (!sums_made[y - y0]) byte_sums(w, rows.taps, sums);
                 sums_made[y - y0] = true;
                 const u8* in = source + first_row * stride + x0;
-                for (u64 j = 0; j < span; ++j) out[j] = sums[in[j]];
+                for (u64 p = 0; p < span / kBytesPerPixel; ++p) {
+                    for (u64 c = 0; c < kBytesPerPixel; ++c) {
+                        out[p * kBandPixelFloats + c] = sums[in[p * kBytesPerPixel + c]];
+                    }
+                }
                 continue;
             }
             const float* first = scratch.strip + (first_row - top) * kStrip;
@@ -173,66 +195,100 @@ struct VerticalScratch {
                     sum[v] += samples * w[k];
                 }
             }
-            std::memcpy(out, sum, span * sizeof(float));
+            for (u64 p = 0; p < span / kBytesPerPixel; ++p) {
+                std::memcpy(out + p * kBandPixelFloats, reinterpret_cast<const float*>(sum) + p * kBytesPerPixel,
+                            kBytesPerPixel * sizeof(float));
+            }
         }
     }
 }
 
-using VerticalBand = void (*)(const u8*, u64, const AxisTaps&, u64, u64, const VerticalScratch&);
+// Eight values clamped to [0, 255] and rounded half away from zero, as
+// bytes; for a non-negative value that is truncation plus one when the exact
+// fraction is at least 0.5.
+[[gnu::always_inline]] inline void store_bytes(WideLanes value, u8* out) {
+    const WideLanes zero = {};
+    const WideLanes top = zero + 255.0f;
+    WideLanes clamped = value < zero ? zero : value;
+    clamped = top < clamped ? top : clamped;
+    const WideInts whole = __builtin_convertvector(clamped, WideInts);
+    const WideInts round_up = clamped - __builtin_convertvector(whole, WideLanes) >= zero + 0.5f;
+    const WideBytes bytes = __builtin_convertvector(whole - round_up, WideBytes);  // a true comparison is -1
+    std::memcpy(out, &bytes, sizeof bytes);
+}
 
-void vertical_band_baseline(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
-                            const VerticalScratch& scratch) {
+// Output pixels filtered together: their sums are independent, so one
+// pixel's additions need not wait for each other.
+constexpr u64 kGroup = 2;
+
+// The horizontal pass of output pixels [o, o + Count) of the band's `rows`
+// rows: for every row at once, the sum over k of the band's pixel first + k
+// times w[k], the taps added in order.
+template <u64 Count>
+[[gnu::always_inline]] inline void horizontal_pixels(const float* between, const AxisTaps& columns, u64 o, u64 rows,
+                                                     u8* target, u64 target_stride) {
+    const u64 taps = columns.taps;
+    WideLanes sum[Count][kBandPixelWideLanes] = {};
+    for (u64 k = 0; k < taps; ++k) {
+        for (u64 g = 0; g < Count; ++g) {
+            const float* pixel = between + (columns.first[o + g] + k) * kBandPixelFloats;
+            const float w = columns.weights[(o + g) * taps + k];
+            for (u64 v = 0; v < kBandPixelWideLanes; ++v) {
+                WideLanes samples;
+                std::memcpy(&samples, pixel + 8 * v, sizeof samples);
+                sum[g][v] += samples * w;
+            }
+        }
+    }
+    for (u64 g = 0; g < Count; ++g) {
+        u8 bytes[kBandPixelFloats];
+        for (u64 v = 0; v < kBandPixelWideLanes; ++v) store_bytes(sum[g][v], bytes + 8 * v);
+        for (u64 r = 0; r < rows; ++r) {
+            std::memcpy(target + r * target_stride + (o + g) * kBytesPerPixel, bytes + r * kBytesPerPixel,
+                        kBytesPerPixel);
+        }
+    }
+}
+
+// Both passes of output rows [y0, y1) into the target's rows from y0 on.
+// Rows of the band beyond y1 hold stale floats; their sums are never stored.
+[[gnu::always_inline]] inline void filter_band(const u8* source, u64 stride, const AxisTaps& rows,
+                                               const AxisTaps& columns, u64 y0, u64 y1, const VerticalScratch& scratch,
+                                               u8* target, u64 width) {
     vertical_band(source, stride, rows, y0, y1, scratch);
+    const u64 target_stride = width * kBytesPerPixel;
+    u8* out = target + y0 * target_stride;
+    u64 o = 0;
+    for (; o + kGroup <= width; o += kGroup) {
+        horizontal_pixels<kGroup>(scratch.between, columns, o, y1 - y0, out, target_stride);
+    }
+    for (; o < width; ++o) horizontal_pixels<1>(scratch.between, columns, o, y1 - y0, out, target_stride);
+}
+
+using FilterBand = void (*)(const u8*, u64, const AxisTaps&, const AxisTaps&, u64, u64, const VerticalScratch&, u8*,
+                            u64);
+
+void filter_band_baseline(const u8* source, u64 stride, const AxisTaps& rows, const AxisTaps& columns, u64 y0, u64 y1,
+                          const VerticalScratch& scratch, u8* target, u64 width) {
+    filter_band(source, stride, rows, columns, y0, y1, scratch, target, width);
 }
 
 #if defined(__x86_64__)
-[[gnu::target("avx2")]] void vertical_band_avx2(const u8* source, u64 stride, const AxisTaps& rows, u64 y0, u64 y1,
-                                                const VerticalScratch& scratch) {
-    vertical_band(source, stride, rows, y0, y1, scratch);
+[[gnu::target("avx2")]] void filter_band_avx2(const u8* source, u64 stride, const AxisTaps& rows,
+                                              const AxisTaps& columns, u64 y0, u64 y1, const VerticalScratch& scratch,
+                                              u8* target, u64 width) {
+    filter_band(source, stride, rows, columns, y0, y1, scratch, target, width);
 }
 #endif
 
 // Chosen by what the processor reports (cpuid) rather than by target_clones,
 // whose resolver needs libgcc's __cpu_model (absent from Zig's runtime) and
 // under clang leaves calls of a clone into libc++ unresolved.
-VerticalBand vertical_band_for_this_processor() {
+FilterBand filter_band_for_this_processor() {
 #if defined(__x86_64__)
-    if (instruction_sets().avx2) return vertical_band_avx2;
+    if (instruction_sets().avx2) return filter_band_avx2;
 #endif
-    return vertical_band_baseline;
-}
-
-// Clamped to [0, 255] and rounded half away from zero; for a non-negative
-// value that is truncation plus one when the exact fraction is at least 0.5.
-u8 to_byte(float value) {
-    const float clamped = std::min(std::max(value, 0.0f), 255.0f);
-    const int whole = static_cast<int>(clamped);
-    return static_cast<u8>(whole + (clamped - static_cast<float>(whole) >= 0.5f ? 1 : 0));
-}
-
-// Output pixels filtered together: their sums are independent, so one
-// pixel's additions need not wait for each other.
-constexpr u64 kGroup = 4;
-
-template <u64 Count>
-void horizontal_pixels(const float* in, const AxisTaps& columns, u64 o, u8* out) {
-    const u64 taps = columns.taps;
-    Lanes sum[Count] = {};
-    for (u64 k = 0; k < taps; ++k) {
-        for (u64 g = 0; g < Count; ++g) {
-            const Lanes pixel = load_lanes(in + (columns.first[o + g] + k) * kBytesPerPixel);
-            sum[g] += pixel * columns.weights[(o + g) * taps + k];
-        }
-    }
-    for (u64 g = 0; g < Count; ++g) {
-        for (u64 c = 0; c < kBytesPerPixel; ++c) out[(o + g) * kBytesPerPixel + c] = to_byte(sum[g][c]);
-    }
-}
-
-void horizontal_row(const float* in, const AxisTaps& columns, u8* out, u64 width) {
-    u64 o = 0;
-    for (; o + kGroup <= width; o += kGroup) horizontal_pixels<kGroup>(in, columns, o, out);
-    for (; o < width; ++o) horizontal_pixels<1>(in, columns, o, out);
+    return filter_band_baseline;
 }
 
 }  // namespace
@@ -317,7 +373,7 @@ Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 wi
     const u64 target_stride = width * kBytesPerPixel;
 
     Bytes target(kept_rows * target_stride);
-    static const VerticalBand filter_band = vertical_band_for_this_processor();
+    static const FilterBand filter = filter_band_for_this_processor();
     const auto resize_bands = [&](u64 begin, u64 end) {
         std::vector<float> between(kBandRows * source_stride);
         std::vector<float> strip;
@@ -328,13 +384,9 @@ Bytes resize_lanczos3(ByteView rgba, u64 source_width, u64 source_height, u64 wi
             const u64 y1 = std::min(y0 + kBandRows, kept_rows);
             const u64 source_rows = rows.first[y1 - 1] + rows.taps - rows.first[y0];
             strip.resize(source_rows * kStrip);
-            changes.resize(source_rows);
-            filter_band(rgba.data(), source_stride, rows, y0, y1,
-                        {between.data(), strip.data(), changes.data(), sums.data()});
-            for (u64 y = y0; y < y1; ++y) {
-                horizontal_row(between.data() + (y - y0) * source_stride, columns, target.data() + y * target_stride,
-                               width);
-            }
+            changes.resize(source_rows * ((source_stride + kStrip - 1) / kStrip));
+            filter(rgba.data(), source_stride, rows, columns, y0, y1,
+                   {between.data(), strip.data(), changes.data(), sums.data()}, target.data(), width);
         }
     };
     const u64 bands = (kept_rows + kBandRows - 1) / kBandRows;
