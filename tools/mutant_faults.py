@@ -299,6 +299,18 @@ FAULTS = [
         "clamped = top + top < clamped ? top : clamped;",
     ),
     Fault(
+        "the pool used while callers fill the processors",
+        "src/core/parallel.cpp",
+        "    if (callers_fill_the_processors()) {\n",
+        "    if (false) {\n",
+    ),
+    Fault(
+        "callers fill the processors only when more of them compute",
+        "src/core/parallel.cpp",
+        "return computing_callers().load(std::memory_order_relaxed) >= processors;",
+        "return computing_callers().load(std::memory_order_relaxed) > processors;",
+    ),
+    Fault(
         "kept resampling weights found by their source length alone",
         "src/image_utils/lanczos.cpp",
         "if (entry.source_length == source_length && entry.target_length == target_length) return entry.taps;",

@@ -7,6 +7,7 @@
 
 #include "bindings/module_state.hpp"
 #include "bindings/python.hpp"
+#include "core/caller_work.hpp"
 #include "core/error.hpp"
 #include "core/result.hpp"
 
@@ -25,11 +26,12 @@ private:
     PyThreadState* state_;
 };
 
-// Runs a computation with the interpreter lock released. The callable must
-// not touch any Python object.
+// Runs a computation with the interpreter lock released, counted among the
+// callers computing at once. The callable must not touch any Python object.
 template <class Compute>
 auto without_gil(Compute&& compute) {
     GilRelease release;
+    const CallerWork caller;
     return compute();
 }
 

@@ -6,7 +6,10 @@
 
 #include <pthread.h>
 #include <tbb/global_control.h>
+#include <tbb/info.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 
@@ -32,6 +35,12 @@ PoolControl& control() {
     // Never destroyed: workers may still be running at interpreter exit.
     static PoolControl* instance = new PoolControl;
     return *instance;
+}
+
+// Callers computing now; see CallerWork.
+std::atomic<u64>& computing_callers() {
+    static std::atomic<u64> count{0};
+    return count;
 }
 
 void before_fork() {
@@ -60,13 +69,27 @@ void after_fork_in_child() {
     PoolControl& pool = control();
     if (pool.fork_while_busy) pool.state = PoolState::Unusable;
     pool.fork_while_busy = false;
-    pool.uses.store(0, std::memory_order_relaxed);  // the users were other threads, gone here
+    pool.uses.store(0, std::memory_order_relaxed);            // the users were other threads, gone here
+    computing_callers().store(0, std::memory_order_relaxed);  // and so were the callers
     pool.mutex.unlock();
 }
 
 }  // namespace
 
+bool callers_fill_the_processors() {
+    static const u64 processors = static_cast<u64>(std::max(1, tbb::info::default_concurrency()));
+    return computing_callers().load(std::memory_order_relaxed) >= processors;
+}
+
+CallerWork::CallerWork() { computing_callers().fetch_add(1, std::memory_order_relaxed); }
+
+CallerWork::~CallerWork() { computing_callers().fetch_sub(1, std::memory_order_relaxed); }
+
 PoolUse::PoolUse() {
+    if (callers_fill_the_processors()) {
+        usable_ = false;
+        return;
+    }
     PoolControl& pool = control();
     std::lock_guard lock(pool.mutex);
     if (pool.state == PoolState::Stopped) {

@@ -1,11 +1,18 @@
 // The pool's parallel map: results in index order, the first failure as the
 // whole answer with no index started after it is known, and exceptions
-// passed through to the caller.
+// passed through to the caller. And the pool left alone while callers'
+// own computations fill the processors.
+#include <tbb/info.h>
+
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <numeric>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "check.hpp"
 #include "core/parallel.hpp"
@@ -64,4 +71,25 @@ TEST("parallel_map nests inside itself and inside fork_join without deadlock") {
     fork_join([&] { left = triangle_total(200); }, [&] { right = triangle_total(100); });
     // sum over i < n of i * (i - 1) / 2
     CHECK(left == 1313400 && right == 161700);
+}
+
+TEST("while as many callers compute as there are processors, parallel calls run in place, and after, on the pool") {
+    const auto pieces_of = [](u64 n) {
+        std::mutex mutex;
+        std::vector<std::pair<u64, u64>> pieces;
+        parallel_ranges(n, 1, [&](u64 begin, u64 end) {
+            const std::scoped_lock lock(mutex);
+            pieces.emplace_back(begin, end);
+        });
+        return pieces;
+    };
+    {
+        std::vector<std::unique_ptr<CallerWork>> callers;
+        for (int i = 0; i < tbb::info::default_concurrency(); ++i) callers.push_back(std::make_unique<CallerWork>());
+        CHECK(callers_fill_the_processors() && !PoolUse().usable());
+        CHECK(pieces_of(10000) == (std::vector<std::pair<u64, u64>>{{0, 10000}}));
+        callers.pop_back();
+        CHECK(!callers_fill_the_processors() && PoolUse().usable());
+    }
+    CHECK(PoolUse().usable());
 }
