@@ -18,7 +18,7 @@ from collections.abc import Callable
 from typing import Any
 
 import quorvane
-from quorvane_cli import analysis, manifest, merge, outputs, page, png_chunks, records, regions
+from quorvane_cli import allocator, analysis, manifest, merge, outputs, page, png_chunks, records, regions
 from quorvane_cli.errors import BEYOND, TROUBLE, WITHIN, CliError, failed_side
 from quorvane_cli.files import Files, Location, location
 from quorvane_cli.memory_share import MemoryShare, pair_need
@@ -403,6 +403,8 @@ def run_report(args: argparse.Namespace, settings: Settings, limits: Limits) -> 
         from quorvane_cli import cluster
 
         client = cluster.connect(args.scheduler, args.scheduler_timeout)
+    else:
+        allocator.keep_freed_blocks()  # this process compares the pairs
     try:
         report = run(
             args.baseline_dir,
