@@ -206,7 +206,7 @@ struct VerticalScratch {
 // Eight values clamped to [0, 255] and rounded half away from zero, as
 // bytes; for a non-negative value that is truncation plus one when the exact
 // fraction is at least 0.5.
-[[gnu::always_inline]] inline void store_bytes(WideLanes value, u8* out) {
+[[gnu::always_inline]] inline void store_bytes(const WideLanes& value, u8* out) {
     const WideLanes zero = {};
     const WideLanes top = zero + 255.0f;
     WideLanes clamped = value < zero ? zero : value;
