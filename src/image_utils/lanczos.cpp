@@ -143,7 +143,7 @@ struct VerticalScratch {
         for (u64 s = 0; s < strips; ++s) {
             const u64 x0 = s * kStrip;
             const u64 span = std::min(kStrip, stride - x0);
-            const u32 before = r == top ? 0 : marks[s - strips];
+            const u32 before = r == top ? 0 : (marks - strips)[s];
             marks[s] = before + (r == top || !same_strip(in + x0, in + x0 - stride, span) ? 1 : 0);
         }
     }
