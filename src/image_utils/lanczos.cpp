@@ -147,11 +147,11 @@ struct VerticalScratch {
             marks[s] = before + (r == top || !same_strip(in + x0, in + x0 - stride, span) ? 1 : 0);
         }
     }
-    for (u64 x0 = 0; x0 < stride; x0 += kStrip) {
+    for (u64 s = 0; s < strips; ++s) {
         // The last strip may be short; the lanes beyond it are computed from
         // stale floats and never stored.
+        const u64 x0 = s * kStrip;
         const u64 span = std::min(kStrip, stride - x0);
-        const u64 s = x0 / kStrip;
         // Which output rows read one repeated row; only the rows that the
         // others sum are converted to floats.
         bool repeated[kBandRows];

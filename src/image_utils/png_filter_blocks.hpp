@@ -25,9 +25,6 @@ constexpr u64 kBlockBytes = 32;
 constexpr u64 kBlockBytes = 16;
 #endif
 using Block = u8 __attribute__((vector_size(kBlockBytes)));
-// Half a block's bytes widened to sixteen bits: one register.
-using HalfBlock = u8 __attribute__((vector_size(kBlockBytes / 2)));
-using WideHalf = std::uint16_t __attribute__((vector_size(kBlockBytes)));
 
 #if defined(__SSE2__)
 // Running sums of a filter's bytes, each eight bytes summed into a 64-bit
@@ -51,6 +48,10 @@ struct WideSums {
     }
 };
 #else
+// Half a block's bytes widened to sixteen bits: one register.
+using HalfBlock = u8 __attribute__((vector_size(kBlockBytes / 2)));
+using WideHalf = std::uint16_t __attribute__((vector_size(kBlockBytes)));
+
 // Sixteen-bit running sums of a filter's bytes, in two registers.
 struct WideSums {
     WideHalf low{};
@@ -122,8 +123,8 @@ Block predict(u8 filter, Block a, Block b, Block c) {
 }  // namespace
 
 void add_filter_sums(const u8* row, const u8* previous, u64 bpp, u64 begin, u64 end, FilterSums& sums) {
-    // Sixteen-bit lanes hold the sums of up to 257 blocks; they are emptied
-    // into the totals every 256.
+    // The sixteen-bit lanes of a build without psadbw hold the sums of up to
+    // 257 blocks; the sums are emptied into the totals every 256.
     constexpr u64 kBlocksPerFlush = 256;
     for (u64 first = begin; first < end; first += kBlockBytes * kBlocksPerFlush) {
         const u64 last = first + kBlockBytes * kBlocksPerFlush < end ? first + kBlockBytes * kBlocksPerFlush : end;
